@@ -1,0 +1,80 @@
+// What a command sees of the update thread that runs it: the current line,
+// the two reporters, the checkpoint record and the thread's shared tools.
+// Commands receive a CommandHost& and never reach for anything global.
+// Update thread only.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "engine/command_context.h"
+#include "engine/error_code.h"
+
+namespace veupd {
+
+class CDeltaCrc32;
+class CIniClass;
+class CDynBuf;
+
+// Checkpoint record: four little-endian unsigned 32-bit numbers.
+struct CheckpointRecord {
+  std::uint32_t line_count = 0;
+  std::uint32_t line_index = 0;
+  std::uint32_t phase = 0;
+  std::uint32_t done_items = 0;
+};
+constexpr std::size_t kCheckpointSize = 4 * 4;  // lines, index, phase, done items
+
+using Param = std::optional<std::string_view>;
+
+class CommandHost {
+ public:
+  virtual ~CommandHost() = default;
+
+  virtual CommandContext& Context() = 0;
+
+  // Error reporter: counts the error and writes one error entry. A parameter
+  // left empty (nullopt) is skipped on its own.
+  virtual void ReportError(ErrorCode code, Param p1 = std::nullopt, Param p2 = std::nullopt,
+                           Param p3 = std::nullopt, Param p4 = std::nullopt) = 0;
+  // Step reporter: one step entry (or none under the short-report flag).
+  virtual void ReportStep(bool success, std::string_view text, ErrorCode code) = 0;
+  [[nodiscard]] virtual std::uint32_t ErrorCount() const = 0;
+
+  virtual CheckpointRecord& Checkpoint() = 0;
+  virtual void WriteCheckpoint() = 0;
+  // Per-command count of handled files (copy, clean, empty).
+  virtual std::uint32_t& FileCounter() = 0;
+
+  // Calls the pointer component's KOR_FdtPointer; returns its raw result.
+  virtual int CallPointer(const std::string& structure, const std::string& data,
+                          const std::string& index) = 0;
+
+  virtual CDeltaCrc32& Crc() = 0;
+  virtual CIniClass& Ini() = 0;
+  virtual CDynBuf& PayloadBuffer() = 0;        // grow step 4096
+  virtual std::span<std::uint8_t> CopyBuffer() = 0;  // 32768 bytes
+
+  // Runs the command of an opcode on the current context (the conditional's
+  // nested commands). Opcodes outside 1..13 run FDT-Update.
+  virtual ErrorCode Dispatch(std::int32_t opcode) = 0;
+
+  // Level-wide values of the application.
+  [[nodiscard]] virtual std::int32_t Level() const = 0;
+  [[nodiscard]] virtual bool ServerAutomation() const = 0;
+  // A text of the message dictionary, copied.
+  [[nodiscard]] virtual std::string Message(std::uint32_t number) = 0;
+  // Yes/No question from the update thread.
+  [[nodiscard]] virtual bool AskYesNo(std::string_view text) = 0;
+  // Refreshes the progress display (bar, counter, status).
+  virtual void RefreshProgress() = 0;
+};
+
+// A command: runs on the current context, reports its own failures once,
+// writes its one step line and returns its code.
+using CommandFn = ErrorCode (*)(CommandHost& host);
+
+}  // namespace veupd
