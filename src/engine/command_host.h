@@ -65,6 +65,9 @@ class CommandHost {
   // Level-wide values of the application.
   [[nodiscard]] virtual std::int32_t Level() const = 0;
   [[nodiscard]] virtual bool ServerAutomation() const = 0;
+  // Path of the update control file being run (error 16 names it). The
+  // update thread overrides this; the default suits hosts without a file.
+  [[nodiscard]] virtual std::string ControlFilePath() const { return {}; }
   // A text of the message dictionary, copied.
   [[nodiscard]] virtual std::string Message(std::uint32_t number) = 0;
   // Yes/No question from the update thread.
