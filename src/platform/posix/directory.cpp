@@ -1,0 +1,308 @@
+// POSIX directory search and whole-file operations, shaped after their
+// Windows counterparts: sorted search results, moves that refuse an existing
+// target, and read-only files that nobody may delete.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
+
+namespace veupd::os {
+
+using posix::FromErrno;
+using posix::LastError;
+
+namespace {
+
+constexpr std::size_t kCopyChunk = 1 << 20;
+constexpr std::size_t kCopyBufferSize = 65536;
+constexpr mode_t kPermissionBits = 07777;
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+bool IsReadOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
+
+DirEntry EntryFromStat(std::string name, const struct stat& st) {
+  DirEntry e;
+  e.name = std::move(name);
+  e.is_dir = S_ISDIR(st.st_mode);
+  e.read_only = IsReadOnlyMode(st.st_mode);
+  e.size = e.is_dir ? 0 : static_cast<std::uint64_t>(st.st_size);
+  return e;
+}
+
+std::string LastComponent(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const std::size_t sep = p.rfind('/');
+  return sep == std::string::npos ? p : p.substr(sep + 1);
+}
+
+// The target path for creating a new entry: the directory part resolved
+// ignoring case, the last component exactly as written.
+std::string NewEntryPath(const std::string& path) {
+  const std::string native = ToNative(path);
+  const std::size_t sep = native.rfind('/');
+  if (sep == std::string::npos) return native;
+  return ResolvePath(native.substr(0, sep + 1)) + native.substr(sep + 1);
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  [[nodiscard]] int get() const { return fd_; }
+  [[nodiscard]] OsResult Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) return LastError();
+    return OsResult::Ok();
+  }
+
+ private:
+  int fd_;
+};
+
+OsResult CopyContent(int in, int out) {
+  // The kernel copies without a trip through user space where it can.
+  for (;;) {
+    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kCopyChunk, 0);
+    if (n == 0) return OsResult::Ok();
+    if (n > 0) continue;
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) break;
+    return LastError();
+  }
+  std::vector<char> buf(kCopyBufferSize);
+  for (;;) {
+    const ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return LastError();
+    }
+    if (n == 0) return OsResult::Ok();
+    std::size_t done = 0;
+    while (done < static_cast<std::size_t>(n)) {
+      const ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(n) - done);
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return LastError();
+      }
+      done += static_cast<std::size_t>(w);
+    }
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- search
+
+struct DirSearch::Impl {
+  std::vector<DirEntry> entries;
+  std::size_t next = 0;
+};
+
+DirSearch::DirSearch() = default;
+DirSearch::~DirSearch() = default;
+DirSearch::DirSearch(DirSearch&&) noexcept = default;
+DirSearch& DirSearch::operator=(DirSearch&&) noexcept = default;
+
+OsResult DirSearch::Start(const std::string& pattern) {
+  impl_.reset();
+  if (pattern.empty() || IsSeparator(pattern.back())) return FromErrno(ENOENT);
+  const std::size_t sep = FindLastSeparator(pattern);
+  const std::string name_pattern = sep == std::string::npos ? pattern : pattern.substr(sep + 1);
+  std::string dir = sep == std::string::npos ? std::string(".") : ResolvePath(pattern.substr(0, sep + 1));
+
+  std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+  if (!d) return LastError();
+  if (dir.back() != '/') dir += '/';
+
+  auto impl = std::make_unique<Impl>();
+  while (const dirent* e = ::readdir(d.get())) {
+    if (!WildcardMatch(name_pattern, e->d_name)) continue;
+    struct stat st;
+    if (::stat((dir + e->d_name).c_str(), &st) != 0) continue;  // a dangling link or a race
+    impl->entries.push_back(EntryFromStat(e->d_name, st));
+  }
+  if (impl->entries.empty()) return FromErrno(ENOENT);
+  std::sort(impl->entries.begin(), impl->entries.end(), [](const DirEntry& a, const DirEntry& b) {
+    const std::string la = LowerAscii(a.name);
+    const std::string lb = LowerAscii(b.name);
+    return la != lb ? la < lb : a.name < b.name;
+  });
+  impl_ = std::move(impl);
+  return OsResult::Ok();
+}
+
+bool DirSearch::Next(DirEntry& entry) {
+  if (!impl_ || impl_->next >= impl_->entries.size()) return false;
+  entry = impl_->entries[impl_->next++];
+  return true;
+}
+
+// ---------------------------------------------------------------- queries
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(ResolvePath(path).c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(ResolvePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+OsResult GetInfo(const std::string& path, DirEntry& info) {
+  const std::string native = ResolvePath(path);
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) return LastError();
+  info = EntryFromStat(LastComponent(native), st);
+  return OsResult::Ok();
+}
+
+OsResult GetReadOnly(const std::string& path, bool& read_only) {
+  struct stat st;
+  if (::stat(ResolvePath(path).c_str(), &st) != 0) return LastError();
+  read_only = IsReadOnlyMode(st.st_mode);
+  return OsResult::Ok();
+}
+
+OsResult SetReadOnly(const std::string& path, bool read_only) {
+  const std::string native = ResolvePath(path);
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) return LastError();
+  const mode_t mode = read_only ? (st.st_mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH))
+                                : (st.st_mode | S_IWUSR);
+  if (::chmod(native.c_str(), mode & kPermissionBits) != 0) return LastError();
+  return OsResult::Ok();
+}
+
+// ---------------------------------------------------------------- changes
+
+OsResult CopyFileOver(const std::string& from, const std::string& to, bool overwrite) {
+  Fd in(::open(ResolvePath(from).c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) return LastError();
+  struct stat src;
+  if (::fstat(in.get(), &src) != 0) return LastError();
+  if (S_ISDIR(src.st_mode)) return FromErrno(EISDIR);
+  // The Windows copy opens its source denying writers.
+  if (::flock(in.get(), LOCK_SH | LOCK_NB) != 0) return LastError();
+
+  std::string target = ResolvePath(to);
+  struct stat dst;
+  const bool exists = ::stat(target.c_str(), &dst) == 0;
+  if (exists) {
+    if (!overwrite) return FromErrno(EEXIST);
+    if (S_ISDIR(dst.st_mode) || IsReadOnlyMode(dst.st_mode)) return FromErrno(EACCES);
+    if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) return FromErrno(EBUSY);
+  } else {
+    target = NewEntryPath(to);
+  }
+  Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? 0 : O_EXCL),
+                src.st_mode & kPermissionBits));
+  if (out.get() < 0) return LastError();
+  // Truncate only once no one else holds the target.
+  if (::flock(out.get(), LOCK_EX | LOCK_NB) != 0) return LastError();
+  if (::ftruncate(out.get(), 0) != 0) return LastError();
+  if (OsResult r = CopyContent(in.get(), out.get()); !r.ok()) return r;
+  if (::fchmod(out.get(), src.st_mode & kPermissionBits) != 0) return LastError();
+  const struct timespec times[2] = {src.st_atim, src.st_mtim};
+  if (::futimens(out.get(), times) != 0) return LastError();
+  return out.Close();
+}
+
+OsResult MoveNoReplace(const std::string& from, const std::string& to) {
+  const std::string source = ResolvePath(from);
+  struct stat src;
+  if (::lstat(source.c_str(), &src) != 0) return LastError();
+
+  const std::string existing = ResolvePath(to);
+  const std::string target = NewEntryPath(to);
+  struct stat dst;
+  if (::lstat(existing.c_str(), &dst) == 0) {
+    // A target that differs only in case is taken, unless it is the source
+    // itself (a rename that changes case).
+    if (dst.st_dev != src.st_dev || dst.st_ino != src.st_ino) return FromErrno(EEXIST);
+    if (::rename(source.c_str(), target.c_str()) != 0) return LastError();
+    return OsResult::Ok();
+  }
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+    return OsResult::Ok();
+  }
+  if (errno != EINVAL && errno != ENOSYS) return LastError();
+#endif
+  // File systems without RENAME_NOREPLACE: link refuses an existing name.
+  if (!S_ISDIR(src.st_mode) && ::link(source.c_str(), target.c_str()) == 0) {
+    if (::unlink(source.c_str()) != 0) return LastError();
+    return OsResult::Ok();
+  }
+  if (errno == EEXIST) return LastError();
+  if (::lstat(target.c_str(), &dst) == 0) return FromErrno(EEXIST);
+  if (::rename(source.c_str(), target.c_str()) != 0) return LastError();
+  return OsResult::Ok();
+}
+
+OsResult MoveReplace(const std::string& from, const std::string& to) {
+  const std::string source = ResolvePath(from);
+  std::string target = ResolvePath(to);
+  struct stat dst;
+  if (::stat(target.c_str(), &dst) == 0) {
+    if (IsReadOnlyMode(dst.st_mode)) return FromErrno(EACCES);
+  } else {
+    target = NewEntryPath(to);
+  }
+  if (::rename(source.c_str(), target.c_str()) != 0) return LastError();
+  return OsResult::Ok();
+}
+
+OsResult RemoveFile(const std::string& path) {
+  const std::string native = ResolvePath(path);
+  struct stat st;
+  if (::lstat(native.c_str(), &st) != 0) return LastError();
+  if (S_ISDIR(st.st_mode)) return FromErrno(EISDIR);
+  if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)) return FromErrno(EACCES);
+  // Windows refuses to delete a file that someone holds open with a share
+  // mode; a held lock stands for that here.
+  if (S_ISREG(st.st_mode)) {
+    Fd probe(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (probe.get() >= 0 && ::flock(probe.get(), LOCK_EX | LOCK_NB) != 0) return LastError();
+  }
+  if (::unlink(native.c_str()) != 0) return LastError();
+  return OsResult::Ok();
+}
+
+OsResult MakeDirectory(const std::string& path) {
+  if (Exists(path)) return FromErrno(EEXIST);
+  if (::mkdir(NewEntryPath(path).c_str(), 0777) != 0) return LastError();
+  return OsResult::Ok();
+}
+
+OsResult RemoveDirectory(const std::string& path) {
+  const std::string native = ResolvePath(path);
+  struct stat st;
+  if (::lstat(native.c_str(), &st) != 0) return LastError();
+  if (!S_ISDIR(st.st_mode)) return FromErrno(ENOTDIR);
+  if (IsReadOnlyMode(st.st_mode)) return FromErrno(EACCES);
+  if (::rmdir(native.c_str()) != 0) return LastError();
+  return OsResult::Ok();
+}
+
+}  // namespace veupd::os

@@ -1,0 +1,109 @@
+// POSIX paths: both separators count, '\' becomes '/', and a path that does
+// not exist as written is looked up again ignoring ASCII case.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace veupd::os {
+
+namespace {
+
+bool EntryExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// The entry of dir whose name equals name ignoring case; the first in byte
+// order of the names when several do, so that the choice is stable.
+bool FindIgnoringCase(const std::string& dir, std::string_view name, std::string& found) {
+  std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.empty() ? "." : dir.c_str()), ::closedir);
+  if (!d) return false;
+  bool any = false;
+  while (const dirent* e = ::readdir(d.get())) {
+    std::string_view entry(e->d_name);
+    if (EqualIgnoringCase(entry, name) && (!any || entry < found)) {
+      found.assign(entry);
+      any = true;
+    }
+  }
+  return any;
+}
+
+}  // namespace
+
+const char kNativeSeparator = '/';
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string ToNative(std::string_view path) {
+  std::string out(path);
+  std::replace(out.begin(), out.end(), '\\', '/');
+  return out;
+}
+
+std::string ResolvePath(std::string_view path) {
+  std::string native = ToNative(path);
+  if (native.empty() || EntryExists(native)) return native;
+
+  // Walk component by component; once a component is missing even ignoring
+  // case, the rest is kept as written.
+  std::string out;
+  std::size_t i = 0;
+  if (native[0] == '/') {
+    out = "/";
+    i = 1;
+  }
+  bool missing = false;
+  while (i < native.size()) {
+    std::size_t end = native.find('/', i);
+    if (end == std::string::npos) end = native.size();
+    std::string_view part(native.data() + i, end - i);
+    const bool last = end == native.size();
+    if (!part.empty()) {
+      std::string candidate = out + std::string(part);
+      std::string found;
+      if (!missing && part != "." && part != ".." && !EntryExists(candidate)) {
+        if (FindIgnoringCase(out, part, found)) {
+          candidate = out + found;
+        } else {
+          missing = true;
+        }
+      }
+      out = std::move(candidate);
+      if (!last) out += '/';
+    } else if (!last && (out.empty() || out.back() != '/')) {
+      out += '/';
+    }
+    i = end + 1;
+  }
+  if (native.back() == '/' && (out.empty() || out.back() != '/')) out += '/';
+  return out;
+}
+
+std::string ProgramDirectory() {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  if (n <= 0) return ".";
+  std::string exe(buf, static_cast<std::size_t>(n));
+  const std::size_t sep = exe.rfind('/');
+  if (sep == std::string::npos) return ".";
+  if (sep == 0) return "/";
+  return exe.substr(0, sep);
+}
+
+}  // namespace veupd::os
