@@ -1,0 +1,220 @@
+// CRC-32 of the updater: check values, every fast path against a plain
+// one-lookup-per-byte loop, and the whole-file checksum with its progress.
+#include "formats/crc32.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "formats/crc32_kernels.h"
+#include "test_support.h"
+
+namespace veupd {
+namespace {
+
+// The reference: table by the bitwise rule, one lookup per byte.
+std::uint32_t BytewiseCrc(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+  static const std::vector<std::uint32_t> table = [] {
+    std::vector<std::uint32_t> t(256);
+    for (std::uint32_t b = 0; b < 256; ++b) {
+      std::uint32_t c = b;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+      t[b] = c;
+    }
+    return t;
+  }();
+  while (n-- != 0) crc = (crc >> 8) ^ table[(crc ^ *p++) & 0xFF];
+  return crc;
+}
+
+std::uint32_t Crc(std::string_view s) {
+  std::uint32_t crc = 0;
+  CCrc32::AddBytes(crc, s.data(), s.size());
+  return crc;
+}
+
+TEST(Crc32Test, CheckValues) {
+  EXPECT_EQ(Crc("abc"), 0xCA6598D0u);
+  EXPECT_EQ(Crc("123456789"), 0x2DFD2D88u);
+  EXPECT_EQ(Crc(""), 0u);
+}
+
+TEST(Crc32Test, AddBytesContinuesARunningValue) {
+  std::uint32_t crc = 0;
+  CCrc32::AddBytes(crc, "1234", 4);
+  CCrc32::AddBytes(crc, "", 0);
+  CCrc32::AddBytes(crc, "56789", 5);
+  EXPECT_EQ(crc, 0x2DFD2D88u);
+}
+
+using UpdateFn = std::uint32_t (*)(std::uint32_t, const void*, std::size_t);
+
+std::uint32_t ViaAddBytes(std::uint32_t crc, const void* p, std::size_t n) {
+  CCrc32::AddBytes(crc, p, n);
+  return crc;
+}
+
+// Random lengths around every block size the fast paths use, at every
+// alignment, with random starting values.
+TEST(Crc32Test, FastPathsMatchBytewiseLoop) {
+  std::vector<std::pair<const char*, UpdateFn>> paths = {{"slicing", crc32::UpdateSlicing},
+                                                         {"AddBytes", ViaAddBytes}};
+  if (crc32::ClmulAvailable()) paths.emplace_back("clmul", crc32::UpdateClmul);
+  std::mt19937 rng(20261205);
+  std::vector<std::uint8_t> data(70000);
+  for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+  std::vector<std::size_t> lengths = {0, 1, 15, 16, 17, 63, 64, 65, 127, 128, 129, 255, 256, 257,
+                                      383, 384, 400, 1024, 4095, 65535, 65536, 69000};
+  for (int i = 0; i < 200; ++i) lengths.push_back(rng() % 3000);
+  for (const auto& [name, fn] : paths) {
+    for (std::size_t len : lengths) {
+      for (std::size_t offset = 0; offset < 16; offset += (len > 5000 ? 5 : 1)) {
+        const std::uint32_t seed = offset == 0 ? 0 : static_cast<std::uint32_t>(rng());
+        const std::uint8_t* p = data.data() + offset;
+        ASSERT_EQ(fn(seed, p, len), BytewiseCrc(seed, p, len))
+            << name << " length " << len << " offset " << offset;
+      }
+    }
+  }
+}
+
+TEST(Crc32Test, AllOnesAndZerosMatchBytewiseLoop) {
+  for (std::uint8_t fill : {0x00, 0xFF}) {
+    std::vector<std::uint8_t> data(1000, fill);
+    EXPECT_EQ(Crc({reinterpret_cast<const char*>(data.data()), data.size()}),
+              BytewiseCrc(0, data.data(), data.size()))
+        << int{fill};
+  }
+}
+
+// ---------------------------------------------------------------- files
+
+struct ProgressLog {
+  static std::vector<std::pair<std::uint32_t, std::uint32_t>> calls;
+  static int stop_at_call;  // answer 0 on this call (1-based), -1 never
+  static int Hook(std::uint32_t total, std::uint32_t done) {
+    calls.emplace_back(total, done);
+    return static_cast<int>(calls.size()) == stop_at_call ? 0 : 1;
+  }
+};
+std::vector<std::pair<std::uint32_t, std::uint32_t>> ProgressLog::calls;
+int ProgressLog::stop_at_call = -1;
+
+class FileCrcTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ProgressLog::calls.clear();
+    ProgressLog::stop_at_call = -1;
+    crc_.m_pfnProgress = ProgressLog::Hook;
+  }
+  std::string Make(const std::string& name, const std::string& bytes) {
+    const std::string path = dir_ / name;
+    test::WriteFile(path, bytes);
+    return path;
+  }
+  static std::string Pattern(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 7 + i / 251);
+    return s;
+  }
+  static std::uint32_t Reference(const std::string& s) {
+    return BytewiseCrc(0, reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+  }
+  test::TempDir dir_;
+  CCrc32 crc_;
+};
+
+using Calls = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+TEST_F(FileCrcTest, EmptyFileIsZeroWithProgressAfterTheOneRead) {
+  std::uint32_t crc = 1;
+  ASSERT_TRUE(crc_.FileCrc(crc, Make("empty", "")));
+  EXPECT_EQ(crc, 0u);
+  EXPECT_EQ(ProgressLog::calls, (Calls{{0, 0}, {0, 0}, {0, 0}}));
+  EXPECT_EQ(crc_.m_nError, CCrc32::kNoError);
+}
+
+TEST_F(FileCrcTest, BlockEdges) {
+  struct Case {
+    const char* name;
+    std::size_t size;
+    Calls calls;
+  };
+  const Case cases[] = {
+      {"one byte", 1, {{1, 0}, {1, 1}, {1, 1}}},
+      {"one block less one", 65534, {{65534, 0}, {65534, 65534}, {65534, 65534}}},
+      // A full block means another read, which returns nothing.
+      {"exactly one block", 65535, {{65535, 0}, {65535, 65535}, {65535, 65535}, {65535, 65535}}},
+      {"one block and one", 65536, {{65536, 0}, {65536, 65535}, {65536, 65536}, {65536, 65536}}},
+      {"two blocks", 131070,
+       {{131070, 0}, {131070, 65535}, {131070, 131070}, {131070, 131070}, {131070, 131070}}},
+  };
+  for (const Case& c : cases) {
+    ProgressLog::calls.clear();
+    const std::string bytes = Pattern(c.size);
+    std::uint32_t crc = 0;
+    ASSERT_TRUE(crc_.FileCrc(crc, Make("f", bytes))) << c.name;
+    EXPECT_EQ(crc, Reference(bytes)) << c.name;
+    EXPECT_EQ(ProgressLog::calls, c.calls) << c.name;
+  }
+}
+
+TEST_F(FileCrcTest, CheckValueFromFile) {
+  EXPECT_TRUE(crc_.CheckFile(Make("digits", "123456789"), 0x2DFD2D88u));
+}
+
+// ---------------------------------------------------------------- failures
+
+TEST_F(FileCrcTest, HookStopsBeforeReading) {
+  ProgressLog::stop_at_call = 1;
+  std::uint32_t crc = 0;
+  EXPECT_FALSE(crc_.FileCrc(crc, Make("f", Pattern(100))));
+  EXPECT_EQ(crc_.m_nError, CCrc32::kStopped);
+  EXPECT_EQ(ProgressLog::calls.size(), 1u);
+}
+
+TEST_F(FileCrcTest, HookStopsInsideTheLoop) {
+  ProgressLog::stop_at_call = 2;
+  std::uint32_t crc = 0;
+  EXPECT_FALSE(crc_.FileCrc(crc, Make("f", Pattern(200000))));
+  EXPECT_EQ(crc_.m_nError, CCrc32::kStopped);
+  EXPECT_EQ(ProgressLog::calls, (Calls{{200000, 0}, {200000, 65535}}));
+}
+
+TEST_F(FileCrcTest, MissingFileCannotBeOpened) {
+  std::uint32_t crc = 5;
+  EXPECT_FALSE(crc_.FileCrc(crc, dir_ / "missing"));
+  EXPECT_EQ(crc_.m_nError, CCrc32::kCannotOpen);
+  EXPECT_EQ(crc, 0u);
+  EXPECT_FALSE(crc_.CheckFile(dir_ / "missing", 0));
+}
+
+TEST_F(FileCrcTest, CheckFileRejectsAOneBitDifference) {
+  const std::string path = Make("digits", "123456789");
+  EXPECT_FALSE(crc_.CheckFile(path, 0x2DFD2D88u ^ 0x00010000u));
+  EXPECT_EQ(crc_.m_nError, CCrc32::kNoError);
+}
+
+TEST_F(FileCrcTest, ErrorStateIsResetByTheNextRun) {
+  std::uint32_t crc = 0;
+  EXPECT_FALSE(crc_.FileCrc(crc, dir_ / "missing"));
+  EXPECT_TRUE(crc_.FileCrc(crc, Make("abc", "abc")));
+  EXPECT_EQ(crc_.m_nError, CCrc32::kNoError);
+  EXPECT_EQ(crc, 0xCA6598D0u);
+}
+
+TEST(DeltaCrc32Test, StartsEmptyAndAnswersTrueWithoutHook) {
+  CDeltaCrc32 crc;
+  EXPECT_EQ(crc.m_pfnProgress, nullptr);
+  EXPECT_EQ(crc.m_pDialog, nullptr);
+  EXPECT_EQ(crc.m_pThread, nullptr);
+  EXPECT_EQ(crc.m_nPhase, 0u);
+  EXPECT_TRUE(crc.OnProgress(10, 5));
+}
+
+}  // namespace
+}  // namespace veupd
