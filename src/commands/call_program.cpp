@@ -1,0 +1,143 @@
+// Program and function call (opcode 5). A program that cannot start and one
+// that exits non-zero both give error 23; the third log parameter (the exit
+// code) tells them apart.
+#include "commands/call_program.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "commands/command_util.h"
+#include "platform/platform.h"
+
+namespace veupd {
+namespace {
+
+constexpr std::uint32_t kCallStatusText = 4865;
+constexpr std::uint32_t kWaitSliceMs = 100;
+constexpr std::uint32_t kResultMask = 0xFFFFu;  // only the low 16 bits of a DLL result count
+constexpr std::string_view kStep = "Programm/function call (%s)";
+
+using DllFunction = int (*)(const char*);
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+ErrorCode RunProgram(CommandHost& host, const std::string& program, const std::string& args,
+                     bool wait) {
+  const std::size_t sep = cmd::LastSeparator(program);
+  if (sep == std::string::npos) {
+    const ErrorCode rc(Err::kInvalidPath);
+    host.ReportError(rc, program);
+    return rc;
+  }
+  std::string work_dir = program.substr(0, sep);
+  if (work_dir.find('"') != std::string::npos) work_dir.push_back('"');
+  const std::string command_line = ProgramCommandLine(args);
+
+  // The platform takes the program as the command line's first element.
+  os::Process process;
+  if (!process.Start("\"" + program + "\"" + command_line, work_dir).ok()) {
+    const ErrorCode rc(Err::kCreateProcessFailed);
+    host.ReportError(rc, program, command_line);
+    return rc;
+  }
+  if (!wait) return ErrorCode::Ok();  // runs on independently
+
+  while (!process.Wait(kWaitSliceMs)) {
+  }
+  const auto exit_code = static_cast<std::int32_t>(process.ExitCode());
+  if (exit_code != 0) {
+    const ErrorCode rc(Err::kCreateProcessFailed);
+    host.ReportError(rc, program, command_line, std::to_string(exit_code));
+    return rc;
+  }
+  return ErrorCode::Ok();
+}
+
+ErrorCode CallFunction(CommandHost& host, const std::string& dll, const std::string& args,
+                       const std::string& function) {
+  os::Module module;
+  // Every load failure counts as "module not found" (the POSIX loader cannot
+  // tell them apart; on Windows the same keeps one meaning for both).
+  if (!module.Load(dll).ok()) {
+    const ErrorCode rc(Err::kCannotLoadDll);
+    host.ReportError(rc, dll);
+    return rc;
+  }
+  void* address = module.Symbol(function.c_str());
+  if (address == nullptr) {
+    module.Unload();
+    const ErrorCode rc(Err::kFunctionNotFound);
+    host.ReportError(rc, dll, function);
+    return rc;
+  }
+  DllFunction entry = nullptr;
+  static_assert(sizeof(entry) == sizeof(address));
+  std::memcpy(&entry, &address, sizeof(entry));
+  const auto result = static_cast<std::uint16_t>(static_cast<std::uint32_t>(entry(args.c_str())) & kResultMask);
+  module.Unload();
+  if (result != 0) {
+    const ErrorCode rc(Err::kFunctionFailed, result);
+    host.ReportError(rc, dll, function, args, std::to_string(result));
+    return rc;
+  }
+  return ErrorCode::Ok();
+}
+
+}  // namespace
+
+std::string ProgramCommandLine(std::string_view args) {
+  std::string line = " ";
+  if (args.find(' ') != std::string_view::npos && args.front() != '"') {
+    line.push_back('"');
+    line.append(args);
+    line.push_back('"');
+  } else {
+    line.append(args);
+  }
+  return line;
+}
+
+ErrorCode RunProgramCall(CommandHost& host) {
+  const CommandContext& ctx = host.Context();
+  const std::string& target = ctx.Param(Slot::kParam1);
+  const std::string& args = ctx.Param(Slot::kParam2);
+  const std::string& extra = ctx.Param(Slot::kParam3);
+  const std::string step = cmd::FormatText(kStep, {target});
+
+  if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam1}); !rc.ok()) {
+    return cmd::FailStep(host, "Programm/function call", rc);
+  }
+  if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam2}); !rc.ok()) {
+    return cmd::FailStep(host, step, rc);
+  }
+  cmd::SetStatus(host, kCallStatusText, target);
+
+  const std::size_t dot = target.rfind('.');
+  if (dot == std::string::npos) {
+    const ErrorCode rc(Err::kInvalidPath);
+    host.ReportError(rc, target);
+    return cmd::FailStep(host, step, rc);
+  }
+  const std::string_view extension = std::string_view(target).substr(dot + 1);
+
+  ErrorCode rc;
+  if (EqualsNoCase(extension, "exe")) {
+    rc = RunProgram(host, target, args, /*wait=*/!extra.empty());
+  } else if (EqualsNoCase(extension, "dll")) {
+    if (rc = cmd::RequireParams(host, {Slot::kParam3}); !rc.ok()) return cmd::FailStep(host, step, rc);
+    rc = CallFunction(host, target, args, extra);
+  } else {
+    rc = ErrorCode(Err::kInvalidExtension);
+    host.ReportError(rc, target);
+  }
+  return cmd::FinishStep(host, step, rc);
+}
+
+}  // namespace veupd

@@ -1,0 +1,59 @@
+// Pieces the file and system commands share: slot checks, status and step
+// texts, splitting a path at its last separator, and the verified copy that
+// replaces a target through a temporary name. Update thread only.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "engine/command_host.h"
+#include "engine/error_code.h"
+#include "platform/platform.h"
+
+namespace veupd::cmd {
+
+// Replaces each "%s" or "%d" of the pattern by the next argument, in order;
+// numbers are passed already converted (std::to_string).
+[[nodiscard]] std::string FormatText(std::string_view pattern,
+                                     std::initializer_list<std::string_view> args);
+// A CRC-32 value as the log shows it: eight upper-case hex digits.
+[[nodiscard]] std::string Hex8(std::uint32_t value);
+
+// Checks the slots in the order given and reports the first empty one as
+// error 4 with the slot's name. Returns 0 when all are set.
+[[nodiscard]] ErrorCode RequireParams(CommandHost& host, std::initializer_list<Slot> slots);
+
+// Writes the failed step line and hands the code back, for the early exits.
+[[nodiscard]] ErrorCode FailStep(CommandHost& host, std::string_view text, ErrorCode code);
+// Logs the step as successful for code 0, as failed otherwise; returns code.
+[[nodiscard]] ErrorCode FinishStep(CommandHost& host, std::string_view text, ErrorCode code);
+
+// Status text "<dictionary text> <detail>", then a progress refresh.
+void SetStatus(CommandHost& host, std::uint32_t text_number, std::string_view detail);
+
+// Position of the last path separator, or npos. The tail from there on
+// (separator included) is the name part.
+[[nodiscard]] std::size_t LastSeparator(std::string_view path);
+// True when the text holds a '*' or '?' wildcard.
+[[nodiscard]] bool HasWildcard(std::string_view text);
+// dir, the native separator, name: how commands join what they build
+// themselves (the log then shows native paths).
+[[nodiscard]] std::string Join(std::string_view dir, std::string_view name);
+
+// Looks a path up with a directory search, so that a path ending in a
+// separator counts as absent. Fills entry when found.
+[[nodiscard]] bool FindEntry(const std::string& path, os::DirEntry& entry);
+
+// The name a new copy gets beside an existing target: everything up to and
+// including the last '.' of the whole path, then the suffix; without any
+// '.', the path, a '.' and the suffix.
+[[nodiscard]] std::string TemporaryName(std::string_view target, std::string_view suffix);
+
+// Pushes a finished file's data to the disk before it replaces anything, so
+// that a power cut cannot leave the target name on an empty file. A
+// read-only copy is made writable for the flush and read-only again.
+[[nodiscard]] os::OsResult FlushToDisk(const std::string& path);
+
+}  // namespace veupd::cmd

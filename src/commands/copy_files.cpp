@@ -1,0 +1,193 @@
+// Copy files (opcode 1). A new copy lands beside an existing target under the
+// "$U$" name and replaces it only after its CRC matches the source's and its
+// data has reached the disk.
+#include "commands/copy_files.h"
+
+#include <cstdint>
+
+#include "commands/command_util.h"
+#include "formats/crc32.h"
+#include "platform/platform.h"
+
+namespace veupd {
+namespace {
+
+constexpr std::uint32_t kCopyStatusText = 4860;
+constexpr std::string_view kTempSuffix = "$U$";
+constexpr std::size_t kDriveRootLength = 3;  // "C:\" is created directly
+constexpr std::uint32_t kPhaseSource = 1;
+constexpr std::uint32_t kPhaseCopy = 2;
+constexpr std::string_view kFailedStep = "Copying file(s) (%s -> %s)";
+constexpr std::string_view kDoneStep = "Copying %d file(s) (%s -> %s)";
+
+// Checksums a file in the given phase; reports error 7 naming it on failure.
+ErrorCode Checksum(CommandHost& host, std::uint32_t phase, const std::string& path,
+                   std::uint32_t& crc) {
+  CDeltaCrc32& calc = host.Crc();
+  calc.m_nPhase = phase;
+  crc = 0;
+  if (!calc.FileCrc(crc, path)) {
+    const ErrorCode rc(Err::kCannotOpenSource);
+    host.ReportError(rc, path);
+    return rc;
+  }
+  return ErrorCode::Ok();
+}
+
+// Copies source to copy_path and checks the copy against the source's CRC.
+// Error 9 names source and copy; error 10 both values.
+ErrorCode CopyAndVerify(CommandHost& host, const std::string& source, std::uint32_t source_crc,
+                        const std::string& copy_path) {
+  if (!os::CopyFileOver(source, copy_path, /*overwrite=*/true).ok()) {
+    const ErrorCode rc(Err::kCannotCopy);
+    host.ReportError(rc, source, copy_path);
+    return rc;
+  }
+  std::uint32_t copy_crc = 0;
+  if (ErrorCode rc = Checksum(host, kPhaseCopy, copy_path, copy_crc); !rc.ok()) return rc;
+  if (copy_crc != source_crc) {
+    const ErrorCode rc(Err::kCopyCorrupted);
+    host.ReportError(rc, source, cmd::Hex8(source_crc), copy_path, cmd::Hex8(copy_crc));
+    return rc;
+  }
+  return ErrorCode::Ok();
+}
+
+// Puts a verified, flushed copy in the place of an existing target. No
+// cleanup on failure: the log names what is left where.
+ErrorCode ReplaceTarget(CommandHost& host, const std::string& source, const std::string& temp,
+                        const std::string& target) {
+  if (!cmd::FlushToDisk(temp).ok()) {
+    const ErrorCode rc(Err::kCannotCopy);
+    host.ReportError(rc, source, temp);
+    return rc;
+  }
+  if (!os::RemoveFile(target).ok()) {
+    const ErrorCode rc(Err::kCannotDeleteFile);
+    host.ReportError(rc, target);
+    return rc;
+  }
+  if (!os::MoveNoReplace(temp, target).ok()) {
+    const ErrorCode rc(Err::kCannotCopy);
+    host.ReportError(rc, temp, target);
+    return rc;
+  }
+  return ErrorCode::Ok();
+}
+
+bool IsDotName(const std::string& name) { return !name.empty() && name.front() == '.'; }
+
+}  // namespace
+
+bool MakeDirectoryPath(const std::string& path) {
+  os::DirEntry found;
+  if (cmd::FindEntry(path, found)) return true;
+  if (path.size() > kDriveRootLength) {
+    const std::size_t sep = cmd::LastSeparator(path);
+    if (sep == std::string::npos) return false;
+    if (!MakeDirectoryPath(path.substr(0, sep))) return false;
+  }
+  return os::MakeDirectory(path).ok();
+}
+
+ErrorCode CopyOneFile(CommandHost& host, const std::string& source, const std::string& target) {
+  cmd::SetStatus(host, kCopyStatusText, source);
+
+  std::uint32_t source_crc = 0;
+  if (ErrorCode rc = Checksum(host, kPhaseSource, source, source_crc); !rc.ok()) return rc;
+
+  os::DirEntry existing;
+  if (!cmd::FindEntry(target, existing)) {
+    if (ErrorCode rc = CopyAndVerify(host, source, source_crc, target); !rc.ok()) return rc;
+  } else if (existing.read_only) {
+    const ErrorCode rc(Err::kCannotDeleteFile);
+    host.ReportError(rc, target);
+    return rc;
+  } else {
+    const std::string temp = cmd::TemporaryName(target, kTempSuffix);
+    if (ErrorCode rc = CopyAndVerify(host, source, source_crc, temp); !rc.ok()) return rc;
+    if (ErrorCode rc = ReplaceTarget(host, source, temp, target); !rc.ok()) return rc;
+  }
+
+  ++host.Checkpoint().done_items;
+  ++host.FileCounter();
+  return ErrorCode::Ok();
+}
+
+ErrorCode CopyMatchingFiles(CommandHost& host, const std::string& pattern,
+                            const std::string& target_dir) {
+  const std::size_t sep = cmd::LastSeparator(pattern);
+  if (sep == std::string::npos) {
+    const ErrorCode rc(Err::kInvalidPath);
+    host.ReportError(rc, pattern);
+    return rc;
+  }
+  const std::string source_dir = pattern.substr(0, sep + 1);
+  const std::string mask = pattern.substr(sep + 1);
+
+  os::DirSearch search;
+  if (!search.Start(pattern).ok()) return ErrorCode::Ok();  // no match: nothing to copy
+
+  os::DirEntry entry;
+  bool first = true;
+  while (search.Next(entry)) {
+    if (!first) host.RefreshProgress();
+    first = false;
+    if (!entry.is_dir) {
+      if (ErrorCode rc = CopyOneFile(host, source_dir + entry.name, cmd::Join(target_dir, entry.name));
+          !rc.ok()) {
+        return rc;
+      }
+      continue;
+    }
+    if (IsDotName(entry.name)) continue;  // ".", ".." and hidden folders such as .svn
+    const std::string sub_target = cmd::Join(target_dir, entry.name);
+    if (!MakeDirectoryPath(sub_target)) {
+      const ErrorCode rc(Err::kCannotCreateDirectory);
+      host.ReportError(rc, sub_target);
+      return rc;
+    }
+    const std::string sub_pattern = cmd::Join(source_dir + entry.name, mask);
+    if (ErrorCode rc = CopyMatchingFiles(host, sub_pattern, sub_target); !rc.ok()) return rc;
+  }
+  return ErrorCode::Ok();
+}
+
+ErrorCode RunCopyFiles(CommandHost& host) {
+  const CommandContext& ctx = host.Context();
+  const std::string source = ctx.Param(Slot::kParam1);
+  const std::string target_dir = ctx.Param(Slot::kParam2);
+  const std::string failed_step = cmd::FormatText(kFailedStep, {source, target_dir});
+
+  if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam1, Slot::kParam2}); !rc.ok()) {
+    return cmd::FailStep(host, failed_step, rc);
+  }
+  if (!MakeDirectoryPath(target_dir)) {
+    const ErrorCode rc(Err::kCannotCreateDirectory);
+    host.ReportError(rc, target_dir);
+    return cmd::FailStep(host, failed_step, rc);
+  }
+  host.FileCounter() = 0;
+
+  ErrorCode rc;
+  if (cmd::HasWildcard(source)) {
+    rc = CopyMatchingFiles(host, source, target_dir);
+  } else {
+    cmd::SetStatus(host, kCopyStatusText, source);
+    const std::size_t sep = cmd::LastSeparator(source);
+    if (sep == std::string::npos) {
+      rc = ErrorCode(Err::kInvalidPath);
+      host.ReportError(rc, source);
+      return cmd::FailStep(host, failed_step, rc);
+    }
+    rc = CopyOneFile(host, source, target_dir + source.substr(sep));
+  }
+
+  if (!rc.ok()) return cmd::FailStep(host, failed_step, rc);
+  host.ReportStep(/*success=*/true,
+                  cmd::FormatText(kDoneStep, {std::to_string(host.FileCounter()), source, target_dir}),
+                  rc);
+  return rc;
+}
+
+}  // namespace veupd

@@ -1,0 +1,130 @@
+// A CommandHost for command tests: records error and step entries, counts
+// progress refreshes and nested dispatches, and owns real CRC and INI tools.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/command_host.h"
+#include "formats/crc32.h"
+#include "formats/dyn_buf.h"
+#include "formats/ini_file.h"
+
+namespace veupd::test {
+
+struct ErrorEntry {
+  std::uint16_t code = 0;
+  std::uint16_t subcode = 0;
+  std::vector<std::optional<std::string>> params;  // always four
+};
+
+struct StepEntry {
+  bool success = false;
+  std::string text;
+  std::uint16_t code = 0;
+};
+
+// A calculator whose progress calls run a test's hook first, with the phase
+// (1 source, 2 copy) and the bytes done, to change files mid-checksum.
+class HookedCrc : public CDeltaCrc32 {
+ public:
+  bool OnProgress(std::uint32_t total, std::uint32_t done) override {
+    if (hook) hook(m_nPhase, done);
+    return CDeltaCrc32::OnProgress(total, done);
+  }
+  std::function<void(std::uint32_t phase, std::uint32_t done)> hook;
+};
+
+class FakeHost : public CommandHost {
+ public:
+  FakeHost() : payload_(CDynBuf::kDefaultStep), copy_buffer_(kCopyBufferSize) {}
+
+  CommandContext& Context() override { return ctx; }
+  void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {
+    ErrorEntry e{code.code(), code.subcode(), {}};
+    for (const Param& p : {p1, p2, p3, p4}) {
+      e.params.push_back(p ? std::optional<std::string>(std::string(*p)) : std::nullopt);
+    }
+    errors.push_back(std::move(e));
+  }
+  void ReportStep(bool success, std::string_view text, ErrorCode code) override {
+    steps.push_back({success, std::string(text), code.code()});
+  }
+  [[nodiscard]] std::uint32_t ErrorCount() const override {
+    return static_cast<std::uint32_t>(errors.size());
+  }
+  CheckpointRecord& Checkpoint() override { return checkpoint; }
+  void WriteCheckpoint() override {}
+  std::uint32_t& FileCounter() override { return file_counter; }
+  int CallPointer(const std::string&, const std::string&, const std::string&) override { return 0; }
+  CDeltaCrc32& Crc() override { return crc; }
+  CIniClass& Ini() override { return ini; }
+  CDynBuf& PayloadBuffer() override { return payload_; }
+  std::span<std::uint8_t> CopyBuffer() override { return copy_buffer_; }
+  ErrorCode Dispatch(std::int32_t opcode) override {
+    dispatched.push_back({opcode, ctx.param});
+    return dispatch_result;
+  }
+  [[nodiscard]] std::int32_t Level() const override { return 1; }
+  [[nodiscard]] bool ServerAutomation() const override { return true; }
+  // "T4860" and so on, so that a test can see which text was used.
+  [[nodiscard]] std::string Message(std::uint32_t number) override {
+    return "T" + std::to_string(number);
+  }
+  [[nodiscard]] bool AskYesNo(std::string_view) override { return true; }
+  void RefreshProgress() override {
+    ++refreshes;
+    statuses.push_back(ctx.status_text);
+  }
+
+  // Sets PARAM1.. in order; the rest stay empty.
+  void SetParams(std::initializer_list<std::string> values) {
+    ctx.param = {};
+    int i = 0;
+    for (const std::string& v : values) ctx.param[i++] = v;
+  }
+  // Only the error codes, in order.
+  [[nodiscard]] std::vector<std::uint16_t> ErrorCodes() const {
+    std::vector<std::uint16_t> codes;
+    for (const ErrorEntry& e : errors) codes.push_back(e.code);
+    return codes;
+  }
+
+  struct Dispatched {
+    std::int32_t opcode;
+    std::array<std::string, kParamCount> params;
+  };
+
+  CommandContext ctx;
+  std::vector<ErrorEntry> errors;
+  std::vector<StepEntry> steps;
+  std::vector<std::string> statuses;
+  std::vector<Dispatched> dispatched;
+  CheckpointRecord checkpoint;
+  std::uint32_t file_counter = 0;
+  int refreshes = 0;
+  ErrorCode dispatch_result;
+  HookedCrc crc;
+  CIniClass ini;
+
+ private:
+  static constexpr std::size_t kCopyBufferSize = 32768;
+  CDynBuf payload_;
+  std::vector<std::uint8_t> copy_buffer_;
+};
+
+// The parameter texts of an error entry, "" for a missing one.
+inline std::vector<std::string> Params(const ErrorEntry& e) {
+  std::vector<std::string> out;
+  for (const auto& p : e.params) out.push_back(p.value_or(""));
+  return out;
+}
+
+}  // namespace veupd::test

@@ -1,0 +1,31 @@
+// Test helper started by the program-call tests: writes its working folder
+// and arguments to "record_args.txt" in its working folder, one per line.
+// "exit=N" sets the exit code; "wait" keeps it running until a file "stop"
+// appears in the working folder.
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+int main(int argc, char** argv) {
+  std::error_code ec;
+  const std::filesystem::path cwd = std::filesystem::current_path(ec);
+  int exit_code = 0;
+  bool wait = false;
+  {
+    std::ofstream out(cwd / "record_args.txt", std::ios::binary | std::ios::trunc);
+    out << "cwd=" << cwd.string() << "\n";
+    for (int i = 1; i < argc; ++i) {
+      const std::string arg = argv[i];
+      out << "arg=" << arg << "\n";
+      if (arg.rfind("exit=", 0) == 0) exit_code = std::atoi(arg.c_str() + 5);
+      if (arg == "wait") wait = true;
+    }
+  }
+  while (wait && !std::filesystem::exists(cwd / "stop", ec)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return exit_code;
+}
