@@ -20,8 +20,8 @@ namespace veupd {
 
 class CDynBuf;
 
-constexpr std::size_t kCopyBufferSize = 32768;
-constexpr std::size_t kPayloadGrowStep = 4096;
+constexpr std::size_t kPatchCopyBufferSize = 32768;
+constexpr std::size_t kPatchPayloadGrowStep = 4096;
 
 // Fix-Update knows 'A', 'D', 'U' on bytes; FDT-Update adds 'a', 'd', 'u' and
 // makes 'A', 'D', 'U' work on whole length-prefixed records.
@@ -51,8 +51,8 @@ class PatchErrorList : public PatchReporter {
 };
 
 struct PatchBuffers {
-  CDynBuf& payload;              // grows in kPayloadGrowStep steps
-  std::span<std::uint8_t> copy;  // kCopyBufferSize bytes in the updater
+  CDynBuf& payload;              // grows in kPatchPayloadGrowStep steps
+  std::span<std::uint8_t> copy;  // kPatchCopyBufferSize bytes in the updater
 };
 
 struct ApplyRequest {

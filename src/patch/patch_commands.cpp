@@ -1,0 +1,269 @@
+// The command frame of the patch commands: slot checks, the phase loop with
+// a checkpoint after every step, and the steps apply, verify, replace (in
+// place) and pointer (table updates). Update thread only.
+#include "patch/patch_commands.h"
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "formats/crc32.h"
+#include "patch/patch_engine.h"
+#include "patch/patch_steps.h"
+#include "platform/platform.h"
+#include "tables/fdt.h"
+
+namespace veupd {
+
+namespace {
+
+// Dictionary texts that head the status line.
+constexpr std::uint32_t kTextApply = 4863;
+constexpr std::uint32_t kTextPointer = 4864;
+constexpr std::uint32_t kTextVerify = 4866;
+
+// Phases kept in the checkpoint record.
+constexpr std::uint32_t kPhaseDone = 0;  // also "apply" at the start; 1 is handled alike
+constexpr std::uint32_t kPhaseVerify = 2;
+constexpr std::uint32_t kPhasePointer = 3;
+
+// Skips verification when given as PARAM3 together with an expected CRC of 0.
+constexpr std::string_view kNoCheckUpdateName = "XXXXXX";
+constexpr std::uint32_t kPointerResultMask = 0xFFFF;
+
+enum class Kind { kFix, kFdt, kFixInPlace, kFdtInPlace };
+
+std::string Hex8(std::uint32_t value) {
+  std::array<char, 9> buf{};
+  std::snprintf(buf.data(), buf.size(), "%08X", static_cast<unsigned>(value));
+  return buf.data();
+}
+
+class HostReporter final : public PatchReporter {
+ public:
+  explicit HostReporter(CommandHost& host) : host_(host) {}
+  void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {
+    host_.ReportError(code, p1, p2, p3, p4);
+  }
+  void RefreshProgress() override { host_.RefreshProgress(); }
+
+ private:
+  CommandHost& host_;
+};
+
+class PatchCommand {
+ public:
+  PatchCommand(CommandHost& host, Kind kind) : host_(host), kind_(kind) {
+    const CommandContext& ctx = host.Context();
+    for (int i = 0; i < kParamCount; ++i) p_[i] = ctx.param[i];
+  }
+
+  ErrorCode Run() {
+    const int required = InPlace() ? 3 : 4;
+    for (int i = 0; i < required; ++i) {
+      if (p_[i].empty()) {
+        const Slot slot = static_cast<Slot>(i);
+        host_.ReportError(Err::kParamMissing, SlotName(slot));
+        host_.ReportStep(false, i == 0 ? std::string(Name()) : StepText(), Err::kParamMissing);
+        return Err::kParamMissing;
+      }
+    }
+    if (InPlace()) temp_ = InPlaceTemporaryPath(p_[0]);
+
+    CheckpointRecord& cp = host_.Checkpoint();
+    ErrorCode rc;
+    for (;;) {
+      rc = RunPhase(cp.phase);
+      host_.WriteCheckpoint();
+      host_.RefreshProgress();
+      if (!rc.ok() || cp.phase == kPhaseDone) break;
+    }
+    ++cp.done_items;
+    host_.ReportStep(rc.ok(), StepText(), rc);
+    return rc;
+  }
+
+ private:
+  [[nodiscard]] bool InPlace() const { return kind_ == Kind::kFixInPlace || kind_ == Kind::kFdtInPlace; }
+  [[nodiscard]] bool Table() const { return kind_ == Kind::kFdt || kind_ == Kind::kFdtInPlace; }
+  [[nodiscard]] std::string_view Name() const {
+    if (kind_ == Kind::kFdt) return "FDT-Update";
+    if (kind_ == Kind::kFdtInPlace) return "FDT-Update-InPlace";
+    return "Fix-Update";
+  }
+  [[nodiscard]] std::string StepText() const { return std::string(Name()) + " (" + p_[0] + ")"; }
+
+  // Runs the step of the phase and advances the phase when it succeeds.
+  ErrorCode RunPhase(std::uint32_t& phase) {
+    if (phase == kPhaseVerify) {
+      ErrorCode rc = Verify();
+      if (!rc.ok()) return rc;
+      if (kind_ == Kind::kFixInPlace) {
+        phase = kPhaseDone;
+        return Replace();
+      }
+      phase = Table() ? kPhasePointer : kPhaseDone;
+      return rc;
+    }
+    if (phase == kPhasePointer && Table()) {
+      if (kind_ == Kind::kFdtInPlace) {
+        if (ErrorCode rc = Replace(); !rc.ok()) return rc;
+      }
+      ErrorCode rc = Pointer();
+      if (rc.ok()) phase = kPhaseDone;
+      return rc;
+    }
+    // 0, 1 and any value the command does not use: apply from the start,
+    // which is always safe as the old file is still untouched.
+    ErrorCode rc = Apply();
+    if (rc.ok()) phase = kPhaseVerify;
+    return rc;
+  }
+
+  void SetStatus(std::uint32_t text, std::string_view detail) {
+    host_.Context().status_text = host_.Message(text) + " " + std::string(detail);
+    host_.RefreshProgress();
+  }
+
+  ErrorCode Apply() {
+    if (Table()) SetStatus(kTextApply, p_[0]);
+    ApplyRequest req;
+    req.old_path = p_[0];
+    req.update_path = p_[2];
+    req.tokens = Table() ? TokenSet::kFdt : TokenSet::kFix;
+    if (InPlace()) {
+      // A PARAM1 ending in ".DU$" would be its own temporary file: creating
+      // it would destroy the old file, and the replacement would delete the
+      // result. Refused as a temporary file that cannot be created.
+      if (SamePathIgnoringCase(temp_, p_[0])) {
+        host_.ReportError(Err::kCannotCreateNewFile, temp_);
+        return Err::kCannotCreateNewFile;
+      }
+      req.new_path = temp_;
+      req.sync = true;  // the old file is deleted once this one is verified
+    } else {
+      req.new_dir = p_[3];
+    }
+    HostReporter reporter(host_);
+    PatchBuffers buffers{host_.PayloadBuffer(), host_.CopyBuffer()};
+    return ApplyUpdate(req, buffers, reporter);
+  }
+
+  ErrorCode Verify() {
+    const std::uint32_t expected = HexToNumber(p_[1]);
+    if (expected == 0 && p_[2] == kNoCheckUpdateName) return {};
+    std::string file;
+    if (InPlace()) {
+      SetStatus(kTextVerify, temp_);
+      file = temp_;
+    } else {
+      SetStatus(kTextVerify, p_[0]);
+      if (!NewFilePath(p_[3], p_[0], file)) {
+        host_.ReportError(Err::kInvalidPath, p_[0]);
+        return Err::kInvalidPath;
+      }
+    }
+    // An expected CRC of 0 with no file: the update removed it.
+    if (expected == 0 && !os::Exists(file)) return {};
+    CDeltaCrc32& crc = host_.Crc();
+    crc.m_nPhase = 0;
+    std::uint32_t value = 0;
+    if (!crc.FileCrc(value, file)) {
+      host_.ReportError(Err::kCannotOpenSource, file);
+      return Err::kCannotOpenSource;
+    }
+    if (value != expected) {
+      host_.ReportError(Err::kFileCheckFailed, host_.ControlFilePath(), Hex8(expected), file, Hex8(value));
+      return Err::kFileCheckFailed;
+    }
+    return {};
+  }
+
+  // Puts the verified temporary file in the old file's place.
+  ErrorCode Replace() {
+    if (SamePathIgnoringCase(temp_, p_[0])) {  // see Apply(): never delete the result itself
+      host_.ReportError(Err::kCannotCreateNewFile, temp_);
+      return Err::kCannotCreateNewFile;
+    }
+    if (os::Exists(p_[0]) && !os::RemoveFile(p_[0]).ok()) {
+      host_.ReportError(Err::kCannotDeleteFile, p_[0]);
+      return Err::kCannotDeleteFile;
+    }
+    // No temporary file: the update emptied the file, which stays deleted.
+    if (os::Exists(temp_) && !os::MoveNoReplace(temp_, p_[0]).ok()) {
+      host_.ReportError(Err::kCannotRename, temp_, p_[0]);
+      return Err::kCannotRename;
+    }
+    return {};
+  }
+
+  // Has the pointer component rebuild the index file of the new data file,
+  // or removes the index file when the data file is gone.
+  ErrorCode Pointer() {
+    const std::string& structure = kind_ == Kind::kFdtInPlace ? p_[3] : p_[4];
+    if (structure.empty()) return {};
+    SetStatus(kTextPointer, structure);
+
+    std::string data_name;
+    std::string index_name;
+    {
+      FDT fdt;
+      if (!fdt.NewStru(structure, data_name, index_name)) {
+        host_.ReportError(Err::kFdtNotFound, structure, data_name, index_name);
+        return Err::kFdtNotFound;
+      }
+      fdt.FreeStru();
+    }
+
+    const std::size_t sep = os::FindLastSeparator(p_[0]);
+    if (sep == std::string::npos) {
+      host_.ReportError(Err::kInvalidPath, p_[0]);
+      return Err::kInvalidPath;
+    }
+    const std::string_view actual_name = std::string_view(p_[0]).substr(sep + 1);
+    std::string index_path;
+    std::string data_path;
+    if (InPlace()) {
+      // Beside the updated data file.
+      const std::string dir = p_[0].substr(0, sep + 1);
+      index_path = dir + index_name;
+      data_path = p_[0];
+    } else {
+      index_path = p_[3] + os::kNativeSeparator + index_name;
+      data_path = p_[3] + os::kNativeSeparator + std::string(actual_name);
+    }
+    if (data_name.find('@') != std::string::npos &&
+        !SubstitutePlaceholder(data_name, actual_name, index_path)) {
+      host_.ReportError(Err::kInvalidPath, index_path);
+      return Err::kInvalidPath;
+    }
+
+    if (os::Exists(data_path)) {
+      const auto r = static_cast<std::uint16_t>(
+          static_cast<std::uint32_t>(host_.CallPointer(structure, data_path, index_path)) & kPointerResultMask);
+      if (r != 0) {
+        const ErrorCode rc(Err::kPointerFailed, r);
+        host_.ReportError(rc, structure, data_path, index_path);
+        return rc;
+      }
+      return {};
+    }
+    // The update removed the table; a stale index would outlive it.
+    if (os::Exists(index_path)) (void)os::RemoveFile(index_path);  // a failure is of no consequence here
+    return {};
+  }
+
+  CommandHost& host_;
+  Kind kind_;
+  std::array<std::string, kParamCount> p_;
+  std::string temp_;
+};
+
+}  // namespace
+
+ErrorCode RunFixUpdate(CommandHost& host) { return PatchCommand(host, Kind::kFix).Run(); }
+ErrorCode RunFdtUpdate(CommandHost& host) { return PatchCommand(host, Kind::kFdt).Run(); }
+ErrorCode RunFdtUpdateInPlace(CommandHost& host) { return PatchCommand(host, Kind::kFdtInPlace).Run(); }
+ErrorCode RunFixUpdateInPlace(CommandHost& host) { return PatchCommand(host, Kind::kFixInPlace).Run(); }
+
+}  // namespace veupd

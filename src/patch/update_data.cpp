@@ -1,0 +1,161 @@
+// Update data file reader and writer; the layout is described in the header.
+#include "patch/update_data.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace veupd {
+
+namespace {
+
+constexpr std::size_t kStreamBufferSize = 65536;
+
+}  // namespace
+
+void EncodeRecordHeader(const UpdateRecord& rec, std::uint8_t (&out)[kRecordHeaderSize]) {
+  const auto pos = static_cast<std::uint32_t>(rec.position);
+  out[0] = static_cast<std::uint8_t>(pos);
+  out[1] = static_cast<std::uint8_t>(pos >> 8);
+  out[2] = static_cast<std::uint8_t>(pos >> 16);
+  out[3] = static_cast<std::uint8_t>(pos >> 24);
+  out[4] = rec.token;
+  out[5] = static_cast<std::uint8_t>(rec.length);
+  out[6] = static_cast<std::uint8_t>(rec.length >> 8);
+}
+
+UpdateRecord DecodeRecordHeader(const std::uint8_t (&in)[kRecordHeaderSize]) {
+  const std::uint32_t pos = static_cast<std::uint32_t>(in[0]) | (static_cast<std::uint32_t>(in[1]) << 8) |
+                            (static_cast<std::uint32_t>(in[2]) << 16) |
+                            (static_cast<std::uint32_t>(in[3]) << 24);
+  UpdateRecord rec;
+  rec.position = static_cast<std::int32_t>(pos);  // two's complement: high bit set reads negative
+  rec.token = in[4];
+  rec.length = static_cast<std::uint16_t>(in[5] | (in[6] << 8));
+  return rec;
+}
+
+// ---------------------------------------------------------------- reader
+
+UpdateDataReader::UpdateDataReader() : buf_(kStreamBufferSize) {}
+
+os::OsResult UpdateDataReader::Open(const std::string& path) {
+  pos_ = end_ = 0;
+  eof_ = false;
+  return file_.Open(path, os::OpenMode::kRead);
+}
+
+bool UpdateDataReader::Fill() {
+  if (eof_) return false;
+  if (pos_ > 0) {
+    std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+    end_ -= pos_;
+    pos_ = 0;
+  }
+  std::size_t got = 0;
+  const os::OsResult r = file_.Read(buf_.data() + end_, buf_.size() - end_, got);
+  // A read error ends the records as the end of the file would; a short
+  // payload is then reported by the caller.
+  if (!r.ok() || got == 0) {
+    eof_ = true;
+    return false;
+  }
+  end_ += got;
+  return true;
+}
+
+std::size_t UpdateDataReader::ReadBytes(std::uint8_t* out, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    if (pos_ == end_ && !Fill()) break;
+    const std::size_t n = std::min(size - done, end_ - pos_);
+    std::memcpy(out + done, buf_.data() + pos_, n);
+    pos_ += n;
+    done += n;
+  }
+  return done;
+}
+
+bool UpdateDataReader::NextHeader(UpdateRecord& rec) {
+  std::uint8_t raw[kRecordHeaderSize];
+  if (ReadBytes(raw, sizeof raw) < sizeof raw) return false;
+  rec = DecodeRecordHeader(raw);
+  return true;
+}
+
+void UpdateDataReader::ReadPayload(std::uint8_t* out, std::size_t size, std::size_t& got) {
+  got = ReadBytes(out, size);
+}
+
+void UpdateDataReader::Close() {
+  (void)file_.Close();  // read only: nothing to lose
+  pos_ = end_ = 0;
+}
+
+// ---------------------------------------------------------------- writer
+
+UpdateDataWriter::UpdateDataWriter() : buf_(kStreamBufferSize) {}
+
+os::OsResult UpdateDataWriter::Open(const std::string& path) {
+  used_ = 0;
+  written_ = 0;
+  sticky_ = os::OsResult::Ok();
+  return file_.Open(path, os::OpenMode::kCreateTruncate);
+}
+
+os::OsResult UpdateDataWriter::FlushBuffer() {
+  if (used_ == 0) return os::OsResult::Ok();
+  const os::OsResult r = file_.Write(buf_.data(), used_);
+  used_ = 0;
+  return r;
+}
+
+os::OsResult UpdateDataWriter::Put(const std::uint8_t* data, std::size_t size) {
+  if (used_ + size > buf_.size()) {
+    if (os::OsResult r = FlushBuffer(); !r.ok()) return r;
+    if (size >= buf_.size()) return file_.Write(data, size);
+  }
+  std::memcpy(buf_.data() + used_, data, size);
+  used_ += size;
+  return os::OsResult::Ok();
+}
+
+os::OsResult UpdateDataWriter::Write(const UpdateRecord& rec, std::span<const std::uint8_t> payload) {
+  if (!sticky_.ok()) return sticky_;
+  const std::size_t want = TokenHasPayload(rec.token) ? rec.length : 0;
+  if (payload.size() != want) return os::OsResult::Fail(os::OsErr::kOther);
+  std::uint8_t raw[kRecordHeaderSize];
+  EncodeRecordHeader(rec, raw);
+  os::OsResult r = Put(raw, sizeof raw);
+  if (r.ok() && !payload.empty()) r = Put(payload.data(), payload.size());
+  if (!r.ok()) {
+    sticky_ = r;
+    return r;
+  }
+  written_ += sizeof raw + payload.size();
+  return r;
+}
+
+os::OsResult UpdateDataWriter::Insert(std::int32_t position, std::span<const std::uint8_t> payload) {
+  if (payload.size() > kMaxPayload) return os::OsResult::Fail(os::OsErr::kOther);
+  return Write({position, token::kAdd, static_cast<std::uint16_t>(payload.size())}, payload);
+}
+
+os::OsResult UpdateDataWriter::Delete(std::int32_t position, std::uint16_t length) {
+  return Write({position, token::kDelete, length});
+}
+
+os::OsResult UpdateDataWriter::Replace(std::int32_t position, std::span<const std::uint8_t> payload) {
+  if (payload.size() > kMaxPayload) return os::OsResult::Fail(os::OsErr::kOther);
+  return Write({position, token::kReplace, static_cast<std::uint16_t>(payload.size())}, payload);
+}
+
+os::OsResult UpdateDataWriter::Close() {
+  os::OsResult r = sticky_;
+  if (r.ok()) r = FlushBuffer();
+  const os::OsResult c = file_.Close();
+  if (r.ok()) r = c;
+  used_ = 0;
+  return r;
+}
+
+}  // namespace veupd
