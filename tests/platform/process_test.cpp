@@ -1,0 +1,216 @@
+// Command-line splitting, started processes, modules, and share-mode locks
+// between two processes (the second one is this program as a helper).
+#include <gtest/gtest.h>
+
+#include "helper.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace veupd::os {
+namespace {
+
+constexpr std::uint32_t kWaitMs = 30000;
+constexpr unsigned kReadyMs = 30000;
+
+struct SplitCase {
+  const char* label;
+  const char* line;
+  std::vector<std::string> args;
+};
+
+class Split : public testing::TestWithParam<SplitCase> {};
+
+TEST_P(Split, FollowsTheWindowsRules) {
+  EXPECT_EQ(SplitCommandLine(GetParam().line), GetParam().args) << GetParam().line;
+}
+
+const SplitCase kSplitCases[] = {
+    {"Empty", "", {}},
+    {"OnlyBlanks", " \t ", {}},
+    {"BlanksAndTabsSeparate", "prog  a\tb  ", {"prog", "a", "b"}},
+    {"QuotesGroup", "prog \"a b\" c", {"prog", "a b", "c"}},
+    {"QuotesInsideWord", "prog a\"b c\"d", {"prog", "ab cd"}},
+    {"EmptyQuotedArgument", "prog \"\" x", {"prog", "", "x"}},
+    {"UnclosedQuoteRunsToEnd", "prog \"a b", {"prog", "a b"}},
+    {"BackslashesLiteral", "prog a\\\\b\\c", {"prog", "a\\\\b\\c"}},
+    {"EscapedQuote", "prog a\\\"b", {"prog", "a\"b"}},
+    {"EvenBackslashesThenQuote", "prog \"a\\\\\" b", {"prog", "a\\", "b"}},
+    {"OddBackslashesThenQuote", "prog a\\\\\\\"b", {"prog", "a\\\"b"}},
+    {"TrailingBackslashInQuotes", "prog \"c:\\dir\\\\\"", {"prog", "c:\\dir\\"}},
+    {"DoubledQuoteInsideQuotes", "prog \"a\"\"b\"", {"prog", "a\"b"}},
+    {"QuotedProgramWithBlank", "\"c:\\my dir\\p.exe\" x", {"c:\\my dir\\p.exe", "x"}},
+    {"ProgramNameHasNoEscapes", "c:\\dir\\\"p x", {"c:\\dir\\\"p", "x"}},
+    {"ProgramQuoteEndsAtNextQuote", "\"a\\\"b c", {"a\\", "b", "c"}},
+    {"LeadingBlanksSkipped", "   prog x", {"prog", "x"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, Split, testing::ValuesIn(kSplitCases),
+                         [](const testing::TestParamInfo<SplitCase>& info) { return info.param.label; });
+
+TEST(Process, ExitCodeIsReported) {
+  Process p;
+  ASSERT_TRUE(p.Start(test::HelperCommand() + " --exit 7", "").ok());
+  ASSERT_TRUE(p.Wait(kWaitMs));
+  EXPECT_EQ(p.ExitCode(), 7u);
+}
+
+TEST(Process, ArgumentsArriveAsSplit) {
+  test::TempDir dir;
+  Process p;
+  const std::string out = dir / "args.txt";
+  ASSERT_TRUE(p.Start(test::HelperCommand() + " --args \"" + out + "\" plain \"two words\" a\\\"q \"\"", "").ok());
+  ASSERT_TRUE(p.Wait(kWaitMs));
+  EXPECT_EQ(p.ExitCode(), 0u);
+  EXPECT_EQ(test::ReadFile(out), "plain\ntwo words\na\"q\n\n");
+}
+
+TEST(Process, RunsInTheGivenWorkingFolder) {
+  test::TempDir dir;
+  Process p;
+  ASSERT_TRUE(p.Start(test::HelperCommand() + " --touch made.txt", dir.str()).ok());
+  ASSERT_TRUE(p.Wait(kWaitMs));
+  EXPECT_EQ(p.ExitCode(), 0u);
+  EXPECT_TRUE(Exists(dir / "made.txt"));
+}
+
+TEST(Process, WaitTimesOutWhileRunning) {
+  test::TempDir dir;
+  Process p;
+  ASSERT_TRUE(p.Start(test::HelperCommand() + " --hold 0 \"" + (dir / "f") + "\" \"" + (dir / "ready") +
+                          "\" \"" + (dir / "release") + "\"",
+                      "")
+                  .ok());
+  test::WriteFile(dir / "f", "x");
+  EXPECT_FALSE(p.Wait(150));
+  test::WriteFile(dir / "release", "");
+  ASSERT_TRUE(p.Wait(kWaitMs));
+}
+
+// Error paths.
+TEST(Process, MissingProgramFailsToStart) {
+  test::TempDir dir;
+  Process p;
+  EXPECT_FALSE(p.Start("\"" + (dir / "no_such_program") + "\" x", "").ok());
+  EXPECT_FALSE(p.Start("", "").ok());
+  EXPECT_FALSE(p.Start(test::HelperCommand() + " --exit 0", dir / "no_such_dir").ok());
+}
+
+TEST(Module, MissingModuleIsNotFound) {
+  test::TempDir dir;
+  Module m;
+  EXPECT_EQ(m.Load(dir / "none.dll").kind, OsErr::kNotFound);
+  EXPECT_FALSE(m.IsLoaded());
+  EXPECT_EQ(m.Symbol("anything"), nullptr);
+}
+
+TEST(Module, FileThatIsNoModuleFailsToLoad) {
+  test::TempDir dir;
+  test::WriteFile(dir / "bad.dll", "not a module");
+  Module m;
+  EXPECT_FALSE(m.Load(dir / "bad.dll").ok());
+  EXPECT_FALSE(m.IsLoaded());
+}
+
+// The holder opens the file in another process; the table says whether a
+// second open in this process must meet a sharing conflict.
+struct LockCase {
+  const char* label;
+  OpenMode held;
+  OpenMode tried;
+  bool conflict;
+};
+
+class Locks : public testing::TestWithParam<LockCase> {};
+
+class Holder {
+ public:
+  Holder(const test::TempDir& dir, const std::string& file, OpenMode mode)
+      : ready_(dir / "ready"), release_(dir / "release") {
+    started_ = process_
+                   .Start(test::HelperCommand() + " --hold " + std::to_string(static_cast<int>(mode)) + " \"" +
+                              file + "\" \"" + ready_ + "\" \"" + release_ + "\"",
+                          "")
+                   .ok();
+  }
+  ~Holder() { (void)Release(); }
+  Holder(const Holder&) = delete;
+  Holder& operator=(const Holder&) = delete;
+
+  [[nodiscard]] bool Ready() const { return started_ && test::WaitForFile(ready_, kReadyMs); }
+  // True when the helper held the file and ended normally.
+  [[nodiscard]] bool Release() {
+    if (!started_) return false;
+    started_ = false;
+    test::WriteFile(release_, "");
+    return process_.Wait(kWaitMs) && process_.ExitCode() == 0;
+  }
+
+ private:
+  std::string ready_, release_;
+  Process process_;
+  bool started_ = false;
+};
+
+TEST_P(Locks, SecondOpenFromOtherProcess) {
+  const LockCase& c = GetParam();
+  test::TempDir dir;
+  test::WriteFile(dir / "shared.dat", "content");
+  Holder holder(dir, dir / "shared.dat", c.held);
+  ASSERT_TRUE(holder.Ready());
+  File f;
+  const OsResult r = f.Open(dir / "shared.dat", c.tried);
+  if (c.conflict) {
+    EXPECT_EQ(r.kind, OsErr::kSharing) << r.Text();
+    EXPECT_EQ(test::ReadFile(dir / "shared.dat"), "content");  // a refused truncation truncates nothing
+  } else {
+    EXPECT_TRUE(r.ok()) << r.Text();
+  }
+  (void)f.Close();
+  ASSERT_TRUE(holder.Release());
+  // Once the holder is gone the file opens in any mode.
+  EXPECT_TRUE(f.Open(dir / "shared.dat", OpenMode::kReadWriteExisting).ok());
+}
+
+const LockCase kLockCases[] = {
+    {"WriterBlocksDenyWriteReader", OpenMode::kReadWriteCreate, OpenMode::kReadDenyWrite, true},
+    {"WriterBlocksWriter", OpenMode::kReadWriteCreate, OpenMode::kReadWriteExisting, true},
+    {"WriterBlocksTruncation", OpenMode::kReadWriteExisting, OpenMode::kCreateTruncate, true},
+    {"LogWriterBlocksDenyWriteReader", OpenMode::kReadWriteShareRead, OpenMode::kReadDenyWrite, true},
+    {"LogWriterLetsPlainReaderIn", OpenMode::kReadWriteShareRead, OpenMode::kRead, false},
+    {"DenyWriteReadersShare", OpenMode::kReadDenyWrite, OpenMode::kReadDenyWrite, false},
+    {"DenyWriteReaderBlocksWriter", OpenMode::kReadDenyWrite, OpenMode::kReadWriteCreate, true},
+    {"PlainReaderLetsWriterIn", OpenMode::kRead, OpenMode::kReadWriteExisting, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, Locks, testing::ValuesIn(kLockCases),
+                         [](const testing::TestParamInfo<LockCase>& info) { return info.param.label; });
+
+TEST(Locks, HeldFileCannotBeDeletedOrCopiedOver) {
+  test::TempDir dir;
+  test::WriteFile(dir / "held.dat", "content");
+  test::WriteFile(dir / "src.dat", "other");
+  Holder holder(dir, dir / "held.dat", OpenMode::kReadDenyWrite);
+  ASSERT_TRUE(holder.Ready());
+  EXPECT_EQ(RemoveFile(dir / "held.dat").kind, OsErr::kSharing);
+  EXPECT_EQ(CopyFileOver(dir / "src.dat", dir / "held.dat", /*overwrite=*/true).kind, OsErr::kSharing);
+  ASSERT_TRUE(holder.Release());
+  EXPECT_EQ(test::ReadFile(dir / "held.dat"), "content");
+}
+
+TEST(Locks, StartedProgramInheritsNoOpenFile) {
+  test::TempDir dir;
+  test::WriteFile(dir / "mine.dat", "content");
+  test::WriteFile(dir / "other.dat", "x");
+  File mine;
+  ASSERT_TRUE(mine.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
+  Holder holder(dir, dir / "other.dat", OpenMode::kRead);
+  ASSERT_TRUE(holder.Ready());
+  ASSERT_TRUE(mine.Close().ok());
+  // Had the child inherited the handle, its copy would still hold the lock.
+  File again;
+  EXPECT_TRUE(again.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
+  ASSERT_TRUE(holder.Release());
+}
+
+}  // namespace
+}  // namespace veupd::os
