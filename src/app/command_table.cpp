@@ -1,0 +1,46 @@
+// Opcode -> command. Slot 0 is FDT-Update, which the update thread also runs
+// for every opcode outside 1 to 13. A command that this build lacks is
+// reported as unsupported on its line instead of being silently skipped.
+#include "app/command_table.h"
+
+#include <string>
+
+// Command headers, one per command.
+#include "engine/break_after_error.h"
+
+namespace veupd {
+namespace {
+
+// Placeholder for a command not in this build: one error entry (code 6,
+// naming the opcode) and a failed step line.
+template <int kOpcode>
+ErrorCode NotYetSupported(CommandHost& host) {
+  const ErrorCode rc = Err::kUnknownParam;
+  const std::string what = "opcode " + std::to_string(kOpcode) + " not supported by this build";
+  host.ReportError(rc, what);
+  host.ReportStep(/*success=*/false, what, rc);
+  return rc;
+}
+
+const CommandTable kCommands = {
+    /*  0 FDT-Update               */ NotYetSupported<0>,
+    /*  1 copy files               */ NotYetSupported<1>,
+    /*  2 clean directory          */ NotYetSupported<2>,
+    /*  3 edit ini file            */ NotYetSupported<3>,
+    /*  4 Fix-Update               */ NotYetSupported<4>,
+    /*  5 program or DLL call      */ NotYetSupported<5>,
+    /*  6 create pointer           */ NotYetSupported<6>,
+    /*  7 empty directory          */ NotYetSupported<7>,
+    /*  8 break after error        */ RunBreakAfterError,
+    /*  9 conditional command      */ NotYetSupported<9>,
+    /* 10 FDT-Update-InPlace       */ NotYetSupported<10>,
+    /* 11 Fix-Update in place      */ NotYetSupported<11>,
+    /* 12 rename                   */ NotYetSupported<12>,
+    /* 13 update FDB               */ NotYetSupported<13>,
+};
+
+}  // namespace
+
+const CommandTable& Commands() { return kCommands; }
+
+}  // namespace veupd

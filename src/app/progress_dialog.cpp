@@ -1,0 +1,142 @@
+// Progress dialog logic: title, bar, counter and the level's start and end.
+#include "app/progress_dialog.h"
+
+#include <array>
+#include <utility>
+
+#include "engine/text_format.h"
+#include "platform/platform.h"
+
+namespace veupd {
+namespace {
+
+struct Brand {
+  std::string_view code;
+  std::string_view display_name;
+};
+
+constexpr std::array<Brand, 7> kBrands = {{
+    {"ve", "VELA"},
+    {"nr", "NOR2"},
+    {"ax", "Axenta"},
+    {"bv", "Borvik"},
+    {"cl", "Calindo"},
+    {"mv", "Merovan"},
+    {"sv", "Solvano"},
+}};
+
+constexpr std::uint32_t kPercentScale = 100;
+constexpr std::uint32_t kThousand = 1000;
+constexpr std::uint32_t kMillion = 1000000;
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string ThreeDigits(std::uint32_t v) {
+  return FormatText("%03u", {std::int64_t{v}});
+}
+
+}  // namespace
+
+std::string BrandDisplayName(std::string_view brand_code) {
+  for (const Brand& b : kBrands) {
+    if (EqualNoCase(b.code, brand_code)) return std::string(b.display_name);
+  }
+  return std::string(brand_code);
+}
+
+bool IsSecondBrand(std::string_view brand_code) { return EqualNoCase(brand_code, kSecondBrandCode); }
+
+std::string FormatCounter(std::uint32_t value) {
+  if (value >= kMillion) {
+    return std::to_string(value / kMillion) + "." + ThreeDigits(value / kThousand % kThousand) + "." +
+           ThreeDigits(value % kThousand);
+  }
+  if (value >= kThousand) return std::to_string(value / kThousand) + "." + ThreeDigits(value % kThousand);
+  return std::to_string(value);
+}
+
+std::uint32_t PercentDone(std::uint32_t line_index, std::uint32_t line_count) {
+  const std::uint32_t p = line_index * kPercentScale / line_count;  // wraps as the original does
+  return p > kPercentScale ? kPercentScale : p;
+}
+
+CVeUpdateDlg::CVeUpdateDlg(os::ProgressView& view, TextSource& texts, LevelState& state,
+                           const LevelSetup& setup, const CommandTable& commands, DialogParams params)
+    : view_(view), texts_(texts), state_(state), setup_(setup), commands_(commands),
+      params_(std::move(params)) {}
+
+CVeUpdateDlg::~CVeUpdateDlg() {
+  // A thread that would not end in time was detached; its object must
+  // outlive it, and the process is about to end anyway.
+  if (thread_ && !thread_->ThreadEnded()) (void)thread_.release();
+}
+
+int CVeUpdateDlg::DoModal() { return view_.RunModal(*this); }
+
+void CVeUpdateDlg::OnInitDialog() {
+  const bool second = IsSecondBrand(params_.brand_code);
+  view_.SetIcon(second ? os::kIconSecondBrand : os::kIconDefault);
+  const std::string word = texts_.Text(kTitleWordText);
+  view_.SetTitleLine(FormatText("%s %s %d", {std::string_view(BrandDisplayName(params_.brand_code)),
+                                             std::string_view(word), std::int64_t{params_.level}}));
+  if (second) view_.SetCaption(kSecondBrandCaption);
+  view_.SetStatusLine(texts_.Text(kStatusText));
+  view_.PlaceInBackground();
+  if (params_.caller_window != 0) view_.BringToForeground(params_.caller_window);
+}
+
+void CVeUpdateDlg::OnIdle() {
+  if (state_.running || state_.finished || started_) return;
+  started_ = true;
+  CUpdateThread::StartLevel(thread_, *this, setup_, state_, texts_, commands_);
+}
+
+void CVeUpdateDlg::OnCloseRequest() {
+  if (thread_) {
+    os::SleepMs(kFirstWaitMs);
+    for (int i = 0; i < kPollTries && (state_.running || !thread_->ThreadEnded()); ++i) {
+      os::SleepMs(kPollMs);
+    }
+    if (thread_->ThreadEnded()) {
+      (void)thread_->Join();
+      thread_.reset();
+    } else {
+      // Threads cannot be killed portably: leave it running detached and
+      // keep its object alive until the process ends.
+      thread_->Detach();
+      (void)thread_.release();
+    }
+    state_.running = false;
+  }
+  success_ = state_.result == 0;
+  view_.EndModal(kModalDone);
+}
+
+void CVeUpdateDlg::RefreshProgress(std::uint32_t line_count, std::uint32_t line_index,
+                                   std::uint32_t done_items) {
+  if (line_count == 0) {
+    view_.SetProgressPos(0);
+  } else if (const std::uint32_t p = PercentDone(line_index, line_count); p != shown_percent_) {
+    shown_percent_ = p;
+    view_.SetProgressPos(static_cast<int>(p));
+  }
+  // The counter field shows only the counter (text 118 is never written
+  // into it).
+  if (done_items != shown_counter_) {
+    shown_counter_ = done_items;
+    view_.SetCounterText(FormatCounter(done_items));
+  }
+}
+
+void CVeUpdateDlg::OnCrcProgress(std::uint32_t /*phase*/, std::uint32_t /*total*/, std::uint32_t /*done*/) {
+  if (thread_) thread_->RefreshProgress();
+}
+
+}  // namespace veupd

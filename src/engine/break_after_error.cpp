@@ -1,0 +1,15 @@
+// Break after error: returns 27 (and reports it) to make the run loop stop.
+#include "engine/break_after_error.h"
+
+namespace veupd {
+
+ErrorCode RunBreakAfterError(CommandHost& host) {
+  if (host.ErrorCount() == 0) return ErrorCode::Ok();
+  const bool ask = host.Context().Param(Slot::kParam1) == "1" && !host.ServerAutomation();
+  if (ask && !host.AskYesNo(host.Message(kBreakQuestionText))) return ErrorCode::Ok();
+  const ErrorCode rc = Err::kBreakAfterError;
+  host.ReportError(rc);
+  return rc;
+}
+
+}  // namespace veupd

@@ -1,0 +1,275 @@
+// The run loop of one update level, its reporters and its checkpoint file.
+// Runs on the update thread; only StartLevel runs on the main thread.
+#include "engine/update_thread.h"
+
+#include <cstring>
+#include <exception>
+#include <utility>
+
+#include "engine/message_table.h"
+#include "engine/text_format.h"
+
+#ifndef VEUPD_POINTER_CC
+#define VEUPD_POINTER_CC
+#endif
+
+namespace veupd {
+namespace {
+
+// The pointer component's entry; the calling convention comes from the build
+// (__stdcall on 32-bit Windows).
+using PointerEntry = int(VEUPD_POINTER_CC*)(const char* structure, const void*, const char* data,
+                                            const char* index, const void*, const void*,
+                                            const void*);
+
+constexpr const char* kQuestionCaption = "VeUpd";
+constexpr int kParamTotal = 4;
+
+std::string TimeText(const os::LocalTime& t) {
+  return FormatText("%02d.%02d.%d   %02d:%02d:%02d",
+                    {std::int64_t{t.day}, std::int64_t{t.month}, std::int64_t{t.year},
+                     std::int64_t{t.hour}, std::int64_t{t.minute}, std::int64_t{t.second}});
+}
+
+}  // namespace
+
+std::string LevelLogPath(const LevelSetup& setup) {
+  return setup.log_dir + (setup.log_name.empty() ? std::string(kDefaultLogName) : setup.log_name);
+}
+
+std::string CheckpointPath(const std::string& control_file) {
+  const std::size_t sep = os::FindLastSeparator(control_file);
+  const std::string dir = sep == std::string::npos ? std::string() : control_file.substr(0, sep + 1);
+  return dir + kCheckpointName;
+}
+
+std::array<std::uint8_t, kCheckpointSize> EncodeCheckpoint(const CheckpointRecord& r) {
+  std::array<std::uint8_t, kCheckpointSize> bytes{};
+  const std::uint32_t fields[] = {r.line_count, r.line_index, r.phase, r.done_items};
+  for (std::size_t f = 0; f < 4; ++f) {
+    for (std::size_t b = 0; b < 4; ++b) {
+      bytes[f * 4 + b] = static_cast<std::uint8_t>(fields[f] >> (8 * b));
+    }
+  }
+  return bytes;
+}
+
+CUpdateThread::CUpdateThread(LevelState& state, TextSource& texts, const CommandTable& commands)
+    : state_(state), texts_(texts), commands_(commands) {}
+
+CUpdateThread::~CUpdateThread() {
+  if (thread_.joinable()) thread_.join();
+  pointer_entry_ = nullptr;
+  pointer_module_.Unload();
+  log_.reset();
+}
+
+void CUpdateThread::StartLevel(std::unique_ptr<CUpdateThread>& slot, LevelDialog& dialog,
+                               const LevelSetup& setup, LevelState& state, TextSource& texts,
+                               const CommandTable& commands) {
+  if (slot) {
+    if (!slot->ThreadEnded()) return;
+    slot.reset();
+  }
+  const std::string log_path = LevelLogPath(setup);
+  if (!setup.in_place_mode && os::Exists(log_path)) {
+    (void)os::RemoveFile(log_path);  // a log that stays only gets appended to
+  }
+  auto thread = std::make_unique<CUpdateThread>(state, texts, commands);
+  thread->SetDialog(&dialog);
+  thread->ctx_.upd_dir = setup.upd_dirs;
+  thread->SetLogPath(log_path);
+  thread->SetControlFile(setup.control_file);
+  thread->SetProgramDir(setup.program_dir);
+  state.result = 0;
+  CUpdateThread* raw = thread.get();
+  slot = std::move(thread);
+  raw->thread_ = std::thread([raw] { raw->ThreadMain(); });
+}
+
+void CUpdateThread::ThreadMain() {
+  os::LowerCurrentThreadPriority();
+  try {
+    Run();
+  } catch (const std::exception& e) {
+    WriteLog(std::string("Failed - internal error: ") + e.what());
+    state_.result = error_count_ + 1;
+    if (state_.running) ExitInstance();
+  } catch (...) {
+    WriteLog("Failed - internal error");
+    state_.result = error_count_ + 1;
+    if (state_.running) ExitInstance();
+  }
+  ended_ = true;
+}
+
+bool CUpdateThread::Join() {
+  if (!thread_.joinable()) return true;
+  if (!ended_) return false;
+  thread_.join();
+  return true;
+}
+
+void CUpdateThread::Detach() {
+  if (thread_.joinable()) thread_.detach();
+}
+
+void CUpdateThread::Run() {
+  if (dialog_ == nullptr) return;
+  crc_.m_pDialog = dialog_;
+  crc_.m_pThread = this;
+  state_.running = true;
+  error_count_ = 0;
+  checkpoint_path_ = CheckpointPath(control_file_);
+  checkpoint_ = CheckpointRecord{};
+  ctx_.line_count = 0;
+  ctx_.line_index = 0;
+
+  log_ = std::make_unique<CLogClass>(log_path_);
+  WriteLog(FormatText("***----- Starting Update Level %d -----***\r\n", {std::int64_t{state_.level}}) +
+           TimeText(os::Now()));
+
+  if (!LoadPointer()) {
+    ReportError(Err::kCannotLoadPointerDll, os::JoinPath(program_dir_, kPointerDllName));
+    state_.result = 1;
+    ExitInstance();
+    return;
+  }
+
+  RemoveCheckpoint();
+  const ControlReader reader(control_file_);
+  if (!reader.CountLines(ctx_)) {
+    ReportError(Err::kCannotOpenUpdateFile, control_file_);
+    state_.result = error_count_;
+    WriteLog(TimeText(os::Now()) +
+             FormatText("\r\n***----- Terminating Update Level %d -----***", {std::int64_t{state_.level}}));
+    ExitInstance();
+    return;
+  }
+  checkpoint_.line_count = ctx_.line_count;
+  checkpoint_.line_index = ctx_.line_index;
+
+  WriteCheckpoint();
+  RefreshProgress();
+  ReadResult next = ReadCommand();
+  while (next == ReadResult::kOk) {
+    WriteCheckpoint();
+    checkpoint_.phase = 0;
+    ErrorCode rc;
+    if (!(ctx_.skip_after_error && error_count_ != 0)) {
+      file_counter_ = 0;
+      rc = Dispatch(ctx_.opcode);
+      ctx_.status_text.clear();
+    }
+    ++ctx_.line_index;
+    checkpoint_.line_index = ctx_.line_index;
+    WriteCheckpoint();
+    RefreshProgress();
+    if (rc.raw() == static_cast<std::uint32_t>(Err::kBreakAfterError) && ctx_.opcode == 8) break;
+    next = ReadCommand();
+  }
+  EndLevel();
+}
+
+void CUpdateThread::EndLevel() {
+  RemoveCheckpoint();
+  state_.result = error_count_;
+  WriteLog(TimeText(os::Now()) +
+           FormatText("\r\n***----- Terminating Update Level %d -----***", {std::int64_t{state_.level}}));
+  ExitInstance();
+}
+
+void CUpdateThread::ExitInstance() {
+  state_.running = false;
+  state_.finished = true;
+  if (dialog_ != nullptr) dialog_->PostClose();
+}
+
+bool CUpdateThread::LoadPointer() {
+  if (dialog_ == nullptr) return false;
+  if (!pointer_module_.IsLoaded()) {
+    if (!pointer_module_.Load(os::JoinPath(program_dir_, kPointerDllName)).ok()) return false;
+  }
+  if (pointer_entry_ == nullptr) {
+    pointer_entry_ = pointer_module_.Symbol(kPointerExport);
+    if (pointer_entry_ == nullptr) {
+      pointer_module_.Unload();
+      return false;
+    }
+  }
+  return true;
+}
+
+int CUpdateThread::CallPointer(const std::string& structure, const std::string& data,
+                               const std::string& index) {
+  if (pointer_entry_ == nullptr) return -1;  // never loaded: only outside a level
+  PointerEntry entry = nullptr;
+  static_assert(sizeof(entry) == sizeof(pointer_entry_));
+  std::memcpy(&entry, &pointer_entry_, sizeof(entry));
+  return entry(structure.c_str(), nullptr, data.c_str(), index.c_str(), nullptr, nullptr, nullptr);
+}
+
+ReadResult CUpdateThread::ReadCommand() {
+  const ReadResult r = ControlReader(control_file_).ReadCommand(ctx_, state_.level);
+  if (r == ReadResult::kCannotOpen) ReportError(Err::kCannotOpenUpdateFile, control_file_);
+  return r;
+}
+
+ErrorCode CUpdateThread::Dispatch(std::int32_t opcode) {
+  const bool known = opcode >= kFirstOpcode && opcode <= kLastOpcode;
+  const CommandFn fn = commands_[known ? static_cast<std::size_t>(opcode) : 0];
+  return fn(*this);
+}
+
+void CUpdateThread::ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) {
+  ++error_count_;
+  std::string entry = "Error : ";
+  entry += ErrorMessage(code.code());
+  entry += " (Line " + std::to_string(ctx_.line_index) + ", code " + std::to_string(code.code()) +
+           ", subcode " + std::to_string(code.subcode()) + ")";
+  const Param params[kParamTotal] = {p1, p2, p3, p4};
+  for (int i = 0; i < kParamTotal; ++i) {
+    if (!params[i]) continue;
+    entry += "\r\n\tParameter " + std::to_string(i + 1) + " : ";
+    entry += *params[i];
+  }
+  WriteLog(entry);
+}
+
+void CUpdateThread::ReportStep(bool success, std::string_view text, ErrorCode code) {
+  if (ctx_.short_report) {
+    if (success) return;
+    WriteLog(code.code() != 0 ? "Failed - " + std::to_string(code.code()) : std::string("Failed"));
+    return;
+  }
+  WriteLog(std::string(success ? "OK - " : "Failed - ") + std::string(text));
+}
+
+void CUpdateThread::WriteCheckpoint() {
+  checkpoint_.line_count = ctx_.line_count;
+  checkpoint_.line_index = ctx_.line_index;
+  os::File file;
+  if (!file.Open(checkpoint_path_, os::OpenMode::kCreateTruncate).ok()) return;
+  const auto bytes = EncodeCheckpoint(checkpoint_);
+  // A checkpoint that cannot be written is skipped; it only helps diagnosis.
+  (void)file.Write(bytes.data(), bytes.size());
+  (void)file.Close();
+}
+
+void CUpdateThread::RemoveCheckpoint() {
+  if (os::Exists(checkpoint_path_)) (void)os::RemoveFile(checkpoint_path_);  // absent is fine
+}
+
+bool CUpdateThread::AskYesNo(std::string_view text) { return os::AskYesNo(text, kQuestionCaption); }
+
+void CUpdateThread::RefreshProgress() {
+  if (dialog_ != nullptr) {
+    dialog_->RefreshProgress(ctx_.line_count, ctx_.line_index, checkpoint_.done_items);
+  }
+}
+
+void CUpdateThread::WriteLog(std::string_view text) {
+  if (log_) log_->Write(text);
+}
+
+}  // namespace veupd
