@@ -1,6 +1,6 @@
 // FDT: reads the application's tables (structure, data and index files).
-// Read-only; one object per thread. Tree searches share one header buffer
-// across all objects, so they must not run at the same time.
+// Read-only; an object is used by one thread at a time (each object has its
+// own search buffers, so different objects may search concurrently).
 #pragma once
 
 #include <cstddef>
@@ -217,7 +217,6 @@ class FDT {
   };
 
   void DropStructure();
-  [[nodiscard]] std::uint16_t RecordLength() const;
   [[nodiscard]] std::size_t RunSize(std::size_t first, std::size_t n) const;
   [[nodiscard]] const std::uint8_t* Descriptor(std::size_t i) const {
     return descriptors_.data() + i * fdt::kDescriptorSize;

@@ -1,0 +1,85 @@
+// Builds a table's index file from its data file, in the list or the tree
+// form that FDT searches. Shared by the pointer component and veupd-tool, so
+// that both write byte-identical indexes. Any thread; no shared state.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tables/fdt.h"
+
+namespace veupd::fdt {
+
+// Results of building an index (also the pointer component's results).
+enum class IndexResult : int {
+  kOk = 0,
+  kNoStructure = 1,     // structure file cannot be loaded or has no usable key
+  kDataUnreadable = 2,  // data file cannot be read
+  kIndexUnwritable = 3, // index file cannot be written (or too many entries)
+  kDataDamaged = 4,     // a record runs past the end of the data file
+};
+
+// What the builder needs from a structure.
+struct IndexParams {
+  std::size_t entry_length = 0;     // E: key length + 4
+  std::uint32_t table_flags = 0;
+  std::size_t max_record_length = 0;
+};
+
+// Entries of E bytes each (key, then the u32 record offset), flat.
+struct IndexEntries {
+  std::size_t entry_length = 0;
+  std::vector<std::uint8_t> bytes;
+  [[nodiscard]] std::size_t Count() const { return entry_length ? bytes.size() / entry_length : 0; }
+  [[nodiscard]] const std::uint8_t* Entry(std::size_t i) const { return bytes.data() + i * entry_length; }
+};
+
+// Shape of a tree index for a number of entries. Each block holds a complete
+// subtree of `steps` levels (2^steps - 1 entries); the first block holds only
+// the top of the tree, entered at start_step / start_pos. The whole tree has
+// as many levels as a complete tree needs for all entries; unused places
+// repeat the last entry, which keeps the in-order sequence sorted.
+struct TreeLayout {
+  std::uint32_t depth = 0;  // comparison steps from the root to a leaf
+  std::uint32_t steps = 0;
+  std::uint32_t levels = 0;
+  std::uint32_t block_size = 0;
+  std::uint32_t start_step = 0;
+  std::uint32_t start_pos = 0;
+  std::array<std::uint32_t, kMaxTreeLevels> level_offsets{};
+  std::uint64_t file_size = 0;
+};
+
+// Block size the builder aims for (one read per level).
+constexpr std::size_t kTargetBlockSize = 4096;
+
+[[nodiscard]] bool ParamsFromStructure(const FDT& table, IndexParams& params);
+
+// Reads every record front to back; each entry's key is the first E - 4
+// bytes of the record's value area (after the bitmap), zero-padded.
+[[nodiscard]] IndexResult CollectEntries(const std::string& data_path, const IndexParams& params,
+                                         IndexEntries& entries);
+// Sorts under the table's comparison; equal keys keep file order.
+void SortEntries(IndexEntries& entries, std::uint32_t table_flags);
+
+// False when the entries do not fit the 20 levels or 32-bit offsets.
+[[nodiscard]] bool PlanTree(std::size_t count, std::size_t entry_length, TreeLayout& layout);
+
+// Write sorted entries as the index file's content.
+[[nodiscard]] bool WriteListIndex(os::File& file, const IndexEntries& sorted);
+[[nodiscard]] bool WriteTreeIndex(os::File& file, const IndexEntries& sorted);
+
+// Writes the form chosen by the flags under a temporary name beside the
+// index and renames it over the index, so no half-written index remains.
+[[nodiscard]] IndexResult WriteIndexFile(const std::string& index_path, const IndexEntries& sorted,
+                                         std::uint32_t table_flags);
+
+// The whole job: load the structure, collect, sort, write.
+[[nodiscard]] IndexResult BuildIndex(const std::string& structure_path, const std::string& data_path,
+                                     const std::string& index_path);
+
+}  // namespace veupd::fdt
