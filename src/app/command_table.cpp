@@ -7,6 +7,12 @@
 
 // Command headers, one per command.
 #include "engine/break_after_error.h"
+#include "commands/call_program.h"
+#include "commands/clean_directory.h"
+#include "commands/conditional.h"
+#include "commands/copy_files.h"
+#include "commands/edit_ini_file.h"
+#include "commands/rename_file.h"
 
 namespace veupd {
 namespace {
@@ -24,18 +30,18 @@ ErrorCode NotYetSupported(CommandHost& host) {
 
 const CommandTable kCommands = {
     /*  0 FDT-Update               */ NotYetSupported<0>,
-    /*  1 copy files               */ NotYetSupported<1>,
-    /*  2 clean directory          */ NotYetSupported<2>,
-    /*  3 edit ini file            */ NotYetSupported<3>,
+    /*  1 copy files               */ RunCopyFiles,
+    /*  2 clean directory          */ RunCleanDirectory,
+    /*  3 edit ini file            */ RunEditIniFile,
     /*  4 Fix-Update               */ NotYetSupported<4>,
-    /*  5 program or DLL call      */ NotYetSupported<5>,
+    /*  5 program or DLL call      */ RunProgramCall,
     /*  6 create pointer           */ NotYetSupported<6>,
-    /*  7 empty directory          */ NotYetSupported<7>,
+    /*  7 empty directory          */ RunEmptyDirectory,
     /*  8 break after error        */ RunBreakAfterError,
-    /*  9 conditional command      */ NotYetSupported<9>,
+    /*  9 conditional command      */ RunConditional,
     /* 10 FDT-Update-InPlace       */ NotYetSupported<10>,
     /* 11 Fix-Update in place      */ NotYetSupported<11>,
-    /* 12 rename                   */ NotYetSupported<12>,
+    /* 12 rename                   */ RunRename,
     /* 13 update FDB               */ NotYetSupported<13>,
 };
 
