@@ -5,11 +5,12 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <stdexcept>
+#include <utility>
 
 namespace veupd {
 
-CDynBuf::CDynBuf(std::size_t grow_step) : buf_(1, 0), step_(grow_step == 0 ? 1 : grow_step) {}
+CDynBuf::CDynBuf(std::size_t grow_step)
+    : buf_(std::make_unique<std::uint8_t[]>(1)), step_(grow_step == 0 ? 1 : grow_step) {}
 
 void CDynBuf::SetGrowStep(std::size_t step) { step_ = step == 0 ? 1 : step; }
 
@@ -18,13 +19,15 @@ bool CDynBuf::Reserve(std::size_t size) {
   const std::size_t steps = size / step_ + (size % step_ != 0 ? 1 : 0);
   if (steps > (std::numeric_limits<std::size_t>::max() - 1) / step_) return false;
   const std::size_t capacity = steps * step_;
+  std::unique_ptr<std::uint8_t[]> grown;
   try {
-    buf_.resize(capacity + 1);  // + the trailing zero
+    grown = std::make_unique_for_overwrite<std::uint8_t[]>(capacity + 1);
   } catch (const std::bad_alloc&) {
     return false;
-  } catch (const std::length_error&) {
-    return false;
   }
+  std::memcpy(grown.get(), buf_.get(), size_ + 1);  // data and its zero
+  buf_ = std::move(grown);
+  capacity_ = capacity;
   return true;
 }
 
@@ -37,7 +40,7 @@ bool CDynBuf::Append(const void* data, std::size_t size) {
   if (size == 0) return true;
   if (size > std::numeric_limits<std::size_t>::max() - size_ - 1) return false;
   if (!Reserve(size_ + size)) return false;
-  std::memcpy(buf_.data() + size_, data, size);
+  std::memcpy(buf_.get() + size_, data, size);
   size_ += size;
   buf_[size_] = 0;
   return true;

@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 namespace veupd {
 
@@ -27,14 +27,17 @@ class CDynBuf {
   // Sets the data size (after writing into Data() directly, within Reserve).
   void SetSize(std::size_t size);
 
-  [[nodiscard]] std::uint8_t* Data() { return buf_.data(); }
-  [[nodiscard]] const std::uint8_t* Data() const { return buf_.data(); }
-  [[nodiscard]] const char* Text() const { return reinterpret_cast<const char*>(buf_.data()); }
+  [[nodiscard]] std::uint8_t* Data() { return buf_.get(); }
+  [[nodiscard]] const std::uint8_t* Data() const { return buf_.get(); }
+  [[nodiscard]] const char* Text() const { return reinterpret_cast<const char*>(buf_.get()); }
   [[nodiscard]] std::size_t Size() const { return size_; }
-  [[nodiscard]] std::size_t Capacity() const { return buf_.empty() ? 0 : buf_.size() - 1; }
+  [[nodiscard]] std::size_t Capacity() const { return capacity_; }
 
  private:
-  std::vector<std::uint8_t> buf_;  // capacity + 1 for the trailing zero
+  // capacity_ + 1 bytes: room for the trailing zero. Not zero-filled, so
+  // that reading a large file into it touches the memory once.
+  std::unique_ptr<std::uint8_t[]> buf_;
+  std::size_t capacity_ = 0;
   std::size_t size_ = 0;
   std::size_t step_;
 };

@@ -1,0 +1,265 @@
+// CIniClass byte for byte: reads, the three kinds of write, deletes, the
+// cache, and bad files (missing, locked by another process, binary, huge).
+#include "formats/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace veupd {
+namespace {
+
+constexpr const char* kNoFile = nullptr;  // the case starts without a file
+
+class IniFileTest : public ::testing::Test {
+ protected:
+  std::string Make(const char* content) {
+    const std::string path = dir_ / "test.ini";
+    if (content != nullptr) test::WriteFile(path, content);
+    return path;
+  }
+  test::TempDir dir_;
+  CIniClass ini_;
+};
+
+// ---------------------------------------------------------------- reading
+
+TEST_F(IniFileTest, ReadValue) {
+  struct Case {
+    const char* name;
+    const char* content;
+    const char* section;
+    const char* key;
+    const char* expected;
+    bool result;
+  };
+  const Case cases[] = {
+      {"plain", "[S]\r\na=1\r\n", "S", "a", "1", true},
+      {"blank before = belongs to the name", "[S]\r\nb = 2\r\n", "S", "b", "DEF", true},
+      {"name with the trailing blank", "[S]\r\nb = 2\r\n", "S", "b ", "2", true},
+      {"section name ignores case", "[s]\r\nK=1\r\n", "S", "k", "1", true},
+      {"value trimmed", "[S]\r\nv=  x y  \r\n", "S", "v", "x y", true},
+      {"empty value", "[S]\r\nv=\r\n", "S", "v", "", true},
+      {"last line without line end", "[S]\r\na=1", "S", "a", "1", true},
+      {"blanks before the key", "[S]\r\n \t a=1\r\n", "S", "a", "1", true},
+      {"second section", "[S]\r\na=1\r\n[T]\r\na=2\r\n", "T", "a", "2", true},
+      {"missing section", "[S]\r\na=1\r\n", "X", "a", "DEF", true},
+      {"missing key", "[S]\r\na=1\r\n[T]\r\nb=2\r\n", "S", "b", "DEF", true},
+      {"blanks before the first header", " \t[S]\r\na=1\r\n", "S", "a", "1", true},
+      {"later indented header is no header", "[T]\r\n  [S]\r\na=1\r\n", "S", "a", "DEF", true},
+      {"indented header ends a section", "[S]\r\nx=1\r\n  [T]\r\na=1\r\n", "S", "a", "DEF", true},
+      {"bare LF file is one line", "[S]\nx=1\na=2\n", "S", "a", "DEF", true},
+      {"header without ]", "[S\r\na=1\r\n", "S", "a", "DEF", true},
+      {"] searched past the line end", "[S\r\n]\r\na=1\r\n", "S\r\n", "a", "1", true},
+      {"semicolon is part of the name", "[S]\r\n;a=1\r\n", "S", ";a", "1", true},
+      {"semicolon line is no comment", "[S]\r\n;a=1\r\n", "S", "a", "DEF", true},
+      {"line without = is skipped", "[S]\r\nabc\r\na=1\r\n", "S", "a", "1", true},
+      {"no = up to the end fails", "[S]\r\nabc\r\n", "S", "a", "DEF", false},
+      {"value runs to the CR over LFs", "[S]\r\na=1\nb=2\r\n", "S", "a", "1\nb=2", true},
+      {"first of two equal sections", "[S]\r\n[S]\r\na=1\r\n", "S", "a", "DEF", true},
+      {"empty file", "", "S", "a", "DEF", true},
+      {"header only", "[S]", "S", "a", "DEF", true},
+      {"binary content", "\x01\x02\r\xff[S]\r\n\x7f=\x80", "S", "\x7f", "\x80", true},
+  };
+  for (const Case& c : cases) {
+    const std::string path = Make(c.content);
+    std::string value = "junk";
+    EXPECT_EQ(ini_.ReadValue(c.section, c.key, "DEF", value, path, /*no_case=*/true), c.result)
+        << c.name;
+    EXPECT_EQ(value, c.expected) << c.name;
+  }
+}
+
+TEST_F(IniFileTest, CaseSensitiveCompareWhenAsked) {
+  const std::string path = Make("[s]\r\nK=1\r\n[S]\r\nk=2\r\n");
+  std::string value;
+  EXPECT_TRUE(ini_.ReadValue("S", "k", "DEF", value, path, /*no_case=*/false));
+  EXPECT_EQ(value, "2");
+  EXPECT_TRUE(ini_.ReadValue("s", "k", "DEF", value, path, /*no_case=*/false));
+  EXPECT_EQ(value, "DEF");
+}
+
+TEST_F(IniFileTest, NulBytesAreOrdinaryContent) {
+  const std::string path = dir_ / "nul.ini";
+  test::WriteFile(path, std::string("[S]\r\n\0x=1\r\na=2\r\n", 16));
+  std::string value;
+  EXPECT_TRUE(ini_.ReadValue("S", "a", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "2");
+}
+
+// ---------------------------------------------------------------- writing
+
+TEST_F(IniFileTest, WriteValue) {
+  struct Case {
+    const char* name;
+    const char* before;
+    const char* section;
+    const char* key;
+    const char* value;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"missing file", kNoFile, "S", "k", "v", "\r\n[S]\r\nk=v\r\n"},
+      {"empty file", "", "S", "k", "v", "\r\n[S]\r\nk=v\r\n"},
+      {"one byte, no line end added", "x", "S", "k", "v", "x\r\n[S]\r\nk=v\r\n"},
+      {"new section after CR LF", "[T]\r\nx=1\r\n", "S", "k", "v",
+       "[T]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n"},
+      {"new section, line end added", "[T]\r\nx=1", "S", "k", "v",
+       "[T]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n"},
+      {"new key, empty lines collapse", "[S]\r\na=1\r\n\r\n\r\n[T]\r\nx=2\r\n", "S", "k", "v",
+       "[S]\r\na=1\r\nk=v\r\n\r\n[T]\r\nx=2\r\n"},
+      {"new key, last section without line end", "[S]\r\na=1", "S", "k", "v",
+       "[S]\r\na=1\r\nk=v\r\n\r\n"},
+      {"new key, last section with line end", "[S]\r\na=1\r\n", "S", "k", "v",
+       "[S]\r\na=1\r\nk=v\r\n\r\n"},
+      {"new key under a bare header", "[S]", "S", "k", "v", "[S]\r\nk=v\r\n\r\n"},
+      {"new key before indented header", "[S]\r\na=1\r\n  [T]\r\n", "S", "k", "v",
+       "[S]\r\na=1\r\n  \r\nk=v\r\n\r\n[T]\r\n"},
+      {"key replaced, caller's case, blanks kept", "[S]\r\n  A=1\r\nb=2\r\n", "S", "a", "9",
+       "[S]\r\n  a=9\r\nb=2\r\n"},
+      {"rest of the old line dropped", "[S]\r\na=1 ; old\r\nb=2", "S", "a", "2",
+       "[S]\r\na=2\r\nb=2"},
+      {"key on the last line", "[S]\r\na=1", "S", "a", "2", "[S]\r\na=2\r\n"},
+      {"value written unchanged", "[S]\r\na=1\r\n", "S", "a", "  x  ", "[S]\r\na=  x  \r\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir_ / (std::string("w") + std::to_string(&c - cases) + ".ini");
+    if (c.before != nullptr) test::WriteFile(path, c.before);
+    EXPECT_TRUE(ini_.WriteValue(c.section, c.key, c.value, path, /*no_case=*/true)) << c.name;
+    EXPECT_EQ(test::ReadFile(path), c.after) << c.name;
+  }
+}
+
+TEST_F(IniFileTest, WrittenValueReadsBack) {
+  const std::string path = Make(nullptr);
+  ASSERT_TRUE(ini_.WriteValue("UPDATE", "DedozUduResult", "1", path, /*no_case=*/true));
+  ASSERT_TRUE(ini_.WriteValue("UPDATE", "Other", "x", path, /*no_case=*/true));
+  std::string value;
+  EXPECT_TRUE(ini_.ReadValue("update", "dedozuduresult", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "1");
+}
+
+TEST_F(IniFileTest, DeleteKey) {
+  struct Case {
+    const char* name;
+    const char* before;
+    const char* key;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"key removed", "[S]\r\na=1\r\nb=2\r\n", "a", "[S]\r\nb=2\r\n"},
+      {"blanks join the next line", "[S]\r\n  a=1\r\nb=2\r\n", "a", "[S]\r\n  b=2\r\n"},
+      {"only the first match", "[S]\r\na=1\r\na=2\r\n", "a", "[S]\r\na=2\r\n"},
+      {"last line without line end", "[S]\r\nb=2\r\na=1", "a", "[S]\r\nb=2\r\n"},
+      {"missing key leaves the file", "[S]\r\nb=2\r\n", "a", "[S]\r\nb=2\r\n"},
+      {"key of another section stays", "[S]\r\nb=2\r\n[T]\r\na=1\r\n", "a",
+       "[S]\r\nb=2\r\n[T]\r\na=1\r\n"},
+      {"missing file is created empty", kNoFile, "a", ""},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir_ / (std::string("d") + std::to_string(&c - cases) + ".ini");
+    if (c.before != nullptr) test::WriteFile(path, c.before);
+    EXPECT_TRUE(ini_.DeleteKey("S", c.key, path, /*no_case=*/true)) << c.name;
+    EXPECT_TRUE(os::Exists(path)) << c.name;
+    EXPECT_EQ(test::ReadFile(path), c.after) << c.name;
+  }
+}
+
+// ---------------------------------------------------------------- cache
+
+TEST_F(IniFileTest, CachedReadOpensTheFileOnce) {
+  const std::string path = Make("[S]\r\na=1\r\n");
+  std::string value;
+  ASSERT_TRUE(ini_.ReadValueCached("S", "a", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "1");
+  test::WriteFile(path, "[S]\r\na=2\r\n");
+  ASSERT_TRUE(ini_.ReadValueCached("S", "a", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "1") << "a change by someone else is not noticed";
+  ASSERT_TRUE(ini_.ReadValue("S", "a", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "2");
+}
+
+TEST_F(IniFileTest, CachedPathComparesIgnoringCase) {
+  const std::string path = dir_ / "param.ini";
+  test::WriteFile(path, "[S]\r\na=1\r\n");
+  std::string value;
+  ASSERT_TRUE(ini_.ReadValueCached("S", "a", "DEF", value, path, /*no_case=*/true));
+  std::filesystem::remove(path);
+  ASSERT_TRUE(ini_.ReadValueCached("S", "a", "DEF", value, dir_ / "PARAM.INI", /*no_case=*/true));
+  EXPECT_EQ(value, "1");
+}
+
+TEST_F(IniFileTest, AnyWriteEmptiesTheCache) {
+  const std::string path = Make("[S]\r\na=1\r\n");
+  const std::string other = dir_ / "other.ini";
+  std::string value;
+  ASSERT_TRUE(ini_.ReadValueCached("S", "a", "DEF", value, path, /*no_case=*/true));
+  test::WriteFile(path, "[S]\r\na=2\r\n");
+  ASSERT_TRUE(ini_.WriteValue("X", "y", "z", other, /*no_case=*/true));
+  ASSERT_TRUE(ini_.ReadValueCached("S", "a", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "2");
+  test::WriteFile(path, "[S]\r\na=3\r\n");
+  ASSERT_TRUE(ini_.DeleteKey("X", "y", other, /*no_case=*/true));
+  ASSERT_TRUE(ini_.ReadValueCached("S", "a", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "3");
+}
+
+TEST_F(IniFileTest, EmptyFileIsNotCached) {
+  const std::string path = Make("");
+  std::string value;
+  ASSERT_TRUE(ini_.ReadValueCached("S", "a", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "DEF");
+  test::WriteFile(path, "[S]\r\na=1\r\n");
+  ASSERT_TRUE(ini_.ReadValueCached("S", "a", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "1");
+}
+
+// ---------------------------------------------------------------- bad files
+
+TEST_F(IniFileTest, MissingFileGivesDefaultAndFalse) {
+  const std::string path = dir_ / "missing.ini";
+  std::string value;
+  EXPECT_FALSE(ini_.ReadValue("S", "a", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "DEF");
+  EXPECT_FALSE(ini_.ReadValueCached("S", "a", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "DEF");
+  EXPECT_FALSE(os::Exists(path));
+  // Once the file exists the cached read must not hold on to the failure.
+  test::WriteFile(path, "[S]\r\na=1\r\n");
+  EXPECT_TRUE(ini_.ReadValueCached("S", "a", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "1");
+}
+
+TEST_F(IniFileTest, WriteIntoMissingFolderFails) {
+  const std::string path = dir_ / "no/such/dir/x.ini";
+  EXPECT_FALSE(ini_.WriteValue("S", "k", "v", path, /*no_case=*/true));
+  EXPECT_FALSE(ini_.DeleteKey("S", "k", path, /*no_case=*/true));
+}
+
+// 100 MB of lines without '=' before the one key line: each line searches to
+// the end of the content for an '=', so this shows the scan stays linear.
+TEST_F(IniFileTest, HugeFileIsScannedOnce) {
+  constexpr std::size_t kSize = 100u << 20;
+  const std::string filler = "abcdefghijklmnopqrstuvwxyz\r\n";
+  std::string content = "[S]\r\n";
+  content.reserve(kSize + 100);
+  while (content.size() < kSize) content += filler;
+  content += "k=v\r\n";
+  const std::string path = dir_ / "huge.ini";
+  test::WriteFile(path, content);
+  content = std::string();
+  std::string value;
+  EXPECT_TRUE(ini_.ReadValueCached("S", "k", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "v");
+  EXPECT_TRUE(ini_.ReadValueCached("X", "k", "DEF", value, path, /*no_case=*/true));
+  EXPECT_EQ(value, "DEF");
+}
+
+}  // namespace
+}  // namespace veupd
