@@ -69,7 +69,8 @@ std::string FormatText(std::string_view format, std::initializer_list<FormatArg>
       ++i;
       continue;
     }
-    const FormatArg arg = next_arg < rest.size() ? rest[next_arg] : FormatArg{std::int64_t{0}};
+    const FormatArg missing = conv == 's' ? FormatArg{std::string_view()} : FormatArg{std::int64_t{0}};
+    const FormatArg arg = next_arg < rest.size() ? rest[next_arg] : missing;
     ++next_arg;
     char buf[2 * kMaxFormatWidth + 32];
     if (conv == 's') {

@@ -103,6 +103,11 @@ void CUpdateThread::ThreadMain() {
   ended_ = true;
 }
 
+void CUpdateThread::SetLogPath(std::string path) {
+  log_path_ = std::move(path);
+  log_ = std::make_unique<CLogClass>(log_path_);
+}
+
 bool CUpdateThread::Join() {
   if (!thread_.joinable()) return true;
   if (!ended_) return false;

@@ -75,7 +75,8 @@ class CUpdateThread final : public CommandHost {
   void Detach();
 
   void SetDialog(LevelDialog* dialog) { dialog_ = dialog; }
-  void SetLogPath(std::string path) { log_path_ = std::move(path); }
+  // Also gives the reporters a writer (opened with the first entry).
+  void SetLogPath(std::string path);
   void SetControlFile(std::string path) { control_file_ = std::move(path); }
   void SetProgramDir(std::string dir) { program_dir_ = std::move(dir); }
 

@@ -1,0 +1,196 @@
+// The control line syntax and the reader's counting and fetching, checked
+// against hand-written lines and files.
+#include "engine/control_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace veupd {
+namespace {
+
+UpdDirs TestDirs() {
+  UpdDirs dirs;
+  dirs[0] = "C:\\CAT";
+  dirs[1] = "C:\\U1";
+  dirs[2] = "C:\\U2";
+  dirs[9] = "D9";
+  dirs[10] = "D10";
+  dirs[19] = "D19";
+  return dirs;
+}
+
+struct OpcodeCase {
+  const char* name;
+  char c;
+  std::int32_t opcode;
+};
+
+TEST(DecodeOpcode, MapsCharactersAsTheOriginalArithmeticDoes) {
+  const std::vector<OpcodeCase> cases = {
+      {"digit one", '1', 1},    {"digit nine", '9', 9},   {"upper A", 'A', 10},
+      {"upper D", 'D', 13},     {"colon", ':', 3},        {"at sign", '@', 9},
+      {"question mark", '?', 8}, {"zero", '0', 0},        {"upper E", 'E', 14},
+      {"lower a", 'a', 42},     {"lower d", 'd', 45},     {"blank", ' ', -16},
+      {"byte 0xE4", static_cast<char>(0xE4), -28 - 48},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DecodeOpcode(c.c), c.opcode) << c.name;
+}
+
+struct LineCase {
+  const char* name;
+  std::string line;  // as read, line end included
+  std::int32_t opcode;
+  bool skip;
+  bool short_report;
+  std::vector<std::string> params;  // the non-empty leading slots
+};
+
+TEST(ParseControlLine, DecodesPrefixOpcodePlaceholdersAndFields) {
+  const std::vector<LineCase> cases = {
+      {"copy with placeholders", "#1%1\\A.DAT\t%0\\A.DAT\n", 1, false, false,
+       {"C:\\U1\\A.DAT", "C:\\CAT\\A.DAT"}},
+      {"tab right after opcode gives no slots", "#1\tC:\\A\tC:\\B\n", 1, false, false, {}},
+      {"question prefix sets skip", "?Dx\n", 13, true, false, {"x"}},
+      {"equals prefix sets short report", "=2dir\n", 2, false, true, {"dir"}},
+      {"minus prefix sets both", "-7dir\n", 7, true, true, {"dir"}},
+      {"lower-case opcode", "#dFILE\n", 45, false, false, {"FILE"}},
+      {"colon is edit ini", "#:a\n", 3, false, false, {"a"}},
+      {"no prefix keeps the whole line", "X\tY\n", 0, false, false, {"X", "Y"}},
+      {"empty field stops the split", "#1a\t\tc\n", 1, false, false, {"a"}},
+      {"trailing tab adds nothing", "#1a\tb\t\n", 1, false, false, {"a", "b"}},
+      {"sixth field dropped", "#11\t2\t3\t4\t5\t6\n", 1, false, false, {"1", "2", "3", "4", "5"}},
+      {"blanks kept inside, trailing blanks and CR removed", "#1 a b \t c \r\n \r", 1, false, false,
+       {" a b ", " c"}},
+      {"level placeholder", "#1x%Ly\n", 1, false, false, {"x7y"}},
+      {"letter placeholders", "#1%9|%A|%J\n", 1, false, false, {"D9|D10|D19"}},
+      {"other characters give UpdDir0", "#1%K|%a|%%|%0\n", 1, false, false,
+       {"C:\\CAT|C:\\CAT|C:\\CAT|C:\\CAT"}},
+      {"trailing percent gives UpdDir0", "#1x%\n", 1, false, false, {"xC:\\CAT"}},
+  };
+  for (const auto& c : cases) {
+    CommandContext ctx;
+    ctx.upd_dir = TestDirs();
+    ctx.param[4] = "stale";
+    ParseControlLine(c.line, ctx, 7);
+    EXPECT_EQ(ctx.opcode, c.opcode) << c.name;
+    EXPECT_EQ(ctx.skip_after_error, c.skip) << c.name;
+    EXPECT_EQ(ctx.short_report, c.short_report) << c.name;
+    for (std::size_t i = 0; i < kParamCount; ++i) {
+      const std::string want = i < c.params.size() ? c.params[i] : "";
+      EXPECT_EQ(ctx.param[i], want) << c.name << " PARAM" << i + 1;
+    }
+  }
+}
+
+TEST(SubstitutePlaceholders, ReplacesPercentBroughtInByAReplacement) {
+  UpdDirs dirs;
+  dirs[1] = "%2";
+  dirs[2] = "end";
+  EXPECT_EQ(SubstitutePlaceholders("a%1b", dirs, 1), "aendb");
+}
+
+TEST(SubstitutePlaceholders, EndsASubstitutionThatWouldNeverFinish) {
+  UpdDirs dirs;
+  dirs[1] = "%1";  // the same placeholder again, forever
+  dirs[2] = "x%2";  // grows by one character each pass
+  const std::string same = SubstitutePlaceholders("a%1b", dirs, 1);
+  EXPECT_EQ(same, "a%1b");
+  const std::string grown = SubstitutePlaceholders("%2", dirs, 1);
+  EXPECT_EQ(grown.size(), static_cast<std::size_t>(kMaxSubstitutions) + 2);
+}
+
+TEST(SubstitutePlaceholders, WithoutLevelTheLetterLIsUpdDir0) {
+  EXPECT_EQ(SubstitutePlaceholders("%L\\LOG", TestDirs(), std::nullopt), "C:\\CAT\\LOG");
+}
+
+class ControlFileTest : public ::testing::Test {
+ protected:
+  std::string Write(std::string_view content) {
+    const std::string path = dir_ / "ctrl.txt";
+    test::WriteFile(path, content);
+    return path;
+  }
+  std::uint32_t Count(std::string_view content) {
+    CommandContext ctx;
+    ctx.line_index = 99;
+    EXPECT_TRUE(ControlReader(Write(content)).CountLines(ctx));
+    EXPECT_EQ(ctx.line_index, 0u);
+    return ctx.line_count;
+  }
+  test::TempDir dir_;
+};
+
+TEST_F(ControlFileTest, CountsUpToTheFirstShortLine) {
+  struct Case {
+    const char* name;
+    std::string content;
+    std::uint32_t count;
+  };
+  const std::vector<Case> cases = {
+      {"empty file", "", 0},
+      {"first line short", "#\n#1abc\n", 0},
+      {"third line empty", "#1a\n#1b\n\n#1c\n", 2},
+      {"CR LF counts as one end", "#1a\r\n#1b\r\n\r\n#1c\r\n", 2},
+      {"last line of two without end", "#1a\n#1", 1},
+      {"last line of three without end", "#1a\n#1b", 2},
+      {"300 characters in two pieces", std::string(300, 'x') + "\n", 2},
+      {"255 characters leave a short piece", std::string(255, 'x') + "\n#1a\n", 1},
+      {"254 characters and the end fit", std::string(254, 'x') + "\n#1a\n", 2},
+      {"NUL ends the text of a piece", std::string("#1\0abc\n#1d\n", 11), 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Count(c.content), c.count) << c.name;
+}
+
+TEST_F(ControlFileTest, ReadsALongLineInPiecesOf255) {
+  const std::string line = std::string(255, 'a') + std::string(45, 'b');
+  const std::string path = Write(line + "\n");
+  CommandContext ctx;
+  ASSERT_TRUE(ControlReader(path).CountLines(ctx));
+  ASSERT_EQ(ctx.line_count, 2u);
+  ASSERT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kOk);
+  EXPECT_EQ(ctx.param[0], std::string(255, 'a'));
+  ctx.line_index = 1;
+  ASSERT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kOk);
+  EXPECT_EQ(ctx.param[0], std::string(45, 'b'));
+  ctx.line_index = 2;
+  EXPECT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kNoMore);
+}
+
+TEST_F(ControlFileTest, ReadsEachLineAfreshByIndex) {
+  const std::string path = Write("#1first\n?2second\n");
+  CommandContext ctx;
+  ASSERT_TRUE(ControlReader(path).CountLines(ctx));
+  ctx.line_index = 1;
+  ASSERT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kOk);
+  EXPECT_EQ(ctx.opcode, 2);
+  EXPECT_EQ(ctx.param[0], "second");
+  // The file is reopened for every command: a change shows at once.
+  test::WriteFile(path, "#1first\n#3changed\n");
+  ASSERT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kOk);
+  EXPECT_EQ(ctx.opcode, 3);
+  EXPECT_EQ(ctx.param[0], "changed");
+}
+
+// Error paths.
+TEST_F(ControlFileTest, MissingFileCannotBeCountedOrRead) {
+  CommandContext ctx;
+  EXPECT_FALSE(ControlReader(dir_ / "missing.txt").CountLines(ctx));
+  ctx.line_count = 1;
+  EXPECT_EQ(ControlReader(dir_ / "missing.txt").ReadCommand(ctx, 1), ReadResult::kCannotOpen);
+}
+
+TEST_F(ControlFileTest, FileShortenedAfterCountingCannotBeRead) {
+  const std::string path = Write("#1a\n#1b\n#1c\n");
+  CommandContext ctx;
+  ASSERT_TRUE(ControlReader(path).CountLines(ctx));
+  test::WriteFile(path, "#1a\n");
+  ctx.line_index = 2;
+  EXPECT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kCannotOpen);
+}
+
+}  // namespace
+}  // namespace veupd

@@ -1,0 +1,145 @@
+// The reporters' entries, the checkpoint record and the level's end when
+// the pointer component is missing, read back from the files they write.
+#include "engine/update_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/break_after_error.h"
+#include "engine/message_table.h"
+#include "test_support.h"
+
+namespace veupd {
+namespace {
+
+class NoTexts : public TextSource {
+ public:
+  std::string Text(std::uint32_t number) override { return "text " + std::to_string(number); }
+};
+
+class RecordingDialog : public LevelDialog {
+ public:
+  void RefreshProgress(std::uint32_t, std::uint32_t, std::uint32_t) override { ++refreshes; }
+  void PostClose() override { ++closes; }
+  void OnCrcProgress(std::uint32_t, std::uint32_t, std::uint32_t) override {}
+  int refreshes = 0;
+  int closes = 0;
+};
+
+ErrorCode Succeed(CommandHost&) { return ErrorCode::Ok(); }
+const CommandTable kTable = {Succeed, Succeed, Succeed, Succeed, Succeed, Succeed, Succeed,
+                             Succeed, Succeed, Succeed, Succeed, Succeed, Succeed, Succeed};
+
+class UpdateThreadTest : public ::testing::Test {
+ protected:
+  UpdateThreadTest() : thread_(state_, texts_, kTable) {
+    thread_.SetLogPath(log_path_);
+  }
+  std::string Log() { return test::ReadFile(log_path_); }
+
+  test::TempDir dir_;
+  std::string log_path_ = dir_ / "level.log";
+  LevelState state_;
+  NoTexts texts_;
+  CUpdateThread thread_;
+};
+
+TEST(MessageTable, TextsArePaddedTo37Characters) {
+  EXPECT_EQ(ErrorMessage(9), "Cannot copy file                     ");
+  EXPECT_EQ(ErrorMessage(24), "Cannot load DLL (LoadLibrary failed) ");
+  EXPECT_EQ(ErrorMessage(30), "FDB update failed                    ");
+  EXPECT_EQ(ErrorMessage(31), "Unknown error code                   ");
+  EXPECT_EQ(ErrorMessage(0xFFFF), ErrorMessage(31));
+}
+
+TEST_F(UpdateThreadTest, ErrorEntryHasPaddedMessageLineCodesAndGivenParameters) {
+  thread_.Context().line_index = 3;
+  thread_.ReportError(Err::kCannotCopy, "src", std::nullopt, "third");
+  thread_.ReportError(ErrorCode(Err::kPointerFailed, 0xFFFF));
+  EXPECT_EQ(Log(),
+            "Error : Cannot copy file                      (Line 3, code 9, subcode 0)\r\n"
+            "\tParameter 1 : src\r\n"
+            "\tParameter 3 : third\r\n"
+            "Error : Error creating pointer                (Line 3, code 18, subcode 65535)\r\n");
+  EXPECT_EQ(thread_.ErrorCount(), 2u);
+}
+
+TEST_F(UpdateThreadTest, StepEntriesFollowTheShortReportRules) {
+  thread_.ReportStep(true, "Copying 1 file(s)", ErrorCode::Ok());
+  thread_.ReportStep(false, "Copying", Err::kCannotCopy);
+  thread_.Context().short_report = true;
+  thread_.ReportStep(true, "hidden", ErrorCode::Ok());
+  thread_.ReportStep(false, "hidden", Err::kCannotCopy);
+  thread_.ReportStep(false, "hidden", ErrorCode::Ok());
+  thread_.ReportStep(false, "hidden", ErrorCode(Err::kPointerFailed, 2));
+  EXPECT_EQ(Log(),
+            "OK - Copying 1 file(s)\r\n"
+            "Failed - Copying\r\n"
+            "Failed - 9\r\n"
+            "Failed\r\n"
+            "Failed - 18\r\n");
+}
+
+TEST_F(UpdateThreadTest, BreakAfterErrorFiresOnlyAfterAnError) {
+  EXPECT_TRUE(RunBreakAfterError(thread_).ok());
+  EXPECT_EQ(Log(), "");
+  thread_.ReportError(Err::kCannotCopy);
+  // PARAM1 "1" asks, but server automation never asks and counts as Yes.
+  state_.server_automation = true;
+  thread_.Context().param[0] = "1";
+  EXPECT_EQ(RunBreakAfterError(thread_).raw(), 27u);
+  EXPECT_EQ(thread_.ErrorCount(), 2u);
+  EXPECT_NE(Log().find("Error : Break after error"), std::string::npos);
+}
+
+TEST(Checkpoint, RecordIsFourLittleEndianNumbers) {
+  const auto bytes = EncodeCheckpoint({0x04030201u, 2, 0x100, 0xA0B0C0D0u});
+  const std::array<std::uint8_t, 16> want = {1, 2, 3, 4, 2, 0, 0, 0, 0, 1, 0, 0, 0xD0, 0xC0, 0xB0, 0xA0};
+  EXPECT_EQ(bytes, want);
+}
+
+TEST(Checkpoint, FileLivesBesideTheControlFile) {
+  EXPECT_EQ(CheckpointPath("C:\\UPD\\CTRL.TXT"), "C:\\UPD\\UpdCtrl.log");
+  EXPECT_EQ(CheckpointPath("ctrl.txt"), "UpdCtrl.log");
+}
+
+TEST(LevelLogPath, JoinsDirectoryAndNameOrTheDefault) {
+  LevelSetup setup;
+  setup.log_dir = "C:\\LOG\\";
+  EXPECT_EQ(LevelLogPath(setup), "C:\\LOG\\DedozUdu.log");
+  setup.log_name = "upd012.log";
+  EXPECT_EQ(LevelLogPath(setup), "C:\\LOG\\upd012.log");
+}
+
+// Error paths.
+TEST_F(UpdateThreadTest, RunWithoutDialogDoesNothing) {
+  thread_.Run();
+  EXPECT_FALSE(state_.finished);
+  EXPECT_FALSE(std::filesystem::exists(log_path_));
+}
+
+TEST_F(UpdateThreadTest, MissingPointerComponentEndsTheLevelWithError19) {
+  RecordingDialog dialog;
+  thread_.SetDialog(&dialog);
+  thread_.SetProgramDir(dir_.str());
+  thread_.SetControlFile(dir_ / "ctrl.txt");
+  test::WriteFile(dir_ / "ctrl.txt", "#1a\n");
+  state_.level = 4;
+  thread_.Run();
+  const std::string log = Log();
+  EXPECT_EQ(log.rfind("***----- Starting Update Level 4 -----***\r\n", 0), 0u) << log;
+  const std::string entry = "Error : Cannot load DODUDAV.DLL               (Line 0, code 19, subcode 0)\r\n"
+                            "\tParameter 1 : " + (dir_ / "dodudav.dll") + "\r\n";
+  ASSERT_GE(log.size(), entry.size());
+  EXPECT_EQ(log.substr(log.size() - entry.size()), entry);
+  EXPECT_EQ(log.find("Terminating"), std::string::npos);
+  EXPECT_EQ(state_.result, 1u);
+  EXPECT_TRUE(state_.finished);
+  EXPECT_FALSE(state_.running);
+  EXPECT_EQ(dialog.closes, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "UpdCtrl.log"));
+}
+
+}  // namespace
+}  // namespace veupd
