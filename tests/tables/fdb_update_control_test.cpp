@@ -1,0 +1,206 @@
+// CFdbUpdateControl: hex numbers, trimming, name order, the three modes, the
+// control list that goes on after a failure, and the exact messages.
+#include "tables/fdb_update_control.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tables/update_fdb_test_db.h"
+#include "test_support.h"
+
+namespace veupd {
+namespace {
+
+using test::TempDir;
+using test::fdb::Rec;
+
+constexpr std::size_t kKey = 9;  // "A0001.DAT"
+
+struct HexCase {
+  const char* name;
+  std::string text;
+  std::uint32_t value;
+};
+
+void PrintTo(const HexCase& c, std::ostream* os) { *os << c.name; }
+
+class HexTest : public ::testing::TestWithParam<HexCase> {};
+
+TEST_P(HexTest, ReadsValue) { EXPECT_EQ(CFdbUpdateControl::HexToNumber(GetParam().text), GetParam().value); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Hex, HexTest,
+    ::testing::Values(HexCase{"Empty", "", 0}, HexCase{"Zero", "0", 0}, HexCase{"MixedCase", "1a2B", 0x1A2B},
+                      HexCase{"EightDigits", "DEADBEEF", 0xDEADBEEF},
+                      HexCase{"NineDigitsKeepLastEight", "123456789", 0x23456789},
+                      HexCase{"BlankAndTabSkipped", " 12 3\t4", 0x1234},
+                      HexCase{"OtherCharacterEnds", "12G34", 0x12}, HexCase{"LeadingOtherGivesZero", "x12", 0},
+                      HexCase{"DeleteWordIsNotHex", "DELETE", 0xDE}),
+    [](const ::testing::TestParamInfo<HexCase>& info) { return std::string(info.param.name); });
+
+struct TrimCase {
+  const char* name;
+  std::string text;
+  std::string trimmed;
+};
+
+void PrintTo(const TrimCase& c, std::ostream* os) { *os << c.name; }
+
+class TrimTest : public ::testing::TestWithParam<TrimCase> {};
+
+TEST_P(TrimTest, Trims) { EXPECT_EQ(CFdbUpdateControl::Trim(GetParam().text), GetParam().trimmed); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Trim, TrimTest,
+    ::testing::Values(TrimCase{"Bare", "a b", "a b"}, TrimCase{"Blanks", " \t a b \t", "a b"},
+                      TrimCase{"QuotesInsideBlanks", "  \"C:\\x y\"  ", "C:\\x y"},
+                      TrimCase{"BlanksInsideQuotesStay", "\" a \"", " a "},
+                      TrimCase{"SeveralQuotes", "\"\"a\"\"", "a"}, TrimCase{"OnlyQuotes", "\"\"", ""}),
+    [](const ::testing::TestParamInfo<TrimCase>& info) { return std::string(info.param.name); });
+
+TEST(FdbUpdateControlTest, SortNamesUsesByteOrder) {
+  // '_' (0x5F) comes after the letters, as the merge compares keys.
+  std::string block = std::string("B_\0BA\0A9\0B0\0\0", 13);
+  EXPECT_EQ(CFdbUpdateControl::SortNames(block), 4);
+  EXPECT_EQ(block, std::string("A9\0B0\0BA\0B_\0\0", 13));
+  std::string empty(8, '\0');
+  EXPECT_EQ(CFdbUpdateControl::SortNames(empty), 0);
+}
+
+// A database "<dir>/DATA.FDB" with three records and an update folder.
+class DriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::fdb::WriteDb(dir_, kKey, kOld); }
+
+  std::string Db() const { return dir_ / "DATA.FDB"; }
+  std::string Upd(const std::string& name) const { return (dir_.path() / "upd" / name).string(); }
+  void AddFile(const std::string& name, const std::string& data) const { test::WriteFile(Upd(name), data); }
+  std::string WriteList(const std::string& name, const std::string& text) const {
+    test::WriteFile(dir_.path() / name, text);
+    return dir_ / name;
+  }
+  std::vector<Rec> Records() const {
+    const auto parsed = test::fdb::ReadDb(dir_, kKey);
+    EXPECT_EQ(parsed.problem, "");
+    return parsed.records;
+  }
+  std::string UpperTmp() const {
+    std::string path = Db();
+    for (char& c : path) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return path.replace(path.size() - 4, 4, ".TMP");
+  }
+
+  const std::vector<Rec> kOld{{"A0001.DAT", "one"}, {"A0002.DAT", "two"}, {"A0003.DAT", "three"}};
+  TempDir dir_;
+  CFdbUpdateControl driver_;
+};
+
+TEST_F(DriverTest, MaskMergeWithCrcLeavesOutTheExtension) {
+  AddFile("a0002.new", "TWO");
+  AddFile("a0004.dat", "four");
+  const std::vector<Rec> expected{{"A0001.DAT", "one"}, {"A0002.NEW", "TWO"}, {"A0003.DAT", "three"},
+                                  {"A0004.DAT", "four"}};
+  char crc[9];
+  std::snprintf(crc, sizeof crc, "%08x", test::fdb::Crc(test::fdb::FdbBytes(kKey, expected)));
+  EXPECT_TRUE(driver_.UpdateEntry(Db(), crc, Upd("*.*"))) << driver_.GetMessages();
+  EXPECT_EQ(Records(), expected);
+  EXPECT_EQ(driver_.GetMessages(), "");
+}
+
+TEST_F(DriverTest, MaskWithoutStarDotStarComparesWholeNames) {
+  AddFile("A0002.NEW", "TWO");
+  EXPECT_TRUE(driver_.UpdateEntry(Db(), "0", Upd("*.NEW"))) << driver_.GetMessages();
+  EXPECT_EQ(Records(), (std::vector<Rec>{{"A0001.DAT", "one"}, {"A0002.DAT", "two"}, {"A0002.NEW", "TWO"},
+                                         {"A0003.DAT", "three"}}));
+}
+
+TEST_F(DriverTest, WrongCrcKeepsDatabaseAndSaysWhy) {
+  AddFile("A0004.DAT", "four");
+  const std::string old_fdb = test::ReadFile(Db());
+  EXPECT_FALSE(driver_.UpdateEntry(Db(), "12345678", Upd("A*.DAT")));
+  EXPECT_EQ(driver_.GetMessages(),
+            "CRC error by file " + UpperTmp() + "!\nError during update " + Db() + " -> " + Upd("A*.DAT") + "!\n");
+  EXPECT_EQ(test::ReadFile(Db()), old_fdb);
+}
+
+TEST_F(DriverTest, DeleteModeInAnyCaseUpperCasesTheKey) {
+  EXPECT_TRUE(driver_.UpdateEntry(" \"" + Db() + "\" ", "dElEtE", "a0002.dat")) << driver_.GetMessages();
+  EXPECT_EQ(Records(), (std::vector<Rec>{{"A0001.DAT", "one"}, {"A0003.DAT", "three"}}));
+}
+
+TEST_F(DriverTest, DeleteOfMissingKeySucceedsWithDatabaseUnchanged) {
+  const std::string old_fdb = test::ReadFile(Db());
+  EXPECT_TRUE(driver_.UpdateEntry(Db(), "DELETE", "A0009.DAT"));
+  EXPECT_EQ(test::ReadFile(Db()), old_fdb);
+}
+
+TEST_F(DriverTest, DeleteListWithBlankLineDeletesTheOthersAndFails) {
+  const std::string list = WriteList("del.txt", "A0001.DAT\r\n\r\na0003.dat\textra\r\n");
+  EXPECT_FALSE(driver_.UpdateEntry(Db(), "LIST_DELETE", list));
+  EXPECT_EQ(driver_.GetMessages(), "Key length error by file " + Db() + "!\nError during delete " + Db() +
+                                       "!\nError during update " + Db() + " -> " + list + "!\n");
+  EXPECT_EQ(Records(), (std::vector<Rec>{{"A0002.DAT", "two"}}));
+}
+
+TEST_F(DriverTest, ControlListSecondLineFailsThirdStillRuns) {
+  AddFile("A0004.DAT", "four");
+  const std::string missing = dir_ / "NONE.FDB";
+  const std::string list = WriteList("ctl.txt", Db() + "\t0\t" + Upd("A0004.DAT") + "\n" + missing + "\tDELETE\tA0001.DAT\n" +
+                                                    Db() + "\tDELETE\tA0002.DAT\n");
+  EXPECT_FALSE(driver_.Run(list));
+  EXPECT_EQ(driver_.GetMessages(), "FDB " + missing + " not found!\nError during update " + missing +
+                                       " -> A0001.DAT!\nError during update using file " + list + "!\n");
+  EXPECT_EQ(Records(), (std::vector<Rec>{{"A0001.DAT", "one"}, {"A0003.DAT", "three"}, {"A0004.DAT", "four"}}));
+}
+
+TEST_F(DriverTest, ControlListLineWithMissingFieldsFails) {
+  const std::string list = WriteList("ctl.txt", Db() + "\n");
+  const std::string old_fdb = test::ReadFile(Db());
+  EXPECT_FALSE(driver_.Run(list));
+  EXPECT_EQ(driver_.GetMessages(), "UpdateFile  not found!\nError during update " + Db() +
+                                       " -> !\nError during update using file " + list + "!\n");
+  EXPECT_EQ(test::ReadFile(Db()), old_fdb);
+}
+
+TEST_F(DriverTest, ControlListThatCannotBeOpened) {
+  EXPECT_FALSE(driver_.Run(dir_ / "nothing.txt"));
+  EXPECT_EQ(driver_.GetMessages(), "Could not open file " + (dir_ / "nothing.txt") + "!\n");
+}
+
+TEST_F(DriverTest, MaskMatchingOnlyDirectoriesFailsWithDatabaseUntouched) {
+  std::filesystem::create_directories(dir_.path() / "upd" / "SUB00.DAT");
+  const std::string old_fdb = test::ReadFile(Db());
+  EXPECT_FALSE(driver_.UpdateEntry(Db(), "0", Upd("*.*")));
+  EXPECT_EQ(driver_.GetMessages(), "UpdateFile " + Upd("*.*") + " not found!\nError during update " + Db() +
+                                       " -> " + Upd("*.*") + "!\n");
+  EXPECT_EQ(test::ReadFile(Db()), old_fdb);
+}
+
+TEST_F(DriverTest, MissingDatabase) {
+  AddFile("A0004.DAT", "four");
+  const std::string missing = dir_ / "NONE.FDB";
+  EXPECT_FALSE(driver_.UpdateEntry(missing, "0", Upd("*.*")));
+  EXPECT_EQ(driver_.GetMessages(),
+            "FDB " + missing + " not found!\nError during update " + missing + " -> " + Upd("*.*") + "!\n");
+}
+
+TEST_F(DriverTest, KeyLongerThan260IsRefused) {
+  const std::string old_fdb = test::ReadFile(Db());
+  EXPECT_FALSE(driver_.UpdateEntry(Db(), "DELETE", std::string(261, 'K')));
+  EXPECT_EQ(driver_.GetMessages(), "Key length error by file " + Db() + "!\nError during update " + Db() + " -> " +
+                                       std::string(261, 'K') + "!\n");
+  EXPECT_EQ(test::ReadFile(Db()), old_fdb);
+}
+
+TEST_F(DriverTest, MessagesAccumulateOverCalls) {
+  EXPECT_FALSE(driver_.DeleteEntry(dir_ / "X.FDB", "A0001.DAT"));
+  EXPECT_FALSE(driver_.DeleteEntry(dir_ / "Y.FDB", "A0001.DAT"));
+  EXPECT_EQ(driver_.GetMessages(), "FDB " + (dir_ / "X.FDB") + " not found!\nFDB " + (dir_ / "Y.FDB") + " not found!\n");
+}
+
+}  // namespace
+}  // namespace veupd

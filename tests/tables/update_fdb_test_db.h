@@ -1,0 +1,120 @@
+// File databases built and read back byte by byte in the tests, independent
+// of the code under test: the writer lays records out by hand, the reader
+// checks every rule a database and its index must keep.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "test_support.h"
+
+namespace veupd::test::fdb {
+
+struct Rec {
+  std::string key;
+  std::string data;
+  friend bool operator==(const Rec&, const Rec&) = default;
+};
+
+inline std::string LE32(std::uint32_t v) {
+  std::string out;
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((v >> shift) & 0xFFu));
+  return out;
+}
+
+inline std::uint32_t GetLE32(std::string_view bytes, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+  return v;
+}
+
+// The CRC-32 variant of the updater, bit by bit: reflected 0xEDB88320,
+// initial value 0, no final complement.
+inline std::uint32_t Crc(std::string_view bytes) {
+  std::uint32_t crc = 0;
+  for (const char c : bytes) {
+    crc ^= static_cast<unsigned char>(c);
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+  }
+  return crc;
+}
+
+inline std::string HeaderKey(std::size_t key_length) { return std::string(key_length, 'H'); }
+
+// The bytes of a database: header record, then the records as given.
+inline std::string FdbBytes(std::size_t key_length, const std::vector<Rec>& recs) {
+  std::string out = LE32(static_cast<std::uint32_t>(key_length)) + HeaderKey(key_length);
+  for (const Rec& r : recs) out += LE32(static_cast<std::uint32_t>(r.key.size() + r.data.size())) + r.key + r.data;
+  return out;
+}
+
+inline std::string FdxBytes(std::size_t key_length, const std::vector<Rec>& recs) {
+  std::string out = HeaderKey(key_length) + LE32(0);
+  std::uint32_t offset = static_cast<std::uint32_t>(4 + key_length);
+  for (const Rec& r : recs) {
+    out += r.key + LE32(offset);
+    offset += static_cast<std::uint32_t>(4 + r.key.size() + r.data.size());
+  }
+  return out;
+}
+
+// "<dir>/DATA.FDB" and "<dir>/DATA.FDX".
+inline void WriteDb(const TempDir& dir, std::size_t key_length, const std::vector<Rec>& recs) {
+  WriteFile(dir / "DATA.FDB", FdbBytes(key_length, recs));
+  WriteFile(dir / "DATA.FDX", FdxBytes(key_length, recs));
+}
+
+// Reads "<dir>/DATA.FDB" with its index; problem is empty when the header
+// record, every record length, the ascending keys and every index entry
+// agree.
+struct Parsed {
+  std::string problem;
+  std::vector<Rec> records;
+};
+
+inline Parsed ReadDb(const TempDir& dir, std::size_t key_length) {
+  Parsed p;
+  const std::string fdb = ReadFile(dir / "DATA.FDB");
+  const std::string fdx = ReadFile(dir / "DATA.FDX");
+  const std::size_t entry = key_length + 4;
+  if (fdb.size() < entry || GetLE32(fdb, 0) != key_length || fdb.substr(4, key_length) != HeaderKey(key_length)) {
+    p.problem = "header record";
+    return p;
+  }
+  if (fdx.size() < entry || fdx.substr(0, key_length) != HeaderKey(key_length) || GetLE32(fdx, key_length) != 0) {
+    p.problem = "header entry";
+    return p;
+  }
+  std::size_t at = entry;
+  std::size_t index_at = entry;
+  while (at < fdb.size()) {
+    if (at + entry > fdb.size()) {
+      p.problem = "record header cut at " + std::to_string(at);
+      return p;
+    }
+    const std::uint32_t length = GetLE32(fdb, at);
+    if (length < key_length || at + 4 + length > fdb.size()) {
+      p.problem = "record length at " + std::to_string(at);
+      return p;
+    }
+    Rec r{fdb.substr(at + 4, key_length), fdb.substr(at + 4 + key_length, length - key_length)};
+    if (!p.records.empty() && !(p.records.back().key < r.key)) {
+      p.problem = "key order at " + r.key;
+      return p;
+    }
+    if (index_at + entry > fdx.size() || fdx.substr(index_at, key_length) != r.key ||
+        GetLE32(fdx, index_at + key_length) != at) {
+      p.problem = "index entry for " + r.key;
+      return p;
+    }
+    p.records.push_back(std::move(r));
+    index_at += entry;
+    at += 4 + length;
+  }
+  if (index_at != fdx.size()) p.problem = "index longer than the records";
+  return p;
+}
+
+}  // namespace veupd::test::fdb
