@@ -13,6 +13,7 @@
 #include "commands/copy_files.h"
 #include "commands/edit_ini_file.h"
 #include "commands/rename_file.h"
+#include "commands/update_fdb.h"
 
 namespace veupd {
 namespace {
@@ -42,7 +43,7 @@ const CommandTable kCommands = {
     /* 10 FDT-Update-InPlace       */ NotYetSupported<10>,
     /* 11 Fix-Update in place      */ NotYetSupported<11>,
     /* 12 rename                   */ RunRename,
-    /* 13 update FDB               */ NotYetSupported<13>,
+    /* 13 update FDB               */ RunUpdateFdb,
 };
 
 }  // namespace
