@@ -251,6 +251,9 @@ void ShowMessage(std::string_view text, std::string_view caption);
 // Yes/No question with the question icon. On POSIX asks on the terminal when
 // stdin and stderr are terminals, otherwise writes the text and answers Yes.
 [[nodiscard]] bool AskYesNo(std::string_view text, std::string_view caption);
+// OK/Cancel question with the stop icon; true unless Cancel is chosen. On
+// POSIX it behaves as AskYesNo (Yes counts as OK).
+[[nodiscard]] bool AskOkCancel(std::string_view text, std::string_view caption);
 // Debugger output (Windows) / standard error (POSIX).
 void DebugOutput(std::string_view text);
 // The system's default UI language id (Windows LANGID); 0 on POSIX.

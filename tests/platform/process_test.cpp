@@ -112,7 +112,9 @@ TEST(Module, FileThatIsNoModuleFailsToLoad) {
 }
 
 // The holder opens the file in another process; the table says whether a
-// second open in this process must meet a sharing conflict.
+// second open in this process must meet a sharing conflict. Only cases on
+// which both systems agree: a plain reader next to an exclusive writer is
+// refused on Windows but not on POSIX, where plain opens take no lock.
 struct LockCase {
   const char* label;
   OpenMode held;
@@ -161,12 +163,12 @@ TEST_P(Locks, SecondOpenFromOtherProcess) {
   const OsResult r = f.Open(dir / "shared.dat", c.tried);
   if (c.conflict) {
     EXPECT_EQ(r.kind, OsErr::kSharing) << r.Text();
-    EXPECT_EQ(test::ReadFile(dir / "shared.dat"), "content");  // a refused truncation truncates nothing
   } else {
     EXPECT_TRUE(r.ok()) << r.Text();
   }
   (void)f.Close();
   ASSERT_TRUE(holder.Release());
+  EXPECT_EQ(test::ReadFile(dir / "shared.dat"), "content");  // a refused truncation truncates nothing
   // Once the holder is gone the file opens in any mode.
   EXPECT_TRUE(f.Open(dir / "shared.dat", OpenMode::kReadWriteExisting).ok());
 }
@@ -179,7 +181,6 @@ const LockCase kLockCases[] = {
     {"LogWriterLetsPlainReaderIn", OpenMode::kReadWriteShareRead, OpenMode::kRead, false},
     {"DenyWriteReadersShare", OpenMode::kReadDenyWrite, OpenMode::kReadDenyWrite, false},
     {"DenyWriteReaderBlocksWriter", OpenMode::kReadDenyWrite, OpenMode::kReadWriteCreate, true},
-    {"PlainReaderLetsWriterIn", OpenMode::kRead, OpenMode::kReadWriteExisting, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, Locks, testing::ValuesIn(kLockCases),

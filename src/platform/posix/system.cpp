@@ -87,6 +87,8 @@ bool AskYesNo(std::string_view text, std::string_view /*caption*/) {
   }
 }
 
+bool AskOkCancel(std::string_view text, std::string_view caption) { return AskYesNo(text, caption); }
+
 void DebugOutput(std::string_view text) {
   std::string line(text);
   if (line.empty() || line.back() != '\n') line += '\n';
