@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the Linux build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, the x86_64 Windows build under Wine, and the
+# i686 Windows product (its tests only when a 32-bit Wine is installed).
+# Installs the Debian packages it needs first. Any failure fails the run.
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$PWD
+jobs=${VEUPD_JOBS:-2}
+
+mapfile -t packages < <(grep -v '^#' .ci/packages.txt)
+.ci/install-packages.sh "${packages[@]}"
+
+step() { printf '\n=== %s ===\n' "$*"; }
+
+step "Linux: Debug with sanitizers"
+cmake --preset ci
+cmake --build --preset ci -j "$jobs"
+ctest --preset ci -j "$jobs"
+
+# Wine runs in a fresh prefix inside the build folder, with a virtual X
+# display for the tests that open windows.
+run_wine_tests() {
+  local preset=$1 build_dir=$2
+  export WINEPREFIX="$build_dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  rm -rf "$WINEPREFIX"
+  xvfb-run -a bash -c '
+    set -euo pipefail
+    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+    status=0
+    ctest --preset "$1" || status=$?
+    /usr/lib/wine/wineserver -k || true
+    exit $status' run_wine_tests "$preset"
+}
+
+step "Windows x86_64: build and test under Wine"
+cmake --preset mingw64
+cmake --build --preset mingw64 -j "$jobs"
+run_wine_tests mingw64 "$root/build/mingw64"
+
+step "Windows i686: the product"
+if [ -x /usr/lib/wine/wine ]; then
+  cmake --preset mingw32 -DBUILD_TESTING=ON
+  cmake --build --preset mingw32 -j "$jobs"
+  run_wine_tests mingw32 "$root/build/mingw32"
+else
+  cmake --preset mingw32 -DBUILD_TESTING=OFF
+  cmake --build --preset mingw32 -j "$jobs"
+  echo "i686 tests skipped: no 32-bit Wine (/usr/lib/wine/wine) on this machine"
+fi
+
+step "All tests passed"
