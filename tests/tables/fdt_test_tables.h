@@ -1,0 +1,94 @@
+// Table files built byte by byte for the table tests, independent of the
+// code under test.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace veupd::test {
+
+inline std::string Le16(std::uint16_t v) {
+  return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+inline std::string Le32(std::uint32_t v) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+  return s;
+}
+// 13 bytes: the text, NUL-padded.
+inline std::string Name13(const std::string& name) {
+  std::string s = name.substr(0, 12);
+  s.resize(13, '\0');
+  return s;
+}
+
+struct FieldSpec {
+  std::string name;  // two characters
+  std::uint16_t width = 0;
+  std::uint16_t max_occurs = 0;
+  std::uint16_t kind = 3;
+  std::uint16_t members = 0;
+  std::uint16_t flags = 0;
+  std::string description;  // written with a NUL; "" writes D = 0
+};
+
+constexpr std::uint16_t kSingle = 3, kList8 = 2, kList16 = 4, kGroup = 1, kFixed = 0x10;
+constexpr std::uint16_t kType6 = 6 << 1;  // 16-bit length prefix
+
+struct StructureSpec {
+  std::uint16_t header_length = 40;  // L
+  std::string data_name = "T.DAT";
+  std::string index_name = "T.IDX";
+  std::uint16_t entry_length = 8;
+  std::uint32_t flags = 0;
+  std::vector<FieldSpec> fields;
+  std::string aux;
+};
+
+inline std::string DescriptorBytes(const FieldSpec& f) {
+  std::string name = f.name;
+  name.resize(3, '\0');
+  return name + Le16(f.width) + Le16(f.max_occurs) + Le16(f.kind) + Le16(f.members) + Le16(f.flags);
+}
+
+inline std::string StructureBytes(const StructureSpec& spec) {
+  std::string h = Le16(spec.header_length) + "xx" + Le16(static_cast<std::uint16_t>(spec.fields.size())) + "yy" +
+                  Name13(spec.data_name) + Name13(spec.index_name) + Le16(0x7777) /* ignored */ +
+                  Le16(spec.entry_length) + Le32(spec.flags);
+  h.resize(std::size_t{spec.header_length} + 2, 'z');
+  for (const auto& f : spec.fields) h += DescriptorBytes(f);
+  h += Le16(static_cast<std::uint16_t>(spec.aux.size())) + spec.aux;
+  for (const auto& f : spec.fields) {
+    if (f.description.empty()) {
+      h += Le16(0);
+    } else {
+      h += Le16(static_cast<std::uint16_t>(f.description.size() + 1)) + f.description + std::string(1, '\0');
+    }
+  }
+  return h;
+}
+
+inline std::string Record(const std::string& content) {
+  return Le16(static_cast<std::uint16_t>(content.size())) + content;
+}
+// A variable value with an 8-bit prefix.
+inline std::string Var8(const std::string& text) { return std::string(1, static_cast<char>(text.size())) + text; }
+
+// List index entries (key bytes, offset), already in order.
+inline std::string ListIndex(const std::vector<std::pair<std::string, std::uint32_t>>& entries) {
+  std::string s;
+  for (const auto& [key, offset] : entries) s += key + Le32(offset);
+  return s;
+}
+
+// The message-table shape: u32 number (fixed) then the text "D0".
+inline StructureSpec NumberTextSpec(std::uint32_t flags) {
+  StructureSpec spec;
+  spec.flags = flags;
+  spec.fields = {{"NR", 4, 1, kSingle, 0, kFixed, "number"}, {"D0", 250, 1, kSingle, 0, 0, "text"}};
+  return spec;
+}
+
+}  // namespace veupd::test
