@@ -11,6 +11,7 @@
 #include "patch/patch_engine.h"
 #include "patch/patch_steps.h"
 #include "platform/platform.h"
+#include "tables/fdb_update_control.h"
 #include "tables/fdt.h"
 
 namespace veupd {
@@ -150,7 +151,7 @@ class PatchCommand {
   }
 
   ErrorCode Verify() {
-    const std::uint32_t expected = HexToNumber(p_[1]);
+    const std::uint32_t expected = CFdbUpdateControl::HexToNumber(p_[1]);
     if (expected == 0 && p_[2] == kNoCheckUpdateName) return {};
     std::string file;
     if (InPlace()) {

@@ -25,6 +25,10 @@ std::string Decimal(std::int64_t v) { return std::to_string(v); }
 class NewFileWriter {
  public:
   NewFileWriter() : buf_(kOutputBufferSize) {}
+  // After a failure the new file keeps everything written so far.
+  ~NewFileWriter() { (void)FlushBuffer(); }
+  NewFileWriter(const NewFileWriter&) = delete;
+  NewFileWriter& operator=(const NewFileWriter&) = delete;
 
   [[nodiscard]] os::OsResult Open(const std::string& path) { return file_.Open(path, os::OpenMode::kCreateTruncate); }
 

@@ -16,26 +16,6 @@ char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 
 }  // namespace
 
-std::uint32_t HexToNumber(std::string_view text) {
-  std::uint32_t value = 0;
-  for (const char c : text) {
-    std::uint32_t digit = 0;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<std::uint32_t>(c - '0');
-    } else if (c >= 'A' && c <= 'F') {
-      digit = static_cast<std::uint32_t>(c - 'A' + 10);
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<std::uint32_t>(c - 'a' + 10);
-    } else if (c == ' ' || c == '\t') {
-      continue;
-    } else {
-      break;
-    }
-    value = value * 16 + digit;  // unsigned: older digits fall off the top
-  }
-  return value;
-}
-
 std::string InPlaceTemporaryPath(std::string_view path) {
   const std::size_t dot = path.rfind('.');
   if (dot == std::string_view::npos) return std::string(path) + "." + std::string(kTemporaryExtension);

@@ -1,6 +1,5 @@
-// Small pieces of the patch commands that are rules of their own: the CRC
-// text of PARAM2, the in-place temporary name and the index file name
-// substitution. Pure functions.
+// Small pieces of the patch commands that are rules of their own: the
+// in-place temporary name and the index file name substitution.
 #pragma once
 
 #include <cstdint>
@@ -8,12 +7,6 @@
 #include <string_view>
 
 namespace veupd {
-
-// Hexadecimal text to an unsigned 32-bit number: digits in either case are
-// taken left to right, blanks and TABs are skipped wherever they stand, the
-// first other character ends the number; more than eight digits keep the
-// last eight. An empty text gives 0.
-[[nodiscard]] std::uint32_t HexToNumber(std::string_view text);
 
 // The temporary file of an in-place update: the path up to and including its
 // last '.', then "DU$"; without any '.', the path followed by ".DU$".

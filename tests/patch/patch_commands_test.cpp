@@ -1,0 +1,347 @@
+// The four patch commands through a fake host: slot checks, phases and
+// checkpoints, verification, replacement in place and the pointer step.
+#include "patch/patch_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "patch/fake_patch_host.h"
+#include "test_support.h"
+
+namespace veupd {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::Rec;
+using test::StructureFile;
+using test::WriteFile;
+
+using Phases = std::vector<std::uint32_t>;
+using Strings = std::vector<std::string>;
+
+// "123456789" has the CRC-32 2DFD2D88 in the updater's variant.
+constexpr const char* kCheckText = "123456789";
+constexpr const char* kCheckCrc = "2DFD2D88";
+// An old file and an update that together give kCheckText.
+constexpr const char* kOldText = "12345X789";
+const std::string kFixToCheck = Rec(5, 'U', "6");
+const std::string kFdtToCheck = Rec(5, 'u', "6");
+
+class PatchCommandTest : public ::testing::Test {
+ protected:
+  PatchCommandTest() {
+    fs::create_directories(dir.path() / "old");
+    fs::create_directories(dir.path() / "new");
+  }
+
+  test::TempDir dir;
+  std::string old_path = dir / "old/T.DAT";
+  std::string new_dir = dir / "new";
+  std::string new_path = dir / "new/T.DAT";
+  std::string upd_path = dir / "upd.bin";
+  test::FakePatchHost host;
+};
+
+// ---------------------------------------------------------------- slots
+
+TEST_F(PatchCommandTest, FirstEmptySlotFailsWith4) {
+  struct Case {
+    const char* name;
+    ErrorCode (*run)(CommandHost&);
+    Strings params;
+    const char* slot;
+    const char* step;
+  };
+  const Case cases[] = {
+      {"fix, no PARAM1", RunFixUpdate, {"", "1", "u", "d"}, "PARAM1", "Fix-Update"},
+      {"fix, no PARAM2", RunFixUpdate, {"a\\b", "", "u", "d"}, "PARAM2", "Fix-Update (a\\b)"},
+      {"fix, no PARAM4", RunFixUpdate, {"a\\b", "1", "u", ""}, "PARAM4", "Fix-Update (a\\b)"},
+      {"fdt, no PARAM3", RunFdtUpdate, {"a\\b", "1", "", "d", "s"}, "PARAM3", "FDT-Update (a\\b)"},
+      {"fdt, no PARAM1", RunFdtUpdate, {"", "", "", ""}, "PARAM1", "FDT-Update"},
+      {"fdt in place, no PARAM3", RunFdtUpdateInPlace, {"a\\b", "1", ""}, "PARAM3", "FDT-Update-InPlace (a\\b)"},
+      {"fix in place, no PARAM2", RunFixUpdateInPlace, {"a\\b", "", "u"}, "PARAM2", "Fix-Update (a\\b)"},
+  };
+  for (const Case& c : cases) {
+    test::FakePatchHost h;
+    h.ctx.param = {};
+    for (std::size_t i = 0; i < c.params.size(); ++i) h.ctx.param[i] = c.params[i];
+    EXPECT_TRUE(c.run(h).Is(Err::kParamMissing)) << c.name;
+    ASSERT_EQ(h.errors.size(), 1u) << c.name;
+    EXPECT_EQ(h.errors[0].params, Strings{c.slot}) << c.name;
+    ASSERT_EQ(h.steps.size(), 1u) << c.name;
+    EXPECT_EQ(h.steps[0].text, c.step) << c.name;
+    EXPECT_FALSE(h.steps[0].success) << c.name;
+    EXPECT_EQ(h.checkpoint.done_items, 0u) << c.name;
+    EXPECT_TRUE(h.phases_written.empty()) << c.name;
+  }
+}
+
+TEST_F(PatchCommandTest, InPlaceCommandsNeedNoPARAM4) {
+  WriteFile(old_path, kOldText);
+  WriteFile(upd_path, kFixToCheck);
+  host.SetParams({old_path, kCheckCrc, upd_path});
+  EXPECT_TRUE(RunFixUpdateInPlace(host).ok());
+}
+
+// ---------------------------------------------------------------- Fix-Update
+
+TEST_F(PatchCommandTest, FixUpdateWritesVerifiesAndCountsTheItem) {
+  WriteFile(old_path, kOldText);
+  WriteFile(upd_path, kFixToCheck);
+  host.SetParams({old_path, "2dfd 2D88", upd_path, new_dir});
+  EXPECT_TRUE(RunFixUpdate(host).ok());
+  EXPECT_EQ(ReadFile(new_path), kCheckText);
+  EXPECT_EQ(ReadFile(old_path), kOldText);
+  EXPECT_EQ(host.phases_written, (Phases{2, 0}));
+  EXPECT_EQ(host.checkpoint.done_items, 1u);
+  ASSERT_EQ(host.steps.size(), 1u);
+  EXPECT_TRUE(host.steps[0].success);
+  EXPECT_EQ(host.steps[0].text, "Fix-Update (" + old_path + ")");
+  EXPECT_EQ(host.statuses, Strings{"T4866 " + old_path});
+}
+
+TEST_F(PatchCommandTest, CrcMismatchFailsWith16AndStaysInPhase2) {
+  WriteFile(old_path, kOldText);
+  WriteFile(upd_path, kFixToCheck);
+  host.SetParams({old_path, "2DFD2D8G", upd_path, new_dir});  // reads as 02DFD2D8
+  const ErrorCode rc = RunFixUpdate(host);
+  EXPECT_TRUE(rc.Is(Err::kFileCheckFailed));
+  ASSERT_EQ(host.errors.size(), 1u);
+  EXPECT_EQ(host.errors[0].params, (Strings{"ctl.txt", "02DFD2D8", new_path, kCheckCrc}));
+  EXPECT_EQ(host.phases_written, (Phases{2, 2}));
+  EXPECT_EQ(host.checkpoint.done_items, 1u);
+  EXPECT_EQ(host.steps[0].raw, 16u);
+  EXPECT_FALSE(host.steps[0].success);
+}
+
+TEST_F(PatchCommandTest, ApplyFailureStaysInPhase0) {
+  host.SetParams({old_path, "0", upd_path, new_dir});  // no update data file
+  EXPECT_TRUE(RunFixUpdate(host).Is(Err::kCannotOpenUpdateFile));
+  EXPECT_EQ(host.phases_written, (Phases{0}));
+  EXPECT_EQ(host.checkpoint.done_items, 1u);
+}
+
+TEST_F(PatchCommandTest, ZeroCrcWithXXXXXXSkipsVerification) {
+  WriteFile(new_path, kCheckText);
+  host.checkpoint.phase = 2;
+  host.SetParams({"NOSEPARATOR", "0", "XXXXXX", new_dir});
+  EXPECT_TRUE(RunFixUpdate(host).ok());
+  EXPECT_TRUE(host.statuses.empty());
+  // Lower case does not count: the file is checked, and fails.
+  test::FakePatchHost h;
+  h.checkpoint.phase = 2;
+  h.SetParams({old_path, "0", "xxxxxx", new_dir});
+  EXPECT_TRUE(RunFixUpdate(h).Is(Err::kFileCheckFailed));
+}
+
+TEST_F(PatchCommandTest, VerificationOfPathWithoutSeparatorFailsWith8) {
+  host.checkpoint.phase = 2;
+  host.SetParams({"NOSEPARATOR", "1", upd_path, new_dir});
+  EXPECT_TRUE(RunFixUpdate(host).Is(Err::kInvalidPath));
+  EXPECT_EQ(host.errors[0].params, Strings{"NOSEPARATOR"});
+}
+
+TEST_F(PatchCommandTest, EmptyResultPassesOnlyWithZeroCrc) {
+  WriteFile(old_path, "abc");
+  WriteFile(upd_path, Rec(0, 'D', 3));
+  host.SetParams({old_path, "0", upd_path, new_dir});
+  EXPECT_TRUE(RunFixUpdate(host).ok());
+  EXPECT_FALSE(fs::exists(new_path));
+
+  test::FakePatchHost h;
+  h.SetParams({old_path, "1", upd_path, new_dir});
+  EXPECT_TRUE(RunFixUpdate(h).Is(Err::kCannotOpenSource));
+  EXPECT_EQ(h.errors[0].params, Strings{new_path});
+}
+
+TEST_F(PatchCommandTest, FailureInTheMiddleKeepsThePartialNewFile) {
+  WriteFile(old_path, "abcdef");
+  WriteFile(upd_path, Rec(2, 'A', "X") + Rec(1, 'A', "Y"));
+  host.SetParams({old_path, "0", upd_path, new_dir});
+  EXPECT_TRUE(RunFixUpdate(host).Is(Err::kFilePositionInvalid));
+  EXPECT_EQ(ReadFile(new_path), "abX");
+  EXPECT_EQ(ReadFile(old_path), "abcdef");
+}
+
+// ---------------------------------------------------------------- FDT-Update and its pointer step
+
+class FdtCommandTest : public PatchCommandTest {
+ protected:
+  void Prepare(std::string_view data_name, std::string_view index_name) {
+    WriteFile(structure, StructureFile(data_name, index_name));
+  }
+  std::string structure = dir / "T.STR";
+};
+
+TEST_F(FdtCommandTest, RunsApplyVerifyAndPointer) {
+  Prepare("TAB@.DAT", "PTR@.IDX");
+  const std::string old = dir / "old/TAB0042.DAT";
+  WriteFile(old, kOldText);
+  WriteFile(upd_path, Rec(5, 'u', "6"));
+  host.SetParams({old, kCheckCrc, upd_path, new_dir, structure});
+  ASSERT_TRUE(RunFdtUpdate(host).ok());
+  EXPECT_EQ(ReadFile(dir / "new/TAB0042.DAT"), kCheckText);
+  EXPECT_EQ(host.phases_written, (Phases{2, 3, 0}));
+  ASSERT_EQ(host.pointer_calls.size(), 1u);
+  EXPECT_EQ(host.pointer_calls[0].structure, structure);
+  EXPECT_EQ(host.pointer_calls[0].data, dir / "new/TAB0042.DAT");
+  EXPECT_EQ(host.pointer_calls[0].index, dir / "new/PTR0042.IDX");
+  EXPECT_EQ(host.statuses, (Strings{"T4863 " + old, "T4866 " + old, "T4864 " + structure}));
+  EXPECT_EQ(host.steps[0].text, "FDT-Update (" + old + ")");
+  EXPECT_EQ(host.checkpoint.done_items, 1u);
+}
+
+TEST_F(FdtCommandTest, WithoutStructureTheCommandEndsAfterVerification) {
+  WriteFile(old_path, kOldText);
+  WriteFile(upd_path, kFdtToCheck);
+  host.SetParams({old_path, kCheckCrc, upd_path, new_dir});
+  EXPECT_TRUE(RunFdtUpdate(host).ok());
+  EXPECT_TRUE(host.pointer_calls.empty());
+  EXPECT_EQ(host.phases_written, (Phases{2, 3, 0}));
+}
+
+TEST_F(FdtCommandTest, DataNameWithoutPlaceholderKeepsTheIndexName) {
+  Prepare("TABLE.DAT", "P@.IDX");
+  WriteFile(old_path, kOldText);
+  WriteFile(upd_path, kFdtToCheck);
+  host.SetParams({old_path, kCheckCrc, upd_path, new_dir, structure});
+  EXPECT_TRUE(RunFdtUpdate(host).ok());
+  ASSERT_EQ(host.pointer_calls.size(), 1u);
+  EXPECT_EQ(host.pointer_calls[0].index, dir / "new/P@.IDX");
+}
+
+TEST_F(FdtCommandTest, PointerFailureCarriesItsValueAsSubcode) {
+  Prepare("T.DAT", "P.IDX");
+  WriteFile(old_path, kOldText);
+  WriteFile(upd_path, kFdtToCheck);
+  host.pointer_result = 3;
+  host.SetParams({old_path, kCheckCrc, upd_path, new_dir, structure});
+  const ErrorCode rc = RunFdtUpdate(host);
+  EXPECT_EQ(rc.raw(), 3u * 65536u + 18u);
+  ASSERT_EQ(host.errors.size(), 1u);
+  EXPECT_EQ(host.errors[0].code, 18);
+  EXPECT_EQ(host.errors[0].subcode, 3);
+  EXPECT_EQ(host.errors[0].params, (Strings{structure, new_path, dir / "new/P.IDX"}));
+  EXPECT_EQ(host.steps[0].raw, 3u * 65536u + 18u);
+  EXPECT_EQ(host.phases_written, (Phases{2, 3, 3}));
+  EXPECT_EQ(ReadFile(new_path), kCheckText);  // the verified file stays
+}
+
+TEST_F(FdtCommandTest, StructureThatDoesNotLoadFailsWith17) {
+  WriteFile(structure, "too short");
+  WriteFile(old_path, kOldText);
+  WriteFile(upd_path, kFdtToCheck);
+  host.SetParams({old_path, kCheckCrc, upd_path, new_dir, structure});
+  EXPECT_TRUE(RunFdtUpdate(host).Is(Err::kFdtNotFound));
+  EXPECT_EQ(host.errors[0].params, (Strings{structure, "", ""}));
+  EXPECT_EQ(host.phases_written, (Phases{2, 3, 3}));
+
+  test::FakePatchHost h;  // missing altogether
+  h.SetParams({old_path, kCheckCrc, upd_path, new_dir, dir / "none.str"});
+  EXPECT_TRUE(RunFdtUpdate(h).Is(Err::kFdtNotFound));
+}
+
+TEST_F(FdtCommandTest, IndexNameWithoutPlaceholderFailsWith8) {
+  Prepare("T@.DAT", "PTR.IDX");
+  WriteFile(old_path, kOldText);
+  WriteFile(upd_path, kFdtToCheck);
+  host.SetParams({old_path, kCheckCrc, upd_path, new_dir, structure});
+  EXPECT_TRUE(RunFdtUpdate(host).Is(Err::kInvalidPath));
+  EXPECT_EQ(host.errors[0].params, Strings{dir / "new/PTR.IDX"});
+}
+
+TEST_F(FdtCommandTest, RemovedTableTakesItsIndexAlong) {
+  Prepare("T@.DAT", "P@.IDX");
+  const std::string old = dir / "old/T12.DAT";
+  WriteFile(old, std::string("\x01\x00" "Z", 3));
+  WriteFile(upd_path, Rec(0, 'D', 0));
+  WriteFile(dir / "new/P12.IDX", "stale");
+  host.SetParams({old, "0", upd_path, new_dir, structure});
+  EXPECT_TRUE(RunFdtUpdate(host).ok());
+  EXPECT_FALSE(fs::exists(dir / "new/T12.DAT"));
+  EXPECT_FALSE(fs::exists(dir / "new/P12.IDX"));
+  EXPECT_TRUE(host.pointer_calls.empty());
+}
+
+// ---------------------------------------------------------------- in place
+
+TEST_F(PatchCommandTest, FixInPlaceReplacesTheFileAndLeavesNoTemporary) {
+  WriteFile(old_path, kOldText);
+  WriteFile(upd_path, kFixToCheck);
+  host.SetParams({old_path, kCheckCrc, upd_path, dir / "ignored"});
+  EXPECT_TRUE(RunFixUpdateInPlace(host).ok());
+  EXPECT_EQ(ReadFile(old_path), kCheckText);
+  EXPECT_FALSE(fs::exists(dir / "old/T.DU$"));
+  EXPECT_EQ(host.phases_written, (Phases{2, 0}));
+  EXPECT_EQ(host.statuses, Strings{"T4866 " + dir / "old/T.DU$"});
+  EXPECT_EQ(host.steps[0].text, "Fix-Update (" + old_path + ")");
+}
+
+TEST_F(PatchCommandTest, FixInPlaceCreatesAMissingFile) {
+  WriteFile(upd_path, Rec(0, 'A', kCheckText));
+  host.SetParams({old_path, kCheckCrc, upd_path});
+  EXPECT_TRUE(RunFixUpdateInPlace(host).ok());
+  EXPECT_EQ(ReadFile(old_path), kCheckText);
+}
+
+TEST_F(PatchCommandTest, FixInPlaceEmptyingTheFileRemovesIt) {
+  WriteFile(old_path, "abc");
+  WriteFile(upd_path, Rec(0, 'D', 3));
+  host.SetParams({old_path, "0", upd_path});
+  EXPECT_TRUE(RunFixUpdateInPlace(host).ok());
+  EXPECT_FALSE(fs::exists(old_path));
+  EXPECT_FALSE(fs::exists(dir / "old/T.DU$"));
+}
+
+TEST_F(PatchCommandTest, InPlaceCrcMismatchLeavesTheOldFileUntouched) {
+  WriteFile(old_path, kOldText);
+  WriteFile(upd_path, kFixToCheck);
+  host.SetParams({old_path, "2DFD2D89", upd_path});
+  EXPECT_TRUE(RunFixUpdateInPlace(host).Is(Err::kFileCheckFailed));
+  EXPECT_EQ(ReadFile(old_path), kOldText);
+  EXPECT_EQ(ReadFile(dir / "old/T.DU$"), kCheckText);
+  EXPECT_EQ(host.errors[0].params, (Strings{"ctl.txt", "2DFD2D89", dir / "old/T.DU$", kCheckCrc}));
+}
+
+TEST_F(PatchCommandTest, InPlaceOnItsOwnTemporaryNameIsRefused) {
+  const std::string self = dir / "old/T.du$";
+  WriteFile(self, kOldText);
+  WriteFile(upd_path, kFixToCheck);
+  host.SetParams({self, kCheckCrc, upd_path});
+  EXPECT_TRUE(RunFixUpdateInPlace(host).Is(Err::kCannotCreateNewFile));
+  EXPECT_EQ(ReadFile(self), kOldText);
+}
+
+TEST_F(PatchCommandTest, InPlaceReadOnlyOldFileFailsWith5AndKeepsBoth) {
+  WriteFile(old_path, kOldText);
+  WriteFile(upd_path, kFixToCheck);
+  fs::permissions(old_path, fs::perms::owner_write, fs::perm_options::remove);
+  host.SetParams({old_path, kCheckCrc, upd_path});
+  EXPECT_TRUE(RunFixUpdateInPlace(host).Is(Err::kCannotDeleteFile));
+  EXPECT_EQ(host.errors[0].params, Strings{old_path});
+  EXPECT_EQ(ReadFile(old_path), kOldText);
+  EXPECT_EQ(ReadFile(dir / "old/T.DU$"), kCheckText);
+  EXPECT_EQ(host.phases_written, (Phases{2, 0}));
+}
+
+TEST_F(FdtCommandTest, FdtInPlaceReplacesThenBuildsTheIndexBesideIt) {
+  Prepare("TAB@.DAT", "PTR@.IDX");
+  const std::string old = dir / "old/TAB0042.DAT";
+  WriteFile(old, kOldText);
+  WriteFile(upd_path, Rec(5, 'u', "6"));
+  host.SetParams({old, kCheckCrc, upd_path, structure});
+  EXPECT_TRUE(RunFdtUpdateInPlace(host).ok());
+  EXPECT_EQ(ReadFile(old), kCheckText);
+  EXPECT_EQ(host.phases_written, (Phases{2, 3, 0}));
+  ASSERT_EQ(host.pointer_calls.size(), 1u);
+  EXPECT_EQ(host.pointer_calls[0].data, old);
+  EXPECT_EQ(host.pointer_calls[0].index, dir / "old/PTR0042.IDX");
+  EXPECT_EQ(host.steps[0].text, "FDT-Update-InPlace (" + old + ")");
+}
+
+}  // namespace
+}  // namespace veupd

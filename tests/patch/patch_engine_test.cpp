@@ -1,0 +1,308 @@
+// The apply step on real files: the worked examples, every token, the
+// order of checks and every error with its parameters.
+#include "patch/patch_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "patch/fake_patch_host.h"
+#include "test_support.h"
+
+namespace veupd {
+namespace {
+
+using test::ReadFile;
+using test::Rec;
+using test::WriteFile;
+
+class ApplyTest : public ::testing::Test {
+ protected:
+  // old: nullopt leaves the old file absent.
+  ErrorCode Apply(const std::optional<std::string>& old, const std::string& update,
+                  TokenSet tokens = TokenSet::kFix) {
+    if (old) WriteFile(old_path, *old);
+    WriteFile(upd_path, update);
+    return ApplyUpdate(old_path, upd_path, new_path, tokens, errors);
+  }
+  [[nodiscard]] bool NewExists() const { return std::filesystem::exists(new_path); }
+  [[nodiscard]] std::string New() const { return ReadFile(new_path); }
+  void ExpectOneError(Err code, std::vector<std::string> params) {
+    ASSERT_EQ(errors.entries.size(), 1u);
+    EXPECT_EQ(errors.entries[0].code, ErrorCode(code));
+    EXPECT_EQ(errors.entries[0].params, params);
+  }
+
+  test::TempDir dir;
+  std::string old_path = dir / "old.bin";
+  std::string upd_path = dir / "upd.dat";
+  std::string new_path = dir / "new.bin";
+  PatchErrorList errors;
+};
+
+std::string Bytes(std::size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
+  return s;
+}
+
+// ---------------------------------------------------------------- worked examples
+
+TEST_F(ApplyTest, HelloWorldBecomesJello) {
+  const std::string update("\x00\x00\x00\x00\x55\x01\x00\x4A"
+                           "\x05\x00\x00\x00\x44\x06\x00"
+                           "\x0B\x00\x00\x00\x41\x01\x00\x21",
+                           23);
+  EXPECT_TRUE(Apply("HELLO WORLD", update).ok());
+  EXPECT_EQ(New(), "JELLO!");
+  EXPECT_EQ(ReadFile(old_path), "HELLO WORLD");
+  EXPECT_TRUE(errors.entries.empty());
+}
+
+TEST_F(ApplyTest, TableRecordReplacedWholeByUpperCaseU) {
+  const std::string old("\x03\x00" "ABC" "\x02\x00" "DE", 9);
+  const std::string update("\x05\x00\x00\x00\x55\x03\x00XYZ", 10);
+  EXPECT_TRUE(Apply(old, update, TokenSet::kFdt).ok());
+  EXPECT_EQ(New(), std::string("\x03\x00" "ABC" "\x03\x00" "XYZ", 10));
+}
+
+TEST_F(ApplyTest, TableBytesReplacedByLowerCaseU) {
+  const std::string old("\x03\x00" "ABC" "\x02\x00" "DE", 9);
+  const std::string update("\x05\x00\x00\x00\x75\x03\x00XYZ", 10);
+  EXPECT_TRUE(Apply(old, update, TokenSet::kFdt).ok());
+  EXPECT_EQ(New(), std::string("\x03\x00" "ABC" "XYZ" "E", 9));
+}
+
+// ---------------------------------------------------------------- tokens
+
+TEST_F(ApplyTest, UpperCaseDDeletesWholeRecordWhateverItsLengthField) {
+  const std::string old("\x03\x00" "ABC" "\x02\x00" "DE", 9);
+  EXPECT_TRUE(Apply(old, Rec(0, 'D', 1), TokenSet::kFdt).ok());
+  EXPECT_EQ(New(), std::string("\x02\x00" "DE", 4));
+}
+
+TEST_F(ApplyTest, LowerCaseDDeletesExactlyItsLength) {
+  const std::string old("\x03\x00" "ABC" "\x02\x00" "DE", 9);
+  EXPECT_TRUE(Apply(old, Rec(2, 'd', 1), TokenSet::kFdt).ok());
+  EXPECT_EQ(New(), std::string("\x03\x00" "BC" "\x02\x00" "DE", 8));
+}
+
+TEST_F(ApplyTest, UpperCaseAOfLengthZeroWritesAnEmptyRecord) {
+  EXPECT_TRUE(Apply("xy", Rec(1, 'A', 0) + Rec(1, 'a', 0) + Rec(1, 'a', "-"), TokenSet::kFdt).ok());
+  EXPECT_EQ(New(), std::string("x\x00\x00-y", 5));
+}
+
+TEST_F(ApplyTest, LowerCaseTokensAreInvalidForFixUpdate) {
+  EXPECT_TRUE(Apply("abc", Rec(1, 'u', "Z")).Is(Err::kInvalidToken));
+  ExpectOneError(Err::kInvalidToken, {"117"});
+}
+
+TEST_F(ApplyTest, RecordsOfLengthZeroWriteAndSkipNothing) {
+  EXPECT_TRUE(Apply("abcdef", Rec(1, 'D', 0) + Rec(2, 'U', 0) + Rec(3, 'A', 0) + Rec(4, 'D', 1)).ok());
+  EXPECT_EQ(New(), "abcdf");
+}
+
+TEST_F(ApplyTest, EqualPositionsApplyInFileOrder) {
+  EXPECT_TRUE(Apply("0123456789", Rec(4, 'A', "ab") + Rec(4, 'D', 3) + Rec(7, 'A', "c") + Rec(7, 'U', "X")).ok());
+  EXPECT_EQ(New(), "0123abcX89");
+}
+
+TEST_F(ApplyTest, LargePayloadsApplyLikeShortOnes) {
+  for (const std::size_t n : {std::size_t{32768}, std::size_t{32769}, std::size_t{50000}, std::size_t{65535}}) {
+    SCOPED_TRACE(n);
+    const std::string old = Bytes(200000, 1);
+    const std::string insert = Bytes(n, 2);
+    const std::string replace = Bytes(n, 3);
+    const std::string update = Rec(40000, 'A', insert) + Rec(40000, 'U', replace);
+    ASSERT_TRUE(Apply(old, update).ok());
+    const std::string expect = old.substr(0, 40000) + insert + replace + old.substr(40000 + n);
+    EXPECT_TRUE(New() == expect);
+  }
+}
+
+TEST_F(ApplyTest, CopyOfManyBufferLengthsKeepsEveryByte) {
+  const std::string old = Bytes(3 * 32768 + 17, 5);
+  EXPECT_TRUE(Apply(old, Rec(32768, 'U', "x") + Rec(2 * 32768 + 1, 'D', 2)).ok());
+  std::string expect = old;
+  expect[32768] = 'x';
+  expect.erase(2 * 32768 + 1, 2);
+  EXPECT_TRUE(New() == expect);
+}
+
+TEST_F(ApplyTest, EmptyUpdateCopiesTheOldFile) {
+  const std::string old = Bytes(70000, 9);
+  EXPECT_TRUE(Apply(old, "").ok());
+  EXPECT_TRUE(New() == old);
+}
+
+TEST_F(ApplyTest, StrayTrailingBytesAreIgnored) {
+  for (std::size_t n = 1; n <= 6; ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_TRUE(Apply("abc", Rec(1, 'U', "Q") + std::string(n, 'A')).ok());
+    EXPECT_EQ(New(), "aQc");
+  }
+  EXPECT_TRUE(errors.entries.empty());
+}
+
+// ---------------------------------------------------------------- absent old file, empty result
+
+TEST_F(ApplyTest, WithoutOldFilePositionsAreIgnoredAndAddsConcatenate) {
+  EXPECT_TRUE(Apply(std::nullopt, Rec(50, 'A', "one,") + Rec(3, 'A', "two,") + Rec(-1, 'A', "three")).ok());
+  EXPECT_EQ(New(), "one,two,three");
+}
+
+TEST_F(ApplyTest, EmptyResultIsDeleted) {
+  WriteFile(new_path, "left over");
+  EXPECT_TRUE(Apply("abc", Rec(0, 'D', 3)).ok());
+  EXPECT_FALSE(NewExists());
+  EXPECT_TRUE(Apply("", "").ok());
+  EXPECT_FALSE(NewExists());
+}
+
+// ---------------------------------------------------------------- errors and their parameters
+
+TEST_F(ApplyTest, MissingUpdateFileFailsWith2AndCreatesNothing) {
+  WriteFile(old_path, "abc");
+  EXPECT_TRUE(ApplyUpdate(old_path, upd_path, new_path, TokenSet::kFix, errors).Is(Err::kCannotOpenUpdateFile));
+  ExpectOneError(Err::kCannotOpenUpdateFile, {upd_path});
+  EXPECT_FALSE(NewExists());
+}
+
+TEST_F(ApplyTest, OldPathWithoutSeparatorFailsWith8AfterTheUpdateFileCheck) {
+  CDynBuf payload(kPatchPayloadGrowStep);
+  std::vector<std::uint8_t> copy(kPatchCopyBufferSize);
+  PatchBuffers buffers{payload, copy};
+  ApplyRequest req;
+  req.old_path = "old.bin";
+  req.update_path = upd_path;
+  req.new_dir = dir.str();
+  // The update data file is opened first: its absence wins.
+  EXPECT_TRUE(ApplyUpdate(req, buffers, errors).Is(Err::kCannotOpenUpdateFile));
+  WriteFile(upd_path, Rec(0, 'A', "x"));
+  errors.entries.clear();
+  EXPECT_TRUE(ApplyUpdate(req, buffers, errors).Is(Err::kInvalidPath));
+  ExpectOneError(Err::kInvalidPath, {"old.bin"});
+}
+
+TEST_F(ApplyTest, NewFileInMissingDirectoryFailsWith12) {
+  WriteFile(upd_path, Rec(0, 'A', "x"));
+  const std::string target = dir / "no/such/new.bin";
+  EXPECT_TRUE(ApplyUpdate(old_path, upd_path, target, TokenSet::kFix, errors).Is(Err::kCannotCreateNewFile));
+  ExpectOneError(Err::kCannotCreateNewFile, {target});
+}
+
+TEST_F(ApplyTest, NewFileOverTheOldFileIsRefusedAndTheOldFileKept) {
+  WriteFile(old_path, "precious");
+  WriteFile(upd_path, Rec(0, 'U', "P"));
+  EXPECT_TRUE(ApplyUpdate(old_path, upd_path, old_path, TokenSet::kFix, errors).Is(Err::kCannotCreateNewFile));
+  EXPECT_EQ(ReadFile(old_path), "precious");
+}
+
+TEST_F(ApplyTest, TruncatedPayloadFailsWith14WithBytesReadAndLength) {
+  EXPECT_TRUE(Apply("abc", Rec(0, 'A', 10, "12345")).Is(Err::kUnexpectedEofFile));
+  ExpectOneError(Err::kUnexpectedEofFile, {"5", "10"});
+}
+
+TEST_F(ApplyTest, PayloadIsReadBeforeTheTokenIsJudged) {
+  // Unknown token with a short payload: 14, not 13.
+  EXPECT_TRUE(Apply("abc", Rec(0, 'X', 4, "12")).Is(Err::kUnexpectedEofFile));
+  ExpectOneError(Err::kUnexpectedEofFile, {"2", "4"});
+  // 'U' without the old file and a short payload: 14, not 28.
+  errors.entries.clear();
+  std::filesystem::remove(old_path);
+  EXPECT_TRUE(Apply(std::nullopt, Rec(0, 'U', 4, "1")).Is(Err::kUnexpectedEofFile));
+}
+
+TEST_F(ApplyTest, UnknownTokenFailsWith13AfterItsPayload) {
+  // The 'A' after it proves the payload was consumed: 13 stops before it.
+  EXPECT_TRUE(Apply("abc", Rec(1, 'X', "zz") + Rec(1, 'A', "q")).Is(Err::kInvalidToken));
+  ExpectOneError(Err::kInvalidToken, {"88"});
+  EXPECT_EQ(New(), "a");  // partial result stays
+  EXPECT_TRUE(Apply("abc", Rec(1, '\0', 0)).Is(Err::kInvalidToken));
+  EXPECT_EQ(errors.entries.back().params, std::vector<std::string>{"0"});
+}
+
+TEST_F(ApplyTest, DeleteOrReplaceWithoutOldFileFailsWith28) {
+  EXPECT_TRUE(Apply(std::nullopt, Rec(0, 'A', "x") + Rec(0, 'D', 1)).Is(Err::kOldFileMissing));
+  ExpectOneError(Err::kOldFileMissing, {"68"});
+  errors.entries.clear();
+  EXPECT_TRUE(Apply(std::nullopt, Rec(0, 'U', "x")).Is(Err::kOldFileMissing));
+  ExpectOneError(Err::kOldFileMissing, {"85"});
+  errors.entries.clear();
+  EXPECT_TRUE(Apply(std::nullopt, Rec(0, 'd', 2), TokenSet::kFdt).Is(Err::kOldFileMissing));
+  ExpectOneError(Err::kOldFileMissing, {"100"});
+}
+
+TEST_F(ApplyTest, DecreasingPositionFailsWith15) {
+  EXPECT_TRUE(Apply("0123456789", Rec(5, 'U', "x") + Rec(4, 'A', "y")).Is(Err::kFilePositionInvalid));
+  ExpectOneError(Err::kFilePositionInvalid, {"6", "4"});
+  EXPECT_EQ(New(), "01234x");
+}
+
+TEST_F(ApplyTest, DeleteBeyondTheEndFailsWith15AtTheEndOfRecords) {
+  EXPECT_TRUE(Apply("abc", Rec(1, 'D', 5)).Is(Err::kFilePositionInvalid));
+  ExpectOneError(Err::kFilePositionInvalid, {"6", "3"});
+  EXPECT_EQ(New(), "a");
+}
+
+TEST_F(ApplyTest, PositionBeyondTheOldFileIsNeverFilledIn) {
+  EXPECT_TRUE(Apply("abc", Rec(10, 'A', "x")).Is(Err::kFilePositionInvalid));
+  ExpectOneError(Err::kFilePositionInvalid, {"3", "10"});
+  EXPECT_EQ(New(), "abc");
+}
+
+TEST_F(ApplyTest, TwoGigabytePositionsFailWith15) {
+  // Largest positive position: the copy stops at the old file's end.
+  EXPECT_TRUE(Apply("abc", Rec(0x7FFFFFFF, 'A', "x")).Is(Err::kFilePositionInvalid));
+  ExpectOneError(Err::kFilePositionInvalid, {"3", "2147483647"});
+  // High bit set: a negative position, below any old offset.
+  errors.entries.clear();
+  EXPECT_TRUE(Apply("abc", Rec(0x80000000LL, 'A', "x")).Is(Err::kFilePositionInvalid));
+  ExpectOneError(Err::kFilePositionInvalid, {"0", "-2147483648"});
+}
+
+TEST_F(ApplyTest, TableRecordWithoutLengthFieldFailsWith15) {
+  // One byte left where the record's 2-byte length should be.
+  EXPECT_TRUE(Apply(std::string("\x01\x00" "Z" "\x07", 4), Rec(3, 'D', 0), TokenSet::kFdt)
+                  .Is(Err::kFilePositionInvalid));
+  ExpectOneError(Err::kFilePositionInvalid, {"4", "3"});
+}
+
+TEST_F(ApplyTest, TableRecordLongerThanTheFileFailsWith15AtTheEnd) {
+  EXPECT_TRUE(Apply(std::string("\x09\x00" "AB", 4), Rec(0, 'U', "Q"), TokenSet::kFdt).Is(Err::kFilePositionInvalid));
+  ExpectOneError(Err::kFilePositionInvalid, {"11", "4"});
+  EXPECT_EQ(New(), std::string("\x01\x00" "Q", 3));
+}
+
+// Truncates the old file after the first record has been applied.
+class ShrinkingReporter : public PatchReporter {
+ public:
+  ShrinkingReporter(std::string path, PatchErrorList& errors) : path_(std::move(path)), errors_(errors) {}
+  void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {
+    errors_.ReportError(code, p1, p2, p3, p4);
+  }
+  void RefreshProgress() override {
+    if (!done_) std::filesystem::resize_file(path_, 10);
+    done_ = true;
+  }
+
+ private:
+  std::string path_;
+  PatchErrorList& errors_;
+  bool done_ = false;
+};
+
+TEST_F(ApplyTest, OldFileThatShrinksMeanwhileFailsWith15) {
+  const std::string old = Bytes(200000, 4);
+  WriteFile(old_path, old);
+  WriteFile(upd_path, Rec(100000, 'U', "x"));
+  ShrinkingReporter reporter(old_path, errors);
+  EXPECT_TRUE(ApplyUpdate(old_path, upd_path, new_path, TokenSet::kFix, reporter).Is(Err::kFilePositionInvalid));
+  ASSERT_EQ(errors.entries.size(), 1u);
+  EXPECT_EQ(errors.entries[0].params, (std::vector<std::string>{"100001", "200000"}));
+}
+
+}  // namespace
+}  // namespace veupd

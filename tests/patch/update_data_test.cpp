@@ -1,0 +1,87 @@
+// The update data file reader and writer against bytes laid out by hand.
+#include "patch/update_data.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace veupd {
+namespace {
+
+std::span<const std::uint8_t> Span(std::string_view s) {
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+TEST(UpdateDataWriterTest, WritesTheHelloWorldExampleByteForByte) {
+  test::TempDir dir;
+  UpdateDataWriter w;
+  ASSERT_TRUE(w.Open(dir / "u.bin").ok());
+  EXPECT_TRUE(w.Replace(0, Span("J")).ok());
+  EXPECT_TRUE(w.Delete(5, 6).ok());
+  EXPECT_TRUE(w.Insert(11, Span("!")).ok());
+  EXPECT_EQ(w.BytesWritten(), 23u);
+  ASSERT_TRUE(w.Close().ok());
+  EXPECT_EQ(test::ReadFile(dir / "u.bin"), std::string("\x00\x00\x00\x00\x55\x01\x00\x4A"
+                                                       "\x05\x00\x00\x00\x44\x06\x00"
+                                                       "\x0B\x00\x00\x00\x41\x01\x00\x21",
+                                                       23));
+}
+
+TEST(UpdateDataWriterTest, RefusesPayloadsThatDisagreeWithTheLength) {
+  test::TempDir dir;
+  UpdateDataWriter w;
+  ASSERT_TRUE(w.Open(dir / "u.bin").ok());
+  EXPECT_FALSE(w.Write({0, token::kAdd, 3}, Span("ab")).ok());
+  EXPECT_FALSE(w.Write({0, token::kDeleteBytes, 3}, Span("abc")).ok());
+  EXPECT_FALSE(w.Insert(0, std::vector<std::uint8_t>(kMaxPayload + 1)).ok());
+  EXPECT_TRUE(w.Write({0x01020304, 'u', 2}, Span("xy")).ok());
+  ASSERT_TRUE(w.Close().ok());
+  EXPECT_EQ(test::ReadFile(dir / "u.bin"), std::string("\x04\x03\x02\x01u\x02\x00xy", 9));
+}
+
+TEST(UpdateDataWriterTest, LargeRecordsPassThroughTheBuffer) {
+  test::TempDir dir;
+  UpdateDataWriter w;
+  ASSERT_TRUE(w.Open(dir / "u.bin").ok());
+  const std::string big(kMaxPayload, 'b');
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(w.Insert(i, Span(big)).ok());
+  ASSERT_TRUE(w.Close().ok());
+  EXPECT_EQ(test::ReadFile(dir / "u.bin").size(), 3 * (kRecordHeaderSize + kMaxPayload));
+}
+
+TEST(UpdateDataReaderTest, ReadsHeadersAndPayloadsAndIgnoresStrayBytes) {
+  test::TempDir dir;
+  test::WriteFile(dir / "u.bin", std::string("\xFF\xFF\xFF\x7F" "A\x03\x00" "abc"
+                                             "\x00\x00\x00\x80" "D\xFF\xFF"
+                                             "\x01\x02\x03\x04\x05\x06",
+                                             23));
+  UpdateDataReader r;
+  ASSERT_TRUE(r.Open(dir / "u.bin").ok());
+  UpdateRecord rec;
+  ASSERT_TRUE(r.NextHeader(rec));
+  EXPECT_EQ(rec.position, 0x7FFFFFFF);
+  EXPECT_EQ(rec.token, 'A');
+  EXPECT_EQ(rec.length, 3);
+  std::uint8_t payload[3];
+  std::size_t got = 0;
+  r.ReadPayload(payload, 3, got);
+  EXPECT_EQ(got, 3u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(payload), 3), "abc");
+  ASSERT_TRUE(r.NextHeader(rec));
+  EXPECT_EQ(rec.position, -2147483647 - 1);
+  EXPECT_EQ(rec.token, 'D');
+  EXPECT_EQ(rec.length, 0xFFFF);
+  EXPECT_FALSE(r.NextHeader(rec));  // six stray bytes
+}
+
+TEST(UpdateDataReaderTest, MissingFileDoesNotOpen) {
+  test::TempDir dir;
+  UpdateDataReader r;
+  EXPECT_FALSE(r.Open(dir / "none.bin").ok());
+}
+
+}  // namespace
+}  // namespace veupd
