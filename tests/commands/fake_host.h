@@ -16,6 +16,7 @@
 #include "formats/crc32.h"
 #include "formats/dyn_buf.h"
 #include "formats/ini_file.h"
+#include "platform/platform.h"
 
 namespace veupd::test {
 

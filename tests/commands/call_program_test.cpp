@@ -1,0 +1,200 @@
+// Program and function call (opcode 5) with the helper program and library
+// built beside the tests (record_args.exe, test_dll.dll).
+#include "commands/call_program.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "commands/fake_host.h"
+#include "test_support.h"
+
+namespace veupd {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeHost;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+const fs::path kOut = VEUPD_OUT_DIR;
+
+std::string N(const fs::path& p) { return p.string(); }
+
+// The lines record_args wrote: "cwd=..." first, then "arg=..." per argument.
+std::vector<std::string> Recorded(const fs::path& folder) {
+  std::vector<std::string> lines;
+  std::string text = ReadFile(folder / "record_args.txt");
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t end = text.find('\n', pos);
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end == std::string::npos ? text.size() : end + 1;
+  }
+  return lines;
+}
+
+class ProgramCallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work = dir.path() / "tool dir";
+    fs::create_directories(work);
+    program = work / "record_args.exe";
+    fs::copy_file(kOut / "record_args.exe", program);
+    library = work / "test_dll.dll";
+    fs::copy_file(kOut / "test_dll.dll", library);
+  }
+  ErrorCode Run(std::initializer_list<std::string> params) {
+    host.SetParams(params);
+    return RunProgramCall(host);
+  }
+  TempDir dir;
+  fs::path work, program, library;
+  FakeHost host;
+};
+
+TEST(ProgramCommandLineTest, QuotesArgumentTextWithBlanks) {
+  struct Case {
+    const char* name;
+    std::string args, line;
+  } cases[] = {{"plain", "x", " x"},
+               {"blank", "a b", " \"a b\""},
+               {"already quoted", "\"a b\" c", " \"a b\" c"},
+               {"quote later", "a \"b c\"", " \"a \"b c\"\""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ProgramCommandLine(c.args), c.line);
+  }
+}
+
+TEST_F(ProgramCallTest, WaitedProgramGetsArgumentsAndFolder) {
+  struct Case {
+    const char* name;
+    std::string args;
+    std::vector<std::string> seen;
+  } cases[] = {{"one word", "x", {"arg=x"}},
+               {"blank makes one argument", "a b", {"arg=a b"}},
+               {"quoted text passed as written", "\"p q\" r", {"arg=p q", "arg=r"}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    host = FakeHost();
+    fs::remove(work / "record_args.txt");
+    EXPECT_TRUE(Run({N(program), c.args, "wait"}).ok());
+    const auto lines = Recorded(work);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(fs::equivalent(lines[0].substr(4), work));
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), c.seen);
+    ASSERT_EQ(host.steps.size(), 1u);
+    EXPECT_TRUE(host.steps[0].success);
+    EXPECT_EQ(host.steps[0].text, "Programm/function call (" + N(program) + ")");
+    EXPECT_EQ(host.statuses.at(0), "T4865 " + N(program));
+  }
+}
+
+TEST_F(ProgramCallTest, ExtensionComparesIgnoringCase) {
+  const fs::path upper = work / "RECORD.EXE";
+  fs::copy_file(program, upper);
+  EXPECT_TRUE(Run({N(upper), "y", "1"}).ok());
+  EXPECT_EQ(Recorded(work).at(1), "arg=y");
+}
+
+TEST_F(ProgramCallTest, NonZeroExitIsError23WithTheCode) {
+  EXPECT_EQ(Run({N(program), "exit=3", "wait"}), ErrorCode(Err::kCreateProcessFailed));
+  ASSERT_EQ(host.errors.size(), 1u);
+  EXPECT_EQ(test::Params(host.errors[0]),
+            (std::vector<std::string>{N(program), " exit=3", "3", ""}));
+  ASSERT_EQ(host.steps.size(), 1u);
+  EXPECT_FALSE(host.steps[0].success);
+  EXPECT_EQ(host.steps[0].code, 23);
+}
+
+TEST_F(ProgramCallTest, NotWaitingIgnoresTheExitCode) {
+  EXPECT_TRUE(Run({N(program), "exit=3"}).ok());
+  EXPECT_TRUE(host.errors.empty());
+  EXPECT_TRUE(host.steps.at(0).success);
+}
+
+TEST_F(ProgramCallTest, WaitLastsUntilTheProgramEnds) {
+  auto done = std::async(std::launch::async, [&] { return Run({N(program), "\"wait\" exit=7", "1"}); });
+  // Still waiting well after the program has started.
+  for (int i = 0; i < 200 && !fs::exists(work / "record_args.txt"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(fs::exists(work / "record_args.txt"));
+  EXPECT_EQ(done.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);
+  WriteFile(work / "stop", "");  // the test ends the program
+  ASSERT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  EXPECT_EQ(done.get(), ErrorCode(Err::kCreateProcessFailed));
+  EXPECT_EQ(test::Params(host.errors.at(0))[2], "7");
+}
+
+TEST_F(ProgramCallTest, DllResultsKeepTheLow16Bits) {
+  struct Case {
+    const char* function;
+    std::uint32_t raw;  // whole code returned
+  } cases[] = {{"ReturnZero", 0}, {"ReturnHighOnly", 0}, {"ReturnFive", 26u | (5u << 16)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.function);
+    host = FakeHost();
+    EXPECT_EQ(Run({N(library), "some text", c.function}).raw(), c.raw);
+    ASSERT_EQ(host.steps.size(), 1u);
+    EXPECT_EQ(host.steps[0].success, c.raw == 0);
+    EXPECT_EQ(host.steps[0].text, "Programm/function call (" + N(library) + ")");
+    if (c.raw != 0) {
+      ASSERT_EQ(host.errors.size(), 1u);
+      EXPECT_EQ(host.errors[0].subcode, 5);
+      EXPECT_EQ(test::Params(host.errors[0]),
+                (std::vector<std::string>{N(library), c.function, "some text", "5"}));
+    }
+  }
+}
+
+TEST_F(ProgramCallTest, DllFunctionReceivesTheText) {
+  const std::string target = N(dir.path() / "from dll.txt");
+  EXPECT_TRUE(Run({N(library), target, "WriteArg"}).ok());
+  EXPECT_EQ(ReadFile(target), target);
+}
+
+// ---- failures: one error entry, one failed step line
+
+TEST_F(ProgramCallTest, RefusedCalls) {
+  WriteFile(work / "not_a_library.dll", "just text");
+  struct Case {
+    const char* name;
+    std::string p1, p2, p3;
+    std::uint16_t code;
+    std::vector<std::string> params;
+    std::string step;
+  } cases[] = {
+      {"no target", "", "x", "", 4, {"PARAM1", "", "", ""}, "Programm/function call"},
+      {"no arguments", N(program), "", "", 4, {"PARAM2", "", "", ""}, ""},
+      {"no dot", N(work / "tool"), "x", "", 8, {N(work / "tool"), "", "", ""}, ""},
+      {"program without folder", "record_args.exe", "x", "", 8, {"record_args.exe", "", "", ""}, ""},
+      {"other extension", N(work / "run.bat"), "x", "", 22, {N(work / "run.bat"), "", "", ""}, ""},
+      {"program missing", N(work / "none.exe"), "a b", "1", 23, {N(work / "none.exe"), " \"a b\"", "", ""}, ""},
+      {"dll without function", N(library), "x", "", 4, {"PARAM3", "", "", ""}, ""},
+      {"dll missing", N(work / "none.dll"), "x", "F", 24, {N(work / "none.dll"), "", "", ""}, ""},
+      {"not a library", N(work / "not_a_library.dll"), "x", "F", 24,
+       {N(work / "not_a_library.dll"), "", "", ""}, ""},
+      {"export missing", N(library), "x", "NoSuchFunction", 25, {N(library), "NoSuchFunction", "", ""}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    host = FakeHost();
+    EXPECT_EQ(Run({c.p1, c.p2, c.p3}).raw(), c.code);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_EQ(test::Params(host.errors[0]), c.params);
+    ASSERT_EQ(host.steps.size(), 1u);
+    EXPECT_FALSE(host.steps[0].success);
+    EXPECT_EQ(host.steps[0].code, c.code);
+    EXPECT_EQ(host.steps[0].text,
+              c.step.empty() ? "Programm/function call (" + c.p1 + ")" : c.step);
+  }
+}
+
+}  // namespace
+}  // namespace veupd
