@@ -11,9 +11,11 @@
 #include "commands/clean_directory.h"
 #include "commands/conditional.h"
 #include "commands/copy_files.h"
+#include "commands/create_pointer.h"
 #include "commands/edit_ini_file.h"
 #include "commands/rename_file.h"
 #include "commands/update_fdb.h"
+#include "patch/patch_commands.h"
 
 namespace veupd {
 namespace {
@@ -30,18 +32,18 @@ ErrorCode NotYetSupported(CommandHost& host) {
 }
 
 const CommandTable kCommands = {
-    /*  0 FDT-Update               */ NotYetSupported<0>,
+    /*  0 FDT-Update               */ RunFdtUpdate,
     /*  1 copy files               */ RunCopyFiles,
     /*  2 clean directory          */ RunCleanDirectory,
     /*  3 edit ini file            */ RunEditIniFile,
-    /*  4 Fix-Update               */ NotYetSupported<4>,
+    /*  4 Fix-Update               */ RunFixUpdate,
     /*  5 program or DLL call      */ RunProgramCall,
-    /*  6 create pointer           */ NotYetSupported<6>,
+    /*  6 create pointer           */ RunCreatePointer,
     /*  7 empty directory          */ RunEmptyDirectory,
     /*  8 break after error        */ RunBreakAfterError,
     /*  9 conditional command      */ RunConditional,
-    /* 10 FDT-Update-InPlace       */ NotYetSupported<10>,
-    /* 11 Fix-Update in place      */ NotYetSupported<11>,
+    /* 10 FDT-Update-InPlace       */ RunFdtUpdateInPlace,
+    /* 11 Fix-Update in place      */ RunFixUpdateInPlace,
     /* 12 rename                   */ RunRename,
     /* 13 update FDB               */ RunUpdateFdb,
 };
