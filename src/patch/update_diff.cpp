@@ -356,10 +356,10 @@ class RecordDiffer {
     std::uint64_t n = 0;
     for (;;) {
       while (o < old_size && n < new_size) {
-        const std::uint8_t* ro;
-        const std::uint8_t* rn;
-        std::size_t so;
-        std::size_t sn;
+        const std::uint8_t* ro = nullptr;
+        const std::uint8_t* rn = nullptr;
+        std::size_t so = 0;
+        std::size_t sn = 0;
         if (!Record(old_, "old", o, ro, so) || !Record(new_, "new", n, rn, sn)) return false;
         if (so != sn || std::memcmp(ro, rn, so) != 0) break;
         o += so;
