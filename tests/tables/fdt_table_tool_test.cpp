@@ -1,0 +1,156 @@
+// The built programs together: veupd-tool table build makes a table, the
+// pointer component dodudav.dll rebuilds its index in either form, and FDT
+// and the dictionary read it back; the default message tables are complete.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/export.h"
+#include "platform/platform.h"
+#include "tables/message_dictionary.h"
+#include "test_support.h"
+
+namespace veupd {
+namespace {
+
+using PointerFn = int(VEUPD_STDCALL*)(const char*, const void*, const char*, const char*, const void*,
+                                      const void*, const void*);
+
+std::string OutPath(const std::string& name) { return (std::filesystem::path(VEUPD_OUT_DIR) / name).string(); }
+
+std::string ToolProgram() {
+  std::error_code ec;
+  const std::string windows = OutPath("veupd-tool.exe");
+  return std::filesystem::exists(windows, ec) ? windows : OutPath("veupd-tool");
+}
+
+int RunTool(const std::string& args) {
+  os::Process process;
+  if (!process.Start("\"" + ToolProgram() + "\" " + args, "").ok()) return -1;
+  if (!process.Wait(120000)) return -2;
+  return static_cast<int>(process.ExitCode());
+}
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+class TableToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(module_.Load(OutPath("dodudav.dll")).ok());
+    pointer_ = reinterpret_cast<PointerFn>(module_.Symbol("KOR_FdtPointer"));
+    ASSERT_NE(pointer_, nullptr);
+  }
+  // A message-shaped table of `count` texts keyed 3, 6, 9, ... in reverse order.
+  void WriteSource(const std::string& flags, int count) {
+    test::WriteFile(dir_ / "T.DESC",
+                    "data T@.DAT\nindex T@.IDX\nflags " + flags +
+                        "\nfield NR single 4 fixed number -- number\nfield D0 single 40 -- text\n");
+    std::string records = "# number\ttext\n";
+    for (int i = count; i >= 1; --i) records += std::to_string(3 * i) + "\ttext\\t" + std::to_string(i) + "\n";
+    test::WriteFile(dir_ / "T.TSV", records);
+  }
+  int Build() {
+    return RunTool("table build " + Quoted(dir_ / "T.DESC") + " " + Quoted(dir_ / "T.TSV") + " " +
+                   Quoted(dir_ / "T.STR") + " X");
+  }
+  int Pointer(const std::string& structure, const std::string& data, const std::string& index) {
+    return pointer_(structure.c_str(), nullptr, data.c_str(), index.c_str(), nullptr, nullptr, nullptr);
+  }
+
+  test::TempDir dir_;
+  os::Module module_;
+  PointerFn pointer_ = nullptr;
+};
+
+TEST_F(TableToolTest, ToolTableIndexedByTheComponentReadsBackInBothForms) {
+  constexpr int kCount = 3000;
+  for (const std::string flags : {"backward", "backward tree"}) {
+    WriteSource(flags, kCount);
+    ASSERT_EQ(Build(), 0) << flags;
+    const std::string tool_index = test::ReadFile(dir_.path() / "TX.IDX");
+    std::filesystem::remove(dir_.path() / "TX.IDX");
+    ASSERT_EQ(Pointer(dir_ / "T.STR", dir_ / "TX.DAT", dir_ / "TX.IDX"), 0) << flags;
+    // One builder behind both: the same bytes.
+    EXPECT_EQ(test::ReadFile(dir_.path() / "TX.IDX"), tool_index) << flags;
+
+    TDM_FdtTessel dictionary(nullptr, nullptr, "D0");
+    ASSERT_TRUE(dictionary.Open((dir_ / "T.STR").c_str(), "X", "D0", nullptr, nullptr)) << flags;
+    for (int i = 1; i <= kCount; ++i) {
+      ASSERT_EQ(std::string(dictionary.GetText(3 * i)), "text\t" + std::to_string(i)) << flags;
+      ASSERT_STREQ(dictionary.GetText(3 * i + 1), "") << flags;
+    }
+  }
+}
+
+TEST_F(TableToolTest, ComponentFailsWithoutTouchingTheIndex) {
+  WriteSource("backward", 5);
+  ASSERT_EQ(Build(), 0);
+  test::WriteFile(dir_ / "BAD.DAT", test::ReadFile(dir_.path() / "TX.DAT") + std::string("\x30\x00\x01", 3));
+  const std::string before = test::ReadFile(dir_.path() / "TX.IDX");
+  EXPECT_EQ(Pointer(dir_ / "NONE.STR", dir_ / "TX.DAT", dir_ / "TX.IDX"), 1);
+  EXPECT_EQ(Pointer(dir_ / "T.STR", dir_ / "NONE.DAT", dir_ / "TX.IDX"), 2);
+  EXPECT_EQ(Pointer(dir_ / "T.STR", dir_ / "TX.DAT", dir_ / "NODIR/TX.IDX"), 3);
+  EXPECT_EQ(Pointer(dir_ / "T.STR", dir_ / "BAD.DAT", dir_ / "TX.IDX"), 4);
+  EXPECT_EQ(pointer_(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(test::ReadFile(dir_.path() / "TX.IDX"), before);
+}
+
+TEST_F(TableToolTest, ToolRefusesBadSourcesAndLooksKeysUp) {
+  WriteSource("backward", 5);
+  ASSERT_EQ(Build(), 0);
+  const std::string structure = Quoted(dir_ / "T.STR");
+  EXPECT_EQ(RunTool("table get " + structure + " 6 X"), 0);
+  EXPECT_EQ(RunTool("table get " + structure + " 7 X"), 1);
+  EXPECT_EQ(RunTool("table dump " + structure + " X"), 0);
+  EXPECT_EQ(RunTool("table dump " + structure), 1);  // '@' needs a language
+  EXPECT_EQ(RunTool("table get " + structure), 2);
+
+  struct Row {
+    const char* name;
+    std::string description;
+    std::string records;
+  };
+  const std::string fields = "field NR single 4 fixed number\nfield D0 single 5\n";
+  const std::vector<Row> rows = {
+      {"text above its width", "data T@.DAT\n" + fields, "1\ttoo long\n"},
+      {"number that does not fit", "data T@.DAT\nfield NR single 1 fixed number\n", "300\n"},
+      {"more columns than fields", "data T@.DAT\n" + fields, "1\ta\tb\n"},
+      {"bad escape", "data T@.DAT\n" + fields, "1\t\\q\n"},
+      {"unknown statement", "data T@.DAT\nsize 4\n" + fields, "1\ta\n"},
+      {"field name of three characters", "data T@.DAT\nfield NRX single 4\n", "1\n"},
+      {"no data file name", fields, "1\ta\n"},
+      {"data file name too long", "data ABCDEFGHI@.DAT\n" + fields, "1\ta\n"},
+  };
+  for (const Row& row : rows) {
+    test::WriteFile(dir_ / "T.DESC", row.description);
+    test::WriteFile(dir_ / "T.TSV", row.records);
+    EXPECT_EQ(Build(), 1) << row.name;
+  }
+}
+
+TEST(DefaultMessageTables, HoldEveryNumberInBothLanguages) {
+  const std::vector<std::uint32_t> numbers = {70, 118, 3671, 3977, 4783, 4860, 4861, 4862,
+                                              4863, 4864, 4865, 4866, 11670, 11672};
+  TDM_FdtTessel english(OutPath("MSG.STR").c_str(), "E", "D0");
+  TDM_FdtTessel german(OutPath("MSG.STR").c_str(), "D", "D0");
+  ASSERT_TRUE(english.IsOpen());
+  ASSERT_TRUE(german.IsOpen());
+  for (const std::uint32_t number : numbers) {
+    const std::string text = english.GetText(number);
+    EXPECT_FALSE(text.empty()) << number;
+    EXPECT_FALSE(std::string(german.GetText(number)).empty()) << number;
+  }
+  EXPECT_NE(std::string(english.GetText(3671)), std::string(german.GetText(3671)));
+  // The texts formatted with an argument carry exactly one "%s".
+  for (const std::uint32_t number : {4783u, 11670u, 11672u}) {
+    for (TDM_FdtTessel* dictionary : {&english, &german}) {
+      const std::string text = dictionary->GetText(number);
+      EXPECT_NE(text.find("%s"), std::string::npos) << number;
+      EXPECT_EQ(text.find('%', text.find("%s") + 1), std::string::npos) << number;
+    }
+  }
+  EXPECT_STREQ(english.GetText(1), "");
+}
+
+}  // namespace
+}  // namespace veupd
