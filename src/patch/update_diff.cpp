@@ -394,8 +394,11 @@ class RecordDiffer {
   // complete: the list reaches the end of the file.
   [[nodiscard]] bool List(Window& w, const char* which, std::uint64_t pos, std::size_t count, std::vector<Span>& out,
                           bool& complete, const std::uint8_t*& p) {
+    // Asks the window for more only as the records need it: a window that
+    // had to hold the whole budget would be refilled at every gap.
+    std::size_t want = std::min(budget_, 2 * kMaxRecordBytes);
     std::size_t avail;
-    if (!w.Ensure(pos, budget_, p, avail)) return out_.Fail("read error");
+    if (!w.Ensure(pos, want, p, avail)) return out_.Fail("read error");
     out.clear();
     complete = false;
     std::size_t at = 0;
@@ -407,7 +410,10 @@ class RecordDiffer {
       if (avail - at < kLengthField || avail - at < kLengthField + Le16(p + at)) {
         // The window ends here, or the file does: then the record is cut.
         if (pos + avail == w.Size()) return NotTable(which, pos + at);
-        break;
+        if (want == budget_) break;
+        want = std::min(budget_, want * 4);
+        if (!w.Ensure(pos, want, p, avail)) return out_.Fail("read error");
+        continue;
       }
       const std::size_t size = kLengthField + Le16(p + at);
       out.push_back({at, size});
