@@ -12,6 +12,7 @@
 
 #include "formats/crc32.h"
 #include "platform/platform.h"
+#include "tables/fdb_update_control.h"
 #include "tables/update_fdb.h"
 #include "tool_registry.h"
 
@@ -392,13 +393,35 @@ int Check(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
+// ------------------------------------------------------------------ update, run
+
+// The updater's own change, run here: to try a change on a copy and learn
+// the CRC the new database will have.
+int Update(const std::vector<std::string>& args) {
+  if (args.size() != 3) return Problem("usage: fdb update DB.FDB CRC|DELETE|LIST_DELETE ARGUMENT");
+  CFdbUpdateControl driver;
+  if (driver.UpdateEntry(args[0], args[1], args[2])) return kExitOk;
+  std::fputs(driver.GetMessages().c_str(), stderr);
+  return kExitFailed;
+}
+
+int Run(const std::vector<std::string>& args) {
+  if (args.size() != 1) return Problem("usage: fdb run CONTROL_LIST");
+  CFdbUpdateControl driver;
+  if (driver.Run(args[0])) return kExitOk;
+  std::fputs(driver.GetMessages().c_str(), stderr);
+  return kExitFailed;
+}
+
 int FdbMain(const std::vector<std::string>& args) {
-  if (args.empty()) return Problem("usage: fdb create|list|extract|check ...");
+  if (args.empty()) return Problem("usage: fdb create|list|extract|check|update|run ...");
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (args[0] == "create") return Create(rest);
   if (args[0] == "list") return List(rest);
   if (args[0] == "extract") return Extract(rest);
   if (args[0] == "check") return Check(rest);
+  if (args[0] == "update") return Update(rest);
+  if (args[0] == "run") return Run(rest);
   Problem("unknown fdb command " + args[0]);
   return kExitUsage;
 }
@@ -408,7 +431,10 @@ const ToolRegistrar kRegistrar({"fdb",
                                 "                     database and index from the files of a folder\n"
                                 "  fdb list DB.FDB    keys, offsets, data sizes and CRC-32 of the records\n"
                                 "  fdb extract DB.FDB OUTDIR [KEY...]  records back to files\n"
-                                "  fdb check DB.FDB   index matches records, keys ascending, lengths agree",
+                                "  fdb check DB.FDB   index matches records, keys ascending, lengths agree\n"
+                                "  fdb update DB.FDB CRC|DELETE|LIST_DELETE ARGUMENT\n"
+                                "                     one change as the updater makes it (CRC 0: no check)\n"
+                                "  fdb run LIST       the changes of a TAB-delimited control list",
                                 FdbMain});
 
 }  // namespace
