@@ -86,7 +86,7 @@ TEST_F(IniFileTest, CaseSensitiveCompareWhenAsked) {
 }
 
 TEST_F(IniFileTest, NulBytesAreOrdinaryContent) {
-  const std::string path = dir_ / "nul.ini";
+  const std::string path = dir_ / "zero_byte.ini";
   test::WriteFile(path, std::string("[S]\r\n\0x=1\r\na=2\r\n", 16));
   std::string value;
   EXPECT_TRUE(ini_.ReadValue("S", "a", "DEF", value, path, /*no_case=*/true));
