@@ -1,0 +1,226 @@
+// Runs the real updater from the output folder on a temporary folder: a
+// hand-built message table, a parameter file, a control file; captures the
+// level log, DedozUduResult, the checkpoint file, stderr and the exit
+// status. Shared by the integration tests of every command.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <regex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tables/fdt_test_tables.h"
+#include "test_support.h"
+
+namespace veupd::test {
+
+constexpr std::uint32_t kMessageTableBackward = 0x2;  // keys compared last byte first
+
+// The updater in the output folder: "VeUpd.exe" for a Windows build,
+// otherwise "veupd".
+inline std::string VeupdProgram() {
+  const std::filesystem::path out(VEUPD_OUT_DIR);
+  std::error_code ec;
+  if (std::filesystem::exists(out / "VeUpd.exe", ec)) return (out / "VeUpd.exe").string();
+  return (out / "veupd").string();
+}
+inline bool IsWindowsBuild() {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::path(VEUPD_OUT_DIR) / "VeUpd.exe", ec);
+}
+
+// "\n" -> "\r\n", for the INI files, which need CR LF.
+inline std::string CrLf(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+using Texts = std::vector<std::pair<std::uint32_t, std::string>>;
+
+// The texts the updater uses, in English.
+inline Texts DefaultTexts() {
+  return {{70, "The old program folder is kept."},
+          {118, "Update"},
+          {3671, "An error occurred. Stop the update?"},
+          {3977, "Files are being updated"},
+          {4783, "Parameter %s is missing !"},
+          {11670, "Cannot move %s (VELA)"},
+          {11672, "Cannot create %s"}};
+}
+
+// Writes MSG.STR with MSGE.DAT / MSGE.IDX (language "E") into dir, byte by
+// byte; returns the structure file's path. Texts must be in number order.
+inline std::string WriteMessageTable(const std::filesystem::path& dir, const Texts& texts) {
+  StructureSpec spec = NumberTextSpec(kMessageTableBackward);
+  spec.data_name = "MSG@.DAT";
+  spec.index_name = "MSG@.IDX";
+  std::string data;
+  std::string index;
+  for (const auto& [number, text] : texts) {
+    index += Le32(number) + Le32(static_cast<std::uint32_t>(data.size()));
+    data += Record(Le32(number) + Var8(text));
+  }
+  WriteFile(dir / "MSG.STR", StructureBytes(spec));
+  WriteFile(dir / "MSGE.DAT", data);
+  WriteFile(dir / "MSGE.IDX", index);
+  return (dir / "MSG.STR").string();
+}
+
+using Keys = std::vector<std::pair<std::string, std::string>>;
+
+inline std::string ParamText(const Keys& keys, std::string_view section = "UPDATE") {
+  std::string text = "[" + std::string(section) + "]\r\n";
+  for (const auto& [key, value] : keys) text += key + "=" + value + "\r\n";
+  return text;
+}
+
+struct ProgramRun {
+  int exit_status = -1;
+  std::string err;
+};
+
+// Runs the updater with the given argument texts (each double-quoted for
+// the shell) and collects standard error and the exit status.
+inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::filesystem::path& scratch) {
+  const std::string err_file = (scratch / "stderr.txt").string();
+  std::string command = "\"" + VeupdProgram() + "\"";
+  for (const auto& a : args) command += " \"" + a + "\"";
+  command += " 2>\"" + err_file + "\"";
+  const int status = std::system(command.c_str());
+  ProgramRun run;
+  // POSIX hands back a wait status (code << 8), Windows the code itself; an
+  // end by a signal lands outside 0 to 2 either way.
+  run.exit_status = status >= 256 ? (status >> 8) & 0xFF : status;
+  run.err = ReadFile(err_file);
+  std::error_code ec;
+  std::filesystem::remove(err_file, ec);
+  return run;
+}
+
+struct LevelResult {
+  int exit_status = -1;
+  std::string err;
+  std::string log;                    // the whole level log ("" when none)
+  std::optional<std::string> result;  // DedozUduResult, when written
+  std::optional<std::string> checkpoint;  // UpdCtrl.log bytes, when present
+};
+
+// The value of a key in an INI text with CR LF lines.
+inline std::optional<std::string> IniValue(const std::string& text, const std::string& key) {
+  const std::string needle = "\r\n" + key + "=";
+  const std::string padded = "\r\n" + text;
+  const std::size_t at = padded.find(needle);
+  if (at == std::string::npos) return std::nullopt;
+  const std::size_t begin = at + needle.size();
+  return padded.substr(begin, padded.find('\r', begin) - begin);
+}
+
+// A temporary installation: message table, parameter file "upd.ini",
+// control file "ctrl.txt", parent parameter file "parent.ini", and the
+// level log "DedozUdu.log" beside the control file.
+class LevelRunner {
+ public:
+  LevelRunner() {
+    keys_["Msg"] = WriteMessageTable(dir_.path() / "msg", DefaultTexts());
+    keys_["Language"] = "E";
+    keys_["File"] = ControlFile();
+    keys_["ParentParams"] = dir_ / "parent.ini";
+  }
+
+  [[nodiscard]] const TempDir& Dir() const { return dir_; }
+  [[nodiscard]] std::string Path(std::string_view name) const { return dir_ / name; }
+  [[nodiscard]] std::string ControlFile() const { return dir_ / "ctrl.txt"; }
+  [[nodiscard]] std::string ParamFile() const { return dir_ / "upd.ini"; }
+  [[nodiscard]] std::string LogFile() const { return dir_ / "DedozUdu.log"; }
+  [[nodiscard]] std::string CheckpointFile() const { return dir_ / "UpdCtrl.log"; }
+
+  void Set(const std::string& key, const std::string& value) { keys_[key] = value; }
+  void Remove(const std::string& key) { keys_.erase(key); }
+
+  // Writes the parameter file and the control file (bytes as given; write
+  // "\r\n" yourself where it matters) and runs one level.
+  LevelResult RunLevel(std::string_view control_text) {
+    WriteFile(ControlFile(), control_text);
+    return RunWithCurrentFiles();
+  }
+
+  // Runs on the files as they are (the control file is left alone).
+  LevelResult RunWithCurrentFiles() {
+    Keys keys(keys_.begin(), keys_.end());
+    WriteFile(ParamFile(), ParamText(keys));
+    const ProgramRun run = RunProgram({ParamFile()}, dir_.path());
+    LevelResult r;
+    r.exit_status = run.exit_status;
+    r.err = run.err;
+    std::error_code ec;
+    if (std::filesystem::exists(LogFile(), ec)) r.log = ReadFile(LogFile());
+    const std::string parent = dir_ / "parent.ini";
+    if (std::filesystem::exists(parent, ec)) r.result = IniValue(ReadFile(parent), "DedozUduResult");
+    if (std::filesystem::exists(CheckpointFile(), ec)) r.checkpoint = ReadFile(CheckpointFile());
+    return r;
+  }
+
+ private:
+  TempDir dir_;
+  std::map<std::string, std::string> keys_;
+};
+
+// The entries between the opening and the closing banner of one level, or
+// nullopt when the log is not exactly such a level. The banners carry the
+// time, so they are matched by pattern.
+inline std::optional<std::string> LevelBody(const std::string& log, int level) {
+  const std::string n = std::to_string(level);
+  const std::regex opening("^\\*\\*\\*----- Starting Update Level " + n +
+                           " -----\\*\\*\\*\r\n\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n");
+  const std::regex closing("\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n\\*\\*\\*----- Terminating Update Level " +
+                           n + " -----\\*\\*\\*\r\n$");
+  std::smatch open_match;
+  if (!std::regex_search(log, open_match, opening)) return std::nullopt;
+  const std::string rest = open_match.suffix();
+  std::smatch close_match;
+  if (!std::regex_search(rest, close_match, closing)) return std::nullopt;
+  return std::string(close_match.prefix());
+}
+
+// As LevelBody, for a level that ended before its closing banner (no
+// pointer component): the entries after the opening banner.
+inline std::optional<std::string> OpenLevelBody(const std::string& log, int level) {
+  const std::regex opening("^\\*\\*\\*----- Starting Update Level " + std::to_string(level) +
+                           " -----\\*\\*\\*\r\n\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n");
+  std::smatch m;
+  if (!std::regex_search(log, m, opening)) return std::nullopt;
+  return std::string(m.suffix());
+}
+
+// A message as the level log shows it: padded with blanks to 37 characters.
+inline std::string Padded(std::string_view message) {
+  std::string text(message);
+  if (text.size() < 37) text.resize(37, ' ');
+  return text;
+}
+
+// Error entry text as the level log shows it, for expectations.
+inline std::string ErrorEntry(std::string_view message, int line, int code, int subcode = 0,
+                              const std::vector<std::pair<int, std::string>>& params = {}) {
+  std::string e = "Error : " + Padded(message) + " (Line " + std::to_string(line) + ", code " +
+                  std::to_string(code) + ", subcode " + std::to_string(subcode) + ")";
+  for (const auto& [n, text] : params) e += "\r\n\tParameter " + std::to_string(n) + " : " + text;
+  return e + "\r\n";
+}
+
+// Checkpoint bytes for expectations: four little-endian numbers.
+inline std::string CheckpointBytes(std::uint32_t lines, std::uint32_t index, std::uint32_t phase,
+                                   std::uint32_t done) {
+  return Le32(lines) + Le32(index) + Le32(phase) + Le32(done);
+}
+
+}  // namespace veupd::test

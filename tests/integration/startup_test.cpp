@@ -1,0 +1,227 @@
+// Start-up parameters through the real updater: the messages for missing
+// parameters, the level number, the log location, the result handed back
+// and the program-update preparation.
+#include <gtest/gtest.h>
+
+#include "integration/level_runner.h"
+
+namespace veupd::test {
+namespace {
+
+// Start-up failures: one message on stderr, exit status 2, nothing written.
+TEST(Startup, MissingParametersShowTheirMessageAndEnd) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> remove;
+    std::map<std::string, std::string> set;
+    std::string err;  // "%s" stands for the parameter file path
+  };
+  const std::vector<Case> cases = {
+      {"no Msg", {"Msg"}, {}, "%s :\n[UPDATE]\nMsg = ? !\n"},
+      {"no Language", {"Language"}, {}, "%s :\n[UPDATE]\nLanguage = ? !\n"},
+      {"message file missing", {}, {{"Msg", "nowhere.str"}}, "Error !\nMessage file not available !\n"},
+      {"message file missing, German", {}, {{"Msg", "nowhere.str"}, {"Language", "D"}},
+       "Fehler !\nMessage-Datei nicht verf\xfcgbar !\n"},
+      {"language without table", {}, {{"Language", "X"}}, "Error !\nMessage file not available !\n"},
+      {"no File", {"File"}, {}, "Parameter File is missing !\n"},
+  };
+  for (const auto& c : cases) {
+    LevelRunner runner;
+    for (const auto& key : c.remove) runner.Remove(key);
+    for (const auto& [key, value] : c.set) runner.Set(key, value);
+    const LevelResult r = runner.RunLevel("#C\t\n");
+    std::string want = c.err;
+    if (const auto at = want.find("%s"); at != std::string::npos) want.replace(at, 2, runner.ParamFile());
+    if (!IsWindowsBuild()) {
+      EXPECT_EQ(r.err, want) << c.name;
+    }
+    EXPECT_EQ(r.exit_status, 2) << c.name;
+    EXPECT_EQ(r.log, "") << c.name;
+    EXPECT_FALSE(r.result.has_value()) << c.name;
+  }
+}
+
+TEST(Startup, EmptyCommandLineEndsSilently) {
+  TempDir dir;
+  const ProgramRun run = RunProgram({}, dir.path());
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(Startup, GarbageParameterFileCountsAsMissingMsg) {
+  LevelRunner runner;
+  WriteFile(runner.ParamFile(), std::string("\x01\x02[UPD\0ATE\r\n=\r\n", 14));
+  const ProgramRun run = RunProgram({runner.ParamFile()}, runner.Dir().path());
+  EXPECT_EQ(run.exit_status, 2);
+  if (!IsWindowsBuild()) {
+    EXPECT_EQ(run.err, runner.ParamFile() + " :\n[UPDATE]\nMsg = ? !\n");
+  }
+}
+
+TEST(Startup, LevelNumberIsReadAsDecimal) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> value;
+    int level;
+  };
+  const std::vector<Case> cases = {
+      {"missing", std::nullopt, 1}, {"plain", "7", 7}, {"letters", "abc", 0}, {"digits then text", "12x", 12}};
+  for (const auto& c : cases) {
+    LevelRunner runner;
+    if (c.value) runner.Set("Level", *c.value);
+    const LevelResult r = runner.RunLevel("");
+    EXPECT_EQ(LevelBody(r.log, c.level), "") << c.name << "\n" << r.log;
+  }
+}
+
+TEST(Startup, LogNameAndDirectoryFromTheParameters) {
+  LevelRunner runner;
+  std::filesystem::create_directories(runner.Dir().path() / "u2" / "LOG");
+  runner.Set("UpdDir2", runner.Path("u2"));
+  runner.Set("LogFileDir", "%2/LOG");
+  runner.Set("LogFileName", "upd%03d.log");
+  runner.Set("Level", "12");
+  const LevelResult r = runner.RunLevel("");
+  EXPECT_EQ(r.log, "");
+  const std::string log = ReadFile(runner.Dir().path() / "u2" / "LOG" / "upd012.log");
+  EXPECT_EQ(LevelBody(log, 12), "") << log;
+}
+
+TEST(Startup, MissingLogFolderRunsTheLevelWithoutLog) {
+  LevelRunner runner;
+  runner.Set("LogFileDir", runner.Path("no_such_dir"));
+  WriteFile(runner.Path("a.dat"), "a");
+  const LevelResult r = runner.RunLevel("#C" + runner.Path("a.dat") + "\tb.dat\n");
+  EXPECT_TRUE(std::filesystem::exists(runner.Path("b.dat")));
+  EXPECT_FALSE(std::filesystem::exists(runner.Path("no_such_dir")));
+  EXPECT_EQ(r.result, "1");
+  EXPECT_EQ(r.exit_status, 0);
+}
+
+TEST(Startup, WithoutParentParametersNothingIsWrittenBack) {
+  LevelRunner runner;
+  runner.Remove("ParentParams");
+  const LevelResult r = runner.RunLevel("");
+  EXPECT_FALSE(r.result.has_value());
+  EXPECT_EQ(r.exit_status, 0);
+}
+
+TEST(Startup, ResultGoesIntoTheQuotedParentParameterFile) {
+  LevelRunner runner;
+  runner.Set("ParentParams", "\"" + runner.Path("parent.ini") + "\"");
+  WriteFile(runner.Path("parent.ini"), ParamText({{"Other", "x"}}));
+  const LevelResult r = runner.RunLevel("#C\t\n");
+  EXPECT_EQ(r.result, "0");
+  EXPECT_EQ(IniValue(ReadFile(runner.Path("parent.ini")), "Other"), "x");
+}
+
+TEST(Startup, ParentProgramStartsAfterTheResultIsWritten) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "uses a shell script as the parent program";
+  LevelRunner runner;
+  const std::string script = runner.Path("parent.sh");
+  // The parent copies the parameter file it is given: the result is in it.
+  WriteFile(script, "#!/bin/sh\ncp \"$1\" \"$1.seen\"\n");
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  runner.Set("ParentPrg", script);
+  const LevelResult r = runner.RunLevel("");
+  const std::string seen = runner.Path("parent.ini.seen");
+  for (int i = 0; i < 100 && !std::filesystem::exists(seen); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(std::filesystem::exists(seen));
+  EXPECT_EQ(IniValue(ReadFile(seen), "DedozUduResult"), "1");
+}
+
+// Program-update preparation.
+TEST(Startup, ProgramUpdateWritesTheMarkerAndMovesTheProgramFolder) {
+  struct Case {
+    const char* name;
+    int level_prg;
+    const char* marker;
+  };
+  for (const Case& c : {Case{"below 100", 5, "upd006.log"}, Case{"from 100 on", 99, "upd100.log"}}) {
+    LevelRunner runner;
+    const auto prg = runner.Dir().path() / "prg";
+    WriteFile(prg / "new.exe", "x");
+    // X = UpdDir8 without its last character exists, UpdDir8 does not.
+    WriteFile(runner.Dir().path() / "old" / "a.txt", "a");
+    runner.Set("UpdDirPrg", prg.string());
+    runner.Set("LevelPrg", std::to_string(c.level_prg));
+    runner.Set("UpdDir8", runner.Path("old") + "~");
+    const LevelResult r = runner.RunLevel("");
+    EXPECT_TRUE(std::filesystem::exists(prg / c.marker)) << c.name;
+    EXPECT_EQ(std::filesystem::file_size(prg / c.marker), 0u) << c.name;
+    EXPECT_TRUE(std::filesystem::exists(runner.Dir().path() / "old~" / "a.txt")) << c.name;
+    EXPECT_EQ(r.exit_status, 0) << c.name;
+  }
+}
+
+TEST(Startup, ProgramUpdateDeletesTheOldFolderThroughSav) {
+  LevelRunner runner;
+  const auto prg = runner.Dir().path() / "prg";
+  WriteFile(prg / "new.exe", "x");
+  WriteFile(runner.Dir().path() / "p8" / "sub" / "a.txt", "a");
+  WriteFile(runner.Dir().path() / "p8" / "b.txt", "b");
+  std::filesystem::permissions(runner.Dir().path() / "p8" / "b.txt", std::filesystem::perms::owner_read);
+  runner.Set("UpdDirPrg", prg.string());
+  runner.Set("UpdDir8", runner.Path("p8") + "/");
+  const LevelResult r = runner.RunLevel("");
+  EXPECT_FALSE(std::filesystem::exists(runner.Path("p8")));
+  EXPECT_FALSE(std::filesystem::exists(runner.Path("p8_Sav")));
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(Startup, ProgramUpdateCreatesAMissingFolder) {
+  LevelRunner runner;
+  WriteFile(runner.Dir().path() / "prg" / "new.exe", "x");
+  runner.Set("UpdDirPrg", runner.Path("prg"));
+  runner.Set("UpdDir8", runner.Path("p8") + "/");
+  const LevelResult r = runner.RunLevel("");
+  EXPECT_TRUE(std::filesystem::is_directory(runner.Path("p8")));
+  EXPECT_EQ(r.exit_status, 0);
+}
+
+TEST(Startup, EmptyProgramUpdateFolderPreparesNothing) {
+  LevelRunner runner;
+  std::filesystem::create_directories(runner.Dir().path() / "prg" / ".hidden");
+  runner.Set("UpdDirPrg", runner.Path("prg"));
+  runner.Set("UpdDir8", runner.Path("p8") + "/");
+  const LevelResult r = runner.RunLevel("");
+  EXPECT_FALSE(std::filesystem::exists(runner.Path("p8")));
+  EXPECT_FALSE(std::filesystem::exists(runner.Path("prg/upd001.log")));
+  EXPECT_EQ(r.exit_status, 0);
+}
+
+// Error paths of the preparation: a message, no level, no result.
+TEST(Startup, ProgramUpdateFailureEndsWithoutALevel) {
+  LevelRunner runner;
+  WriteFile(runner.Dir().path() / "prg" / "new.exe", "x");
+  WriteFile(runner.Path("blocker"), "a file where the folder should be made");
+  runner.Set("UpdDirPrg", runner.Path("prg"));
+  runner.Set("UpdDir8", runner.Path("blocker") + "/sub/");
+  runner.Set("Marke", "NR");
+  const LevelResult r = runner.RunLevel("");
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_EQ(r.log, "");
+  EXPECT_FALSE(r.result.has_value());
+  if (!IsWindowsBuild()) {
+    EXPECT_EQ(r.err, "Cannot create " + runner.Path("blocker") + "/sub\n");
+  }
+}
+
+TEST(Startup, ProgramUpdateFailureIsSilentUnderServerAutomation) {
+  LevelRunner runner;
+  WriteFile(runner.Dir().path() / "prg" / "new.exe", "x");
+  WriteFile(runner.Path("blocker"), "x");
+  WriteFile(runner.Path("parent.ini"), ParamText({{"ServerAutomation", "1"}}));
+  runner.Set("UpdDirPrg", runner.Path("prg"));
+  runner.Set("UpdDir8", runner.Path("blocker") + "/sub/");
+  const LevelResult r = runner.RunLevel("");
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.result, std::nullopt);
+}
+
+}  // namespace
+}  // namespace veupd::test
