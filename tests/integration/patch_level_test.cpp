@@ -101,9 +101,9 @@ TEST(PatchLevel, FailedApplyLeavesPhase0) {
 }
 
 // A table of the message shape: u32 number, then a text.
-class TableLevel : public ::testing::Test {
+class PatchTableLevel : public ::testing::Test {
  protected:
-  TableLevel() {
+  PatchTableLevel() {
     StructureSpec spec = NumberTextSpec(0);
     spec.data_name = "TAB@.DAT";
     spec.index_name = "PTR@.IDX";
@@ -117,7 +117,7 @@ class TableLevel : public ::testing::Test {
   std::string r3 = Record(Le32(3) + Var8("three"));
 };
 
-TEST_F(TableLevel, FdtUpdateBuildsTheIndexUnderTheVariableName) {
+TEST_F(PatchTableLevel, FdtUpdateBuildsTheIndexUnderTheVariableName) {
   const std::string old = runner.Path("old/TAB0042.DAT");
   WriteFile(old, r1 + r2);
   // Replace record 2 by record 3's content, then add record 2 again.
@@ -136,7 +136,7 @@ TEST_F(TableLevel, FdtUpdateBuildsTheIndexUnderTheVariableName) {
   EXPECT_EQ(ReadFile(runner.Path("new/PTR0042.IDX")), ListIndex({{Le32(1), 0}, {Le32(2), off2}, {Le32(3), off3}}));
 }
 
-TEST_F(TableLevel, StructureThatDoesNotLoadLeavesPhase3) {
+TEST_F(PatchTableLevel, StructureThatDoesNotLoadLeavesPhase3) {
   if (IsWindowsBuild()) GTEST_SKIP() << "uses a shell script as the started program";
   const std::string old = runner.Path("old/TAB0042.DAT");
   WriteFile(old, r1);
@@ -149,7 +149,7 @@ TEST_F(TableLevel, StructureThatDoesNotLoadLeavesPhase3) {
   EXPECT_EQ(ReadFile(runner.Path("new/TAB0042.DAT")), r1);  // verified file stays
 }
 
-TEST_F(TableLevel, InPlaceUpdateReplacesTheTableAndIndexesItBeside) {
+TEST_F(PatchTableLevel, InPlaceUpdateReplacesTheTableAndIndexesItBeside) {
   const std::string old = runner.Path("data/TAB7.DAT");
   WriteFile(old, r1);
   WriteFile(runner.Path("upd.bin"), Rec(static_cast<std::uint32_t>(r1.size()), 'A', Le32(2) + Var8("two")));
@@ -162,7 +162,7 @@ TEST_F(TableLevel, InPlaceUpdateReplacesTheTableAndIndexesItBeside) {
             ListIndex({{Le32(1), 0}, {Le32(2), static_cast<std::uint32_t>(r1.size())}}));
 }
 
-TEST_F(TableLevel, FixUpdateInPlaceThroughOpcodeB) {
+TEST_F(PatchTableLevel, FixUpdateInPlaceThroughOpcodeB) {
   const std::string file = runner.Path("data/PLAIN.TXT");
   WriteFile(file, "HELLO WORLD");
   WriteFile(runner.Path("upd.bin"), Rec(0, 'U', "J") + Del(5, 'D', 6) + Rec(11, 'A', "!"));
@@ -172,7 +172,7 @@ TEST_F(TableLevel, FixUpdateInPlaceThroughOpcodeB) {
   EXPECT_EQ(ReadFile(file), "JELLO!");
 }
 
-TEST_F(TableLevel, CreatePointerFillsTheVariablePart) {
+TEST_F(PatchTableLevel, CreatePointerFillsTheVariablePart) {
   WriteFile(runner.Path("data/TAB0042.DAT"), r2 + r1);
   WriteFile(runner.Path("data/PTR0099.IDX"), "left alone");
   const LevelResult r = runner.RunLevel("#6" + structure + "\t" + runner.Path("data") + "\t0042\n" +
