@@ -1,0 +1,148 @@
+// The progress dialog's logic against a recording view: title line, icon
+// and caption, percentage, counter text and the remembered state.
+#include "app/progress_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace veupd {
+namespace {
+
+class RecordingView : public os::ProgressView {
+ public:
+  void SetRightToLeftLayout(bool) override {}
+  void BringToForeground(std::uintptr_t w) override { foreground.push_back(w); }
+  int RunModal(os::ProgressViewEvents&) override { return 0; }
+  void EndModal(int result) override { ended = result; }
+  void PostCloseRequest() override { ++close_requests; }
+  void SetIcon(int id) override { icon = id; }
+  void SetCaption(std::string_view t) override { caption = t; }
+  void PlaceInBackground() override { placed = true; }
+  void SetTitleLine(std::string_view t) override { title = t; }
+  void SetStatusLine(std::string_view t) override { status = t; }
+  void SetCounterText(std::string_view t) override { counters.emplace_back(t); }
+  void SetProgressPos(int p) override { positions.push_back(p); }
+
+  std::vector<std::uintptr_t> foreground;
+  int ended = -1;
+  int close_requests = 0;
+  int icon = 0;
+  std::string caption = "VELA Update";
+  bool placed = false;
+  std::string title;
+  std::string status;
+  std::vector<std::string> counters;
+  std::vector<int> positions;
+};
+
+class Texts : public TextSource {
+ public:
+  std::string Text(std::uint32_t n) override {
+    if (n == 118) return "Update";
+    if (n == 3977) return "Files are being updated";
+    return "";
+  }
+};
+
+class DialogTest : public ::testing::Test {
+ protected:
+  CVeUpdateDlg Make(std::string brand, std::int32_t level, std::uintptr_t window = 0) {
+    return CVeUpdateDlg(view_, texts_, state_, setup_, table_, DialogParams{std::move(brand), level, window});
+  }
+  RecordingView view_;
+  Texts texts_;
+  LevelState state_;
+  LevelSetup setup_;
+  CommandTable table_{};
+};
+
+TEST(FormatCounter, GroupsOnlyTheLastSixDigits) {
+  EXPECT_EQ(FormatCounter(0), "0");
+  EXPECT_EQ(FormatCounter(999), "999");
+  EXPECT_EQ(FormatCounter(1000), "1.000");
+  EXPECT_EQ(FormatCounter(1234567), "1.234.567");
+  EXPECT_EQ(FormatCounter(999999), "999.999");
+  EXPECT_EQ(FormatCounter(1000001), "1.000.001");
+  EXPECT_EQ(FormatCounter(1234567890), "1234.567.890");
+}
+
+TEST(BrandDisplayName, LooksUpIgnoringCaseAndPassesUnknownCodes) {
+  EXPECT_EQ(BrandDisplayName("nr"), "NOR2");
+  EXPECT_EQ(BrandDisplayName("NR"), "NOR2");
+  EXPECT_EQ(BrandDisplayName("Ve"), "VELA");
+  EXPECT_EQ(BrandDisplayName("zz9"), "zz9");
+  EXPECT_EQ(BrandDisplayName(""), "");
+}
+
+TEST_F(DialogTest, InitialisationSetsTitleStatusAndPlacement) {
+  CVeUpdateDlg dlg = Make("ve", 7, 4711);
+  dlg.OnInitDialog();
+  EXPECT_EQ(view_.title, "VELA Update 7");
+  EXPECT_EQ(view_.status, "Files are being updated");
+  EXPECT_EQ(view_.icon, os::kIconDefault);
+  EXPECT_EQ(view_.caption, "VELA Update");  // the resource caption stays
+  EXPECT_TRUE(view_.placed);
+  EXPECT_EQ(view_.foreground, std::vector<std::uintptr_t>{4711});
+}
+
+TEST_F(DialogTest, SecondBrandInCapitalsGetsItsCaptionAndIcon) {
+  CVeUpdateDlg dlg = Make("NR", 3);
+  dlg.OnInitDialog();
+  EXPECT_EQ(view_.caption, "NOR2 Update");
+  EXPECT_EQ(view_.icon, os::kIconSecondBrand);
+  EXPECT_EQ(view_.title, "NOR2 Update 3");
+  EXPECT_TRUE(view_.foreground.empty());
+}
+
+TEST_F(DialogTest, BarFollowsTheLinesDone) {
+  CVeUpdateDlg dlg = Make("ve", 1);
+  for (std::uint32_t done = 0; done <= 4; ++done) dlg.RefreshProgress(4, done, 0);
+  // 0 equals the remembered start value, so the first refresh sends nothing.
+  EXPECT_EQ(view_.positions, (std::vector<int>{25, 50, 75, 100}));
+  EXPECT_TRUE(view_.counters.empty());
+}
+
+TEST_F(DialogTest, EmptyLevelKeepsBarAtZeroAndCounterUntouched) {
+  CVeUpdateDlg dlg = Make("ve", 1);
+  dlg.RefreshProgress(0, 0, 0);
+  EXPECT_EQ(view_.positions, std::vector<int>{0});
+  EXPECT_TRUE(view_.counters.empty());
+}
+
+TEST_F(DialogTest, PercentageIsCappedAndSentOnlyWhenItChanges) {
+  CVeUpdateDlg dlg = Make("ve", 1);
+  dlg.RefreshProgress(3, 1, 0);  // 33
+  dlg.RefreshProgress(3, 1, 0);
+  dlg.RefreshProgress(3, 9, 0);  // beyond the count: 100
+  EXPECT_EQ(view_.positions, (std::vector<int>{33, 100}));
+}
+
+TEST_F(DialogTest, CounterIsWrittenOnlyWhenItChanges) {
+  CVeUpdateDlg dlg = Make("ve", 1);
+  dlg.RefreshProgress(10, 1, 1000);
+  dlg.RefreshProgress(10, 2, 1000);
+  dlg.RefreshProgress(10, 3, 1234567);
+  EXPECT_EQ(view_.counters, (std::vector<std::string>{"1.000", "1.234.567"}));
+}
+
+TEST_F(DialogTest, CloseWithoutLevelEndsTheDialogAsSuccessWhenResultIsZero) {
+  CVeUpdateDlg dlg = Make("ve", 1);
+  dlg.OnCloseRequest();
+  EXPECT_EQ(view_.ended, CVeUpdateDlg::kModalDone);
+  EXPECT_TRUE(dlg.Succeeded());
+  state_.result = 2;
+  dlg.OnCloseRequest();
+  EXPECT_FALSE(dlg.Succeeded());
+}
+
+TEST_F(DialogTest, IdleDoesNotStartALevelThatHasFinished) {
+  CVeUpdateDlg dlg = Make("ve", 1);
+  state_.finished = true;
+  dlg.OnIdle();
+  EXPECT_FALSE(dlg.LevelStarted());
+}
+
+}  // namespace
+}  // namespace veupd
