@@ -103,11 +103,21 @@ OsResult Process::Start(const std::string& command_line, const std::string& work
   // A program named with a directory part is found from our own working
   // folder, as on Windows, not from the child's.
   std::string program = args[0];
-  const bool search = !HasSeparator(program);
-  if (!search) {
+  bool search = !HasSeparator(program);
+  if (search) {
+    // As CreateProcess: the program's own folder, then the working
+    // folder, then PATH.
+    if (std::string beside = ResolvePath(JoinPath(ProgramDirectory(), program)); Exists(beside) && !IsDirectory(beside)) {
+      program = beside;
+      search = false;
+    } else if (Exists(program) && !IsDirectory(program)) {
+      program = ResolvePath(program);
+      search = false;
+    }
+  } else {
     program = ResolvePath(program);
-    if (program[0] != '/') program = CurrentDirectory() + "/" + program;
   }
+  if (!search && program[0] != '/') program = CurrentDirectory() + "/" + program;
   std::string dir;
   if (!work_dir.empty()) {
     dir = ResolvePath(work_dir);
