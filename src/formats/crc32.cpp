@@ -104,33 +104,12 @@ VEUPD_CLMUL_TARGET inline __m128i Fold(__m128i acc, __m128i k, __m128i next) {
   return _mm_xor_si128(_mm_xor_si128(lo, hi), next);
 }
 
-// Folds count bytes (count >= 16, a multiple of 16) into crc.
-VEUPD_CLMUL_TARGET std::uint32_t FoldBlocks(std::uint32_t crc, const std::uint8_t* p,
-                                            std::size_t count) {
+// Folds the 16-byte blocks left after the wide loops into acc, then reduces
+// 128 bits -> 64 -> 32 and finishes with a Barrett reduction.
+VEUPD_CLMUL_TARGET inline std::uint32_t FoldTailAndReduce(__m128i acc, const std::uint8_t* p,
+                                                          std::size_t count) {
   const __m128i k128 = _mm_set_epi64x(kFold128Hi, kFold128Lo);
-  __m128i acc;
-  if (count >= kWideMin) {
-    const __m128i k1024 = _mm_set_epi64x(kFold1024Hi, kFold1024Lo);
-    __m128i x[kLanes];
-    for (std::size_t i = 0; i < kLanes; ++i) x[i] = Load(p + i * kVec);
-    x[0] = _mm_xor_si128(x[0], _mm_cvtsi32_si128(static_cast<int>(crc)));
-    p += kLanes * kVec;
-    count -= kLanes * kVec;
-    while (count >= kLanes * kVec) {
-      for (std::size_t i = 0; i < kLanes; ++i) x[i] = Fold(x[i], k1024, Load(p + i * kVec));
-      p += kLanes * kVec;
-      count -= kLanes * kVec;
-    }
-    acc = x[0];
-    for (std::size_t i = 1; i < kLanes; ++i) acc = Fold(acc, k128, x[i]);
-  } else {
-    acc = _mm_xor_si128(Load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
-    p += kVec;
-    count -= kVec;
-  }
   for (; count >= kVec; p += kVec, count -= kVec) acc = Fold(acc, k128, Load(p));
-
-  // 128 bits -> 64 -> 32, then Barrett reduction to the 32-bit remainder.
   const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
   acc = _mm_xor_si128(_mm_clmulepi64_si128(acc, k128, 0x10), _mm_srli_si128(acc, 8));
   const __m128i k64 = _mm_set_epi64x(0, kFold64);
@@ -143,12 +122,78 @@ VEUPD_CLMUL_TARGET std::uint32_t FoldBlocks(std::uint32_t crc, const std::uint8_
   return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(acc, 4)));
 }
 
+// Folds count bytes (count >= 16, a multiple of 16) into crc.
+VEUPD_CLMUL_TARGET std::uint32_t FoldBlocks(std::uint32_t crc, const std::uint8_t* p,
+                                            std::size_t count) {
+  const __m128i start = _mm_cvtsi32_si128(static_cast<int>(crc));
+  if (count < kWideMin) return FoldTailAndReduce(_mm_xor_si128(Load(p), start), p + kVec, count - kVec);
+  const __m128i k1024 = _mm_set_epi64x(kFold1024Hi, kFold1024Lo);
+  const __m128i k128 = _mm_set_epi64x(kFold128Hi, kFold128Lo);
+  __m128i x[kLanes];
+  for (std::size_t i = 0; i < kLanes; ++i) x[i] = Load(p + i * kVec);
+  x[0] = _mm_xor_si128(x[0], start);
+  p += kLanes * kVec;
+  count -= kLanes * kVec;
+  while (count >= kLanes * kVec) {
+    for (std::size_t i = 0; i < kLanes; ++i) x[i] = Fold(x[i], k1024, Load(p + i * kVec));
+    p += kLanes * kVec;
+    count -= kLanes * kVec;
+  }
+  __m128i acc = x[0];
+  for (std::size_t i = 1; i < kLanes; ++i) acc = Fold(acc, k128, x[i]);
+  return FoldTailAndReduce(acc, p, count);
+}
+
+// The same folding with 256-bit registers (two 128-bit lanes each) where the
+// processor has VPCLMULQDQ: twice the bytes per instruction.
+#define VEUPD_CLMUL_WIDE_TARGET __attribute__((target("avx2,vpclmulqdq,pclmul")))
+constexpr std::size_t kWideRegs = kLanes / 2;
+
+VEUPD_CLMUL_WIDE_TARGET inline __m256i LoadWide(const std::uint8_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+VEUPD_CLMUL_WIDE_TARGET std::uint32_t FoldBlocksWide(std::uint32_t crc, const std::uint8_t* p,
+                                                     std::size_t count) {
+  if (count < kWideMin) return FoldBlocks(crc, p, count);
+  const __m256i k1024 = _mm256_set_epi64x(kFold1024Hi, kFold1024Lo, kFold1024Hi, kFold1024Lo);
+  const __m128i k128 = _mm_set_epi64x(kFold128Hi, kFold128Lo);
+  __m256i y[kWideRegs];
+  for (std::size_t i = 0; i < kWideRegs; ++i) y[i] = LoadWide(p + i * 2 * kVec);
+  y[0] = _mm256_xor_si256(y[0], _mm256_set_epi32(0, 0, 0, 0, 0, 0, 0, static_cast<int>(crc)));
+  p += kLanes * kVec;
+  count -= kLanes * kVec;
+  while (count >= kLanes * kVec) {
+    for (std::size_t i = 0; i < kWideRegs; ++i) {
+      const __m256i lo = _mm256_clmulepi64_epi128(y[i], k1024, 0x00);
+      const __m256i hi = _mm256_clmulepi64_epi128(y[i], k1024, 0x11);
+      y[i] = _mm256_xor_si256(_mm256_xor_si256(lo, hi), LoadWide(p + i * 2 * kVec));
+    }
+    p += kLanes * kVec;
+    count -= kLanes * kVec;
+  }
+  // The eight 128-bit lanes in stream order, folded into one.
+  __m128i acc = _mm256_castsi256_si128(y[0]);
+  acc = Fold(acc, k128, _mm256_extracti128_si256(y[0], 1));
+  for (std::size_t i = 1; i < kWideRegs; ++i) {
+    acc = Fold(acc, k128, _mm256_castsi256_si128(y[i]));
+    acc = Fold(acc, k128, _mm256_extracti128_si256(y[i], 1));
+  }
+  return FoldTailAndReduce(acc, p, count);
+}
+
 }  // namespace
 
 bool ClmulAvailable() {
   unsigned a = 0, b = 0, c = 0, d = 0;
   if (__get_cpuid(1, &a, &b, &c, &d) == 0) return false;
   return (c & bit_PCLMUL) != 0 && (d & bit_SSE2) != 0;
+}
+
+bool WideClmulAvailable() {
+  // Also checks that the system saves the 256-bit registers.
+  return ClmulAvailable() && __builtin_cpu_supports("avx2") &&
+         __builtin_cpu_supports("vpclmulqdq");
 }
 
 std::uint32_t UpdateClmul(std::uint32_t crc, const void* bytes, std::size_t count) {
@@ -159,11 +204,25 @@ std::uint32_t UpdateClmul(std::uint32_t crc, const void* bytes, std::size_t coun
   return UpdateSlicing(crc, p + blocks, count - blocks);
 }
 
+std::uint32_t UpdateClmulWide(std::uint32_t crc, const void* bytes, std::size_t count) {
+  const auto* p = static_cast<const std::uint8_t*>(bytes);
+  if (count < kClmulMin) return UpdateSlicing(crc, p, count);
+  const std::size_t blocks = count & ~(kVec - 1);
+  crc = FoldBlocksWide(crc, p, blocks);
+  return UpdateSlicing(crc, p + blocks, count - blocks);
+}
+
 #else
 
 bool ClmulAvailable() { return false; }
 
+bool WideClmulAvailable() { return false; }
+
 std::uint32_t UpdateClmul(std::uint32_t crc, const void* bytes, std::size_t count) {
+  return UpdateSlicing(crc, bytes, count);
+}
+
+std::uint32_t UpdateClmulWide(std::uint32_t crc, const void* bytes, std::size_t count) {
   return UpdateSlicing(crc, bytes, count);
 }
 
@@ -175,7 +234,10 @@ namespace {
 
 using UpdateFn = std::uint32_t (*)(std::uint32_t, const void*, std::size_t);
 
-UpdateFn ChooseUpdate() { return crc32::ClmulAvailable() ? crc32::UpdateClmul : crc32::UpdateSlicing; }
+UpdateFn ChooseUpdate() {
+  if (crc32::WideClmulAvailable()) return crc32::UpdateClmulWide;
+  return crc32::ClmulAvailable() ? crc32::UpdateClmul : crc32::UpdateSlicing;
+}
 
 }  // namespace
 

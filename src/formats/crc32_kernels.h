@@ -14,5 +14,10 @@ namespace veupd::crc32 {
 [[nodiscard]] bool ClmulAvailable();
 // Carry-less multiply folding; call only when ClmulAvailable().
 [[nodiscard]] std::uint32_t UpdateClmul(std::uint32_t crc, const void* bytes, std::size_t count);
+// True when UpdateClmulWide can run (VPCLMULQDQ on 256-bit registers, AVX2).
+[[nodiscard]] bool WideClmulAvailable();
+// The same folding on 256-bit registers; call only when WideClmulAvailable().
+[[nodiscard]] std::uint32_t UpdateClmulWide(std::uint32_t crc, const void* bytes,
+                                            std::size_t count);
 
 }  // namespace veupd::crc32

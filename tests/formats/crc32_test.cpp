@@ -64,6 +64,7 @@ TEST(Crc32Test, FastPathsMatchBytewiseLoop) {
   std::vector<std::pair<const char*, UpdateFn>> paths = {{"slicing", crc32::UpdateSlicing},
                                                          {"AddBytes", ViaAddBytes}};
   if (crc32::ClmulAvailable()) paths.emplace_back("clmul", crc32::UpdateClmul);
+  if (crc32::WideClmulAvailable()) paths.emplace_back("clmul wide", crc32::UpdateClmulWide);
   std::mt19937 rng(20261205);
   std::vector<std::uint8_t> data(70000);
   for (auto& b : data) b = static_cast<std::uint8_t>(rng());
