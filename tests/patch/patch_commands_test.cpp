@@ -80,13 +80,6 @@ TEST_F(PatchCommandTest, FirstEmptySlotFailsWith4) {
   }
 }
 
-TEST_F(PatchCommandTest, InPlaceCommandsNeedNoPARAM4) {
-  WriteFile(old_path, kOldText);
-  WriteFile(upd_path, kFixToCheck);
-  host.SetParams({old_path, kCheckCrc, upd_path});
-  EXPECT_TRUE(RunFixUpdateInPlace(host).ok());
-}
-
 // ---------------------------------------------------------------- Fix-Update
 
 TEST_F(PatchCommandTest, FixUpdateWritesVerifiesAndCountsTheItem) {

@@ -122,15 +122,6 @@ TEST_F(ApplyTest, LargePayloadsApplyLikeShortOnes) {
   }
 }
 
-TEST_F(ApplyTest, CopyOfManyBufferLengthsKeepsEveryByte) {
-  const std::string old = Bytes(3 * 32768 + 17, 5);
-  EXPECT_TRUE(Apply(old, Rec(32768, 'U', "x") + Rec(2 * 32768 + 1, 'D', 2)).ok());
-  std::string expect = old;
-  expect[32768] = 'x';
-  expect.erase(2 * 32768 + 1, 2);
-  EXPECT_TRUE(New() == expect);
-}
-
 TEST_F(ApplyTest, EmptyUpdateCopiesTheOldFile) {
   const std::string old = Bytes(70000, 9);
   EXPECT_TRUE(Apply(old, "").ok());
