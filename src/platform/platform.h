@@ -58,7 +58,7 @@ extern const char kNativeSeparator;
 // Directory of the running executable, without a trailing separator.
 [[nodiscard]] std::string ProgramDirectory();
 // Case-insensitive '*' / '?' match of one name, as the directory search does
-// ("*.*" also matches names without a dot).
+// ("*.*" also matches names without a dot, and "name.*" matches "name").
 [[nodiscard]] bool WildcardMatch(std::string_view pattern, std::string_view name);
 
 // ---------------------------------------------------------------- files
