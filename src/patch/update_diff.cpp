@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <filesystem>
 #include <limits>
+#include <system_error>
 #include <utility>
 
 namespace veupd {
@@ -631,6 +633,13 @@ class RecordDiffer {
   RecordList pair_;
 };
 
+// True when both paths name one existing file.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  const bool same = std::filesystem::equivalent(os::ResolvePath(a), os::ResolvePath(b), ec);
+  return !ec && same;
+}
+
 }  // namespace
 
 bool MemorySource::ReadAt(std::uint64_t pos, std::uint8_t* out, std::size_t size) {
@@ -727,6 +736,11 @@ DiffResult MakeUpdateFile(const std::string& old_path, const std::string& new_pa
       return result;
     }
     old_present = false;
+  }
+  // Creating the update would truncate an input.
+  if (SameFile(update_path, new_path) || (old_present && SameFile(update_path, old_path))) {
+    result.message = "the update file must differ from the old and the new file";
+    return result;
   }
   UpdateDataWriter writer;
   if (os::OsResult r = writer.Open(update_path); !r.ok()) {

@@ -325,6 +325,16 @@ TEST(UpdateDiffFiles, MissingNewFailsAndLeavesNoUpdate) {
   EXPECT_FALSE(std::filesystem::exists(dir / "a.upd"));
 }
 
+TEST(UpdateDiffFiles, UpdateOverAnInputIsRefused) {
+  test::TempDir dir;
+  WriteFile(dir / "a.old", "old");
+  WriteFile(dir / "a.new", "new");
+  EXPECT_FALSE(MakeUpdateFile(dir / "a.old", dir / "a.new", dir / "a.old", DiffOptions{}).ok);
+  EXPECT_FALSE(MakeUpdateFile(dir / "a.old", dir / "a.new", dir / "a.new", DiffOptions{}).ok);
+  EXPECT_EQ(ReadFile(dir / "a.old"), "old");
+  EXPECT_EQ(ReadFile(dir / "a.new"), "new");
+}
+
 TEST(UpdateDiffFiles, BrokenTableLeavesNoUpdate) {
   test::TempDir dir;
   WriteFile(dir / "t.old", std::string("\x05\x00" "AB", 4));
