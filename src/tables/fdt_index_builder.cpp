@@ -3,6 +3,7 @@
 #include "tables/fdt_index_builder.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 
@@ -10,14 +11,11 @@ namespace veupd::fdt {
 namespace {
 
 constexpr std::size_t kReadChunk = 1 << 20;
+constexpr std::size_t kWriteChunk = 1 << 20;
 constexpr std::size_t kRecordLengthSize = 2;
+constexpr std::size_t kTypicalRecordSize = 32;
 constexpr std::size_t kMaxSteps = 15;  // keeps byte positions inside a u16 block
 constexpr char kTempSuffix[] = "$P$";
-
-struct SortKey {
-  std::uint64_t prefix;  // the first 8 compared bytes, most significant first
-  std::uint32_t seq;     // file order, for stability and the full comparison
-};
 
 }  // namespace
 
@@ -33,14 +31,15 @@ IndexResult CollectEntries(const std::string& data_path, const IndexParams& para
                            IndexEntries& entries) {
   const std::size_t entry_length = params.entry_length;
   const std::size_t key_length = entry_length - kEntryOffsetSize;
-  entries.entry_length = entry_length;
-  entries.bytes.clear();
+  entries.Reset(entry_length, (params.table_flags & kFlagBackward) != 0);
   os::File file;
   std::uint64_t file_length = 0;
   if (!file.Open(data_path, os::OpenMode::kReadDenyWrite).ok() || !file.Length(file_length).ok() ||
       file_length > std::numeric_limits<std::uint32_t>::max()) {
     return IndexResult::kDataUnreadable;
   }
+  // Room for records of 32 bytes on average; smaller ones grow the array.
+  entries.Reserve(static_cast<std::size_t>(file_length / kTypicalRecordSize) + 1);
   const bool bitmap = (params.table_flags & kFlagBitmap) != 0;
   // A chunk plus room for the longest record keeps every record whole.
   std::vector<std::uint8_t> buffer(kReadChunk + 0x10000 + kRecordLengthSize);
@@ -63,7 +62,7 @@ IndexResult CollectEntries(const std::string& data_path, const IndexParams& para
     }
     return end - begin >= need;
   };
-  std::vector<std::uint8_t> entry(entry_length);
+  std::vector<std::uint8_t> short_key(key_length);  // records shorter than the key
   for (;;) {
     if (!fill(kRecordLengthSize)) {
       if (end - begin == 0 && at_eof) break;
@@ -80,56 +79,112 @@ IndexResult CollectEntries(const std::string& data_path, const IndexParams& para
       value_start = 1 + std::size_t{content[0]};
       if (value_start > record_length) return IndexResult::kDataDamaged;
     }
-    const std::size_t available = record_length - value_start;
-    const std::size_t copy = std::min(available, key_length);
-    std::memcpy(entry.data(), content + value_start, copy);
-    std::memset(entry.data() + copy, 0, key_length - copy);
-    WriteLE32(entry.data() + key_length, static_cast<std::uint32_t>(buffer_offset + begin));
-    entries.bytes.insert(entries.bytes.end(), entry.begin(), entry.end());
+    const std::size_t copy = std::min(record_length - value_start, key_length);
+    const auto offset = static_cast<std::uint32_t>(buffer_offset + begin);
+    if (copy == key_length) {
+      entries.Add(content + value_start, offset);
+    } else {
+      std::memcpy(short_key.data(), content + value_start, copy);
+      std::memset(short_key.data() + copy, 0, key_length - copy);
+      entries.Add(short_key.data(), offset);
+    }
     begin += kRecordLengthSize + record_length;
   }
   return IndexResult::kOk;
 }
 
-void SortEntries(IndexEntries& entries, std::uint32_t table_flags) {
-  const std::size_t count = entries.Count();
-  const std::size_t entry_length = entries.entry_length;
-  if (count < 2) return;
-  const std::size_t key_length = entry_length - kEntryOffsetSize;
-  const bool backward = (table_flags & kFlagBackward) != 0;
-  auto compare = backward ? CompareBackward : CompareForward;
-  // Tables are often written in key order already: then nothing moves.
-  bool sorted = true;
-  for (std::size_t i = 1; i < count && sorted; ++i) {
-    sorted = compare(entries.Entry(i - 1), entries.Entry(i), key_length) <= 0;
-  }
-  if (sorted) return;
+void IndexEntries::Reset(std::size_t entry_length, bool backward) {
+  entry_length_ = entry_length;
+  key_length_ = entry_length - kEntryOffsetSize;
+  backward_ = backward;
+  packed_mode_ = key_length_ <= kMaxPackedKey;
+  packed_.clear();
+  flat_.clear();
+}
 
-  const std::size_t prefix_bytes = std::min<std::size_t>(key_length, 8);
-  std::vector<SortKey> keys(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* key = entries.Entry(i);
-    std::uint64_t prefix = 0;
-    for (std::size_t b = 0; b < prefix_bytes; ++b) {
-      const std::uint8_t byte = backward ? key[key_length - 1 - b] : key[b];
-      prefix |= std::uint64_t{byte} << (56 - 8 * b);
-    }
-    keys[i] = {prefix, static_cast<std::uint32_t>(i)};
+void IndexEntries::Reserve(std::size_t count) {
+  if (packed_mode_) {
+    packed_.reserve(count);
+  } else {
+    flat_.reserve(count * entry_length_);
   }
-  const bool long_keys = key_length > 8;
-  std::sort(keys.begin(), keys.end(), [&](const SortKey& a, const SortKey& b) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    if (long_keys) {
-      const int c = compare(entries.Entry(a.seq), entries.Entry(b.seq), key_length);
-      if (c != 0) return c < 0;
+}
+
+void IndexEntries::Add(const std::uint8_t* key, std::uint32_t offset) {
+  if (packed_mode_) {
+    // The key's first compared byte becomes the most significant.
+    std::uint64_t value = 0;
+    if (key_length_ == 4) {  // the message-table case: a u32 under either order
+      const std::uint32_t le = ReadLE32(key);
+      const std::uint32_t number = backward_ ? le
+                                             : (le >> 24) | ((le >> 8) & 0xFF00u) | ((le << 8) & 0xFF0000u) | (le << 24);
+      packed_.push_back((std::uint64_t{number} << 32) | offset);
+      return;
     }
-    return a.seq < b.seq;
-  });
-  std::vector<std::uint8_t> out(entries.bytes.size());
-  for (std::size_t i = 0; i < count; ++i) {
-    std::memcpy(out.data() + i * entry_length, entries.Entry(keys[i].seq), entry_length);
+    for (std::size_t b = 0; b < key_length_; ++b) {
+      const std::uint8_t byte = backward_ ? key[key_length_ - 1 - b] : key[b];
+      value |= std::uint64_t{byte} << (56 - 8 * b);
+    }
+    packed_.push_back(value | offset);
+    return;
   }
-  entries.bytes.swap(out);
+  const std::size_t at = flat_.size();
+  flat_.resize(at + entry_length_);
+  std::memcpy(flat_.data() + at, key, key_length_);
+  WriteLE32(flat_.data() + at + key_length_, offset);
+}
+
+void IndexEntries::CopyEntry(std::size_t i, std::uint8_t* out) const {
+  if (!packed_mode_) {
+    std::memcpy(out, flat_.data() + i * entry_length_, entry_length_);
+    return;
+  }
+  const std::uint64_t value = packed_[i];
+  for (std::size_t b = 0; b < key_length_; ++b) {
+    const auto byte = static_cast<std::uint8_t>(value >> (56 - 8 * b));
+    out[backward_ ? key_length_ - 1 - b : b] = byte;
+  }
+  WriteLE32(out + key_length_, static_cast<std::uint32_t>(value));
+}
+
+int IndexEntries::CompareFlat(std::size_t a, std::size_t b) const {
+  const std::uint8_t* x = flat_.data() + a * entry_length_;
+  const std::uint8_t* y = flat_.data() + b * entry_length_;
+  return backward_ ? CompareBackward(x, y, key_length_) : CompareForward(x, y, key_length_);
+}
+
+void IndexEntries::Sort() {
+  const std::size_t count = Count();
+  if (count < 2) return;
+  if (packed_mode_) {
+    // Tables are often written in key order already: then nothing moves.
+    if (std::is_sorted(packed_.begin(), packed_.end())) return;
+    // Byte-wise LSD radix sort over the key bytes only; it is stable, and
+    // the offsets below the key grow in file order.
+    std::vector<std::uint64_t> scratch(count);
+    for (std::size_t b = key_length_; b-- > 0;) {
+      const unsigned shift = 56 - 8 * static_cast<unsigned>(b);
+      std::array<std::size_t, 257> starts{};
+      for (const std::uint64_t value : packed_) ++starts[((value >> shift) & 0xFF) + 1];
+      if (std::find(starts.begin() + 1, starts.end(), count) != starts.end()) continue;  // one bucket
+      for (std::size_t d = 1; d < starts.size(); ++d) starts[d] += starts[d - 1];
+      for (const std::uint64_t value : packed_) scratch[starts[(value >> shift) & 0xFF]++] = value;
+      packed_.swap(scratch);
+    }
+    return;
+  }
+  bool sorted = true;
+  for (std::size_t i = 1; i < count && sorted; ++i) sorted = CompareFlat(i - 1, i) <= 0;
+  if (sorted) return;
+  std::vector<std::uint32_t> order(count);
+  for (std::size_t i = 0; i < count; ++i) order[i] = static_cast<std::uint32_t>(i);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::uint32_t a, std::uint32_t b) { return CompareFlat(a, b) < 0; });
+  std::vector<std::uint8_t> out(flat_.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    std::memcpy(out.data() + i * entry_length_, flat_.data() + std::size_t{order[i]} * entry_length_, entry_length_);
+  }
+  flat_.swap(out);
 }
 
 bool PlanTree(std::size_t count, std::size_t entry_length, TreeLayout& layout) {
@@ -167,12 +222,21 @@ bool PlanTree(std::size_t count, std::size_t entry_length, TreeLayout& layout) {
 }
 
 bool WriteListIndex(os::File& file, const IndexEntries& sorted) {
-  return sorted.bytes.empty() || file.Write(sorted.bytes.data(), sorted.bytes.size()).ok();
+  const std::size_t count = sorted.Count();
+  const std::size_t entry_length = sorted.EntryLength();
+  const std::size_t per_write = std::max<std::size_t>(1, kWriteChunk / entry_length);
+  std::vector<std::uint8_t> chunk(std::min(count, per_write) * entry_length);
+  for (std::size_t first = 0; first < count; first += per_write) {
+    const std::size_t n = std::min(per_write, count - first);
+    for (std::size_t i = 0; i < n; ++i) sorted.CopyEntry(first + i, chunk.data() + i * entry_length);
+    if (!file.Write(chunk.data(), n * entry_length).ok()) return false;
+  }
+  return true;
 }
 
 bool WriteTreeIndex(os::File& file, const IndexEntries& sorted) {
   const std::size_t count = sorted.Count();
-  const std::size_t entry_length = sorted.entry_length;
+  const std::size_t entry_length = sorted.EntryLength();
   TreeLayout layout;
   if (!PlanTree(count, entry_length, layout)) return false;
 
@@ -193,9 +257,17 @@ bool WriteTreeIndex(os::File& file, const IndexEntries& sorted) {
   // last entry the last entry repeats.
   auto entry_for = [&](std::uint32_t t, std::uint64_t b) {
     const std::uint64_t position = ((2 * b + 1) << (layout.depth - t - 1)) - 1;
-    return sorted.Entry(static_cast<std::size_t>(std::min<std::uint64_t>(position, count - 1)));
+    return static_cast<std::size_t>(std::min<std::uint64_t>(position, count - 1));
   };
-  std::vector<std::uint8_t> block(layout.block_size);
+  // Blocks are gathered into larger writes.
+  const std::size_t blocks_per_write = std::max<std::size_t>(1, kWriteChunk / layout.block_size);
+  std::vector<std::uint8_t> pending(blocks_per_write * layout.block_size);
+  std::size_t pending_blocks = 0;
+  auto flush = [&] {
+    const bool ok = pending_blocks == 0 || file.Write(pending.data(), pending_blocks * layout.block_size).ok();
+    pending_blocks = 0;
+    return ok;
+  };
   const std::uint32_t first_steps = layout.steps - layout.start_step;
   for (std::uint32_t level = 0; level < layout.levels; ++level) {
     const std::uint32_t before = level == 0 ? 0 : first_steps + (level - 1) * layout.steps;
@@ -203,18 +275,18 @@ bool WriteTreeIndex(os::File& file, const IndexEntries& sorted) {
     const std::uint32_t skip = level == 0 ? layout.start_step : 0;  // heap depth of the entry node
     const std::uint64_t blocks = std::uint64_t{1} << before;
     for (std::uint64_t q = 0; q < blocks; ++q) {
-      std::fill(block.begin(), block.end(), std::uint8_t{0});
+      std::uint8_t* block = pending.data() + pending_blocks * layout.block_size;
+      std::fill(block, block + layout.block_size, std::uint8_t{0});
       for (std::uint32_t j = 0; j < block_depth; ++j) {
         const std::uint64_t row_start = (std::uint64_t{1} << (skip + j)) - 1;  // heap index
         for (std::uint64_t c = 0; c < (std::uint64_t{1} << j); ++c) {
-          std::memcpy(block.data() + (row_start + c) * entry_length,
-                      entry_for(before + j, (q << j) + c), entry_length);
+          sorted.CopyEntry(entry_for(before + j, (q << j) + c), block + (row_start + c) * entry_length);
         }
       }
-      if (!file.Write(block.data(), block.size()).ok()) return false;
+      if (++pending_blocks == blocks_per_write && !flush()) return false;
     }
   }
-  return true;
+  return flush();
 }
 
 IndexResult WriteIndexFile(const std::string& index_path, const IndexEntries& sorted,
@@ -246,7 +318,7 @@ IndexResult BuildIndex(const std::string& structure_path, const std::string& dat
   if (const IndexResult result = CollectEntries(data_path, params, entries); result != IndexResult::kOk) {
     return result;
   }
-  SortEntries(entries, params.table_flags);
+  entries.Sort();
   return WriteIndexFile(index_path, entries, params.table_flags);
 }
 

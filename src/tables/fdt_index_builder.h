@@ -30,12 +30,37 @@ struct IndexParams {
   std::size_t max_record_length = 0;
 };
 
-// Entries of E bytes each (key, then the u32 record offset), flat.
-struct IndexEntries {
-  std::size_t entry_length = 0;
-  std::vector<std::uint8_t> bytes;
-  [[nodiscard]] std::size_t Count() const { return entry_length ? bytes.size() / entry_length : 0; }
-  [[nodiscard]] const std::uint8_t* Entry(std::size_t i) const { return bytes.data() + i * entry_length; }
+// The collected entries. Keys of up to 4 bytes are packed into one u64 each:
+// the key in comparison order above the record offset, so that sorting the
+// numbers sorts by key and keeps file order for equal keys. Longer keys are
+// kept flat, E bytes each (key, then the u32 record offset).
+class IndexEntries {
+ public:
+  static constexpr std::size_t kMaxPackedKey = 4;
+
+  void Reset(std::size_t entry_length, bool backward);
+  [[nodiscard]] bool Packed() const { return packed_mode_; }
+  [[nodiscard]] std::size_t EntryLength() const { return entry_length_; }
+  [[nodiscard]] std::size_t Count() const {
+    return packed_mode_ ? packed_.size() : (entry_length_ ? flat_.size() / entry_length_ : 0);
+  }
+  void Reserve(std::size_t count);
+  // Adds the key bytes (key length of them) with the record's offset.
+  void Add(const std::uint8_t* key, std::uint32_t offset);
+  // Writes entry i in its file form (E bytes) to out.
+  void CopyEntry(std::size_t i, std::uint8_t* out) const;
+  // Sorts under the table's comparison; equal keys keep file order.
+  void Sort();
+
+ private:
+  [[nodiscard]] int CompareFlat(std::size_t a, std::size_t b) const;
+
+  std::size_t entry_length_ = 0;
+  std::size_t key_length_ = 0;
+  bool backward_ = false;
+  bool packed_mode_ = false;
+  std::vector<std::uint64_t> packed_;
+  std::vector<std::uint8_t> flat_;
 };
 
 // Shape of a tree index for a number of entries. Each block holds a complete
@@ -63,8 +88,6 @@ constexpr std::size_t kTargetBlockSize = 4096;
 // bytes of the record's value area (after the bitmap), zero-padded.
 [[nodiscard]] IndexResult CollectEntries(const std::string& data_path, const IndexParams& params,
                                          IndexEntries& entries);
-// Sorts under the table's comparison; equal keys keep file order.
-void SortEntries(IndexEntries& entries, std::uint32_t table_flags);
 
 // False when the entries do not fit the 20 levels or 32-bit offsets.
 [[nodiscard]] bool PlanTree(std::size_t count, std::size_t entry_length, TreeLayout& layout);
