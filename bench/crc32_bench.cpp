@@ -61,8 +61,9 @@ std::uint32_t Ours(const std::uint8_t* p, std::size_t n) {
 std::uint32_t Slicing(const std::uint8_t* p, std::size_t n) { return veupd::crc32::UpdateSlicing(0, p, n); }
 // The 128-bit folding alone (what processors without VPCLMULQDQ run).
 std::uint32_t Clmul128(const std::uint8_t* p, std::size_t n) {
-  return veupd::crc32::ClmulAvailable() ? veupd::crc32::UpdateClmul(0, p, n)
-                                        : veupd::crc32::UpdateSlicing(0, p, n);
+  // Asked once: CPUID is slow, above all inside a virtual machine.
+  static const bool clmul = veupd::crc32::ClmulAvailable();
+  return clmul ? veupd::crc32::UpdateClmul(0, p, n) : veupd::crc32::UpdateSlicing(0, p, n);
 }
 std::uint32_t Zlib(const std::uint8_t* p, std::size_t n) { return crc32_z(kAllOnes, p, n) ^ kAllOnes; }
 std::uint32_t Libdeflate(const std::uint8_t* p, std::size_t n) {

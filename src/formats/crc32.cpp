@@ -192,6 +192,7 @@ bool ClmulAvailable() {
 
 bool WideClmulAvailable() {
   // Also checks that the system saves the 256-bit registers.
+  __builtin_cpu_init();  // in case this runs before the runtime's own start-up
   return ClmulAvailable() && __builtin_cpu_supports("avx2") &&
          __builtin_cpu_supports("vpclmulqdq");
 }
