@@ -114,14 +114,15 @@ void BM_DictionaryLookupTree(benchmark::State& state) { Lookups(state, "T.STR", 
 BENCHMARK(BM_DictionaryLookupList);
 BENCHMARK(BM_DictionaryLookupTree);
 
-// 100 MB of message-like records (texts of 20 to 200 bytes) in shuffled key
-// order, so that the component has to sort.
+// 100 MB of message-like records (texts of 20 to 200 bytes), in shuffled key
+// order (the component has to sort) or in key order (as tables are usually
+// written).
 struct BigTable {
   std::string dir = BenchDir();
-  std::string data_path = os::JoinPath(dir, "BIG.DAT");
+  std::string data_path;
   bool ready = false;
   std::size_t records = 0;
-  BigTable() {
+  explicit BigTable(bool shuffled) : data_path(os::JoinPath(dir, shuffled ? "BIG.DAT" : "BIGS.DAT")) {
     std::vector<std::uint32_t> keys;
     std::mt19937 random(11);
     std::uint64_t size = 0;
@@ -134,7 +135,7 @@ struct BigTable {
     records = lengths.size();
     keys.resize(records);
     for (std::size_t i = 0; i < records; ++i) keys[i] = static_cast<std::uint32_t>(i + 1);
-    std::shuffle(keys.begin(), keys.end(), random);
+    if (shuffled) std::shuffle(keys.begin(), keys.end(), random);
     std::string data;
     data.reserve(static_cast<std::size_t>(size));
     for (std::size_t i = 0; i < records; ++i) {
@@ -147,9 +148,11 @@ struct BigTable {
   }
 };
 
-const BigTable& SharedBigTable() {
-  static const BigTable table;
-  return table;
+const BigTable& SharedBigTable(bool shuffled = true) {
+  static const BigTable shuffled_table(true);
+  if (shuffled) return shuffled_table;
+  static const BigTable sorted_table(false);
+  return sorted_table;
 }
 
 void BM_ReadDataFileOnce(benchmark::State& state) {
@@ -172,8 +175,8 @@ void BM_ReadDataFileOnce(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBigDataSize));
 }
 
-void Index(benchmark::State& state, const char* structure) {
-  const BigTable& table = SharedBigTable();
+void Index(benchmark::State& state, const char* structure, bool shuffled = true) {
+  const BigTable& table = SharedBigTable(shuffled);
   for (auto _ : state) {
     const fdt::IndexResult result = fdt::BuildIndex(os::JoinPath(table.dir, structure), table.data_path,
                                                     os::JoinPath(table.dir, "BIG.IDX"));
@@ -188,9 +191,11 @@ void Index(benchmark::State& state, const char* structure) {
 
 void BM_IndexDataFileList(benchmark::State& state) { Index(state, "BIG.STR"); }
 void BM_IndexDataFileTree(benchmark::State& state) { Index(state, "BIGT.STR"); }
+void BM_IndexSortedDataFileList(benchmark::State& state) { Index(state, "BIG.STR", /*shuffled=*/false); }
 BENCHMARK(BM_ReadDataFileOnce)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_IndexDataFileList)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_IndexDataFileTree)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_IndexSortedDataFileList)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
