@@ -12,6 +12,8 @@
 #            Release build (default: build/release/out)
 # Needs xdelta3, bsdiff (benchmark only) and python3. bsdiff needs about
 # 17 times the file size in memory and a few minutes at 256 MiB.
+# PATCH_BENCH_DIR=DIR keeps the files in DIR; a later run with the same
+# size and edit count reuses the test files and the bsdiff patch.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -30,9 +32,15 @@ for f in "$veupd" "$tool" "$out_dir/MSG.STR"; do
   [ -e "$f" ] || { echo "patch_bench: $f is missing (build the release preset)" >&2; exit 2; }
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/patch_bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+if [ -n "${PATCH_BENCH_DIR:-}" ]; then
+  mkdir -p "$PATCH_BENCH_DIR"
+  work=$(cd "$PATCH_BENCH_DIR" && pwd)
+else
+  work=$(mktemp -d "${TMPDIR:-/tmp}/patch_bench.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+fi
 mkdir -p "$work/target"
+rm -f "$work"/*.times
 
 # measure NAME CMD...: runs CMD with stdout to $work/NAME.out and appends
 # "elapsed user sys peak_kib" to $work/NAME.times.
@@ -68,15 +76,28 @@ same() {
   cmp -s "$1" "$work/new.bin" || { echo "patch_bench: $2 did not give the new file" >&2; exit 1; }
 }
 
-echo "Making a ${size_mib} MiB file and $edits scattered edits..."
-edit_list=$(python3 "$here/patch_bench_edits.py" "$work/old.bin" "$work/new.bin" $((size_mib << 20)) "$edits")
+stamp="$size_mib $edits"
+if [ -f "$work/stamp" ] && [ "$(head -n 1 "$work/stamp")" = "$stamp" ]; then
+  echo "Reusing the ${size_mib} MiB test files in $work"
+  edit_list=$(tail -n 1 "$work/stamp")
+else
+  echo "Making a ${size_mib} MiB file and $edits scattered edits..."
+  rm -f "$work/stamp" "$work/bsdiff.patch"
+  edit_list=$(python3 "$here/patch_bench_edits.py" "$work/old.bin" "$work/new.bin" $((size_mib << 20)) "$edits")
+  printf '%s\n%s\n' "$stamp" "$edit_list" >"$work/stamp"
+fi
 
 echo "Diffing ($runs runs each; bsdiff once)..."
 for ((i = 0; i < runs; i++)); do
   measure our_diff "$tool" diff "$work/old.bin" "$work/new.bin" -o "$work/our.upd" --print-line --target "$work/target"
   measure xdelta_e xdelta3 -e -f -s "$work/old.bin" "$work/new.bin" "$work/xdelta.vcdiff"
 done
-measure bsdiff bsdiff "$work/old.bin" "$work/new.bin" "$work/bsdiff.patch"
+if [ -f "$work/bsdiff.patch" ]; then
+  echo "0 0 0 0" >"$work/bsdiff.times"  # kept from an earlier run: not timed
+else
+  measure bsdiff bsdiff "$work/old.bin" "$work/new.bin" "$work/bsdiff.patch.part"
+  mv "$work/bsdiff.patch.part" "$work/bsdiff.patch"
+fi
 
 # The control line that veupd-tool printed: Fix-Update into $work/target.
 cp "$work/our_diff.out" "$work/control.txt"
