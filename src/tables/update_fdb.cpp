@@ -162,7 +162,7 @@ bool CUpdateFDB::Open(const std::string& path, std::uint32_t key_length, std::ui
   for (std::uint32_t i = 1; consistent && i <= old_count_; ++i) {
     const std::uint64_t offset = EntryOffset(i);
     consistent = (i == 1 ? offset == entry_length_ : offset >= earliest) &&
-                 (i == 1 || std::memcmp(Entry(i - 1), Entry(i), key_length_) <= 0);
+                 (i == 1 || std::memcmp(Entry(i - 1), Entry(i), key_length_) < 0);
     earliest = offset + entry_length_;
   }
   if (consistent && old_count_ > 0) consistent = earliest <= fdb_length_;
@@ -179,6 +179,7 @@ bool CUpdateFDB::Open(const std::string& path, std::uint32_t key_length, std::ui
   chain_entry_ = 0;
   chain_header_.clear();
   chain_header_.reserve(entry_length_);
+  last_key_.clear();
   progress_total_ = static_cast<std::uint32_t>(std::max<std::uint64_t>(fdb_length_, estimate));
   OnProgress(progress_total_, 0);
   if (!CopyUpTo(entry_length_)) {
@@ -201,9 +202,7 @@ bool CUpdateFDB::CopyUpTo(std::uint64_t offset) {
     if (!ReadFull(fdb_, buffer_.data(), want)) {
       return Fail(kReadFailed, "Read error by file %s!", fdb_path_);
     }
-    if (!CheckChain(buffer_.data(), want, read_pos_)) {
-      return Fail(kIndexMismatch, "Index error by file %s!", fdx_path_);
-    }
+    if (!CheckChain(buffer_.data(), want, read_pos_)) return false;
     if (!tmp_.Write(buffer_.data(), want).ok()) {
       return Fail(kWriteFailed, "Write error by file %s!", tmp_path_);
     }
@@ -219,7 +218,7 @@ bool CUpdateFDB::CheckChain(const std::uint8_t* data, std::size_t size, std::uin
   for (;;) {
     const std::uint64_t wanted = chain_next_ + chain_header_.size();
     if (wanted >= end) return true;
-    if (wanted < pos) return false;  // a record header was jumped over
+    if (wanted < pos) return Fail(kIndexMismatch, "Index error by file %s!", fdx_path_);  // header jumped over
     const std::size_t take = static_cast<std::size_t>(
         std::min<std::uint64_t>(entry_length_ - chain_header_.size(), end - wanted));
     const std::uint8_t* from = data + (wanted - pos);
@@ -237,11 +236,18 @@ bool CUpdateFDB::CheckChain(const std::uint8_t* data, std::size_t size, std::uin
       ok = ok && chain_entry_ <= old_count_ && EntryOffset(chain_entry_) == chain_next_ &&
            std::memcmp(key, Entry(chain_entry_), key_length_) == 0;
     }
-    if (!ok) return false;
+    if (!ok) return Fail(kIndexMismatch, "Index error by file %s!", fdx_path_);
+    if (chain_entry_ > 0 && !TakeKey(key)) return Fail(kNamesUnsorted, "Sort error by file %s!", fdb_path_);
     chain_next_ = record_end;
     ++chain_entry_;
     chain_header_.clear();
   }
+}
+
+bool CUpdateFDB::TakeKey(const std::uint8_t* key) {
+  if (!last_key_.empty() && std::memcmp(last_key_.data(), key, key_length_) >= 0) return false;
+  last_key_.assign(key, key + key_length_);
+  return true;
 }
 
 bool CUpdateFDB::SkipRecord(std::uint32_t i) {
@@ -274,6 +280,9 @@ bool CUpdateFDB::AppendFile(std::string_view name, const std::string& directory)
   if (length == 0) return true;  // an empty file adds no record
   if (length > kMaxOffset - key_length_ || written_ + kLengthSize + key_length_ + length > kMaxOffset) {
     return Fail(kWriteFailed, "Write error by file %s!", tmp_path_);  // past 32-bit offsets
+  }
+  if (!TakeKey(reinterpret_cast<const std::uint8_t*>(name.data()))) {
+    return Fail(kNamesUnsorted, "Sort error by file %s!", path);
   }
   // The record header goes out with the first data block.
   WriteLE32(buffer_.data(), static_cast<std::uint32_t>(key_length_ + length));

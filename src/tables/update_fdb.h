@@ -98,6 +98,10 @@ class CUpdateFDB {
   // Checks the record headers that pass through a copied block against the
   // old index, so that a database that does not match it is never written.
   bool CheckChain(const std::uint8_t* data, std::size_t size, std::uint64_t pos);
+  // Every record written must follow the one before in key order, or the
+  // next search would miss records: with trailing bytes left out of the
+  // comparison a new name can replace a record yet sort after its neighbour.
+  bool TakeKey(const std::uint8_t* key);
   bool CheckChainEnd();
   bool FinishCopy(bool ok);
   void CloseFiles();
@@ -132,6 +136,7 @@ class CUpdateFDB {
   std::uint64_t chain_next_ = 0;
   std::uint32_t chain_entry_ = 0;
   std::vector<std::uint8_t> chain_header_;
+  std::vector<std::uint8_t> last_key_;  // of the last record written to the ".TMP"
   std::vector<std::uint8_t> buffer_;
 };
 

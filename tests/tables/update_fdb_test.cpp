@@ -147,6 +147,28 @@ TEST(UpdateFdbTest, LeftOutTrailingBytesReplaceUnderTheNewName) {
   EXPECT_EQ(result.records, (std::vector<Rec>{{"A0001.NEW", "ONE"}, {"A0002.DAT", "two"}}));
 }
 
+TEST(UpdateFdbTest, LeftOutReplacementThatWouldBreakKeyOrderIsRefused) {
+  // "A0001.ZZZ" matches "A0001.DAT" but would land after "A0001.TXT".
+  TempDir dir;
+  test::fdb::WriteDb(dir, 9, {{"A0001.DAT", "one"}, {"A0001.TXT", "txt"}});
+  const std::string old_fdb = test::ReadFile(dir / "DATA.FDB");
+  CUpdateFDB fdb;
+  fdb.SetLeftOutBytes(4);
+  EXPECT_FALSE(Merge(fdb, dir, {{"A0001.ZZZ", "ZZZ"}}, 0, 9));
+  EXPECT_EQ(fdb.LastError(), CUpdateFDB::kNamesUnsorted);
+  EXPECT_EQ(fdb.ErrorText(), "Sort error by file " + (dir / "DATA.FDB") + "!");
+  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), old_fdb);
+}
+
+TEST(UpdateFdbTest, TwoNamesOfOneKeyAreRefused) {
+  TempDir dir;
+  test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}});
+  CUpdateFDB fdb;
+  EXPECT_FALSE(Merge(fdb, dir, {{"C.DAT", "c"}, {"C.DAT", "c"}}));
+  EXPECT_EQ(fdb.LastError(), CUpdateFDB::kNamesUnsorted);
+  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), test::fdb::FdbBytes(kKey, {{"B.DAT", "b"}}));
+}
+
 TEST(UpdateFdbTest, WithoutLeftOutBytesANewExtensionIsANewRecord) {
   TempDir dir;
   test::fdb::WriteDb(dir, 9, {{"A0001.DAT", "one"}});
