@@ -73,6 +73,10 @@ std::string Join(std::string_view dir, std::string_view name) {
 }
 
 bool FindEntry(const std::string& path, os::DirEntry& entry) {
+  if (path.empty() || os::IsSeparator(path.back())) return false;
+  // A plain name is looked up directly: a search lists the whole folder,
+  // which costs a pass over a big folder per copied file.
+  if (!HasWildcard(path)) return os::GetInfo(path, entry).ok();
   os::DirSearch search;
   if (!search.Start(path).ok()) return false;
   return search.Next(entry);

@@ -77,6 +77,20 @@ ErrorCode ReplaceTarget(CommandHost& host, const std::string& source, const std:
 
 bool IsDotName(const std::string& name) { return !name.empty() && name.front() == '.'; }
 
+// One command's walk: the status text is looked up once, not per file.
+struct CopyRun {
+  explicit CopyRun(CommandHost& h) : host(h), status_text(h.Message(kCopyStatusText)) {}
+  void SetStatus(std::string_view source) {
+    host.Context().status_text = status_text + " " + std::string(source);
+    host.RefreshProgress();
+  }
+  CommandHost& host;
+  std::string status_text;
+};
+
+ErrorCode CopyOne(CopyRun& run, const std::string& source, const std::string& target);
+ErrorCode CopyMatching(CopyRun& run, const std::string& pattern, const std::string& target_dir);
+
 }  // namespace
 
 bool MakeDirectoryPath(const std::string& path) {
@@ -91,7 +105,21 @@ bool MakeDirectoryPath(const std::string& path) {
 }
 
 ErrorCode CopyOneFile(CommandHost& host, const std::string& source, const std::string& target) {
-  cmd::SetStatus(host, kCopyStatusText, source);
+  CopyRun run(host);
+  return CopyOne(run, source, target);
+}
+
+ErrorCode CopyMatchingFiles(CommandHost& host, const std::string& pattern,
+                            const std::string& target_dir) {
+  CopyRun run(host);
+  return CopyMatching(run, pattern, target_dir);
+}
+
+namespace {
+
+ErrorCode CopyOne(CopyRun& run, const std::string& source, const std::string& target) {
+  CommandHost& host = run.host;
+  run.SetStatus(source);
 
   std::uint32_t source_crc = 0;
   if (ErrorCode rc = Checksum(host, kPhaseSource, source, source_crc); !rc.ok()) return rc;
@@ -114,8 +142,8 @@ ErrorCode CopyOneFile(CommandHost& host, const std::string& source, const std::s
   return ErrorCode::Ok();
 }
 
-ErrorCode CopyMatchingFiles(CommandHost& host, const std::string& pattern,
-                            const std::string& target_dir) {
+ErrorCode CopyMatching(CopyRun& run, const std::string& pattern, const std::string& target_dir) {
+  CommandHost& host = run.host;
   const std::size_t sep = cmd::LastSeparator(pattern);
   if (sep == std::string::npos) {
     const ErrorCode rc(Err::kInvalidPath);
@@ -134,7 +162,7 @@ ErrorCode CopyMatchingFiles(CommandHost& host, const std::string& pattern,
     if (!first) host.RefreshProgress();
     first = false;
     if (!entry.is_dir) {
-      if (ErrorCode rc = CopyOneFile(host, source_dir + entry.name, cmd::Join(target_dir, entry.name));
+      if (ErrorCode rc = CopyOne(run, source_dir + entry.name, cmd::Join(target_dir, entry.name));
           !rc.ok()) {
         return rc;
       }
@@ -148,10 +176,12 @@ ErrorCode CopyMatchingFiles(CommandHost& host, const std::string& pattern,
       return rc;
     }
     const std::string sub_pattern = cmd::Join(source_dir + entry.name, mask);
-    if (ErrorCode rc = CopyMatchingFiles(host, sub_pattern, sub_target); !rc.ok()) return rc;
+    if (ErrorCode rc = CopyMatching(run, sub_pattern, sub_target); !rc.ok()) return rc;
   }
   return ErrorCode::Ok();
 }
+
+}  // namespace
 
 ErrorCode RunCopyFiles(CommandHost& host) {
   const CommandContext& ctx = host.Context();
@@ -169,18 +199,19 @@ ErrorCode RunCopyFiles(CommandHost& host) {
   }
   host.FileCounter() = 0;
 
+  CopyRun run(host);
   ErrorCode rc;
   if (cmd::HasWildcard(source)) {
-    rc = CopyMatchingFiles(host, source, target_dir);
+    rc = CopyMatching(run, source, target_dir);
   } else {
-    cmd::SetStatus(host, kCopyStatusText, source);
+    run.SetStatus(source);
     const std::size_t sep = cmd::LastSeparator(source);
     if (sep == std::string::npos) {
       rc = ErrorCode(Err::kInvalidPath);
       host.ReportError(rc, source);
       return cmd::FailStep(host, failed_step, rc);
     }
-    rc = CopyOneFile(host, source, target_dir + source.substr(sep));
+    rc = CopyOne(run, source, target_dir + source.substr(sep));
   }
 
   if (!rc.ok()) return cmd::FailStep(host, failed_step, rc);
