@@ -331,7 +331,7 @@ bool FDT::ChangeFiles(const char* data_path, const char* index_path, int index_n
 
 bool FDT::OpenFiles(std::uint32_t mask) {
   const std::uint32_t wanted = mask & (fdt::kOpenData | fdt::kOpenIndex);
-  if ((open_flags_ & wanted) == wanted && wanted != 0) return true;
+  if ((open_flags_ & wanted) == wanted) return true;
   if (!(open_flags_ & fdt::kOpenData)) {
     if (!data_file_.Open(data_path_, os::OpenMode::kReadDenyWrite).ok()) return false;
     open_flags_ |= fdt::kOpenData;
