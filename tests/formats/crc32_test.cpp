@@ -83,15 +83,6 @@ TEST(Crc32Test, FastPathsMatchBytewiseLoop) {
   }
 }
 
-TEST(Crc32Test, AllOnesAndZerosMatchBytewiseLoop) {
-  for (std::uint8_t fill : {0x00, 0xFF}) {
-    std::vector<std::uint8_t> data(1000, fill);
-    EXPECT_EQ(Crc({reinterpret_cast<const char*>(data.data()), data.size()}),
-              BytewiseCrc(0, data.data(), data.size()))
-        << int{fill};
-  }
-}
-
 // ---------------------------------------------------------------- files
 
 struct ProgressLog {
@@ -206,15 +197,6 @@ TEST_F(FileCrcTest, ErrorStateIsResetByTheNextRun) {
   EXPECT_TRUE(crc_.FileCrc(crc, Make("abc", "abc")));
   EXPECT_EQ(crc_.m_nError, CCrc32::kNoError);
   EXPECT_EQ(crc, 0xCA6598D0u);
-}
-
-TEST(DeltaCrc32Test, StartsEmptyAndAnswersTrueWithoutHook) {
-  CDeltaCrc32 crc;
-  EXPECT_EQ(crc.m_pfnProgress, nullptr);
-  EXPECT_EQ(crc.m_pDialog, nullptr);
-  EXPECT_EQ(crc.m_pThread, nullptr);
-  EXPECT_EQ(crc.m_nPhase, 0u);
-  EXPECT_TRUE(crc.OnProgress(10, 5));
 }
 
 }  // namespace
