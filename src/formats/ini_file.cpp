@@ -3,6 +3,7 @@
 // line start, untrimmed names and trimmed values. Writes rewrite the file.
 #include "formats/ini_file.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "platform/platform.h"
