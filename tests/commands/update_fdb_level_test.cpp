@@ -28,7 +28,9 @@ std::string ToolProgram() {
 
 // Exit status of "veupd-tool fdb ARGS" (output to a file in dir).
 int Tool(const TempDir& dir, const std::string& args) {
-  const std::string command = "\"" + ToolProgram() + "\" fdb " + args + " >\"" + (dir / "tool.txt") + "\" 2>&1";
+  std::string command = "\"" + ToolProgram() + "\" fdb " + args + " >\"" + (dir / "tool.txt") + "\" 2>&1";
+  // cmd.exe drops the first and the last quote of the whole line.
+  if (IsWindowsBuild()) command = "\"" + command + "\"";
   const int status = std::system(command.c_str());
   return status >= 256 ? (status >> 8) & 0xFF : status;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,10 @@ struct Rec {
   std::string data;
   friend bool operator==(const Rec&, const Rec&) = default;
 };
+
+inline void PrintTo(const Rec& r, std::ostream* os) {
+  *os << r.key << " (" << r.data.size() << " bytes: " << r.data.substr(0, 16) << ")";
+}
 
 inline std::string LE32(std::uint32_t v) {
   std::string out;
