@@ -92,16 +92,23 @@ struct ProgramRun {
 // the shell) and collects standard error and the exit status.
 inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::filesystem::path& scratch) {
   const std::string err_file = (scratch / "stderr.txt").string();
-  std::string command = "\"" + VeupdProgram() + "\"";
+  std::error_code ec;
+  // The system's own spelling of the program path (a drive path under Wine).
+  std::filesystem::path program = std::filesystem::canonical(VeupdProgram(), ec);
+  if (ec) program = VeupdProgram();
+  program.make_preferred();
+  std::string command = "\"" + program.string() + "\"";
   for (const auto& a : args) command += " \"" + a + "\"";
   command += " 2>\"" + err_file + "\"";
+  // cmd.exe drops the first and the last quote of a line that starts with
+  // one, so the whole line gets one more pair there.
+  if (IsWindowsBuild()) command = "\"" + command + "\"";
   const int status = std::system(command.c_str());
   ProgramRun run;
   // POSIX hands back a wait status (code << 8), Windows the code itself; an
   // end by a signal lands outside 0 to 2 either way.
   run.exit_status = status >= 256 ? (status >> 8) & 0xFF : status;
   run.err = ReadFile(err_file);
-  std::error_code ec;
   std::filesystem::remove(err_file, ec);
   return run;
 }
