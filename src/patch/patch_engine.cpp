@@ -30,7 +30,13 @@ class NewFileWriter {
   NewFileWriter(const NewFileWriter&) = delete;
   NewFileWriter& operator=(const NewFileWriter&) = delete;
 
-  [[nodiscard]] os::OsResult Open(const std::string& path) { return file_.Open(path, os::OpenMode::kCreateTruncate); }
+  // A fresh name is created without a truncation, which some file systems
+  // answer with a full flush at close; an existing file is truncated.
+  [[nodiscard]] os::OsResult Open(const std::string& path) {
+    os::OsResult r = file_.Open(path, os::OpenMode::kCreateNew);
+    if (r.kind == os::OsErr::kExists) r = file_.Open(path, os::OpenMode::kCreateTruncate);
+    return r;
+  }
 
   [[nodiscard]] bool Write(const std::uint8_t* data, std::size_t size) {
     if (!ok_) return false;
@@ -97,7 +103,13 @@ bool TokenNeedsOldFile(std::uint8_t t) {
 class Applier {
  public:
   Applier(const ApplyRequest& req, PatchBuffers& buffers, PatchReporter& reporter)
-      : req_(req), buffers_(buffers), reporter_(reporter) {}
+      : req_(req), buffers_(buffers), reporter_(reporter), copy_(buffers.copy) {
+    // A copy step without a buffer would never advance.
+    if (copy_.empty()) {
+      own_copy_.resize(kPatchCopyBufferSize);
+      copy_ = own_copy_;
+    }
+  }
 
   ErrorCode Run() {
     if (!update_.Open(req_.update_path).ok()) {
@@ -142,7 +154,9 @@ class Applier {
       }
       return result;
     }
-    if (new_.Length() == 0) (void)os::RemoveFile(new_path_);  // an empty result means "file removed"; a left-over is harmless
+    // An empty result means the update removes the file. A failed delete
+    // leaves an empty file, which passes an expected CRC of 0 as well.
+    if (new_.Length() == 0) (void)os::RemoveFile(new_path_);
     return result;
   }
 
@@ -150,9 +164,10 @@ class Applier {
   // Copy step: moves old bytes up to position p to the new file.
   ErrorCode CopyTo(std::int64_t p) {
     if (old_offset_ > p) return PositionInvalid(p);
-    std::span<std::uint8_t> buf = buffers_.copy;
+    const std::span<std::uint8_t> buf = copy_;
     while (old_offset_ < p) {
-      const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(p - old_offset_, static_cast<std::int64_t>(buf.size())));
+      const auto want =
+          static_cast<std::size_t>(std::min<std::int64_t>(p - old_offset_, static_cast<std::int64_t>(buf.size())));
       std::size_t got = 0;
       const bool read_ok = old_.Read(buf.data(), want, got).ok();
       if (got > 0 && !new_.Write(buf.data(), got)) return WriteFailed();
@@ -259,6 +274,8 @@ class Applier {
   const ApplyRequest& req_;
   PatchBuffers& buffers_;
   PatchReporter& reporter_;
+  std::span<std::uint8_t> copy_;
+  std::vector<std::uint8_t> own_copy_;
   UpdateDataReader update_;
   os::File old_;
   NewFileWriter new_;
