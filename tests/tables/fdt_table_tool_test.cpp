@@ -16,7 +16,9 @@ namespace {
 using PointerFn = int(VEUPD_STDCALL*)(const char*, const void*, const char*, const char*, const void*,
                                       const void*, const void*);
 
-std::string OutPath(const std::string& name) { return (std::filesystem::path(VEUPD_OUT_DIR) / name).string(); }
+std::string OutPath(const std::string& name) {
+  return (std::filesystem::path(VEUPD_OUT_DIR) / name).make_preferred().string();
+}
 
 std::string ToolProgram() {
   std::error_code ec;

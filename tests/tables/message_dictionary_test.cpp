@@ -107,7 +107,8 @@ TEST_F(DictionaryTest, PathArgumentsAreDirectoriesOrFullPatterns) {
   WriteLanguage("E", {{70, "full"}}, "other/X");
   TDM_FdtTessel dictionary(nullptr, nullptr, "D0");
   // A trailing separator names a directory: the header's file name follows.
-  ASSERT_TRUE(dictionary.Open(Structure().c_str(), "E", "D0", (other + "/").c_str(), (other + "/").c_str()));
+  const std::string as_directory = other + os::kNativeSeparator;
+  ASSERT_TRUE(dictionary.Open(Structure().c_str(), "E", "D0", as_directory.c_str(), as_directory.c_str()));
   EXPECT_STREQ(dictionary.GetText(70), "moved");
   ASSERT_TRUE(dictionary.Open(Structure().c_str(), "E", "D0", (other + "/X@.DAT").c_str(),
                               (other + "/X@.IDX").c_str()));

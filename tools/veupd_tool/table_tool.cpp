@@ -440,7 +440,8 @@ bool TableFilePath(const std::string& structure, const std::string& name, const 
     }
     filled = name.substr(0, first) + language + name.substr(name.rfind('@') + 1);
   }
-  const std::size_t separator = os::FindLastSeparator(structure);
+  // Either separator: build scripts hand over '/' paths on every system.
+  const std::size_t separator = structure.find_last_of("/\\");
   path = separator == std::string::npos ? filled : os::JoinPath(structure.substr(0, separator), filled);
   return true;
 }
