@@ -221,11 +221,14 @@ OsResult CopyFileOver(const std::string& from, const std::string& to, bool overw
   // Truncate only once no one else holds the target.
   if (::flock(out.get(), LOCK_EX | LOCK_NB) != 0) return LastError();
   if (::ftruncate(out.get(), 0) != 0) return LastError();
-  if (OsResult r = CopyContent(in.get(), out.get()); !r.ok()) return r;
-  if (::fchmod(out.get(), src.st_mode & kPermissionBits) != 0) return LastError();
+  OsResult result = CopyContent(in.get(), out.get());
+  if (result.ok() && ::fchmod(out.get(), src.st_mode & kPermissionBits) != 0) result = LastError();
   const struct timespec times[2] = {src.st_atim, src.st_mtim};
-  if (::futimens(out.get(), times) != 0) return LastError();
-  return out.Close();
+  if (result.ok() && ::futimens(out.get(), times) != 0) result = LastError();
+  if (OsResult closed = out.Close(); result.ok()) result = closed;
+  // As the Windows copy does, a failed copy leaves no half-written new file.
+  if (!result.ok() && !exists) (void)::unlink(target.c_str());
+  return result;
 }
 
 OsResult MoveNoReplace(const std::string& from, const std::string& to) {
