@@ -85,12 +85,6 @@ TEST_F(UpdateFdbLevelTest, MergeWithCrcCheck) {
   ExpectToolRoundTrip(expected);
 }
 
-TEST_F(UpdateFdbLevelTest, ShortReportLogsNoSuccess) {
-  const LevelResult r = runner_.RunLevel("=D" + Db() + "\tDELETE\tA0001.DAT\n");
-  EXPECT_EQ(LevelBody(r.log, 1), "") << r.log;
-  EXPECT_EQ(Records(), (std::vector<Rec>{{"A0002.DAT", "two"}, {"A0003.DAT", "three"}}));
-}
-
 TEST_F(UpdateFdbLevelTest, ControlListWhoseSecondLineFails) {
   WriteFile(dir().path() / "upd" / "A0004.DAT", "four");
   const std::string missing = runner_.Path("NONE.FDB");
@@ -108,17 +102,6 @@ TEST_F(UpdateFdbLevelTest, ControlListWhoseSecondLineFails) {
   const std::vector<Rec> expected{{"A0001.DAT", "one"}, {"A0003.DAT", "three"}, {"A0004.DAT", "four"}};
   EXPECT_EQ(Records(), expected);
   ExpectToolRoundTrip(expected);
-}
-
-TEST_F(UpdateFdbLevelTest, FailedCrcLeavesOldDatabase) {
-  WriteFile(dir().path() / "upd" / "A0004.DAT", "four");
-  const std::string old_fdb = ReadFile(Db());
-  const std::string mask = (dir().path() / "upd" / "*.DAT").string();
-  const LevelResult r = runner_.RunLevel("#D" + Db() + "\t0BADC0DE\t" + mask + "\n");
-  EXPECT_NE(r.log.find("Failed - Updating FDB (" + Db() + ")\r\nFailed - CRC error by file "), std::string::npos)
-      << r.log;
-  EXPECT_EQ(ReadFile(Db()), old_fdb);
-  ExpectToolRoundTrip(kOld);
 }
 
 }  // namespace

@@ -180,26 +180,12 @@ TEST_F(DriverTest, MaskMatchingOnlyDirectoriesFailsWithDatabaseUntouched) {
   EXPECT_EQ(test::ReadFile(Db()), old_fdb);
 }
 
-TEST_F(DriverTest, MissingDatabase) {
-  AddFile("A0004.DAT", "four");
-  const std::string missing = dir_ / "NONE.FDB";
-  EXPECT_FALSE(driver_.UpdateEntry(missing, "0", Upd("*.*")));
-  EXPECT_EQ(driver_.GetMessages(),
-            "FDB " + missing + " not found!\nError during update " + missing + " -> " + Upd("*.*") + "!\n");
-}
-
 TEST_F(DriverTest, KeyLongerThan260IsRefused) {
   const std::string old_fdb = test::ReadFile(Db());
   EXPECT_FALSE(driver_.UpdateEntry(Db(), "DELETE", std::string(261, 'K')));
   EXPECT_EQ(driver_.GetMessages(), "Key length error by file " + Db() + "!\nError during update " + Db() + " -> " +
                                        std::string(261, 'K') + "!\n");
   EXPECT_EQ(test::ReadFile(Db()), old_fdb);
-}
-
-TEST_F(DriverTest, MessagesAccumulateOverCalls) {
-  EXPECT_FALSE(driver_.DeleteEntry(dir_ / "X.FDB", "A0001.DAT"));
-  EXPECT_FALSE(driver_.DeleteEntry(dir_ / "Y.FDB", "A0001.DAT"));
-  EXPECT_EQ(driver_.GetMessages(), "FDB " + (dir_ / "X.FDB") + " not found!\nFDB " + (dir_ / "Y.FDB") + " not found!\n");
 }
 
 }  // namespace

@@ -169,14 +169,6 @@ TEST(UpdateFdbTest, TwoNamesOfOneKeyAreRefused) {
   EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), test::fdb::FdbBytes(kKey, {{"B.DAT", "b"}}));
 }
 
-TEST(UpdateFdbTest, WithoutLeftOutBytesANewExtensionIsANewRecord) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, 9, {{"A0001.DAT", "one"}});
-  CUpdateFDB fdb;
-  ASSERT_TRUE(Merge(fdb, dir, {{"A0001.NEW", "ONE"}}, 0, 9)) << fdb.ErrorText();
-  EXPECT_EQ(test::fdb::ReadDb(dir, 9).records, (std::vector<Rec>{{"A0001.DAT", "one"}, {"A0001.NEW", "ONE"}}));
-}
-
 struct DeleteCase {
   const char* name;
   std::string key;
@@ -210,15 +202,6 @@ INSTANTIATE_TEST_SUITE_P(
                       DeleteCase{"MissingBetween", "C.DAT", kAllThree},
                       DeleteCase{"MissingAfterAll", "Z.DAT", kAllThree}),
     [](const ::testing::TestParamInfo<DeleteCase>& info) { return std::string(info.param.name); });
-
-TEST(UpdateFdbTest, DeleteOfTheOnlyRecordLeavesTheHeader) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}});
-  CUpdateFDB fdb;
-  ASSERT_TRUE(fdb.Open(dir / "DATA.FDB", kKey, 0) && fdb.Delete("B.DAT") && fdb.Finish(0) && fdb.WriteIndex());
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), test::fdb::FdbBytes(kKey, {}));
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), test::fdb::FdxBytes(kKey, {}));
-}
 
 TEST(UpdateFdbTest, MatchingCrcReplacesTheDatabase) {
   TempDir dir;
