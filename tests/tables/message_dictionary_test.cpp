@@ -102,7 +102,8 @@ TEST_F(DictionaryTest, EmptyCodeWhileNoneIsSetIsRefused) {
 
 TEST_F(DictionaryTest, PathArgumentsAreDirectoriesOrFullPatterns) {
   const std::string other = dir_ / "other";
-  std::filesystem::create_directories(other);
+  std::error_code ec;
+  std::filesystem::create_directories(other, ec);
   WriteLanguage("E", {{70, "moved"}}, "other/MSG");
   WriteLanguage("E", {{70, "full"}}, "other/X");
   TDM_FdtTessel dictionary(nullptr, nullptr, "D0");
