@@ -27,6 +27,11 @@ std::string StructureFile(std::string_view data_name, std::string_view index_nam
   return s;
 }
 
+// A path inside the folder with native separators, as the command joins it.
+std::string Native(const test::TempDir& dir, std::string_view relative) {
+  return (dir.path() / fs::path(relative).make_preferred()).string();
+}
+
 class PointerHost : public test::FakeHost {
  public:
   int CallPointer(const std::string& structure, const std::string& data, const std::string& index) override {
@@ -63,11 +68,11 @@ TEST_F(CreatePointerTest, MissingSlotsFailWith4) {
 
 TEST_F(CreatePointerTest, VariablePartFillsBothNames) {
   Structure("TAB@.DAT", "PTR@.IDX");
-  test::WriteFile(data_dir + "/TAB0042.DAT", "x");
+  test::WriteFile(Native(dir, "DATA/TAB0042.DAT"), "x");
   host.SetParams({structure, data_dir, "0042"});
   EXPECT_TRUE(RunCreatePointer(host).ok());
   ASSERT_EQ(host.calls.size(), 1u);
-  EXPECT_EQ(host.calls[0], (Strings{structure, dir / "DATA/TAB0042.DAT", dir / "DATA/PTR0042.IDX"}));
+  EXPECT_EQ(host.calls[0], (Strings{structure, Native(dir, "DATA/TAB0042.DAT"), Native(dir, "DATA/PTR0042.IDX")}));
   EXPECT_TRUE(host.steps.at(0).success);
   EXPECT_EQ(host.steps[0].text, "Creating pointer (" + structure + ")");
   EXPECT_EQ(host.ctx.status_text, "T4864 " + structure);
@@ -75,19 +80,19 @@ TEST_F(CreatePointerTest, VariablePartFillsBothNames) {
 
 TEST_F(CreatePointerTest, WholeRunOfPlaceholdersIsReplaced) {
   Structure("T@@@.DAT", "P@@@@@.IDX");
-  test::WriteFile(data_dir + "/T7.DAT", "x");
+  test::WriteFile(Native(dir, "DATA/T7.DAT"), "x");
   host.SetParams({structure, data_dir, "7"});
   EXPECT_TRUE(RunCreatePointer(host).ok());
   ASSERT_EQ(host.calls.size(), 1u);
-  EXPECT_EQ(host.calls[0][2], dir / "DATA/P7.IDX");
+  EXPECT_EQ(host.calls[0][2], Native(dir, "DATA/P7.IDX"));
 }
 
 TEST_F(CreatePointerTest, NameWithoutPlaceholderIgnoresPARAM3) {
   Structure("TABLE.DAT", "TABLE.IDX");
-  test::WriteFile(data_dir + "/TABLE.DAT", "x");
+  test::WriteFile(Native(dir, "DATA/TABLE.DAT"), "x");
   host.SetParams({structure, data_dir, "0042"});
   EXPECT_TRUE(RunCreatePointer(host).ok());
-  EXPECT_EQ(host.calls.at(0)[1], dir / "DATA/TABLE.DAT");
+  EXPECT_EQ(host.calls.at(0)[1], Native(dir, "DATA/TABLE.DAT"));
 }
 
 TEST_F(CreatePointerTest, PlaceholderWithoutPARAM3FailsWith4) {
@@ -100,10 +105,10 @@ TEST_F(CreatePointerTest, PlaceholderWithoutPARAM3FailsWith4) {
 
 TEST_F(CreatePointerTest, AbsentDataFileRemovesTheIndex) {
   Structure("TAB@.DAT", "PTR@.IDX");
-  test::WriteFile(data_dir + "/PTR0042.IDX", "stale");
+  test::WriteFile(Native(dir, "DATA/PTR0042.IDX"), "stale");
   host.SetParams({structure, data_dir, "0042"});
   EXPECT_TRUE(RunCreatePointer(host).ok());
-  EXPECT_FALSE(fs::exists(data_dir + "/PTR0042.IDX"));
+  EXPECT_FALSE(fs::exists(Native(dir, "DATA/PTR0042.IDX")));
   EXPECT_TRUE(host.calls.empty());
   EXPECT_TRUE(host.steps.at(0).success);
   EXPECT_EQ(host.steps[0].text, "Skipped creating pointer (" + structure + ")");
@@ -111,7 +116,7 @@ TEST_F(CreatePointerTest, AbsentDataFileRemovesTheIndex) {
 
 TEST_F(CreatePointerTest, ComponentFailureCarriesItsValue) {
   Structure("T.DAT", "T.IDX");
-  test::WriteFile(data_dir + "/T.DAT", "x");
+  test::WriteFile(Native(dir, "DATA/T.DAT"), "x");
   host.result = 3;
   host.SetParams({structure, data_dir});
   const ErrorCode rc = RunCreatePointer(host);
@@ -119,7 +124,7 @@ TEST_F(CreatePointerTest, ComponentFailureCarriesItsValue) {
   ASSERT_EQ(host.errors.size(), 1u);
   EXPECT_EQ(host.errors[0].code, 18);
   EXPECT_EQ(host.errors[0].subcode, 3);
-  EXPECT_EQ(test::Params(host.errors[0]), (Strings{structure, dir / "DATA/T.DAT", dir / "DATA/T.IDX", ""}));
+  EXPECT_EQ(test::Params(host.errors[0]), (Strings{structure, Native(dir, "DATA/T.DAT"), Native(dir, "DATA/T.IDX"), ""}));
   EXPECT_FALSE(host.steps.at(0).success);
   EXPECT_EQ(host.steps[0].code, 18);
 }
@@ -135,7 +140,7 @@ TEST_F(CreatePointerTest, IndexNameWithoutPlaceholderFailsWith8) {
   Structure("TAB@.DAT", "PTR.IDX");
   host.SetParams({structure, data_dir, "1"});
   EXPECT_TRUE(RunCreatePointer(host).Is(Err::kInvalidPath));
-  EXPECT_EQ(test::Params(host.errors.at(0))[0], dir / "DATA/PTR.IDX");
+  EXPECT_EQ(test::Params(host.errors.at(0))[0], Native(dir, "DATA/PTR.IDX"));
 }
 
 }  // namespace

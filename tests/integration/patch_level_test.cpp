@@ -31,6 +31,12 @@ std::string Hex8(std::uint32_t v) {
   return buf;
 }
 
+// A path in the runner's folder with native separators, as the commands
+// join their paths ("new/A.BIN" is "new\\A.BIN" on Windows).
+std::string NativePath(const LevelRunner& runner, std::string_view relative) {
+  return (runner.Dir().path() / fs::path(relative).make_preferred()).string();
+}
+
 // One update data record: position, token, length, payload.
 std::string Rec(std::uint32_t position, char tok, const std::string& payload) {
   return Le32(position) + std::string(1, tok) + Le16(static_cast<std::uint16_t>(payload.size())) + payload;
@@ -52,14 +58,14 @@ TEST(PatchLevel, ReferenceCrcMatchesTheCheckValue) { EXPECT_EQ(ReferenceCrc("123
 
 TEST(PatchLevel, FixUpdateWritesTheNewFile) {
   LevelRunner runner;
-  WriteFile(runner.Path("old/HELLO.TXT"), "HELLO WORLD");
+  WriteFile(NativePath(runner, "old/HELLO.TXT"), "HELLO WORLD");
   WriteFile(runner.Path("upd.bin"), Rec(0, 'U', "J") + Del(5, 'D', 6) + Rec(11, 'A', "!"));
   fs::create_directories(runner.Path("new"));
-  const std::string old = runner.Path("old/HELLO.TXT");
+  const std::string old = NativePath(runner, "old/HELLO.TXT");
   const LevelResult r = runner.RunLevel("#4" + old + "\t" + Hex8(ReferenceCrc("JELLO!")) + "\t" +
                                         runner.Path("upd.bin") + "\t" + runner.Path("new") + "\n");
   EXPECT_EQ(LevelBody(r.log, 1), "OK - Fix-Update (" + old + ")\r\n") << r.log;
-  EXPECT_EQ(ReadFile(runner.Path("new/HELLO.TXT")), "JELLO!");
+  EXPECT_EQ(ReadFile(NativePath(runner, "new/HELLO.TXT")), "JELLO!");
   EXPECT_EQ(ReadFile(old), "HELLO WORLD");
   EXPECT_EQ(r.result, "1");
 }
@@ -67,7 +73,7 @@ TEST(PatchLevel, FixUpdateWritesTheNewFile) {
 TEST(PatchLevel, FailedVerificationLeavesPhase2AndNamesBothValues) {
   if (IsWindowsBuild()) GTEST_SKIP() << "uses a shell script as the started program";
   LevelRunner runner;
-  const std::string old = runner.Path("old/A.BIN");
+  const std::string old = NativePath(runner, "old/A.BIN");
   WriteFile(old, "12345X789");
   WriteFile(runner.Path("upd.bin"), Rec(5, 'U', "6"));
   fs::create_directories(runner.Path("new"));
@@ -76,7 +82,7 @@ TEST(PatchLevel, FailedVerificationLeavesPhase2AndNamesBothValues) {
   const std::string expected = ErrorEntry("File check failed (CRC32)", 0, 16, 0,
                                           {{1, runner.ControlFile()},
                                            {2, "2DFD2D89"},
-                                           {3, runner.Path("new/A.BIN")},
+                                           {3, NativePath(runner, "new/A.BIN")},
                                            {4, "2DFD2D88"}}) +
                                "Failed - Fix-Update (" + old + ")\r\n";
   ASSERT_TRUE(LevelBody(r.log, 1).has_value()) << r.log;
@@ -89,12 +95,12 @@ TEST(PatchLevel, FailedVerificationLeavesPhase2AndNamesBothValues) {
 TEST(PatchLevel, FailedApplyLeavesPhase0) {
   if (IsWindowsBuild()) GTEST_SKIP() << "uses a shell script as the started program";
   LevelRunner runner;
-  const std::string old = runner.Path("old/A.BIN");
+  const std::string old = NativePath(runner, "old/A.BIN");
   WriteFile(old, "abc");
   WriteFile(runner.Path("upd.bin"), Rec(1, 'X', "zz"));
   const LevelResult r = runner.RunLevel("#4" + old + "\t0\t" + runner.Path("upd.bin") + "\t" + runner.Path("old") +
                                         "x\n" + SnapshotLine(runner));
-  EXPECT_NE(r.log.find(ErrorEntry("Cannot open/create new file", 0, 12, 0, {{1, runner.Path("oldx/A.BIN")}})),
+  EXPECT_NE(r.log.find(ErrorEntry("Cannot open/create new file", 0, 12, 0, {{1, NativePath(runner, "oldx/A.BIN")}})),
             std::string::npos)
       << r.log;
   EXPECT_EQ(ReadFile(runner.Path("seen.bin")), CheckpointBytes(2, 1, 0, 1));
@@ -118,7 +124,7 @@ class PatchTableLevel : public ::testing::Test {
 };
 
 TEST_F(PatchTableLevel, FdtUpdateBuildsTheIndexUnderTheVariableName) {
-  const std::string old = runner.Path("old/TAB0042.DAT");
+  const std::string old = NativePath(runner, "old/TAB0042.DAT");
   WriteFile(old, r1 + r2);
   // Replace record 2 by record 3's content, then add record 2 again.
   const std::string content3 = Le32(3) + Var8("three");
@@ -129,16 +135,16 @@ TEST_F(PatchTableLevel, FdtUpdateBuildsTheIndexUnderTheVariableName) {
   const LevelResult r = runner.RunLevel("#0" + old + "\t" + Hex8(ReferenceCrc(result)) + "\t" +
                                         runner.Path("upd.bin") + "\t" + runner.Path("new") + "\t" + structure + "\n");
   EXPECT_EQ(LevelBody(r.log, 1), "OK - FDT-Update (" + old + ")\r\n") << r.log;
-  EXPECT_EQ(ReadFile(runner.Path("new/TAB0042.DAT")), result);
+  EXPECT_EQ(ReadFile(NativePath(runner, "new/TAB0042.DAT")), result);
   // Sorted list index: key (the number), then the record's offset.
   const auto off3 = static_cast<std::uint32_t>(r1.size());
   const auto off2 = static_cast<std::uint32_t>((r1 + r3).size());
-  EXPECT_EQ(ReadFile(runner.Path("new/PTR0042.IDX")), ListIndex({{Le32(1), 0}, {Le32(2), off2}, {Le32(3), off3}}));
+  EXPECT_EQ(ReadFile(NativePath(runner, "new/PTR0042.IDX")), ListIndex({{Le32(1), 0}, {Le32(2), off2}, {Le32(3), off3}}));
 }
 
 TEST_F(PatchTableLevel, StructureThatDoesNotLoadLeavesPhase3) {
   if (IsWindowsBuild()) GTEST_SKIP() << "uses a shell script as the started program";
-  const std::string old = runner.Path("old/TAB0042.DAT");
+  const std::string old = NativePath(runner, "old/TAB0042.DAT");
   WriteFile(old, r1);
   WriteFile(runner.Path("upd.bin"), "");
   const std::string missing = runner.Path("NONE.STR");
@@ -146,24 +152,24 @@ TEST_F(PatchTableLevel, StructureThatDoesNotLoadLeavesPhase3) {
                                         "\t" + runner.Path("new") + "\t" + missing + "\n" + SnapshotLine(runner));
   EXPECT_NE(r.log.find(ErrorEntry("FDT file not found", 0, 17, 0, {{1, missing}})), std::string::npos) << r.log;
   EXPECT_EQ(ReadFile(runner.Path("seen.bin")), CheckpointBytes(2, 1, 3, 1));
-  EXPECT_EQ(ReadFile(runner.Path("new/TAB0042.DAT")), r1);  // verified file stays
+  EXPECT_EQ(ReadFile(NativePath(runner, "new/TAB0042.DAT")), r1);  // verified file stays
 }
 
 TEST_F(PatchTableLevel, InPlaceUpdateReplacesTheTableAndIndexesItBeside) {
-  const std::string old = runner.Path("data/TAB7.DAT");
+  const std::string old = NativePath(runner, "data/TAB7.DAT");
   WriteFile(old, r1);
   WriteFile(runner.Path("upd.bin"), Rec(static_cast<std::uint32_t>(r1.size()), 'A', Le32(2) + Var8("two")));
   const LevelResult r = runner.RunLevel("#A" + old + "\t" + Hex8(ReferenceCrc(r1 + r2)) + "\t" +
                                         runner.Path("upd.bin") + "\t" + structure + "\n");
   EXPECT_EQ(LevelBody(r.log, 1), "OK - FDT-Update-InPlace (" + old + ")\r\n") << r.log;
   EXPECT_EQ(ReadFile(old), r1 + r2);
-  EXPECT_FALSE(fs::exists(runner.Path("data/TAB7.DU$")));
-  EXPECT_EQ(ReadFile(runner.Path("data/PTR7.IDX")),
+  EXPECT_FALSE(fs::exists(NativePath(runner, "data/TAB7.DU$")));
+  EXPECT_EQ(ReadFile(NativePath(runner, "data/PTR7.IDX")),
             ListIndex({{Le32(1), 0}, {Le32(2), static_cast<std::uint32_t>(r1.size())}}));
 }
 
 TEST_F(PatchTableLevel, FixUpdateInPlaceThroughOpcodeB) {
-  const std::string file = runner.Path("data/PLAIN.TXT");
+  const std::string file = NativePath(runner, "data/PLAIN.TXT");
   WriteFile(file, "HELLO WORLD");
   WriteFile(runner.Path("upd.bin"), Rec(0, 'U', "J") + Del(5, 'D', 6) + Rec(11, 'A', "!"));
   const LevelResult r =
@@ -173,16 +179,16 @@ TEST_F(PatchTableLevel, FixUpdateInPlaceThroughOpcodeB) {
 }
 
 TEST_F(PatchTableLevel, CreatePointerFillsTheVariablePart) {
-  WriteFile(runner.Path("data/TAB0042.DAT"), r2 + r1);
-  WriteFile(runner.Path("data/PTR0099.IDX"), "left alone");
+  WriteFile(NativePath(runner, "data/TAB0042.DAT"), r2 + r1);
+  WriteFile(NativePath(runner, "data/PTR0099.IDX"), "left alone");
   const LevelResult r = runner.RunLevel("#6" + structure + "\t" + runner.Path("data") + "\t0042\n" +
                                         "#6" + structure + "\t" + runner.Path("data") + "\t0099\n");
   EXPECT_EQ(LevelBody(r.log, 1), "OK - Creating pointer (" + structure + ")\r\nOK - Skipped creating pointer (" +
                                      structure + ")\r\n")
       << r.log;
-  EXPECT_EQ(ReadFile(runner.Path("data/PTR0042.IDX")),
+  EXPECT_EQ(ReadFile(NativePath(runner, "data/PTR0042.IDX")),
             ListIndex({{Le32(1), static_cast<std::uint32_t>(r2.size())}, {Le32(2), 0}}));
-  EXPECT_FALSE(fs::exists(runner.Path("data/PTR0099.IDX")));  // its data file is gone
+  EXPECT_FALSE(fs::exists(NativePath(runner, "data/PTR0099.IDX")));  // its data file is gone
 }
 
 }  // namespace

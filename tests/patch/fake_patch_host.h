@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,6 +16,7 @@
 #include "formats/dyn_buf.h"
 #include "formats/ini_file.h"
 #include "patch/patch_engine.h"
+#include "test_support.h"
 
 namespace veupd::test {
 
@@ -101,6 +103,12 @@ class FakePatchHost : public CommandHost {
   CDynBuf payload_;
   std::vector<std::uint8_t> copy_;
 };
+
+// A path inside the folder with native separators ("old/T.DAT" on Windows
+// becomes "old\\T.DAT"), as the commands join their paths.
+inline std::string Native(const TempDir& dir, std::string_view relative) {
+  return (dir.path() / std::filesystem::path(relative).make_preferred()).string();
+}
 
 // One update data record, bytes laid out by hand: position (LE32), token,
 // length (LE16), payload.

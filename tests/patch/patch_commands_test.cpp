@@ -39,9 +39,9 @@ class PatchCommandTest : public ::testing::Test {
   }
 
   test::TempDir dir;
-  std::string old_path = dir / "old/T.DAT";
+  std::string old_path = test::Native(dir, "old/T.DAT");
   std::string new_dir = dir / "new";
-  std::string new_path = dir / "new/T.DAT";
+  std::string new_path = test::Native(dir, "new/T.DAT");
   std::string upd_path = dir / "upd.bin";
   test::FakePatchHost host;
 };
@@ -172,17 +172,17 @@ class FdtCommandTest : public PatchCommandTest {
 
 TEST_F(FdtCommandTest, RunsApplyVerifyAndPointer) {
   Prepare("TAB@.DAT", "PTR@.IDX");
-  const std::string old = dir / "old/TAB0042.DAT";
+  const std::string old = test::Native(dir, "old/TAB0042.DAT");
   WriteFile(old, kOldText);
   WriteFile(upd_path, Rec(5, 'u', "6"));
   host.SetParams({old, kCheckCrc, upd_path, new_dir, structure});
   ASSERT_TRUE(RunFdtUpdate(host).ok());
-  EXPECT_EQ(ReadFile(dir / "new/TAB0042.DAT"), kCheckText);
+  EXPECT_EQ(ReadFile(test::Native(dir, "new/TAB0042.DAT")), kCheckText);
   EXPECT_EQ(host.phases_written, (Phases{2, 3, 0}));
   ASSERT_EQ(host.pointer_calls.size(), 1u);
   EXPECT_EQ(host.pointer_calls[0].structure, structure);
-  EXPECT_EQ(host.pointer_calls[0].data, dir / "new/TAB0042.DAT");
-  EXPECT_EQ(host.pointer_calls[0].index, dir / "new/PTR0042.IDX");
+  EXPECT_EQ(host.pointer_calls[0].data, test::Native(dir, "new/TAB0042.DAT"));
+  EXPECT_EQ(host.pointer_calls[0].index, test::Native(dir, "new/PTR0042.IDX"));
   EXPECT_EQ(host.statuses, (Strings{"T4863 " + old, "T4866 " + old, "T4864 " + structure}));
   EXPECT_EQ(host.steps[0].text, "FDT-Update (" + old + ")");
   EXPECT_EQ(host.checkpoint.done_items, 1u);
@@ -204,7 +204,7 @@ TEST_F(FdtCommandTest, DataNameWithoutPlaceholderKeepsTheIndexName) {
   host.SetParams({old_path, kCheckCrc, upd_path, new_dir, structure});
   EXPECT_TRUE(RunFdtUpdate(host).ok());
   ASSERT_EQ(host.pointer_calls.size(), 1u);
-  EXPECT_EQ(host.pointer_calls[0].index, dir / "new/P@.IDX");
+  EXPECT_EQ(host.pointer_calls[0].index, test::Native(dir, "new/P@.IDX"));
 }
 
 TEST_F(FdtCommandTest, PointerFailureCarriesItsValueAsSubcode) {
@@ -218,7 +218,7 @@ TEST_F(FdtCommandTest, PointerFailureCarriesItsValueAsSubcode) {
   ASSERT_EQ(host.errors.size(), 1u);
   EXPECT_EQ(host.errors[0].code, 18);
   EXPECT_EQ(host.errors[0].subcode, 3);
-  EXPECT_EQ(host.errors[0].params, (Strings{structure, new_path, dir / "new/P.IDX"}));
+  EXPECT_EQ(host.errors[0].params, (Strings{structure, new_path, test::Native(dir, "new/P.IDX")}));
   EXPECT_EQ(host.steps[0].raw, 3u * 65536u + 18u);
   EXPECT_EQ(host.phases_written, (Phases{2, 3, 3}));
   EXPECT_EQ(ReadFile(new_path), kCheckText);  // the verified file stays
@@ -244,19 +244,19 @@ TEST_F(FdtCommandTest, IndexNameWithoutPlaceholderFailsWith8) {
   WriteFile(upd_path, kFdtToCheck);
   host.SetParams({old_path, kCheckCrc, upd_path, new_dir, structure});
   EXPECT_TRUE(RunFdtUpdate(host).Is(Err::kInvalidPath));
-  EXPECT_EQ(host.errors[0].params, Strings{dir / "new/PTR.IDX"});
+  EXPECT_EQ(host.errors[0].params, Strings{test::Native(dir, "new/PTR.IDX")});
 }
 
 TEST_F(FdtCommandTest, RemovedTableTakesItsIndexAlong) {
   Prepare("T@.DAT", "P@.IDX");
-  const std::string old = dir / "old/T12.DAT";
+  const std::string old = test::Native(dir, "old/T12.DAT");
   WriteFile(old, std::string("\x01\x00" "Z", 3));
   WriteFile(upd_path, Rec(0, 'D', 0));
-  WriteFile(dir / "new/P12.IDX", "stale");
+  WriteFile(test::Native(dir, "new/P12.IDX"), "stale");
   host.SetParams({old, "0", upd_path, new_dir, structure});
   EXPECT_TRUE(RunFdtUpdate(host).ok());
-  EXPECT_FALSE(fs::exists(dir / "new/T12.DAT"));
-  EXPECT_FALSE(fs::exists(dir / "new/P12.IDX"));
+  EXPECT_FALSE(fs::exists(test::Native(dir, "new/T12.DAT")));
+  EXPECT_FALSE(fs::exists(test::Native(dir, "new/P12.IDX")));
   EXPECT_TRUE(host.pointer_calls.empty());
 }
 
@@ -268,9 +268,9 @@ TEST_F(PatchCommandTest, FixInPlaceReplacesTheFileAndLeavesNoTemporary) {
   host.SetParams({old_path, kCheckCrc, upd_path, dir / "ignored"});
   EXPECT_TRUE(RunFixUpdateInPlace(host).ok());
   EXPECT_EQ(ReadFile(old_path), kCheckText);
-  EXPECT_FALSE(fs::exists(dir / "old/T.DU$"));
+  EXPECT_FALSE(fs::exists(test::Native(dir, "old/T.DU$")));
   EXPECT_EQ(host.phases_written, (Phases{2, 0}));
-  EXPECT_EQ(host.statuses, Strings{"T4866 " + dir / "old/T.DU$"});
+  EXPECT_EQ(host.statuses, Strings{"T4866 " + test::Native(dir, "old/T.DU$")});
   EXPECT_EQ(host.steps[0].text, "Fix-Update (" + old_path + ")");
 }
 
@@ -287,7 +287,7 @@ TEST_F(PatchCommandTest, FixInPlaceEmptyingTheFileRemovesIt) {
   host.SetParams({old_path, "0", upd_path});
   EXPECT_TRUE(RunFixUpdateInPlace(host).ok());
   EXPECT_FALSE(fs::exists(old_path));
-  EXPECT_FALSE(fs::exists(dir / "old/T.DU$"));
+  EXPECT_FALSE(fs::exists(test::Native(dir, "old/T.DU$")));
 }
 
 TEST_F(PatchCommandTest, InPlaceCrcMismatchLeavesTheOldFileUntouched) {
@@ -296,12 +296,12 @@ TEST_F(PatchCommandTest, InPlaceCrcMismatchLeavesTheOldFileUntouched) {
   host.SetParams({old_path, "2DFD2D89", upd_path});
   EXPECT_TRUE(RunFixUpdateInPlace(host).Is(Err::kFileCheckFailed));
   EXPECT_EQ(ReadFile(old_path), kOldText);
-  EXPECT_EQ(ReadFile(dir / "old/T.DU$"), kCheckText);
-  EXPECT_EQ(host.errors[0].params, (Strings{"ctl.txt", "2DFD2D89", dir / "old/T.DU$", kCheckCrc}));
+  EXPECT_EQ(ReadFile(test::Native(dir, "old/T.DU$")), kCheckText);
+  EXPECT_EQ(host.errors[0].params, (Strings{"ctl.txt", "2DFD2D89", test::Native(dir, "old/T.DU$"), kCheckCrc}));
 }
 
 TEST_F(PatchCommandTest, InPlaceOnItsOwnTemporaryNameIsRefused) {
-  const std::string self = dir / "old/T.du$";
+  const std::string self = test::Native(dir, "old/T.du$");
   WriteFile(self, kOldText);
   WriteFile(upd_path, kFixToCheck);
   host.SetParams({self, kCheckCrc, upd_path});
@@ -317,13 +317,13 @@ TEST_F(PatchCommandTest, InPlaceReadOnlyOldFileFailsWith5AndKeepsBoth) {
   EXPECT_TRUE(RunFixUpdateInPlace(host).Is(Err::kCannotDeleteFile));
   EXPECT_EQ(host.errors[0].params, Strings{old_path});
   EXPECT_EQ(ReadFile(old_path), kOldText);
-  EXPECT_EQ(ReadFile(dir / "old/T.DU$"), kCheckText);
+  EXPECT_EQ(ReadFile(test::Native(dir, "old/T.DU$")), kCheckText);
   EXPECT_EQ(host.phases_written, (Phases{2, 0}));
 }
 
 TEST_F(FdtCommandTest, FdtInPlaceReplacesThenBuildsTheIndexBesideIt) {
   Prepare("TAB@.DAT", "PTR@.IDX");
-  const std::string old = dir / "old/TAB0042.DAT";
+  const std::string old = test::Native(dir, "old/TAB0042.DAT");
   WriteFile(old, kOldText);
   WriteFile(upd_path, Rec(5, 'u', "6"));
   host.SetParams({old, kCheckCrc, upd_path, structure});
@@ -332,7 +332,7 @@ TEST_F(FdtCommandTest, FdtInPlaceReplacesThenBuildsTheIndexBesideIt) {
   EXPECT_EQ(host.phases_written, (Phases{2, 3, 0}));
   ASSERT_EQ(host.pointer_calls.size(), 1u);
   EXPECT_EQ(host.pointer_calls[0].data, old);
-  EXPECT_EQ(host.pointer_calls[0].index, dir / "old/PTR0042.IDX");
+  EXPECT_EQ(host.pointer_calls[0].index, test::Native(dir, "old/PTR0042.IDX"));
   EXPECT_EQ(host.steps[0].text, "FDT-Update-InPlace (" + old + ")");
 }
 

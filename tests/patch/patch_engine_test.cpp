@@ -179,7 +179,7 @@ TEST_F(ApplyTest, OldPathWithoutSeparatorFailsWith8AfterTheUpdateFileCheck) {
 
 TEST_F(ApplyTest, NewFileInMissingDirectoryFailsWith12) {
   WriteFile(upd_path, Rec(0, 'A', "x"));
-  const std::string target = dir / "no/such/new.bin";
+  const std::string target = test::Native(dir, "no/such/new.bin");
   EXPECT_TRUE(ApplyUpdate(old_path, upd_path, target, TokenSet::kFix, errors).Is(Err::kCannotCreateNewFile));
   ExpectOneError(Err::kCannotCreateNewFile, {target});
 }
