@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
-#include <string_view>
 #include <string>
 #include <vector>
 
