@@ -30,8 +30,8 @@ TEST(Reader, PlaceholdersTakeTheUpdateDirectories) {
   runner.Set("UpdDir3", runner.Dir().str());
   runner.Set("UpdDir12", "c.dat");
   WriteFile(runner.Path("a.dat"), "a");
-  // '%3' is the folder, '%C' (UpdDir12) the new name.
-  const LevelResult r = runner.RunLevel("#C%3/a.dat\t%C\n");
+  // '%3' is the folder, '%C' (UpdDir12) the new name; '\\' is a separator everywhere.
+  const LevelResult r = runner.RunLevel("#C%3\\a.dat\t%C\n");
   EXPECT_EQ(LevelBody(r.log, 1), "") << r.log;
   EXPECT_TRUE(std::filesystem::exists(runner.Path("c.dat")));
 }
