@@ -18,31 +18,36 @@ cmake --preset ci
 cmake --build --preset ci -j "$jobs"
 ctest --preset ci -j "$jobs"
 
-# Wine runs in a fresh prefix inside the build folder, with a virtual X
-# display for the tests that open windows.
-run_wine_tests() {
-  local preset=$1 build_dir=$2
-  export WINEPREFIX="$build_dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine runs in a fresh prefix inside the build folder, made before the build
+# (the build itself runs tools under Wine), with a virtual X display for the
+# tests that open windows.
+use_fresh_wine_prefix() {
+  export WINEPREFIX="$1/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   rm -rf "$WINEPREFIX"
+  mkdir -p "$1"
+  xvfb-run -a bash -c '"$1" wineboot -i >/dev/null 2>&1 && /usr/lib/wine/wineserver -w' wineboot "$2"
+}
+
+run_wine_tests() {
   xvfb-run -a bash -c '
-    set -euo pipefail
-    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
     status=0
     ctest --preset "$1" || status=$?
     /usr/lib/wine/wineserver -k || true
-    exit $status' run_wine_tests "$preset"
+    exit $status' run_wine_tests "$1"
 }
 
 step "Windows x86_64: build and test under Wine"
+use_fresh_wine_prefix "$root/build/mingw64" /usr/lib/wine/wine64
 cmake --preset mingw64
 cmake --build --preset mingw64 -j "$jobs"
-run_wine_tests mingw64 "$root/build/mingw64"
+run_wine_tests mingw64
 
 step "Windows i686: the product"
 if [ -x /usr/lib/wine/wine ]; then
+  use_fresh_wine_prefix "$root/build/mingw32" /usr/lib/wine/wine
   cmake --preset mingw32 -DBUILD_TESTING=ON
   cmake --build --preset mingw32 -j "$jobs"
-  run_wine_tests mingw32 "$root/build/mingw32"
+  run_wine_tests mingw32
 else
   cmake --preset mingw32 -DBUILD_TESTING=OFF
   cmake --build --preset mingw32 -j "$jobs"
