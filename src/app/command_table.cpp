@@ -1,9 +1,6 @@
-// Opcode -> command. Slot 0 is FDT-Update, which the update thread also runs
-// for every opcode outside 1 to 13. A command that this build lacks is
-// reported as unsupported on its line instead of being silently skipped.
+// Opcode -> command: the one place that maps them. Slot 0 is FDT-Update,
+// which the update thread also runs for every opcode outside 1 to 13.
 #include "app/command_table.h"
-
-#include <string>
 
 // Command headers, one per command.
 #include "engine/break_after_error.h"
@@ -19,17 +16,6 @@
 
 namespace veupd {
 namespace {
-
-// Placeholder for a command not in this build: one error entry (code 6,
-// naming the opcode) and a failed step line.
-template <int kOpcode>
-ErrorCode NotYetSupported(CommandHost& host) {
-  const ErrorCode rc = Err::kUnknownParam;
-  const std::string what = "opcode " + std::to_string(kOpcode) + " not supported by this build";
-  host.ReportError(rc, what);
-  host.ReportStep(/*success=*/false, what, rc);
-  return rc;
-}
 
 const CommandTable kCommands = {
     /*  0 FDT-Update               */ RunFdtUpdate,
