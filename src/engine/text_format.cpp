@@ -43,22 +43,22 @@ std::string FormatText(std::string_view format, std::initializer_list<FormatArg>
     }
     // Parse the conversion; rebuild it from bounded parts for snprintf.
     std::size_t j = i + 1;
-    std::string spec = "%";
+    std::string conversion = "%";
     bool left = false;
     std::size_t width = 0;
     std::optional<std::size_t> precision;
     while (j < format.size() && IsFlag(format[j])) {
       left = left || format[j] == '-';
-      spec += format[j++];
+      conversion += format[j++];
     }
     if (j < format.size() && IsDigit(format[j])) {
       width = static_cast<std::size_t>(ReadBoundedNumber(format, j));
-      spec += std::to_string(width);
+      conversion += std::to_string(width);
     }
     if (j < format.size() && format[j] == '.') {
       ++j;
       precision = static_cast<std::size_t>(ReadBoundedNumber(format, j));
-      spec += '.' + std::to_string(*precision);
+      conversion += '.' + std::to_string(*precision);
     }
     while (j < format.size() && IsLength(format[j])) ++j;
     const char conv = j < format.size() ? format[j] : '\0';
@@ -90,9 +90,9 @@ std::string FormatText(std::string_view format, std::initializer_list<FormatArg>
     } else {
       const auto* n = std::get_if<std::int64_t>(&arg);
       const long long value = n ? static_cast<long long>(*n) : 0;
-      spec += "ll";
-      spec += conv == 'c' ? 'd' : conv;
-      std::snprintf(buf, sizeof(buf), spec.c_str(), value);
+      conversion += "ll";
+      conversion += conv == 'c' ? 'd' : conv;
+      std::snprintf(buf, sizeof(buf), conversion.c_str(), value);
       out += conv == 'c' ? std::string(1, static_cast<char>(value)) : std::string(buf);
     }
     i = j + 1;

@@ -60,16 +60,16 @@ inline Texts DefaultTexts() {
 // Writes MSG.STR with MSGE.DAT / MSGE.IDX (language "E") into dir, byte by
 // byte; returns the structure file's path. Texts must be in number order.
 inline std::string WriteMessageTable(const std::filesystem::path& dir, const Texts& texts) {
-  StructureSpec spec = NumberTextSpec(kMessageTableBackward);
-  spec.data_name = "MSG@.DAT";
-  spec.index_name = "MSG@.IDX";
+  StructureLayout layout = NumberTextLayout(kMessageTableBackward);
+  layout.data_name = "MSG@.DAT";
+  layout.index_name = "MSG@.IDX";
   std::string data;
   std::string index;
   for (const auto& [number, text] : texts) {
     index += Le32(number) + Le32(static_cast<std::uint32_t>(data.size()));
     data += Record(Le32(number) + Var8(text));
   }
-  WriteFile(dir / "MSG.STR", StructureBytes(spec));
+  WriteFile(dir / "MSG.STR", StructureBytes(layout));
   WriteFile(dir / "MSGE.DAT", data);
   WriteFile(dir / "MSGE.IDX", index);
   return (dir / "MSG.STR").string();

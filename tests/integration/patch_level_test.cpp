@@ -110,10 +110,10 @@ TEST(PatchLevel, FailedApplyLeavesPhase0) {
 class PatchTableLevel : public ::testing::Test {
  protected:
   PatchTableLevel() {
-    StructureSpec spec = NumberTextSpec(0);
-    spec.data_name = "TAB@.DAT";
-    spec.index_name = "PTR@.IDX";
-    WriteFile(structure, StructureBytes(spec));
+    StructureLayout layout = NumberTextLayout(0);
+    layout.data_name = "TAB@.DAT";
+    layout.index_name = "PTR@.IDX";
+    WriteFile(structure, StructureBytes(layout));
     fs::create_directories(runner.Path("new"));
   }
   LevelRunner runner;

@@ -34,8 +34,8 @@ std::string ShuffledRecords(std::size_t n, std::uint32_t seed) {
 
 class IndexBuilderTest : public ::testing::Test {
  protected:
-  IndexResult Build(const test::StructureSpec& spec, const std::string& data) {
-    test::WriteFile(dir_ / "T.STR", test::StructureBytes(spec));
+  IndexResult Build(const test::StructureLayout& layout, const std::string& data) {
+    test::WriteFile(dir_ / "T.STR", test::StructureBytes(layout));
     test::WriteFile(dir_ / "T.DAT", data);
     return BuildIndex(dir_ / "T.STR", dir_ / "T.DAT", dir_ / "T.IDX");
   }
@@ -58,7 +58,7 @@ TEST_F(IndexBuilderTest, EveryKeyIsFoundInBothFormsAtEverySize) {
       for (const bool nearest : {false, true}) {
         const std::string name = std::to_string(n) + (tree ? " tree" : " list") + (nearest ? " nearest" : "");
         const std::uint32_t flags = kFlagBackward | (tree ? kFlagTree : 0) | (nearest ? kFlagNearest : 0);
-        ASSERT_EQ(Build(test::NumberTextSpec(flags), data), IndexResult::kOk) << name;
+        ASSERT_EQ(Build(test::NumberTextLayout(flags), data), IndexResult::kOk) << name;
         FDT fdt;
         Open(fdt);
         std::size_t misses = 0;
@@ -89,10 +89,10 @@ TEST_F(IndexBuilderTest, WideAndNarrowEntriesMakeDeepAndShallowTrees) {
   const std::vector<Row> rows = {{"wide keys", 1000, 2000}, {"one-byte keys with repeats", 5, 3000}};
   for (const Row& row : rows) {
     const std::size_t key_length = row.entry_length - 4u;
-    test::StructureSpec spec;
-    spec.entry_length = row.entry_length;
-    spec.flags = kFlagTree;
-    spec.fields = {{"KY", static_cast<std::uint16_t>(key_length), 1, test::kSingle, 0, test::kFixed, ""},
+    test::StructureLayout layout;
+    layout.entry_length = row.entry_length;
+    layout.flags = kFlagTree;
+    layout.fields = {{"KY", static_cast<std::uint16_t>(key_length), 1, test::kSingle, 0, test::kFixed, ""},
                    {"TX", 20, 1, test::kSingle, 0, 0, ""}};
     std::vector<std::string> keys;
     std::string data;
@@ -108,7 +108,7 @@ TEST_F(IndexBuilderTest, WideAndNarrowEntriesMakeDeepAndShallowTrees) {
       keys.push_back(key);
       data += Record(key + Var8(key_length == 1 ? std::to_string(std::uint8_t(key[0])) : digits));
     }
-    ASSERT_EQ(Build(spec, data), IndexResult::kOk) << row.name;
+    ASSERT_EQ(Build(layout, data), IndexResult::kOk) << row.name;
     FDT fdt;
     Open(fdt);
     for (const std::string& key : keys) {
@@ -139,22 +139,22 @@ TEST_F(IndexBuilderTest, TreeLayoutFitsBlocksAndLevels) {
 
 TEST_F(IndexBuilderTest, EqualKeysKeepFileOrder) {
   // Forward comparison on a 1-byte key; records 0 and 2 share the key 'b'.
-  test::StructureSpec spec;
-  spec.entry_length = 5;
-  spec.fields = {{"KY", 1, 1, test::kSingle, 0, test::kFixed, ""}, {"TX", 9, 1, test::kSingle, 0, 0, ""}};
+  test::StructureLayout layout;
+  layout.entry_length = 5;
+  layout.fields = {{"KY", 1, 1, test::kSingle, 0, test::kFixed, ""}, {"TX", 9, 1, test::kSingle, 0, 0, ""}};
   const std::string data = Record("b" + Var8("1")) + Record("a" + Var8("2")) + Record("b" + Var8("3"));
-  ASSERT_EQ(Build(spec, data), IndexResult::kOk);
+  ASSERT_EQ(Build(layout, data), IndexResult::kOk);
   // Offsets: 0, 5, 10; sorted a(5), b(0), b(10).
   EXPECT_EQ(test::ReadFile(dir_.path() / "T.IDX"), "a" + Le32(5) + "b" + Le32(0) + "b" + Le32(10));
 }
 
 TEST_F(IndexBuilderTest, KeysComeAfterTheBitmapAndArePadded) {
-  test::StructureSpec spec;
-  spec.entry_length = 8;
-  spec.flags = kFlagBitmap;
-  spec.fields = {{"KY", 4, 1, test::kSingle, 0, test::kFixed, ""}, {"TX", 9, 1, test::kSingle, 0, 0, ""}};
+  test::StructureLayout layout;
+  layout.entry_length = 8;
+  layout.flags = kFlagBitmap;
+  layout.fields = {{"KY", 4, 1, test::kSingle, 0, test::kFixed, ""}, {"TX", 9, 1, test::kSingle, 0, 0, ""}};
   const std::string data = Record("\x01\xC0" + std::string("zzzz") + Var8("x")) + Record(std::string("\x01\x80") + "ab");
-  ASSERT_EQ(Build(spec, data), IndexResult::kOk);
+  ASSERT_EQ(Build(layout, data), IndexResult::kOk);
   EXPECT_EQ(test::ReadFile(dir_.path() / "T.IDX"),
             std::string("ab\0\0", 4) + Le32(10) + "zzzz" + Le32(0));
 }
@@ -175,7 +175,7 @@ TEST_F(IndexBuilderTest, FailuresLeaveTheIndexAlone) {
   };
   for (const Row& row : rows) {
     test::WriteFile(dir_ / "T.IDX", "old index");
-    EXPECT_EQ(Build(test::NumberTextSpec(kFlagBackward), row.data), row.expected) << row.name;
+    EXPECT_EQ(Build(test::NumberTextLayout(kFlagBackward), row.data), row.expected) << row.name;
     EXPECT_EQ(test::ReadFile(dir_.path() / "T.IDX"), "old index") << row.name;
     std::error_code ec;
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "T.IDX$P$", ec)) << row.name;
@@ -185,7 +185,7 @@ TEST_F(IndexBuilderTest, FailuresLeaveTheIndexAlone) {
   test::WriteFile(dir_ / "T.DAT", good);
   EXPECT_EQ(BuildIndex(dir_ / "T.STR", dir_ / "T.DAT", dir_ / "NODIR/T.IDX"), IndexResult::kIndexUnwritable);
   // An entry length without key bytes cannot be indexed.
-  test::StructureSpec keyless = test::NumberTextSpec(0);
+  test::StructureLayout keyless = test::NumberTextLayout(0);
   keyless.entry_length = 4;
   test::WriteFile(dir_ / "K.STR", test::StructureBytes(keyless));
   EXPECT_EQ(BuildIndex(dir_ / "K.STR", dir_ / "T.DAT", dir_ / "T.IDX"), IndexResult::kNoStructure);
@@ -193,7 +193,7 @@ TEST_F(IndexBuilderTest, FailuresLeaveTheIndexAlone) {
 
 TEST_F(IndexBuilderTest, EmptyDataGivesIndexesThatFindNothing) {
   for (const std::uint32_t flags : {kFlagNearest, kFlagNearest | kFlagTree}) {
-    ASSERT_EQ(Build(test::NumberTextSpec(flags), ""), IndexResult::kOk);
+    ASSERT_EQ(Build(test::NumberTextLayout(flags), ""), IndexResult::kOk);
     FDT fdt;
     Open(fdt);
     const std::string key = Le32(1);

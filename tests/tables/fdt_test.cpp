@@ -16,7 +16,7 @@ using test::FieldSpec;
 using test::Le16;
 using test::Le32;
 using test::Record;
-using test::StructureSpec;
+using test::StructureLayout;
 using test::Var8;
 
 std::string Key(std::uint32_t number) { return Le32(number); }
@@ -24,8 +24,8 @@ std::string Key(std::uint32_t number) { return Le32(number); }
 class FdtTest : public ::testing::Test {
  protected:
   // Writes structure, data and index; loads the structure and opens both.
-  void Load(const StructureSpec& spec, const std::string& data, const std::string& index) {
-    test::WriteFile(dir_ / "T.STR", test::StructureBytes(spec));
+  void Load(const StructureLayout& layout, const std::string& data, const std::string& index) {
+    test::WriteFile(dir_ / "T.STR", test::StructureBytes(layout));
     test::WriteFile(dir_ / "T.DAT", data);
     test::WriteFile(dir_ / "T.IDX", index);
     std::string data_name, index_name;
@@ -50,16 +50,16 @@ std::string ThreeRecords() {
 }
 
 TEST_F(FdtTest, NewStruReturnsNamesFieldsAndDescriptions) {
-  StructureSpec spec;
-  spec.header_length = 48;
-  spec.data_name = "MSG@.DAT";
-  spec.index_name = "";
-  spec.aux = "auxiliary";
-  spec.fields = {{"NR", 4, 1, test::kSingle, 0, test::kFixed, "number"},
+  StructureLayout layout;
+  layout.header_length = 48;
+  layout.data_name = "MSG@.DAT";
+  layout.index_name = "";
+  layout.aux = "auxiliary";
+  layout.fields = {{"NR", 4, 1, test::kSingle, 0, test::kFixed, "number"},
                  {"D0", 200, 1, test::kSingle, 0, 0, ""},
                  {"LS", 10, 3, test::kList8, 0, 0, std::string(250, 'x')},
                  {"ZZ", 1, 1, test::kSingle, 0, test::kFixed, "last"}};
-  test::WriteFile(dir_ / "T.STR", test::StructureBytes(spec));
+  test::WriteFile(dir_ / "T.STR", test::StructureBytes(layout));
   std::string data_name = "old", index_name = "old";
   ASSERT_TRUE(fdt_.NewStru(dir_ / "T.STR", data_name, index_name));
   EXPECT_EQ(data_name, "MSG@.DAT");
@@ -107,10 +107,10 @@ TEST_F(FdtTest, RecordLengthFollowsTheSizingRules) {
        7 + (1 + 1) + 1 + 9 / 8 + 2},
   };
   for (const Row& row : rows) {
-    StructureSpec spec;
-    spec.flags = row.flags;
-    spec.fields = row.fields;
-    test::WriteFile(dir_ / "R.STR", test::StructureBytes(spec));
+    StructureLayout layout;
+    layout.flags = row.flags;
+    layout.fields = row.fields;
+    test::WriteFile(dir_ / "R.STR", test::StructureBytes(layout));
     FDT fdt;
     std::string d, i;
     ASSERT_TRUE(fdt.NewStru(dir_ / "R.STR", d, i)) << row.name;
@@ -119,11 +119,11 @@ TEST_F(FdtTest, RecordLengthFollowsTheSizingRules) {
 }
 
 TEST_F(FdtTest, GroupMembersGetMemberKinds) {
-  StructureSpec spec;
-  spec.fields = {{"GR", 0, 2, test::kGroup, 3, 0, ""}, {"M1", 1, 2, test::kList8, 0, 0, ""},
+  StructureLayout layout;
+  layout.fields = {{"GR", 0, 2, test::kGroup, 3, 0, ""}, {"M1", 1, 2, test::kList8, 0, 0, ""},
                  {"M2", 1, 1, test::kSingle, 0, 0, ""}, {"M3", 1, 2, test::kList16, 0, 0, ""},
                  {"AF", 1, 1, test::kSingle, 0, 0, ""}};
-  test::WriteFile(dir_ / "T.STR", test::StructureBytes(spec));
+  test::WriteFile(dir_ / "T.STR", test::StructureBytes(layout));
   std::string d, i;
   ASSERT_TRUE(fdt_.NewStru(dir_ / "T.STR", d, i));
   EXPECT_EQ(fdt_.Field(1).kind, 10);
@@ -133,7 +133,7 @@ TEST_F(FdtTest, GroupMembersGetMemberKinds) {
 }
 
 TEST_F(FdtTest, FindFieldGivesIndexOrNotFound) {
-  Load(test::NumberTextSpec(0), "", "");
+  Load(test::NumberTextLayout(0), "", "");
   bool found = false;
   EXPECT_EQ(fdt_.FindField("D0", found), 1);
   EXPECT_TRUE(found);
@@ -166,7 +166,7 @@ TEST_F(FdtTest, ListSearchFindsKeysAndNearestGreater) {
   };
   for (const Row& row : rows) {
     fdt_.FreeStru();
-    Load(test::NumberTextSpec(row.flags), ThreeRecords(), index);
+    Load(test::NumberTextLayout(row.flags), ThreeRecords(), index);
     EXPECT_EQ(Find(row.key), row.offset) << row.name;
   }
 }
@@ -174,18 +174,18 @@ TEST_F(FdtTest, ListSearchFindsKeysAndNearestGreater) {
 TEST_F(FdtTest, ForwardComparisonUsesByteOrder) {
   // 0x0100 sorts below 0x0002 byte by byte from the first byte.
   const std::string index = test::ListIndex({{Key(0x100), 8}, {Key(0x2), 0}});
-  Load(test::NumberTextSpec(0), Record(Key(2) + Var8("a")) + Record(Key(0x100) + Var8("b")), index);
+  Load(test::NumberTextLayout(0), Record(Key(2) + Var8("a")) + Record(Key(0x100) + Var8("b")), index);
   EXPECT_EQ(Find(2), 0);
   EXPECT_EQ(Find(0x100), 8);
   // Under the backward comparison the same index is out of order: the
   // search for 2 turns away from 0x100 and never meets it.
   fdt_.FreeStru();
-  Load(test::NumberTextSpec(fdt::kFlagBackward), Record(Key(2) + Var8("a")) + Record(Key(0x100) + Var8("b")), index);
+  Load(test::NumberTextLayout(fdt::kFlagBackward), Record(Key(2) + Var8("a")) + Record(Key(0x100) + Var8("b")), index);
   EXPECT_EQ(Find(2), -1);
 }
 
 TEST_F(FdtTest, SearchComparesOnlyTheGivenKeyLength) {
-  Load(test::NumberTextSpec(fdt::kFlagBackward), ThreeRecords(),
+  Load(test::NumberTextLayout(fdt::kFlagBackward), ThreeRecords(),
        test::ListIndex({{Key(10), 0}, {Key(20), 10}, {Key(30), 20}}));
   const std::string key = Key(20);
   EXPECT_TRUE(fdt_.Search(key.data(), 4));
@@ -194,7 +194,7 @@ TEST_F(FdtTest, SearchComparesOnlyTheGivenKeyLength) {
 }
 
 TEST_F(FdtTest, GetFieldReadsConsecutiveRecords) {
-  Load(test::NumberTextSpec(fdt::kFlagBackward), ThreeRecords(),
+  Load(test::NumberTextLayout(fdt::kFlagBackward), ThreeRecords(),
        test::ListIndex({{Key(10), 0}, {Key(20), 10}, {Key(30), 20}}));
   ASSERT_EQ(Find(20), 10);
   EXPECT_STREQ(fdt_.GetField(1), "two");
@@ -208,14 +208,14 @@ TEST_F(FdtTest, GetFieldReadsConsecutiveRecords) {
 }
 
 TEST_F(FdtTest, GetFieldHonoursThePresenceBitmap) {
-  StructureSpec spec;
-  spec.flags = fdt::kFlagBitmap;
-  spec.fields = {{"NR", 4, 1, test::kSingle, 0, test::kFixed, ""},
+  StructureLayout layout;
+  layout.flags = fdt::kFlagBitmap;
+  layout.fields = {{"NR", 4, 1, test::kSingle, 0, test::kFixed, ""},
                  {"T1", 20, 1, test::kSingle, 0, 0, ""},
                  {"T2", 20, 1, test::kSingle, 0, 0, ""}};
   // Record 1: NR and T2 present (bits 101). Record 2: NR only (100).
   const std::string data = Record("\x01\xA0" + Key(1) + Var8("second")) + Record("\x01\x80" + Key(2));
-  Load(spec, data, "");
+  Load(layout, data, "");
   EXPECT_STREQ(fdt_.GetField(1), "");  // T1 absent
   fdt_.SetDataPosition(0);
   EXPECT_STREQ(fdt_.GetField(2), "second");
@@ -223,8 +223,8 @@ TEST_F(FdtTest, GetFieldHonoursThePresenceBitmap) {
 }
 
 TEST_F(FdtTest, GetFieldReadsListsIntoTheNodeChain) {
-  StructureSpec spec;
-  spec.fields = {{"NR", 4, 1, test::kSingle, 0, test::kFixed, ""},
+  StructureLayout layout;
+  layout.fields = {{"NR", 4, 1, test::kSingle, 0, test::kFixed, ""},
                  {"L8", 5, 3, test::kList8, 0, 0, ""},
                  {"L6", 300, 2, test::kList16, 0, test::kType6, ""},
                  {"AF", 9, 1, test::kSingle, 0, 0, ""}};
@@ -232,7 +232,7 @@ TEST_F(FdtTest, GetFieldReadsListsIntoTheNodeChain) {
   const std::string l6 = Le16(1) + Le16(3) + "xyz";
   const std::string over = std::string("\x04") + Var8("a") + Var8("b") + Var8("c") + Var8("d");
   const std::string data = Record(Key(1) + l8 + l6 + Var8("after")) + Record(Key(2) + over + Le16(0) + Var8("z"));
-  Load(spec, data, "");
+  Load(layout, data, "");
   EXPECT_STREQ(fdt_.GetField(1), "");
   ASSERT_EQ(fdt_.ListCount(), 2u);
   EXPECT_STREQ(fdt_.ListElement(0), "ab");
@@ -253,10 +253,10 @@ TEST_F(FdtTest, GetFieldReadsListsIntoTheNodeChain) {
 }
 
 TEST_F(FdtTest, FieldsBehindAPresentGroupAreNotGuessed) {
-  StructureSpec spec;
-  spec.fields = {{"GR", 0, 2, test::kGroup, 1, 0, ""}, {"M1", 3, 1, test::kSingle, 0, test::kFixed, ""},
+  StructureLayout layout;
+  layout.fields = {{"GR", 0, 2, test::kGroup, 1, 0, ""}, {"M1", 3, 1, test::kSingle, 0, test::kFixed, ""},
                  {"AF", 9, 1, test::kSingle, 0, 0, ""}};
-  Load(spec, Record(std::string("\x01") + "abc" + Var8("after")), "");
+  Load(layout, Record(std::string("\x01") + "abc" + Var8("after")), "");
   EXPECT_STREQ(fdt_.GetField(2), "");
   fdt_.SetDataPosition(0);
   EXPECT_STREQ(fdt_.GetField(0), "");
@@ -285,7 +285,7 @@ TEST_F(FdtTest, TreeSearchWalksAHandBuiltTree) {
   for (const std::string& index : {two_level, one_block}) {
     for (const bool nearest : {false, true}) {
       fdt_.FreeStru();
-      Load(test::NumberTextSpec(tree | (nearest ? fdt::kFlagNearest : 0)), ThreeRecords(), index);
+      Load(test::NumberTextLayout(tree | (nearest ? fdt::kFlagNearest : 0)), ThreeRecords(), index);
       EXPECT_EQ(Find(10), 0);
       EXPECT_EQ(Find(20), 10);
       EXPECT_EQ(Find(30), 20);
@@ -309,7 +309,7 @@ TEST_F(FdtTest, TreeHeaderStartsAtGivenStepAndPosition) {
   index.replace(18, 2, Le16(8));
   index.replace(20, 4, Le32(100));
   index += Key(99) + Le32(99) + Key(20) + Le32(10) + std::string(8, '\0');
-  Load(test::NumberTextSpec(fdt::kFlagBackward | fdt::kFlagTree), ThreeRecords(), index);
+  Load(test::NumberTextLayout(fdt::kFlagBackward | fdt::kFlagTree), ThreeRecords(), index);
   EXPECT_EQ(Find(20), 10);
   EXPECT_EQ(Find(99), -1);
 }
@@ -317,14 +317,14 @@ TEST_F(FdtTest, TreeHeaderStartsAtGivenStepAndPosition) {
 // ---- damaged input
 
 TEST_F(FdtTest, BadStructureFilesFailToLoad) {
-  const std::string good = test::StructureBytes(test::NumberTextSpec(0));
+  const std::string good = test::StructureBytes(test::NumberTextLayout(0));
   std::string negative_count = good;
   negative_count.replace(4, 2, Le16(0x8001));
   std::string huge_count = good;
   huge_count.replace(4, 2, Le16(0x7FFF));
   std::string short_header = good;
   short_header.replace(0, 2, Le16(39));
-  StructureSpec deep;
+  StructureLayout deep;
   // Each group holds everything after it.
   for (int i = 0; i < 12; ++i) {
     deep.fields.push_back({"G" + std::to_string(i % 10), 0, 2, test::kGroup, static_cast<std::uint16_t>(12 - i), 0, ""});
@@ -360,7 +360,7 @@ TEST_F(FdtTest, BadStructureFilesFailToLoad) {
 }
 
 TEST_F(FdtTest, DescriptionsPastTheEndLeaveTheStructureUsable) {
-  const std::string good = test::StructureBytes(test::NumberTextSpec(0));
+  const std::string good = test::StructureBytes(test::NumberTextLayout(0));
   test::WriteFile(dir_ / "T.STR", good.substr(0, good.size() - 3));
   std::string d, i;
   ASSERT_TRUE(fdt_.NewStru(dir_ / "T.STR", d, i));
@@ -383,7 +383,7 @@ TEST_F(FdtTest, DamagedRecordsGiveTheEmptyText) {
   };
   for (const Row& row : rows) {
     fdt_.FreeStru();
-    Load(test::NumberTextSpec(0), row.data, "");
+    Load(test::NumberTextLayout(0), row.data, "");
     EXPECT_STREQ(fdt_.GetField(1), "") << row.name;
     EXPECT_EQ(fdt_.DataPosition(), row.position_after) << row.name;
   }
@@ -404,7 +404,7 @@ TEST_F(FdtTest, BadListIndexesEndAsNotFound) {
   };
   for (const Row& row : rows) {
     fdt_.FreeStru();
-    Load(test::NumberTextSpec(fdt::kFlagBackward | fdt::kFlagNearest), ThreeRecords(), row.index);
+    Load(test::NumberTextLayout(fdt::kFlagBackward | fdt::kFlagNearest), ThreeRecords(), row.index);
     EXPECT_EQ(Find(row.key), row.offset) << row.name;
   }
 }
@@ -441,7 +441,7 @@ TEST_F(FdtTest, AbsurdTreeHeadersEndAsNotFound) {
   };
   for (const Row& row : rows) {
     fdt_.FreeStru();
-    Load(test::NumberTextSpec(fdt::kFlagBackward | fdt::kFlagTree | fdt::kFlagNearest), ThreeRecords(), row.index);
+    Load(test::NumberTextLayout(fdt::kFlagBackward | fdt::kFlagTree | fdt::kFlagNearest), ThreeRecords(), row.index);
     EXPECT_EQ(Find(25), -1) << row.name;
   }
 }
@@ -449,7 +449,7 @@ TEST_F(FdtTest, AbsurdTreeHeadersEndAsNotFound) {
 // ---- files
 
 TEST_F(FdtTest, SetFilesKeepsTheOldPairWhenAFileIsMissing) {
-  Load(test::NumberTextSpec(fdt::kFlagBackward), ThreeRecords(), test::ListIndex({{Key(10), 0}}));
+  Load(test::NumberTextLayout(fdt::kFlagBackward), ThreeRecords(), test::ListIndex({{Key(10), 0}}));
   EXPECT_FALSE(fdt_.SetFiles(dir_ / "T.DAT", dir_ / "NONE.IDX"));
   EXPECT_EQ(fdt_.IndexPath(), dir_ / "T.IDX");
   EXPECT_EQ(fdt_.DataLength(), 30u);
@@ -460,7 +460,7 @@ TEST_F(FdtTest, SetFilesKeepsTheOldPairWhenAFileIsMissing) {
 }
 
 TEST_F(FdtTest, ChangeFilesReopensOnTheNewPair) {
-  Load(test::NumberTextSpec(fdt::kFlagBackward), ThreeRecords(), test::ListIndex({{Key(10), 0}}));
+  Load(test::NumberTextLayout(fdt::kFlagBackward), ThreeRecords(), test::ListIndex({{Key(10), 0}}));
   test::WriteFile(dir_ / "U.DAT", Record(Key(7) + Var8("seven")));
   test::WriteFile(dir_ / "U.IDX", test::ListIndex({{Key(7), 0}}));
   EXPECT_FALSE(fdt_.ChangeFiles((dir_ / "U.DAT").c_str(), (dir_ / "NONE.IDX").c_str(), 0));
@@ -473,7 +473,7 @@ TEST_F(FdtTest, ChangeFilesReopensOnTheNewPair) {
 }
 
 TEST_F(FdtTest, CloseFilesKeepsThePosition) {
-  Load(test::NumberTextSpec(fdt::kFlagBackward), ThreeRecords(), test::ListIndex({{Key(10), 0}}));
+  Load(test::NumberTextLayout(fdt::kFlagBackward), ThreeRecords(), test::ListIndex({{Key(10), 0}}));
   EXPECT_STREQ(fdt_.GetField(1), "ten");
   EXPECT_TRUE(fdt_.CloseFiles(fdt::kOpenAll));
   EXPECT_EQ(fdt_.OpenFlags(), 0u);
@@ -483,7 +483,7 @@ TEST_F(FdtTest, CloseFilesKeepsThePosition) {
 }
 
 TEST_F(FdtTest, OpenFilesFailsWithoutItsFiles) {
-  Load(test::NumberTextSpec(0), ThreeRecords(), "");
+  Load(test::NumberTextLayout(0), ThreeRecords(), "");
   ASSERT_TRUE(fdt_.CloseFiles(fdt::kOpenAll));
   std::error_code ec;
   std::filesystem::remove(dir_.path() / "T.IDX", ec);

@@ -37,7 +37,7 @@ struct FieldSpec {
 constexpr std::uint16_t kSingle = 3, kList8 = 2, kList16 = 4, kGroup = 1, kFixed = 0x10;
 constexpr std::uint16_t kType6 = 6 << 1;  // 16-bit length prefix
 
-struct StructureSpec {
+struct StructureLayout {
   std::uint16_t header_length = 40;  // L
   std::string data_name = "T.DAT";
   std::string index_name = "T.IDX";
@@ -53,14 +53,14 @@ inline std::string DescriptorBytes(const FieldSpec& f) {
   return name + Le16(f.width) + Le16(f.max_occurs) + Le16(f.kind) + Le16(f.members) + Le16(f.flags);
 }
 
-inline std::string StructureBytes(const StructureSpec& spec) {
-  std::string h = Le16(spec.header_length) + "xx" + Le16(static_cast<std::uint16_t>(spec.fields.size())) + "yy" +
-                  Name13(spec.data_name) + Name13(spec.index_name) + Le16(0x7777) /* ignored */ +
-                  Le16(spec.entry_length) + Le32(spec.flags);
-  h.resize(std::size_t{spec.header_length} + 2, 'z');
-  for (const auto& f : spec.fields) h += DescriptorBytes(f);
-  h += Le16(static_cast<std::uint16_t>(spec.aux.size())) + spec.aux;
-  for (const auto& f : spec.fields) {
+inline std::string StructureBytes(const StructureLayout& layout) {
+  std::string h = Le16(layout.header_length) + "xx" + Le16(static_cast<std::uint16_t>(layout.fields.size())) + "yy" +
+                  Name13(layout.data_name) + Name13(layout.index_name) + Le16(0x7777) /* ignored */ +
+                  Le16(layout.entry_length) + Le32(layout.flags);
+  h.resize(std::size_t{layout.header_length} + 2, 'z');
+  for (const auto& f : layout.fields) h += DescriptorBytes(f);
+  h += Le16(static_cast<std::uint16_t>(layout.aux.size())) + layout.aux;
+  for (const auto& f : layout.fields) {
     if (f.description.empty()) {
       h += Le16(0);
     } else {
@@ -84,11 +84,11 @@ inline std::string ListIndex(const std::vector<std::pair<std::string, std::uint3
 }
 
 // The message-table shape: u32 number (fixed) then the text "D0".
-inline StructureSpec NumberTextSpec(std::uint32_t flags) {
-  StructureSpec spec;
-  spec.flags = flags;
-  spec.fields = {{"NR", 4, 1, kSingle, 0, kFixed, "number"}, {"D0", 250, 1, kSingle, 0, 0, "text"}};
-  return spec;
+inline StructureLayout NumberTextLayout(std::uint32_t flags) {
+  StructureLayout layout;
+  layout.flags = flags;
+  layout.fields = {{"NR", 4, 1, kSingle, 0, kFixed, "number"}, {"D0", 250, 1, kSingle, 0, 0, "text"}};
+  return layout;
 }
 
 }  // namespace veupd::test

@@ -16,11 +16,11 @@ using test::Var8;
 class DictionaryTest : public ::testing::Test {
  protected:
   DictionaryTest() {
-    test::StructureSpec spec = test::NumberTextSpec(fdt::kFlagBackward);
-    spec.data_name = "MSG@@.DAT";
-    spec.index_name = "MSG@@.IDX";
-    spec.fields.push_back({"LS", 5, 2, test::kList8, 0, 0, ""});
-    test::WriteFile(dir_ / "MSG.STR", test::StructureBytes(spec));
+    test::StructureLayout layout = test::NumberTextLayout(fdt::kFlagBackward);
+    layout.data_name = "MSG@@.DAT";
+    layout.index_name = "MSG@@.IDX";
+    layout.fields.push_back({"LS", 5, 2, test::kList8, 0, 0, ""});
+    test::WriteFile(dir_ / "MSG.STR", test::StructureBytes(layout));
     WriteLanguage("E", {{118, "Update"}, {3671, "Copying"}, {4860, "Done"}});
     WriteLanguage("D", {{118, "Aktualisierung"}, {4860, "Fertig"}});
   }
