@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,47 +19,28 @@ using test::fdb::Rec;
 
 constexpr std::size_t kKey = 9;  // "A0001.DAT"
 
-struct HexCase {
-  const char* name;
-  std::string text;
-  std::uint32_t value;
-};
+TEST(FdbUpdateControlTest, HexToNumber) {
+  const struct {
+    const char* name;
+    std::string text;
+    std::uint32_t value;
+  } cases[] = {{"empty", "", 0}, {"zero", "0", 0}, {"mixed case", "1a2B", 0x1A2B},
+               {"eight digits", "DEADBEEF", 0xDEADBEEF}, {"nine digits keep last eight", "123456789", 0x23456789},
+               {"blank and tab skipped", " 12 3\t4", 0x1234}, {"other character ends", "12G34", 0x12},
+               {"leading other gives zero", "x12", 0}, {"delete word is not hex", "DELETE", 0xDE}};
+  for (const auto& c : cases) EXPECT_EQ(CFdbUpdateControl::HexToNumber(c.text), c.value) << c.name;
+}
 
-void PrintTo(const HexCase& c, std::ostream* os) { *os << c.name; }
-
-class HexTest : public ::testing::TestWithParam<HexCase> {};
-
-TEST_P(HexTest, ReadsValue) { EXPECT_EQ(CFdbUpdateControl::HexToNumber(GetParam().text), GetParam().value); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Hex, HexTest,
-    ::testing::Values(HexCase{"Empty", "", 0}, HexCase{"Zero", "0", 0}, HexCase{"MixedCase", "1a2B", 0x1A2B},
-                      HexCase{"EightDigits", "DEADBEEF", 0xDEADBEEF},
-                      HexCase{"NineDigitsKeepLastEight", "123456789", 0x23456789},
-                      HexCase{"BlankAndTabSkipped", " 12 3\t4", 0x1234},
-                      HexCase{"OtherCharacterEnds", "12G34", 0x12}, HexCase{"LeadingOtherGivesZero", "x12", 0},
-                      HexCase{"DeleteWordIsNotHex", "DELETE", 0xDE}),
-    [](const ::testing::TestParamInfo<HexCase>& info) { return std::string(info.param.name); });
-
-struct TrimCase {
-  const char* name;
-  std::string text;
-  std::string trimmed;
-};
-
-void PrintTo(const TrimCase& c, std::ostream* os) { *os << c.name; }
-
-class TrimTest : public ::testing::TestWithParam<TrimCase> {};
-
-TEST_P(TrimTest, Trims) { EXPECT_EQ(CFdbUpdateControl::Trim(GetParam().text), GetParam().trimmed); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Trim, TrimTest,
-    ::testing::Values(TrimCase{"Bare", "a b", "a b"}, TrimCase{"Blanks", " \t a b \t", "a b"},
-                      TrimCase{"QuotesInsideBlanks", "  \"C:\\x y\"  ", "C:\\x y"},
-                      TrimCase{"BlanksInsideQuotesStay", "\" a \"", " a "},
-                      TrimCase{"SeveralQuotes", "\"\"a\"\"", "a"}, TrimCase{"OnlyQuotes", "\"\"", ""}),
-    [](const ::testing::TestParamInfo<TrimCase>& info) { return std::string(info.param.name); });
+TEST(FdbUpdateControlTest, Trim) {
+  const struct {
+    const char* name;
+    std::string text, trimmed;
+  } cases[] = {{"bare", "a b", "a b"}, {"blanks", " \t a b \t", "a b"},
+               {"quotes inside blanks", "  \"C:\\x y\"  ", "C:\\x y"},
+               {"blanks inside quotes stay", "\" a \"", " a "}, {"several quotes", "\"\"a\"\"", "a"},
+               {"only quotes", "\"\"", ""}};
+  for (const auto& c : cases) EXPECT_EQ(CFdbUpdateControl::Trim(c.text), c.trimmed) << c.name;
+}
 
 TEST(FdbUpdateControlTest, SortNamesUsesByteOrder) {
   // '_' (0x5F) comes after the letters, as the merge compares keys.

@@ -49,6 +49,21 @@ std::string ThreeRecords() {
   return Record(Key(10) + Var8("ten")) + Record(Key(20) + Var8("two")) + Record(Key(30) + Var8("thr"));
 }
 
+// A tree index header: entry length, steps, levels, block size, start step
+// and position, and the same first-block offset for every level.
+std::string TreeHeader(std::uint16_t entry, std::uint16_t steps, std::uint16_t levels, std::uint16_t block,
+                       std::uint16_t start_step, std::uint16_t start_pos, std::uint32_t first) {
+  std::string h(100, '\0');
+  h.replace(2, 2, Le16(entry));
+  h.replace(8, 2, Le16(steps));
+  h.replace(12, 2, Le16(levels));
+  h.replace(14, 2, Le16(block));
+  h.replace(16, 2, Le16(start_step));
+  h.replace(18, 2, Le16(start_pos));
+  for (int l = 0; l < 20; ++l) h.replace(20 + 4 * l, 4, Le32(first));
+  return h;
+}
+
 TEST_F(FdtTest, NewStruReturnsNamesFieldsAndDescriptions) {
   StructureLayout layout;
   layout.header_length = 48;
@@ -265,22 +280,10 @@ TEST_F(FdtTest, FieldsBehindAPresentGroupAreNotGuessed) {
 TEST_F(FdtTest, TreeSearchWalksAHandBuiltTree) {
   // Steps 1, two levels of blocks of one entry: root 20 at level 0, then
   // block 0 (10) and block 1 (30) at level 1.
-  std::string header(100, '\0');
-  header.replace(2, 2, Le16(8));
-  header.replace(8, 2, Le16(1));
-  header.replace(12, 2, Le16(2));
-  header.replace(14, 2, Le16(8));
-  header.replace(20, 4, Le32(100));
-  header.replace(24, 4, Le32(108));
-  const std::string two_level = header + Key(20) + Le32(10) + Key(10) + Le32(0) + Key(30) + Le32(20);
+  const std::string body = Key(20) + Le32(10) + Key(10) + Le32(0) + Key(30) + Le32(20);
+  const std::string two_level = TreeHeader(8, 1, 2, 8, 0, 0, 100).replace(24, 4, Le32(108)) + body;
   // Steps 2, one block of three entries stored level by level.
-  std::string one_block(100, '\0');
-  one_block.replace(2, 2, Le16(8));
-  one_block.replace(8, 2, Le16(2));
-  one_block.replace(12, 2, Le16(1));
-  one_block.replace(14, 2, Le16(24));
-  one_block.replace(20, 4, Le32(100));
-  one_block += Key(20) + Le32(10) + Key(10) + Le32(0) + Key(30) + Le32(20);
+  const std::string one_block = TreeHeader(8, 2, 1, 24, 0, 0, 100) + body;
   const std::uint32_t tree = fdt::kFlagBackward | fdt::kFlagTree;
   for (const std::string& index : {two_level, one_block}) {
     for (const bool nearest : {false, true}) {
@@ -300,15 +303,7 @@ TEST_F(FdtTest, TreeSearchWalksAHandBuiltTree) {
 TEST_F(FdtTest, TreeHeaderStartsAtGivenStepAndPosition) {
   // Steps 2 with the search entering at step 1, position 8: the block's top
   // entry is never read, only the pair below it.
-  std::string index(100, '\0');
-  index.replace(2, 2, Le16(8));
-  index.replace(8, 2, Le16(2));
-  index.replace(12, 2, Le16(1));
-  index.replace(14, 2, Le16(24));
-  index.replace(16, 2, Le16(1));
-  index.replace(18, 2, Le16(8));
-  index.replace(20, 4, Le32(100));
-  index += Key(99) + Le32(99) + Key(20) + Le32(10) + std::string(8, '\0');
+  const std::string index = TreeHeader(8, 2, 1, 24, 1, 8, 100) + Key(99) + Le32(99) + Key(20) + Le32(10) + std::string(8, '\0');
   Load(test::NumberTextLayout(fdt::kFlagBackward | fdt::kFlagTree), ThreeRecords(), index);
   EXPECT_EQ(Find(20), 10);
   EXPECT_EQ(Find(99), -1);
@@ -410,34 +405,22 @@ TEST_F(FdtTest, BadListIndexesEndAsNotFound) {
 }
 
 TEST_F(FdtTest, AbsurdTreeHeadersEndAsNotFound) {
-  auto header = [](std::uint16_t entry, std::uint16_t steps, std::uint16_t levels, std::uint16_t block,
-                   std::uint16_t start_step, std::uint16_t start_pos, std::uint32_t first) {
-    std::string h(100, '\0');
-    h.replace(2, 2, Le16(entry));
-    h.replace(8, 2, Le16(steps));
-    h.replace(12, 2, Le16(levels));
-    h.replace(14, 2, Le16(block));
-    h.replace(16, 2, Le16(start_step));
-    h.replace(18, 2, Le16(start_pos));
-    for (int l = 0; l < 20; ++l) h.replace(20 + 4 * l, 4, Le32(first));
-    return h;
-  };
   const std::string body = Key(20) + Le32(10) + Key(10) + Le32(0) + Key(30) + Le32(20);
   struct Row {
     const char* name;
     std::string index;
   };
   const std::vector<Row> rows = {
-      {"header cut", header(8, 2, 1, 24, 0, 0, 100).substr(0, 60)},
-      {"block size 0", header(8, 2, 1, 0, 0, 0, 100) + body},
-      {"1000 levels", header(8, 2, 1000, 24, 0, 0, 100) + body},
-      {"block past the end", header(8, 2, 1, 24, 0, 0, 90000) + body},
-      {"entry length 0", header(0, 2, 1, 24, 0, 0, 100) + body},
-      {"entry length 4", header(4, 2, 1, 24, 0, 0, 100) + body},
-      {"steps beyond the block", header(8, 60000, 1, 24, 0, 0, 100) + body},
-      {"start step at the end", header(8, 2, 1, 24, 2, 0, 100) + body},
-      {"start position past the block", header(8, 2, 1, 24, 0, 40, 100) + body},
-      {"20 levels of the same block", header(8, 1, 20, 24, 0, 0, 100) + body},
+      {"header cut", TreeHeader(8, 2, 1, 24, 0, 0, 100).substr(0, 60)},
+      {"block size 0", TreeHeader(8, 2, 1, 0, 0, 0, 100) + body},
+      {"1000 levels", TreeHeader(8, 2, 1000, 24, 0, 0, 100) + body},
+      {"block past the end", TreeHeader(8, 2, 1, 24, 0, 0, 90000) + body},
+      {"entry length 0", TreeHeader(0, 2, 1, 24, 0, 0, 100) + body},
+      {"entry length 4", TreeHeader(4, 2, 1, 24, 0, 0, 100) + body},
+      {"steps beyond the block", TreeHeader(8, 60000, 1, 24, 0, 0, 100) + body},
+      {"start step at the end", TreeHeader(8, 2, 1, 24, 2, 0, 100) + body},
+      {"start position past the block", TreeHeader(8, 2, 1, 24, 0, 40, 100) + body},
+      {"20 levels of the same block", TreeHeader(8, 1, 20, 24, 0, 0, 100) + body},
   };
   for (const Row& row : rows) {
     fdt_.FreeStru();

@@ -229,32 +229,27 @@ TEST(UpdateFdbTest, CrcMismatchLeavesOldDatabaseAndRemovesTmp) {
 
 // ---- failures of the design's own steps, with their codes and texts
 
-TEST(UpdateFdbTest, MissingIndexFailsWithCode4) {
-  TempDir dir;
-  test::WriteFile(dir / "DATA.FDB", test::fdb::FdbBytes(kKey, {}));
-  CUpdateFDB fdb;
-  EXPECT_FALSE(fdb.Open(dir / "DATA.FDB", kKey, 0));
-  EXPECT_EQ(fdb.LastError(), 4u);
-  EXPECT_EQ(fdb.ErrorText(), "Open error by file " + Companion(dir, ".FDX") + "!");
-}
-
-TEST(UpdateFdbTest, MissingDatabaseFailsWithCode2) {
-  TempDir dir;
-  test::WriteFile(dir / "DATA.FDX", test::fdb::FdxBytes(kKey, {}));
-  CUpdateFDB fdb;
-  EXPECT_FALSE(fdb.Open(dir / "DATA.FDB", kKey, 0));
-  EXPECT_EQ(fdb.LastError(), 2u);
-  EXPECT_EQ(fdb.ErrorText(), "Open error by file " + (dir / "DATA.FDB") + "!");
-}
-
-TEST(UpdateFdbTest, TmpThatCannotBeCreatedFailsWithCode5) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, kKey, {});
-  std::filesystem::create_directories(dir / "DATA.TMP");
-  CUpdateFDB fdb;
-  EXPECT_FALSE(fdb.Open(dir / "DATA.FDB", kKey, 0));
-  EXPECT_EQ(fdb.LastError(), 5u);
-  EXPECT_EQ(fdb.ErrorText(), "Open error by file " + Companion(dir, ".TMP") + "!");
+TEST(UpdateFdbTest, OpenFailuresGiveTheirCodeAndFile) {
+  struct Case {
+    const char* name;
+    bool fdb, fdx, tmp_folder;
+    std::uint32_t code;
+    std::string file;  // "" = the database as given
+  } cases[] = {{"index missing", true, false, false, 4, ".FDX"},
+               {"database missing", false, true, false, 2, ""},
+               {"tmp cannot be created", true, true, true, 5, ".TMP"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    if (c.fdb) test::WriteFile(dir / "DATA.FDB", test::fdb::FdbBytes(kKey, {}));
+    if (c.fdx) test::WriteFile(dir / "DATA.FDX", test::fdb::FdxBytes(kKey, {}));
+    if (c.tmp_folder) std::filesystem::create_directories(dir / "DATA.TMP");
+    CUpdateFDB fdb;
+    EXPECT_FALSE(fdb.Open(dir / "DATA.FDB", kKey, 0));
+    EXPECT_EQ(fdb.LastError(), c.code);
+    EXPECT_EQ(fdb.ErrorText(),
+              "Open error by file " + (c.file.empty() ? dir / "DATA.FDB" : Companion(dir, c.file)) + "!");
+  }
 }
 
 TEST(UpdateFdbTest, MissingUpdateFileFailsWithCode3AndKeepsDatabase) {
