@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <future>
 #include <string>
 #include <vector>
 
@@ -102,55 +100,10 @@ TEST_F(ProgramCallTest, ExtensionComparesIgnoringCase) {
   EXPECT_EQ(Recorded(work).at(1), "arg=y");
 }
 
-TEST_F(ProgramCallTest, NonZeroExitIsError23WithTheCode) {
-  EXPECT_EQ(Run({N(program), "exit=3", "wait"}), ErrorCode(Err::kCreateProcessFailed));
-  ASSERT_EQ(host.errors.size(), 1u);
-  EXPECT_EQ(test::Params(host.errors[0]),
-            (std::vector<std::string>{N(program), " exit=3", "3", ""}));
-  ASSERT_EQ(host.steps.size(), 1u);
-  EXPECT_FALSE(host.steps[0].success);
-  EXPECT_EQ(host.steps[0].code, 23);
-}
-
 TEST_F(ProgramCallTest, NotWaitingIgnoresTheExitCode) {
   EXPECT_TRUE(Run({N(program), "exit=3"}).ok());
   EXPECT_TRUE(host.errors.empty());
   EXPECT_TRUE(host.steps.at(0).success);
-}
-
-TEST_F(ProgramCallTest, WaitLastsUntilTheProgramEnds) {
-  auto done = std::async(std::launch::async, [&] { return Run({N(program), "\"wait\" exit=7", "1"}); });
-  // Still waiting well after the program has started.
-  for (int i = 0; i < 200 && !fs::exists(work / "record_args.txt"); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(fs::exists(work / "record_args.txt"));
-  EXPECT_EQ(done.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);
-  WriteFile(work / "stop", "");  // the test ends the program
-  ASSERT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-  EXPECT_EQ(done.get(), ErrorCode(Err::kCreateProcessFailed));
-  EXPECT_EQ(test::Params(host.errors.at(0))[2], "7");
-}
-
-TEST_F(ProgramCallTest, DllResultsKeepTheLow16Bits) {
-  struct Case {
-    const char* function;
-    std::uint32_t raw;  // whole code returned
-  } cases[] = {{"ReturnZero", 0}, {"ReturnHighOnly", 0}, {"ReturnFive", 26u | (5u << 16)}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.function);
-    host = FakeHost();
-    EXPECT_EQ(Run({N(library), "some text", c.function}).raw(), c.raw);
-    ASSERT_EQ(host.steps.size(), 1u);
-    EXPECT_EQ(host.steps[0].success, c.raw == 0);
-    EXPECT_EQ(host.steps[0].text, "Programm/function call (" + N(library) + ")");
-    if (c.raw != 0) {
-      ASSERT_EQ(host.errors.size(), 1u);
-      EXPECT_EQ(host.errors[0].subcode, 5);
-      EXPECT_EQ(test::Params(host.errors[0]),
-                (std::vector<std::string>{N(library), c.function, "some text", "5"}));
-    }
-  }
 }
 
 TEST_F(ProgramCallTest, DllFunctionReceivesTheText) {

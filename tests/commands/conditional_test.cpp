@@ -62,20 +62,6 @@ TEST(ConditionalTest, EmptyOrUnknownSelectorRunsNothing) {
   }
 }
 
-TEST(ConditionalTest, DigitNineIsRefusedWithoutErrorEntry) {
-  FakeHost host;
-  host.ctx.upd_dir[4] = "set";
-  host.SetParams({"49x"});
-  EXPECT_EQ(RunConditional(host), ErrorCode(Err::kUnknownParam));
-  EXPECT_TRUE(host.dispatched.empty());
-  EXPECT_TRUE(host.errors.empty());
-  ASSERT_EQ(host.steps.size(), 2u);
-  EXPECT_EQ(host.steps[0].text, "Conditional executing command 9");
-  EXPECT_FALSE(host.steps[1].success);
-  EXPECT_EQ(host.steps[1].text, "Conditional command (9) not found !");
-  EXPECT_EQ(host.steps[1].code, 0);
-}
-
 TEST(ConditionalTest, MissingParam1) {
   FakeHost host;
   host.SetParams({});

@@ -1,5 +1,6 @@
-// A CommandHost for command tests: records error and step entries, counts
-// progress refreshes and nested dispatches, and owns real CRC and INI tools.
+// A CommandHost for command tests: records error and step entries, status
+// texts, checkpoints written, nested dispatches and pointer calls, and owns
+// real CRC and INI tools and buffers.
 #pragma once
 
 #include <array>
@@ -30,6 +31,11 @@ struct StepEntry {
   bool success = false;
   std::string text;
   std::uint16_t code = 0;
+  std::uint32_t raw = 0;  // code and subcode
+};
+
+struct PointerCall {
+  std::string structure, data, index;
 };
 
 // A calculator whose progress calls run a test's hook first, with the phase
@@ -45,7 +51,8 @@ class HookedCrc : public CDeltaCrc32 {
 
 class FakeHost : public CommandHost {
  public:
-  FakeHost() : payload_(CDynBuf::kDefaultStep), copy_buffer_(kCopyBufferSize) {}
+  explicit FakeHost(std::size_t payload_step = CDynBuf::kDefaultStep, std::size_t copy_size = 32768)
+      : payload_(payload_step), copy_buffer_(copy_size) {}
 
   CommandContext& Context() override { return ctx; }
   void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {
@@ -56,15 +63,18 @@ class FakeHost : public CommandHost {
     errors.push_back(std::move(e));
   }
   void ReportStep(bool success, std::string_view text, ErrorCode code) override {
-    steps.push_back({success, std::string(text), code.code()});
+    steps.push_back({success, std::string(text), code.code(), code.raw()});
   }
   [[nodiscard]] std::uint32_t ErrorCount() const override {
     return static_cast<std::uint32_t>(errors.size());
   }
   CheckpointRecord& Checkpoint() override { return checkpoint; }
-  void WriteCheckpoint() override {}
+  void WriteCheckpoint() override { phases_written.push_back(checkpoint.phase); }
   std::uint32_t& FileCounter() override { return file_counter; }
-  int CallPointer(const std::string&, const std::string&, const std::string&) override { return 0; }
+  int CallPointer(const std::string& structure, const std::string& data, const std::string& index) override {
+    pointer_calls.push_back({structure, data, index});
+    return pointer_result;
+  }
   CDeltaCrc32& Crc() override { return crc; }
   CIniClass& Ini() override { return ini; }
   CDynBuf& PayloadBuffer() override { return payload_; }
@@ -75,14 +85,16 @@ class FakeHost : public CommandHost {
   }
   [[nodiscard]] std::int32_t Level() const override { return 1; }
   [[nodiscard]] bool ServerAutomation() const override { return true; }
+  [[nodiscard]] std::string ControlFilePath() const override { return control_file; }
   // "T4860" and so on, so that a test can see which text was used.
   [[nodiscard]] std::string Message(std::uint32_t number) override {
     return "T" + std::to_string(number);
   }
   [[nodiscard]] bool AskYesNo(std::string_view) override { return true; }
+  // Keeps each status text once, as it changes.
   void RefreshProgress() override {
-    ++refreshes;
-    statuses.push_back(ctx.status_text);
+    const bool changed = statuses.empty() ? !ctx.status_text.empty() : statuses.back() != ctx.status_text;
+    if (changed) statuses.push_back(ctx.status_text);
   }
 
   // Sets PARAM1.. in order; the rest stay empty.
@@ -108,15 +120,17 @@ class FakeHost : public CommandHost {
   std::vector<StepEntry> steps;
   std::vector<std::string> statuses;
   std::vector<Dispatched> dispatched;
+  std::vector<std::uint32_t> phases_written;
+  std::vector<PointerCall> pointer_calls;
   CheckpointRecord checkpoint;
   std::uint32_t file_counter = 0;
-  int refreshes = 0;
+  int pointer_result = 0;
+  std::string control_file = "ctl.txt";
   ErrorCode dispatch_result;
   HookedCrc crc;
   CIniClass ini;
 
  private:
-  static constexpr std::size_t kCopyBufferSize = 32768;
   CDynBuf payload_;
   std::vector<std::uint8_t> copy_buffer_;
 };
@@ -125,6 +139,15 @@ class FakeHost : public CommandHost {
 inline std::vector<std::string> Params(const ErrorEntry& e) {
   std::vector<std::string> out;
   for (const auto& p : e.params) out.push_back(p.value_or(""));
+  return out;
+}
+
+// Only the parameters given, in order.
+inline std::vector<std::string> Given(const ErrorEntry& e) {
+  std::vector<std::string> out;
+  for (const auto& p : e.params) {
+    if (p) out.push_back(*p);
+  }
   return out;
 }
 
