@@ -95,13 +95,14 @@ TEST_F(IniFileTest, NulBytesAreOrdinaryContent) {
 
 // ---------------------------------------------------------------- writing
 
-TEST_F(IniFileTest, WriteValue) {
+// A value writes the key; no value deletes it.
+TEST_F(IniFileTest, WriteValueAndDeleteKey) {
   struct Case {
     const char* name;
     const char* before;
     const char* section;
     const char* key;
-    const char* value;
+    const char* value;  // nullptr: DeleteKey
     const char* after;
   };
   const Case cases[] = {
@@ -127,11 +128,22 @@ TEST_F(IniFileTest, WriteValue) {
        "[S]\r\na=2\r\nb=2"},
       {"key on the last line", "[S]\r\na=1", "S", "a", "2", "[S]\r\na=2\r\n"},
       {"value written unchanged", "[S]\r\na=1\r\n", "S", "a", "  x  ", "[S]\r\na=  x  \r\n"},
+      {"delete: key removed", "[S]\r\na=1\r\nb=2\r\n", "S", "a", nullptr, "[S]\r\nb=2\r\n"},
+      {"delete: blanks join the next line", "[S]\r\n  a=1\r\nb=2\r\n", "S", "a", nullptr, "[S]\r\n  b=2\r\n"},
+      {"delete: only the first match", "[S]\r\na=1\r\na=2\r\n", "S", "a", nullptr, "[S]\r\na=2\r\n"},
+      {"delete: last line without line end", "[S]\r\nb=2\r\na=1", "S", "a", nullptr, "[S]\r\nb=2\r\n"},
+      {"delete: missing key leaves the file", "[S]\r\nb=2\r\n", "S", "a", nullptr, "[S]\r\nb=2\r\n"},
+      {"delete: key of another section stays", "[S]\r\nb=2\r\n[T]\r\na=1\r\n", "S", "a", nullptr,
+       "[S]\r\nb=2\r\n[T]\r\na=1\r\n"},
+      {"delete: missing file is created empty", kNoFile, "S", "a", nullptr, ""},
   };
   for (const Case& c : cases) {
     const std::string path = dir_ / (std::string("w") + std::to_string(&c - cases) + ".ini");
     if (c.before != nullptr) test::WriteFile(path, c.before);
-    EXPECT_TRUE(ini_.WriteValue(c.section, c.key, c.value, path, /*no_case=*/true)) << c.name;
+    EXPECT_TRUE(c.value != nullptr ? ini_.WriteValue(c.section, c.key, c.value, path, /*no_case=*/true)
+                                   : ini_.DeleteKey(c.section, c.key, path, /*no_case=*/true))
+        << c.name;
+    EXPECT_TRUE(os::Exists(path)) << c.name;
     EXPECT_EQ(test::ReadFile(path), c.after) << c.name;
   }
 }
@@ -143,32 +155,6 @@ TEST_F(IniFileTest, WrittenValueReadsBack) {
   std::string value;
   EXPECT_TRUE(ini_.ReadValue("update", "dedozuduresult", "DEF", value, path, /*no_case=*/true));
   EXPECT_EQ(value, "1");
-}
-
-TEST_F(IniFileTest, DeleteKey) {
-  struct Case {
-    const char* name;
-    const char* before;
-    const char* key;
-    const char* after;
-  };
-  const Case cases[] = {
-      {"key removed", "[S]\r\na=1\r\nb=2\r\n", "a", "[S]\r\nb=2\r\n"},
-      {"blanks join the next line", "[S]\r\n  a=1\r\nb=2\r\n", "a", "[S]\r\n  b=2\r\n"},
-      {"only the first match", "[S]\r\na=1\r\na=2\r\n", "a", "[S]\r\na=2\r\n"},
-      {"last line without line end", "[S]\r\nb=2\r\na=1", "a", "[S]\r\nb=2\r\n"},
-      {"missing key leaves the file", "[S]\r\nb=2\r\n", "a", "[S]\r\nb=2\r\n"},
-      {"key of another section stays", "[S]\r\nb=2\r\n[T]\r\na=1\r\n", "a",
-       "[S]\r\nb=2\r\n[T]\r\na=1\r\n"},
-      {"missing file is created empty", kNoFile, "a", ""},
-  };
-  for (const Case& c : cases) {
-    const std::string path = dir_ / (std::string("d") + std::to_string(&c - cases) + ".ini");
-    if (c.before != nullptr) test::WriteFile(path, c.before);
-    EXPECT_TRUE(ini_.DeleteKey("S", c.key, path, /*no_case=*/true)) << c.name;
-    EXPECT_TRUE(os::Exists(path)) << c.name;
-    EXPECT_EQ(test::ReadFile(path), c.after) << c.name;
-  }
 }
 
 // ---------------------------------------------------------------- cache
