@@ -145,21 +145,6 @@ TEST_F(ControlFileTest, CountsUpToTheFirstShortLine) {
   for (const auto& c : cases) EXPECT_EQ(Count(c.content), c.count) << c.name;
 }
 
-TEST_F(ControlFileTest, ReadsALongLineInPiecesOf255) {
-  const std::string line = std::string(255, 'a') + std::string(45, 'b');
-  const std::string path = Write(line + "\n");
-  CommandContext ctx;
-  ASSERT_TRUE(ControlReader(path).CountLines(ctx));
-  ASSERT_EQ(ctx.line_count, 2u);
-  ASSERT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kOk);
-  EXPECT_EQ(ctx.param[0], std::string(255, 'a'));
-  ctx.line_index = 1;
-  ASSERT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kOk);
-  EXPECT_EQ(ctx.param[0], std::string(45, 'b'));
-  ctx.line_index = 2;
-  EXPECT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kNoMore);
-}
-
 TEST_F(ControlFileTest, ReadsEachLineAfreshByIndex) {
   const std::string path = Write("#1first\n?2second\n");
   CommandContext ctx;
@@ -176,13 +161,6 @@ TEST_F(ControlFileTest, ReadsEachLineAfreshByIndex) {
 }
 
 // Error paths.
-TEST_F(ControlFileTest, MissingFileCannotBeCountedOrRead) {
-  CommandContext ctx;
-  EXPECT_FALSE(ControlReader(dir_ / "missing.txt").CountLines(ctx));
-  ctx.line_count = 1;
-  EXPECT_EQ(ControlReader(dir_ / "missing.txt").ReadCommand(ctx, 1), ReadResult::kCannotOpen);
-}
-
 TEST_F(ControlFileTest, FileShortenedAfterCountingCannotBeRead) {
   const std::string path = Write("#1a\n#1b\n#1c\n");
   CommandContext ctx;

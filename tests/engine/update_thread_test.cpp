@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "engine/break_after_error.h"
 #include "engine/message_table.h"
 #include "test_support.h"
 
@@ -79,18 +78,6 @@ TEST_F(UpdateThreadTest, StepEntriesFollowTheShortReportRules) {
             "Failed - 9\r\n"
             "Failed\r\n"
             "Failed - 18\r\n");
-}
-
-TEST_F(UpdateThreadTest, BreakAfterErrorFiresOnlyAfterAnError) {
-  EXPECT_TRUE(RunBreakAfterError(thread_).ok());
-  EXPECT_EQ(Log(), "");
-  thread_.ReportError(Err::kCannotCopy);
-  // PARAM1 "1" asks, but server automation never asks and counts as Yes.
-  state_.server_automation = true;
-  thread_.Context().param[0] = "1";
-  EXPECT_EQ(RunBreakAfterError(thread_).raw(), 27u);
-  EXPECT_EQ(thread_.ErrorCount(), 2u);
-  EXPECT_NE(Log().find("Error : Break after error"), std::string::npos);
 }
 
 TEST(Checkpoint, RecordIsFourLittleEndianNumbers) {
