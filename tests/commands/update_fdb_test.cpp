@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,16 +46,6 @@ TEST_F(UpdateFdbCommandTest, MissingParam1) {
   EXPECT_EQ(host_.steps[0].code, 4);
 }
 
-TEST_F(UpdateFdbCommandTest, SingleChangeSucceeds) {
-  host_.SetParams({Db(), "DELETE", "b.dat"});
-  EXPECT_TRUE(RunUpdateFdb(host_).ok());
-  EXPECT_TRUE(host_.errors.empty());
-  ASSERT_EQ(host_.steps.size(), 1u);
-  EXPECT_TRUE(host_.steps[0].success);
-  EXPECT_EQ(host_.steps[0].text, "Updating FDB (" + Db() + ")");
-  EXPECT_EQ(Records(), (std::vector<Rec>{{"D.DAT", "d"}}));
-}
-
 TEST_F(UpdateFdbCommandTest, FailedSingleChangeReportsThreeParamsAndTwoSteps) {
   const std::string missing = dir_ / "NONE.FDB";
   host_.SetParams({missing, "DELETE", "B.DAT"});
@@ -83,25 +72,6 @@ TEST_F(UpdateFdbCommandTest, ParamOneAndTwoWithoutThreeIsAControlList) {
   EXPECT_TRUE(host_.steps[0].success);
   EXPECT_EQ(host_.steps[0].text, "Updating FDB using file (" + list + ")");
   EXPECT_EQ(Records(), (std::vector<Rec>{{"B.DAT", "b"}}));
-}
-
-TEST_F(UpdateFdbCommandTest, FailedControlListReportsOneParamAndTheMessages) {
-  const std::string list = dir_ / "ctl.txt";
-  test::WriteFile(list, Db() + "\tDELETE\tLONGER.KEY\n" + Db() + "\tDELETE\tB.DAT\n");
-  host_.SetParams({list});
-  EXPECT_EQ(RunUpdateFdb(host_).code(), 30);
-  ASSERT_EQ(host_.errors.size(), 1u);
-  EXPECT_EQ(test::Params(host_.errors[0]), (std::vector<std::string>{list, "", "", ""}));
-  EXPECT_FALSE(host_.errors[0].params[1].has_value());
-  ASSERT_EQ(host_.steps.size(), 2u);
-  EXPECT_EQ(host_.steps[0].text, "Updating FDB using file (" + list + ")");
-  std::string fdx = Db();
-  for (char& c : fdx) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  fdx.replace(fdx.size() - 4, 4, ".FDX");
-  EXPECT_EQ(host_.steps[1].text, "Index error by file " + fdx + "!\nError during update " + Db() +
-                                     " -> LONGER.KEY!\nError during update using file " + list + "!\n");
-  // The second line ran after the first had failed.
-  EXPECT_EQ(Records(), (std::vector<Rec>{{"D.DAT", "d"}}));
 }
 
 }  // namespace
