@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -60,36 +61,65 @@ std::string ResolvePath(std::string_view path) {
   std::string native = ToNative(path);
   if (native.empty() || EntryExists(native)) return native;
 
-  // Walk component by component; once a component is missing even ignoring
-  // case, the rest is kept as written.
+  // Split once; each piece ends where its component's text ends, so that
+  // prefix(k) is the path up to and including component k as the walk
+  // below rebuilds it (doubled separators collapsed).
   std::string out;
   std::size_t i = 0;
   if (native[0] == '/') {
     out = "/";
     i = 1;
   }
-  bool missing = false;
-  while (i < native.size()) {
-    std::size_t end = native.find('/', i);
+  struct Part {
+    std::size_t begin;
+    std::size_t end;
+  };
+  std::vector<Part> parts;
+  for (std::size_t at = i; at < native.size();) {
+    std::size_t end = native.find('/', at);
     if (end == std::string::npos) end = native.size();
-    std::string_view part(native.data() + i, end - i);
-    const bool last = end == native.size();
-    if (!part.empty()) {
-      std::string candidate = out + std::string(part);
-      std::string found;
-      if (!missing && part != "." && part != ".." && !EntryExists(candidate)) {
-        if (FindIgnoringCase(out, part, found)) {
-          candidate = out + found;
-        } else {
-          missing = true;
-        }
-      }
-      out = std::move(candidate);
-      if (!last) out += '/';
-    } else if (!last && (out.empty() || out.back() != '/')) {
-      out += '/';
+    if (end > at) parts.push_back({at, end});
+    at = end + 1;
+  }
+  const auto prefix = [&](std::size_t count) {
+    std::string p = out;
+    for (std::size_t k = 0; k < count; ++k) {
+      if (k > 0) p += '/';
+      p.append(native, parts[k].begin, parts[k].end - parts[k].begin);
     }
-    i = end + 1;
+    return p;
+  };
+
+  // Most missing paths are a new name in an existing folder: find the
+  // deepest ancestor that exists as written (every component of an existing
+  // path exists too, so a walk would keep it unchanged) and search only the
+  // tail, instead of listing every folder from the root.
+  std::size_t known = parts.empty() ? 0 : parts.size() - 1;
+  for (; known > 0; --known) {
+    std::string ancestor = prefix(known);
+    if (EntryExists(ancestor)) {
+      out = std::move(ancestor);
+      out += '/';
+      break;
+    }
+  }
+
+  // Walk the rest component by component; once a component is missing even
+  // ignoring case, the rest is kept as written.
+  bool missing = false;
+  for (std::size_t k = known; k < parts.size(); ++k) {
+    const std::string_view part(native.data() + parts[k].begin, parts[k].end - parts[k].begin);
+    std::string candidate = out + std::string(part);
+    std::string found;
+    if (!missing && part != "." && part != ".." && !EntryExists(candidate)) {
+      if (FindIgnoringCase(out, part, found)) {
+        candidate = out + found;
+      } else {
+        missing = true;
+      }
+    }
+    out = std::move(candidate);
+    if (k + 1 < parts.size()) out += '/';
   }
   if (native.back() == '/' && (out.empty() || out.back() != '/')) out += '/';
   return out;
