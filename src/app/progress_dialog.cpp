@@ -2,6 +2,7 @@
 #include "app/progress_dialog.h"
 
 #include <array>
+#include <chrono>
 #include <utility>
 
 #include "engine/text_format.h"
@@ -28,6 +29,7 @@ constexpr std::array<Brand, 7> kBrands = {{
 constexpr std::uint32_t kPercentScale = 100;
 constexpr std::uint32_t kThousand = 1000;
 constexpr std::uint32_t kMillion = 1000000;
+constexpr std::uint32_t kFinePollMs = 1;
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -100,9 +102,13 @@ void CVeUpdateDlg::OnIdle() {
 
 void CVeUpdateDlg::OnCloseRequest() {
   if (thread_) {
-    os::SleepMs(kFirstWaitMs);
-    for (int i = 0; i < kPollTries && (state_.running || !thread_->ThreadEnded()); ++i) {
-      os::SleepMs(kPollMs);
+    // The close request comes while the thread is still returning: poll
+    // finely so that the process ends as soon as the thread does, within
+    // the same overall bound as the coarse poll.
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(kFirstWaitMs + kPollMs * kPollTries);
+    while ((state_.running || !thread_->ThreadEnded()) && std::chrono::steady_clock::now() < deadline) {
+      os::SleepMs(kFinePollMs);
     }
     if (thread_->ThreadEnded()) {
       (void)thread_->Join();
