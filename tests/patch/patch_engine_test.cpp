@@ -90,7 +90,9 @@ TEST_F(ApplyTest, UpdatesGiveTheseBytes) {
     std::filesystem::remove(old_path);
     EXPECT_TRUE(Apply(c.old, c.update, c.tokens).ok());
     EXPECT_TRUE(New() == c.result);
-    if (c.old) EXPECT_TRUE(ReadFile(old_path) == *c.old);
+    if (c.old) {
+      EXPECT_TRUE(ReadFile(old_path) == *c.old);
+    }
     EXPECT_TRUE(errors.entries.empty());
   }
 }
@@ -210,7 +212,9 @@ TEST_F(ApplyTest, BadRecordsFailWithTheirCodeAndParameters) {
     errors.entries.clear();
     EXPECT_TRUE(Apply(c.old, c.update, c.tokens).Is(c.code));
     ExpectOneError(c.code, c.params);
-    if (c.partial) EXPECT_TRUE(New() == *c.partial);
+    if (c.partial) {
+      EXPECT_TRUE(New() == *c.partial);
+    }
   }
 }
 
