@@ -63,7 +63,7 @@ extern const char kNativeSeparator;
 
 // ---------------------------------------------------------------- files
 
-// Open modes used by the design. Write access always keeps other writers out.
+// Open modes the updater uses. Write access always keeps other writers out.
 enum class OpenMode : std::uint8_t {
   kRead,             // read, others may do anything
   kReadDenyWrite,    // read, others may read only

@@ -76,7 +76,7 @@ class Win32ProgressView final : public ProgressView {
   }
 
   // SetDlgItemText and SendMessage wait until the dialog's thread has
-  // handled the change, which the design asks for.
+  // handled the change: the update thread changes controls synchronously.
   void SetTitleLine(std::string_view text) override { SetText(kTitleId, text); }
   void SetStatusLine(std::string_view text) override { SetText(kStatusId, text); }
   void SetCounterText(std::string_view text) override { SetText(kCounterId, text); }

@@ -1,5 +1,5 @@
-// veupd-tool crc and diff from the output folder: the CRC values of the
-// design, and control lines printed by diff that the real updater runs.
+// veupd-tool crc and diff from the output folder: the published CRC check
+// values of our variant, and control lines printed by diff that the real updater runs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,7 +51,7 @@ std::string Rec(const std::string& content) {
   return std::string{static_cast<char>(content.size() & 0xFF), static_cast<char>(content.size() >> 8)} + content;
 }
 
-TEST(CrcTool, PrintsTheDesignsCheckValues) {
+TEST(CrcTool, PrintsTheVariantsCheckValues) {
   TempDir dir;
   WriteFile(dir / "digits", "123456789");
   WriteFile(dir / "abc", "abc");

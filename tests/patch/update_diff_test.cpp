@@ -203,7 +203,7 @@ Bytes Join(const std::vector<Bytes>& records) {
   return out;
 }
 
-TEST(UpdateDiffRecords, ReplacedRecordIsTheDesignsSingleURecord) {
+TEST(UpdateDiffRecords, ReplacedRecordIsASingleURecord) {
   const Bytes old_bytes = Join({FromText("ABC"), FromText("DE")});
   const Bytes new_bytes = Join({FromText("ABC"), FromText("XYZ")});
   const Bytes expected{0x05, 0, 0, 0, 'U', 0x03, 0x00, 'X', 'Y', 'Z'};

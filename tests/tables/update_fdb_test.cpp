@@ -227,7 +227,7 @@ TEST(UpdateFdbTest, CrcMismatchLeavesOldDatabaseAndRemovesTmp) {
   EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP"));
 }
 
-// ---- failures of the design's own steps, with their codes and texts
+// ---- failures of the update's own steps, with their codes and texts
 
 TEST(UpdateFdbTest, OpenFailuresGiveTheirCodeAndFile) {
   struct Case {
