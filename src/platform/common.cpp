@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
 
 namespace veupd::os {
 
@@ -209,6 +210,34 @@ OsResult TextReader::SeekTo(std::uint64_t pos) {
   eof_ = false;
   file_pos_ = pos;
   return file_.Seek(static_cast<std::int64_t>(pos), SeekFrom::kBegin);
+}
+
+// ---------------------------------------------------------------- shared by both systems
+
+std::string internal::LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = ::veupd::os::LowerAscii(c);
+  return out;
+}
+
+void internal::SortByName(std::vector<DirEntry>& entries) {
+  std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
+    const std::string la = internal::LowerAscii(a.name);
+    const std::string lb = internal::LowerAscii(b.name);
+    return la != lb ? la < lb : a.name < b.name;
+  });
+}
+
+Module::Module() = default;
+Module::~Module() { Unload(); }
+Module::Module(Module&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+Module& Module::operator=(Module&& other) noexcept {
+  if (this != &other) {
+    Unload();
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
 }
 
 }  // namespace veupd::os

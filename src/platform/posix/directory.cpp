@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
 #include "platform/posix/posix_internal.h"
 
 namespace veupd::os {
@@ -23,14 +24,6 @@ namespace {
 constexpr std::size_t kCopyChunk = 1 << 20;
 constexpr std::size_t kCopyBufferSize = 65536;
 constexpr mode_t kPermissionBits = 07777;
-
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 bool IsReadOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
 
@@ -142,11 +135,7 @@ OsResult DirSearch::Start(const std::string& pattern) {
     impl->entries.push_back(EntryFromStat(e->d_name, st));
   }
   if (impl->entries.empty()) return FromErrno(ENOENT);
-  std::sort(impl->entries.begin(), impl->entries.end(), [](const DirEntry& a, const DirEntry& b) {
-    const std::string la = LowerAscii(a.name);
-    const std::string lb = LowerAscii(b.name);
-    return la != lb ? la < lb : a.name < b.name;
-  });
+  internal::SortByName(impl->entries);
   impl_ = std::move(impl);
   return OsResult::Ok();
 }

@@ -183,18 +183,6 @@ std::uint32_t Process::ExitCode() const { return impl_ ? impl_->exit_code : 0; }
 
 // ---------------------------------------------------------------- modules
 
-Module::Module() = default;
-Module::~Module() { Unload(); }
-Module::Module(Module&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-Module& Module::operator=(Module&& other) noexcept {
-  if (this != &other) {
-    Unload();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 OsResult Module::Load(const std::string& path) {
   Unload();
   // A bare name is looked for beside the program first, then in the

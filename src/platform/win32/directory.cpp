@@ -3,6 +3,7 @@
 // builds deliver them in the same order.
 #include <algorithm>
 
+#include "platform/platform_internal.h"
 #include "platform/win32/win32_internal.h"
 
 namespace veupd::os {
@@ -13,14 +14,6 @@ using win32::LastError;
 namespace {
 
 constexpr const char* kCaseRenameSuffix = ".~vcase";
-
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 DirEntry EntryFromFind(const WIN32_FIND_DATAA& data) {
   DirEntry e;
@@ -96,11 +89,7 @@ OsResult DirSearch::Start(const std::string& pattern) {
   do {
     impl->entries.push_back(EntryFromFind(data));
   } while (::FindNextFileA(find.get(), &data));
-  std::sort(impl->entries.begin(), impl->entries.end(), [](const DirEntry& a, const DirEntry& b) {
-    const std::string la = LowerAscii(a.name);
-    const std::string lb = LowerAscii(b.name);
-    return la != lb ? la < lb : a.name < b.name;
-  });
+  internal::SortByName(impl->entries);
   impl_ = std::move(impl);
   return OsResult::Ok();
 }
@@ -167,7 +156,7 @@ OsResult CopyFileOver(const std::string& from, const std::string& to, bool overw
 }
 
 OsResult MoveNoReplace(const std::string& from, const std::string& to) {
-  if (from != to && LowerAscii(from) == LowerAscii(to)) {
+  if (from != to && internal::LowerAscii(from) == internal::LowerAscii(to)) {
     // A change of case only. Wine takes the target for the source itself
     // and keeps the old name, so the rename goes through a temporary name.
     const std::string temp = from + kCaseRenameSuffix;

@@ -75,18 +75,6 @@ std::uint32_t Process::ExitCode() const { return impl_ ? impl_->exit_code : 0; }
 
 // ---------------------------------------------------------------- modules
 
-Module::Module() = default;
-Module::~Module() { Unload(); }
-Module::Module(Module&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-Module& Module::operator=(Module&& other) noexcept {
-  if (this != &other) {
-    Unload();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 OsResult Module::Load(const std::string& path) {
   Unload();
   // No "bad image" box: a broken module is a failed load, not a question.

@@ -1,0 +1,18 @@
+// Pieces that both OS implementations of the platform layer share; not part
+// of its interface.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace veupd::os::internal {
+
+[[nodiscard]] std::string LowerAscii(std::string_view text);
+// The order a directory search delivers on every system: by name ignoring
+// ASCII case, names equal but for case by their bytes.
+void SortByName(std::vector<DirEntry>& entries);
+
+}  // namespace veupd::os::internal
