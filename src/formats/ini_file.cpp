@@ -164,6 +164,12 @@ bool ReadFileContent(const std::string& path, CDynBuf& buf) {
   return ReadAll(file, buf);
 }
 
+// Writers open exclusively, creating a missing file without truncating,
+// and read the whole content.
+bool OpenForEdit(os::File& file, const std::string& path, CDynBuf& content) {
+  return OpenWithRetries(file, path, os::OpenMode::kReadWriteCreate) && ReadAll(file, content);
+}
+
 bool Rewrite(os::File& file, std::string_view content) {
   return file.SetLength(0).ok() && file.Seek(0, os::SeekFrom::kBegin).ok() &&
          file.Write(content.data(), content.size()).ok();
@@ -243,9 +249,8 @@ bool CIniClass::WriteValue(std::string_view section, std::string_view key, std::
   m_Cache.Empty();
   m_strCacheFile.clear();
   os::File f;
-  if (!OpenWithRetries(f, file, os::OpenMode::kReadWriteCreate)) return false;
   CDynBuf content;
-  if (!ReadAll(f, content)) return false;
+  if (!OpenForEdit(f, file, content)) return false;
   const std::string_view old(content.Text(), content.Size());
   Scanner s(old.data(), old.size());
 
@@ -283,9 +288,8 @@ bool CIniClass::DeleteKey(std::string_view section, std::string_view key, const 
   m_Cache.Empty();
   m_strCacheFile.clear();
   os::File f;
-  if (!OpenWithRetries(f, file, os::OpenMode::kReadWriteCreate)) return false;
   CDynBuf content;
-  if (!ReadAll(f, content)) return false;
+  if (!OpenForEdit(f, file, content)) return false;
   const std::string_view old(content.Text(), content.Size());
   Scanner s(old.data(), old.size());
 
