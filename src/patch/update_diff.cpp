@@ -233,22 +233,21 @@ class ByteDiffer {
   // bytes [n, n + new_bytes).
   [[nodiscard]] bool EmitGap(std::uint64_t o, std::uint64_t old_bytes, std::uint64_t n, std::uint64_t new_bytes) {
     const std::uint64_t both = std::min(old_bytes, new_bytes);
-    for (std::uint64_t k = 0; k < both;) {
-      const auto len = static_cast<std::uint16_t>(std::min<std::uint64_t>(kMaxPayload, both - k));
-      const std::uint8_t* p;
-      std::size_t avail;
-      if (!new_.Ensure(n + k, len, p, avail)) return ReadFailed();
-      if (!out_.Put(base_ + o + k, tok_.replace, len, {p, len})) return false;
-      k += len;
-    }
-    for (std::uint64_t k = both; k < new_bytes;) {
-      const auto len = static_cast<std::uint16_t>(std::min<std::uint64_t>(kMaxPayload, new_bytes - k));
-      const std::uint8_t* p;
-      std::size_t avail;
-      if (!new_.Ensure(n + k, len, p, avail)) return ReadFailed();
-      if (!out_.Put(base_ + o + both, tok_.insert, len, {p, len})) return false;
-      k += len;
-    }
+    // New bytes [n + from, n + to) as records of one token; replacements move
+    // along the old file, inserts all stand at the end of the replaced part.
+    const auto put_new = [&](std::uint64_t from, std::uint64_t to, std::uint8_t token, bool advance) {
+      for (std::uint64_t k = from; k < to;) {
+        const auto len = static_cast<std::uint16_t>(std::min<std::uint64_t>(kMaxPayload, to - k));
+        const std::uint8_t* p;
+        std::size_t avail;
+        if (!new_.Ensure(n + k, len, p, avail)) return ReadFailed();
+        if (!out_.Put(base_ + o + (advance ? k : both), token, len, {p, len})) return false;
+        k += len;
+      }
+      return true;
+    };
+    if (!put_new(0, both, tok_.replace, /*advance=*/true)) return false;
+    if (!put_new(both, new_bytes, tok_.insert, /*advance=*/false)) return false;
     for (std::uint64_t k = both; k < old_bytes;) {
       const auto len = static_cast<std::uint16_t>(std::min<std::uint64_t>(kMaxPayload, old_bytes - k));
       if (!out_.Put(base_ + o + k, tok_.remove, len, {})) return false;

@@ -220,6 +220,17 @@ std::string internal::LowerAscii(std::string_view text) {
   return out;
 }
 
+DirSearch::DirSearch() = default;
+DirSearch::~DirSearch() = default;
+DirSearch::DirSearch(DirSearch&&) noexcept = default;
+DirSearch& DirSearch::operator=(DirSearch&&) noexcept = default;
+
+bool DirSearch::Next(DirEntry& entry) {
+  if (!impl_ || impl_->next >= impl_->entries.size()) return false;
+  entry = impl_->entries[impl_->next++];
+  return true;
+}
+
 void internal::SortByName(std::vector<DirEntry>& entries) {
   std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
     const std::string la = internal::LowerAscii(a.name);

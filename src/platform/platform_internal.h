@@ -8,6 +8,16 @@
 
 #include "platform/platform.h"
 
+namespace veupd::os {
+
+// Both systems collect a search's entries at Start and hand them out in order.
+struct DirSearch::Impl {
+  std::vector<DirEntry> entries;
+  std::size_t next = 0;
+};
+
+}  // namespace veupd::os
+
 namespace veupd::os::internal {
 
 [[nodiscard]] std::string LowerAscii(std::string_view text);

@@ -106,16 +106,6 @@ OsResult CopyContent(int in, int out) {
 
 // ---------------------------------------------------------------- search
 
-struct DirSearch::Impl {
-  std::vector<DirEntry> entries;
-  std::size_t next = 0;
-};
-
-DirSearch::DirSearch() = default;
-DirSearch::~DirSearch() = default;
-DirSearch::DirSearch(DirSearch&&) noexcept = default;
-DirSearch& DirSearch::operator=(DirSearch&&) noexcept = default;
-
 OsResult DirSearch::Start(const std::string& pattern) {
   impl_.reset();
   if (pattern.empty() || IsSeparator(pattern.back())) return FromErrno(ENOENT);
@@ -138,12 +128,6 @@ OsResult DirSearch::Start(const std::string& pattern) {
   internal::SortByName(impl->entries);
   impl_ = std::move(impl);
   return OsResult::Ok();
-}
-
-bool DirSearch::Next(DirEntry& entry) {
-  if (!impl_ || impl_->next >= impl_->entries.size()) return false;
-  entry = impl_->entries[impl_->next++];
-  return true;
 }
 
 // ---------------------------------------------------------------- queries
