@@ -3,6 +3,7 @@
 #include "engine/control_reader.h"
 
 #include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -21,10 +22,10 @@ bool ReadPiece(os::TextReader& reader, std::string& piece) {
   return true;
 }
 
-std::string Replacement(char c, const UpdDirs& dirs, std::optional<std::int32_t> level) {
+std::string_view Replacement(char c, const UpdDirs& dirs, const std::optional<std::string>& level) {
   if (c >= '1' && c <= '9') return dirs[static_cast<std::size_t>(c - '0')];
   if (c >= 'A' && c <= 'J') return dirs[static_cast<std::size_t>(kLetterDirBase + (c - 'A'))];
-  if (c == 'L' && level) return std::to_string(*level);
+  if (c == 'L' && level) return *level;
   return dirs[0];
 }
 
@@ -38,18 +39,45 @@ std::int32_t DecodeOpcode(char c) {
 
 std::string SubstitutePlaceholders(std::string line, const UpdDirs& dirs,
                                    std::optional<std::int32_t> level) {
-  // Each pass starts over on the whole line, so a '%' that a replacement
-  // brings in is replaced in turn; the bounds end a pass that never would.
-  for (int done = 0; done < kMaxSubstitutions && line.size() <= kMaxSubstitutedChars; ++done) {
-    const std::size_t pct = line.find('%');
-    if (pct == std::string::npos) break;
-    const bool has_next = pct + 1 < line.size();
-    std::string next = line.substr(0, pct);
-    next += Replacement(has_next ? line[pct + 1] : '\0', dirs, level);
-    if (pct + 2 < line.size()) next.append(line, pct + 2, std::string::npos);
-    line = std::move(next);
+  // A '%' that a replacement brings in is replaced in turn, as if every
+  // replacement started over on the whole line. The text still to scan is a
+  // stack of pieces (the innermost replacement on top), so a replacement
+  // costs no copy of the line's tail: long expansions stay linear.
+  const std::optional<std::string> level_text =
+      level ? std::optional<std::string>(std::to_string(*level)) : std::nullopt;
+  std::string out;
+  std::vector<std::string_view> pending{line};
+  std::size_t total = line.size();  // out and every pending piece
+  int done = 0;
+  while (!pending.empty() && done < kMaxSubstitutions && total <= kMaxSubstitutedChars) {
+    std::string_view& top = pending.back();
+    const std::size_t pct = top.find('%');
+    if (pct == std::string_view::npos) {
+      out.append(top);
+      pending.pop_back();
+      continue;
+    }
+    out.append(top.substr(0, pct));
+    top.remove_prefix(pct + 1);
+    // The character after the '%' may start a piece further down.
+    char next = '\0';
+    std::size_t taken = 1;
+    for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
+      if (it->empty()) continue;
+      next = it->front();
+      it->remove_prefix(1);
+      taken = 2;
+      break;
+    }
+    while (!pending.empty() && pending.back().empty()) pending.pop_back();
+    const std::string_view replacement = Replacement(next, dirs, level_text);
+    total = total - taken + replacement.size();
+    pending.push_back(replacement);
+    ++done;
   }
-  return line;
+  // Past a bound the rest stays as it is.
+  for (auto it = pending.rbegin(); it != pending.rend(); ++it) out.append(*it);
+  return out;
 }
 
 void SplitFields(std::string_view text, std::array<std::string, kParamCount>& params) {

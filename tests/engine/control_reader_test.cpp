@@ -103,6 +103,43 @@ TEST(SubstitutePlaceholders, EndsASubstitutionThatWouldNeverFinish) {
   EXPECT_EQ(grown.size(), static_cast<std::size_t>(kMaxSubstitutions) + 2);
 }
 
+// Each replacement is scanned again from its start, also where a '%' at the
+// end of one takes its letter from the text after it.
+TEST(SubstitutePlaceholders, ReplacementsChainAcrossTheirEnds) {
+  UpdDirs dirs = TestDirs();
+  struct Case {
+    const char* line;
+    const char* dir1;
+    const char* expected;
+  } cases[] = {
+      {"%1Bz", "a%", "aD11z"},     // '%' ends dir 1, 'B' of the line names dir 11
+      {"x%1", "%", "xC:\\CAT"},    // '%' at the very end: dir 0
+      {"%1%1", "<%2>", "<C:\\U2><C:\\U2>"},
+      {"%1L", "%", "7"},            // dir 1's '%' and the line's 'L': the level
+  };
+  dirs[11] = "D11";
+  for (const Case& c : cases) {
+    dirs[1] = c.dir1;
+    dirs[2] = "C:\\U2";
+    EXPECT_EQ(SubstitutePlaceholders(c.line, dirs, 7), c.expected) << c.line << " with dir 1 " << c.dir1;
+  }
+}
+
+// The bounds leave the rest of the line as it stands, however far the
+// expansion has come.
+TEST(SubstitutePlaceholders, BoundsKeepTheRestAsItStands) {
+  UpdDirs dirs;
+  dirs[1] = "%1" + std::string(300000, 'x');  // past the length bound after four passes
+  const std::string grown = SubstitutePlaceholders("a%1b", dirs, 1);
+  EXPECT_EQ(grown, "a%1" + std::string(4 * 300000, 'x') + "b");
+  EXPECT_GT(grown.size(), kMaxSubstitutedChars);
+
+  dirs[1] = "%2y";
+  dirs[2] = "%1";  // two placeholders that bring in each other, forever
+  const std::string bounced = SubstitutePlaceholders("<%1>", dirs, 1);
+  EXPECT_EQ(bounced, "<%1" + std::string(kMaxSubstitutions / 2, 'y') + ">");
+}
+
 TEST(SubstitutePlaceholders, WithoutLevelTheLetterLIsUpdDir0) {
   EXPECT_EQ(SubstitutePlaceholders("%L\\LOG", TestDirs(), std::nullopt), "C:\\CAT\\LOG");
 }
