@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the Linux build with AddressSanitizer and
 # UndefinedBehaviorSanitizer, the x86_64 Windows build under Wine, and the
-# i686 Windows product (its tests only when a 32-bit Wine is installed).
+# i686 Windows product (its tests only when a 32-bit Wine is installed);
+# between them every parser's fuzz target runs for a short while.
 # Installs the Debian packages it needs first. Any failure fails the run.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -17,6 +18,9 @@ step "Linux: Debug with sanitizers"
 cmake --preset ci
 cmake --build --preset ci -j "$jobs"
 ctest --preset ci -j "$jobs"
+
+step "Linux: fuzz every parser for a short while"
+fuzz/run.sh "${VEUPD_FUZZ_SECONDS:-20}"
 
 # Wine runs in a fresh prefix inside the build folder, made before the build
 # (the build itself runs tools under Wine), with a virtual X display for the
