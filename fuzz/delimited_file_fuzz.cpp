@@ -1,6 +1,8 @@
 // Delimited text file reader. Input: the delimiter text, the part marker,
-// the file. Every field of every line is read, then the lines written back.
+// the file. Every field of every line is read and taken apart as the FDB
+// control list's fields are, then the lines are written back.
 #include "formats/delimited_file.h"
+#include "tables/fdb_update_control.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -27,6 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (int i = 0; i <= fields; ++i) {
         file.GetField(i, field);
         VEUPD_FUZZ_CHECK(field.size() <= line.size());
+        // As the FDB control list driver takes its fields.
+        VEUPD_FUZZ_CHECK(CFdbUpdateControl::Trim(field).size() <= field.size());
+        (void)CFdbUpdateControl::HexToNumber(field);
       }
       lines.push_back(line);
     }

@@ -1,12 +1,14 @@
 // File database (.FDB records and .FDX index). Input: "KEYLENGTH OP
-// LEFTOUT" (OP: U merge the named files, D delete the first name's key, I
-// rebuild the index only), the .FDB, the .FDX and the names (one a line),
+// LEFTOUT" (OP: U merge the named files as given, S sort them first as the
+// update-FDB command does, D delete the first name's key, I rebuild the index
+// only), the .FDB, the .FDX and the names (one a line),
 // joined by the part marker. A change that succeeds must leave a database
 // and index that open again.
 #include <algorithm>
 #include <sstream>
 
 #include "fuzz_support.h"
+#include "tables/fdb_update_control.h"
 #include "tables/update_fdb.h"
 
 namespace {
@@ -63,6 +65,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     names += name;
     names += '\0';
     ++count;
+  }
+
+  if (op == 'S') {
+    const int sorted = CFdbUpdateControl::SortNames(names);
+    VEUPD_FUZZ_CHECK(sorted == count);
+    std::string_view previous;
+    for (std::size_t at = 0; at < names.size() && names[at] != '\0';) {
+      const std::string_view name(names.data() + at);
+      VEUPD_FUZZ_CHECK(previous <= name);
+      previous = name;
+      at += name.size() + 1;
+    }
   }
 
   CUpdateFDB fdb;

@@ -79,12 +79,14 @@ mkdir -p "$work/help"
 cp "$demo"/vendor/help-v1/* "$work/help/"
 "$tool" fdb create "$work/HELP.FDB" "$work/help" >/dev/null
 seed fdb_fuzz merge "$(text '9 U 0' f1)" "$work/HELP.FDB" "$work/HELP.FDX" "$(text 'FAXES.TXT\nORDER.TXT\nZZZZZ.TXT' f1n)"
+seed fdb_fuzz sorted "$(text '9 S 0' f5)" "$work/HELP.FDB" "$work/HELP.FDX" "$(text 'ZZZZZ.TXT\nORDER.TXT\nFAXES.TXT' f5n)"
 seed fdb_fuzz delete "$(text '9 D 0' f2)" "$work/HELP.FDB" "$work/HELP.FDX" "$(text 'INTRO.TXT' f2n)"
 seed fdb_fuzz mask "$(text '9 U 4' f3)" "$work/HELP.FDB" "$work/HELP.FDX" "$(text 'EMPTY.TXT\nPRICE.TXT' f3n)"
 seed fdb_fuzz reindex "$(text '9 I 0' f4)" "$work/HELP.FDB" "$(text '' f4x)"
 
 # ---- update data: edits of the fuzz target's fixed old files
-for i in $(seq 0 40); do printf 'line %d of the old file\r\n' "$i"; done | head -c 600 > "$work/old.txt"
+for i in $(seq 0 40); do printf 'line %d of the old file\r\n' "$i"; done > "$work/lines.txt"
+head -c 600 "$work/lines.txt" > "$work/old.txt"
 sed -e 's/line 3 /LINE three /' -e '/line 20 /d' "$work/old.txt" > "$work/new.txt"
 printf 'appended\r\n' >> "$work/new.txt"
 "$tool" diff "$work/old.txt" "$work/new.txt" -o "$work/fix.upd" >/dev/null
