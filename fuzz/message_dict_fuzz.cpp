@@ -1,7 +1,8 @@
 // Message dictionary. Input: structure, data and index files of a language
 // and a list of text numbers (one a line), joined by the part marker. Opens
 // the dictionary, looks up the numbers the index holds and those given, and
-// formats each text found the way messages are filled in.
+// formats each text found (and each line given) the way messages are filled
+// in.
 #include <algorithm>
 
 #include "engine/text_format.h"
@@ -63,6 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (const std::string& line : fuzz::Lines(parts[3], kMaxNumbers)) {
     numbers.push_back(static_cast<std::uint32_t>(TextToInt(line)));
+    // Each line also as a text of its own, with too few arguments.
+    (void)FormatText(line, {std::string_view("x")});
   }
   for (const std::uint32_t number : numbers) Lookup(dict, number);
 
