@@ -22,12 +22,13 @@ for corpus in fuzz/corpus/*/; do
   exe=build/fuzz/fuzz/$target
   if [ ! -x "$exe" ]; then echo "fuzz/run.sh: no target $target" >&2; failed+=("$target"); continue; fi
   # A copy, so that what a run finds never grows the checked-in corpus.
-  mkdir -p "$work/$target/corpus"
+  mkdir -p "$work/$target/corpus" "$work/$target/tmp"
   cp "$corpus"* "$work/$target/corpus/"
   printf '%-22s ' "$target"
   status=0
   # shellcheck disable=SC2086
-  "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -print_final_stats=1 \
+  # The target's scratch folder lands in the work folder, which a failure keeps.
+  TMPDIR="$work/$target/tmp" "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -print_final_stats=1 \
     -artifact_prefix="$work/$target/" ${VEUPD_FUZZ_ARGS:-} "$work/$target/corpus" \
     > "$work/$target/log" 2>&1 || status=$?
   if [ $status -eq 0 ]; then
