@@ -97,7 +97,8 @@ const std::map<Call, std::set<Err>> kDesignedErrors = {
     {Call::kFlush, {Err::kCannotCreateNewFile}},
     {Call::kClose, {Err::kCannotCreateNewFile}},
     {Call::kRemove, {Err::kCannotDeleteFile}},
-    {Call::kMove, {Err::kCannotRename}},
+    // A rename over the old file that is refused counts as the failed delete.
+    {Call::kMove, {Err::kCannotRename, Err::kCannotDeleteFile}},
 };
 
 struct InPlaceRun {
