@@ -114,12 +114,12 @@ class PatchCommand {
       if (rc.ok()) phase = kPhaseDone;
       return rc;
     }
-    // 0, 1 and any value the command does not use: apply from the start,
-    // which is always safe as the old file is still untouched.
     if (InterruptedReplacement()) {
       phase = kPhaseVerify;
       return {};
     }
+    // 0, 1 and any value the command does not use: apply from the start,
+    // which is always safe as the old file is still untouched.
     ErrorCode rc = Apply();
     if (rc.ok()) phase = kPhaseVerify;
     return rc;
