@@ -170,9 +170,18 @@ bool OpenForEdit(os::File& file, const std::string& path, CDynBuf& content) {
   return OpenWithRetries(file, path, os::OpenMode::kReadWriteCreate) && ReadAll(file, content);
 }
 
-bool Rewrite(os::File& file, std::string_view content) {
+bool WriteFromStart(os::File& file, std::string_view content) {
   return file.SetLength(0).ok() && file.Seek(0, os::SeekFrom::kBegin).ok() &&
          file.Write(content.data(), content.size()).ok();
+}
+
+// A write that fails part way would leave the file cut short, or empty; the
+// old content is put back (the space it took has just been freed) and the
+// operation fails.
+bool Rewrite(os::File& file, std::string_view content, std::string_view old) {
+  if (WriteFromStart(file, content)) return true;
+  (void)WriteFromStart(file, old);  // best effort: the failure is reported either way
+  return false;
 }
 
 // The start of the line after the one holding pos (after CR and LF).
@@ -261,6 +270,7 @@ bool CIniClass::WriteValue(std::string_view section, std::string_view key, std::
     tail.append(kCrLf).append("[").append(section).append("]").append(kCrLf);
     tail.append(key).append("=").append(value).append(kCrLf);
     if (!f.Seek(0, os::SeekFrom::kEnd).ok() || !f.Write(tail.data(), tail.size()).ok()) {
+      (void)f.SetLength(old.size());  // no torn tail: a header without its ']' spoils later reads
       return false;
     }
     return f.Close().ok();
@@ -279,7 +289,7 @@ bool CIniClass::WriteValue(std::string_view section, std::string_view key, std::
     updated.append(key).append("=").append(value).append(kCrLf).append(kCrLf);
     updated.append(old.substr(hit.end));
   }
-  if (!Rewrite(f, updated)) return false;
+  if (!Rewrite(f, updated, old)) return false;
   return f.Close().ok();
 }
 
@@ -299,7 +309,7 @@ bool CIniClass::DeleteKey(std::string_view section, std::string_view key, const 
     if (hit.result == KeyScan::kFound) {
       std::string updated(old.substr(0, hit.key));
       updated.append(old.substr(AfterLine(s, hit.equals)));
-      if (!Rewrite(f, updated)) return false;
+      if (!Rewrite(f, updated, old)) return false;
     }
   }
   return f.Close().ok();

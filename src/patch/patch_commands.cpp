@@ -114,6 +114,10 @@ class PatchCommand {
       if (rc.ok()) phase = kPhaseDone;
       return rc;
     }
+    if (InterruptedReplacement()) {
+      phase = kPhaseVerify;
+      return {};
+    }
     // 0, 1 and any value the command does not use: apply from the start,
     // which is always safe as the old file is still untouched.
     ErrorCode rc = Apply();
@@ -178,6 +182,19 @@ class PatchCommand {
       return Err::kFileCheckFailed;
     }
     return {};
+  }
+
+  // An earlier run deleted the old file but could not rename the temporary
+  // file, which holds the verified new version. Applying again would truncate
+  // it with no old file left to rebuild it from; the replacement is finished
+  // instead, after the temporary file passes the check once more.
+  bool InterruptedReplacement() {
+    if (!InPlace() || os::Exists(p_[0]) || !os::Exists(temp_)) return false;
+    const std::uint32_t expected = CFdbUpdateControl::HexToNumber(p_[1]);
+    std::uint32_t value = 0;
+    CDeltaCrc32& crc = host_.Crc();
+    crc.m_nPhase = 0;
+    return expected != 0 && crc.FileCrc(value, temp_) && value == expected;
   }
 
   // Puts the verified temporary file in the old file's place.

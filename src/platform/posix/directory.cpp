@@ -17,7 +17,9 @@
 namespace veupd::os {
 
 using posix::FromErrno;
+using posix::Injected;
 using posix::LastError;
+using fault::Call;
 
 namespace {
 
@@ -158,6 +160,7 @@ OsResult GetReadOnly(const std::string& path, bool& read_only) {
 }
 
 OsResult SetReadOnly(const std::string& path, bool read_only) {
+  if (OsResult failed; Injected(Call::kSetAttributes, failed)) return failed;
   const std::string native = ResolvePath(path);
   struct stat st;
   if (::stat(native.c_str(), &st) != 0) return LastError();
@@ -170,6 +173,7 @@ OsResult SetReadOnly(const std::string& path, bool read_only) {
 // ---------------------------------------------------------------- changes
 
 OsResult CopyFileOver(const std::string& from, const std::string& to, bool overwrite) {
+  if (OsResult failed; Injected(Call::kCopy, failed)) return failed;
   Fd in(::open(ResolvePath(from).c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) return LastError();
   struct stat src;
@@ -205,6 +209,7 @@ OsResult CopyFileOver(const std::string& from, const std::string& to, bool overw
 }
 
 OsResult MoveNoReplace(const std::string& from, const std::string& to) {
+  if (OsResult failed; Injected(Call::kMove, failed)) return failed;
   const std::string source = ResolvePath(from);
   struct stat src;
   if (::lstat(source.c_str(), &src) != 0) return LastError();
@@ -237,6 +242,7 @@ OsResult MoveNoReplace(const std::string& from, const std::string& to) {
 }
 
 OsResult MoveReplace(const std::string& from, const std::string& to) {
+  if (OsResult failed; Injected(Call::kMove, failed)) return failed;
   const std::string source = ResolvePath(from);
   std::string target = ResolvePath(to);
   struct stat dst;
@@ -250,6 +256,7 @@ OsResult MoveReplace(const std::string& from, const std::string& to) {
 }
 
 OsResult RemoveFile(const std::string& path) {
+  if (OsResult failed; Injected(Call::kRemove, failed)) return failed;
   const std::string native = ResolvePath(path);
   struct stat st;
   if (::lstat(native.c_str(), &st) != 0) return LastError();
@@ -266,12 +273,14 @@ OsResult RemoveFile(const std::string& path) {
 }
 
 OsResult MakeDirectory(const std::string& path) {
+  if (OsResult failed; Injected(Call::kMakeDirectory, failed)) return failed;
   if (Exists(path)) return FromErrno(EEXIST);
   if (::mkdir(NewEntryPath(path).c_str(), 0777) != 0) return LastError();
   return OsResult::Ok();
 }
 
 OsResult RemoveDirectory(const std::string& path) {
+  if (OsResult failed; Injected(Call::kRemove, failed)) return failed;
   const std::string native = ResolvePath(path);
   struct stat st;
   if (::lstat(native.c_str(), &st) != 0) return LastError();

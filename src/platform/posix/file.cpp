@@ -11,7 +11,9 @@
 namespace veupd::os {
 
 using posix::FromErrno;
+using posix::Injected;
 using posix::LastError;
+using fault::Call;
 
 struct File::Impl {
   int fd = -1;
@@ -30,6 +32,7 @@ File& File::operator=(File&& other) noexcept {
 
 OsResult File::Open(const std::string& path, OpenMode mode) {
   (void)Close();
+  if (OsResult failed; Injected(Call::kOpen, failed)) return failed;
   int flags = O_CLOEXEC;
   int lock = 0;
   bool writes = true;
@@ -79,6 +82,7 @@ bool File::IsOpen() const { return impl_ != nullptr; }
 OsResult File::Read(void* data, std::size_t size, std::size_t& got) {
   got = 0;
   if (!impl_) return FromErrno(EBADF);
+  if (OsResult failed; Injected(Call::kRead, failed)) return failed;
   auto* out = static_cast<char*>(data);
   while (got < size) {
     const ssize_t n = ::read(impl_->fd, out + got, size - got);
@@ -94,6 +98,8 @@ OsResult File::Read(void* data, std::size_t size, std::size_t& got) {
 
 OsResult File::Write(const void* data, std::size_t size) {
   if (!impl_) return FromErrno(EBADF);
+  OsResult failed;
+  const bool fails = Injected(Call::kWrite, failed, &size);
   const auto* in = static_cast<const char*>(data);
   std::size_t done = 0;
   while (done < size) {
@@ -104,7 +110,7 @@ OsResult File::Write(const void* data, std::size_t size) {
     }
     done += static_cast<std::size_t>(n);
   }
-  return OsResult::Ok();
+  return fails ? failed : OsResult::Ok();
 }
 
 OsResult File::Seek(std::int64_t offset, SeekFrom from, std::uint64_t* new_pos) {
@@ -128,12 +134,14 @@ OsResult File::Length(std::uint64_t& length) {
 
 OsResult File::SetLength(std::uint64_t length) {
   if (!impl_) return FromErrno(EBADF);
+  if (OsResult failed; Injected(Call::kSetLength, failed)) return failed;
   if (::ftruncate(impl_->fd, static_cast<off_t>(length)) != 0) return LastError();
   return OsResult::Ok();
 }
 
 OsResult File::Flush() {
   if (!impl_) return FromErrno(EBADF);
+  if (OsResult failed; Injected(Call::kFlush, failed)) return failed;
   if (::fsync(impl_->fd) != 0 && errno != EINVAL) return LastError();
   return OsResult::Ok();
 }
@@ -144,6 +152,7 @@ OsResult File::Close() {
   impl_.reset();
   // close() must not be retried on EINTR: the descriptor is gone either way.
   if (::close(fd) != 0 && errno != EINTR) return LastError();
+  if (OsResult failed; Injected(Call::kClose, failed)) return failed;  // closed all the same
   return OsResult::Ok();
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
 
 namespace veupd::os::posix {
 
@@ -29,5 +30,21 @@ inline OsResult FromErrno(int err) {
 }
 
 inline OsResult LastError() { return FromErrno(errno); }
+
+// True when a test's fault plan fails this call; `failed` then holds the
+// error the system would give. For a write, *size becomes the bytes to write
+// before failing.
+inline bool Injected(fault::Call call, OsResult& failed, std::size_t* size = nullptr) {
+  if (!fault::internal::armed.load(std::memory_order_relaxed)) [[likely]] return false;
+  fault::Failure failure{};
+  if (!fault::internal::Take(call, failure, size)) return false;
+  switch (failure) {
+    case fault::Failure::kIo: failed = FromErrno(EIO); break;
+    case fault::Failure::kDiskFull: failed = FromErrno(ENOSPC); break;
+    case fault::Failure::kAccessDenied: failed = FromErrno(EACCES); break;
+    case fault::Failure::kSharing: failed = FromErrno(EWOULDBLOCK); break;
+  }
+  return true;
+}
 
 }  // namespace veupd::os::posix

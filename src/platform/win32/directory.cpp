@@ -8,7 +8,9 @@
 
 namespace veupd::os {
 
+using fault::Call;
 using win32::FromWin32Error;
+using win32::Injected;
 using win32::LastError;
 
 namespace {
@@ -120,6 +122,7 @@ OsResult GetReadOnly(const std::string& path, bool& read_only) {
 }
 
 OsResult SetReadOnly(const std::string& path, bool read_only) {
+  if (OsResult failed; Injected(Call::kSetAttributes, failed)) return failed;
   const DWORD attr = ::GetFileAttributesA(path.c_str());
   if (attr == INVALID_FILE_ATTRIBUTES) return LastError();
   DWORD changed = read_only ? (attr | FILE_ATTRIBUTE_READONLY) : (attr & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
@@ -134,12 +137,14 @@ OsResult SetReadOnly(const std::string& path, bool read_only) {
 // ---------------------------------------------------------------- changes
 
 OsResult CopyFileOver(const std::string& from, const std::string& to, bool overwrite) {
+  if (OsResult failed; Injected(Call::kCopy, failed)) return failed;
   if (overwrite && win32::IsReadOnlyFile(to)) return FromWin32Error(ERROR_ACCESS_DENIED);
   if (!::CopyFileA(from.c_str(), to.c_str(), overwrite ? FALSE : TRUE)) return LastError();
   return OsResult::Ok();
 }
 
 OsResult MoveNoReplace(const std::string& from, const std::string& to) {
+  if (OsResult failed; Injected(Call::kMove, failed)) return failed;
   if (from != to && internal::LowerAscii(from) == internal::LowerAscii(to)) {
     // A change of case only. Wine takes the target for the source itself
     // and keeps the old name, so the rename goes through a temporary name.
@@ -157,22 +162,26 @@ OsResult MoveNoReplace(const std::string& from, const std::string& to) {
 }
 
 OsResult MoveReplace(const std::string& from, const std::string& to) {
+  if (OsResult failed; Injected(Call::kMove, failed)) return failed;
   if (win32::IsReadOnlyFile(to)) return FromWin32Error(ERROR_ACCESS_DENIED);
   if (!::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return LastError();
   return OsResult::Ok();
 }
 
 OsResult RemoveFile(const std::string& path) {
+  if (OsResult failed; Injected(Call::kRemove, failed)) return failed;
   if (!::DeleteFileA(path.c_str())) return LastError();
   return OsResult::Ok();
 }
 
 OsResult MakeDirectory(const std::string& path) {
+  if (OsResult failed; Injected(Call::kMakeDirectory, failed)) return failed;
   if (!::CreateDirectoryA(path.c_str(), nullptr)) return LastError();
   return OsResult::Ok();
 }
 
 OsResult RemoveDirectory(const std::string& path) {
+  if (OsResult failed; Injected(Call::kRemove, failed)) return failed;
   if (!::RemoveDirectoryA(path.c_str())) return LastError();
   return OsResult::Ok();
 }

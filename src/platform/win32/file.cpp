@@ -4,7 +4,9 @@
 
 namespace veupd::os {
 
+using fault::Call;
 using win32::FromWin32Error;
+using win32::Injected;
 using win32::LastError;
 
 namespace {
@@ -30,6 +32,7 @@ File& File::operator=(File&& other) noexcept {
 
 OsResult File::Open(const std::string& path, OpenMode mode) {
   (void)Close();
+  if (OsResult failed; Injected(Call::kOpen, failed)) return failed;
   DWORD access = GENERIC_READ | GENERIC_WRITE;
   DWORD share = 0;
   DWORD creation = OPEN_EXISTING;
@@ -64,6 +67,7 @@ bool File::IsOpen() const { return impl_ != nullptr; }
 OsResult File::Read(void* data, std::size_t size, std::size_t& got) {
   got = 0;
   if (!impl_) return FromWin32Error(ERROR_INVALID_HANDLE);
+  if (OsResult failed; Injected(Call::kRead, failed)) return failed;
   auto* out = static_cast<char*>(data);
   while (got < size) {
     const DWORD want = static_cast<DWORD>(size - got < kMaxChunk ? size - got : kMaxChunk);
@@ -77,6 +81,8 @@ OsResult File::Read(void* data, std::size_t size, std::size_t& got) {
 
 OsResult File::Write(const void* data, std::size_t size) {
   if (!impl_) return FromWin32Error(ERROR_INVALID_HANDLE);
+  OsResult failed;
+  const bool fails = Injected(Call::kWrite, failed, &size);
   const auto* in = static_cast<const char*>(data);
   std::size_t done = 0;
   while (done < size) {
@@ -86,7 +92,7 @@ OsResult File::Write(const void* data, std::size_t size) {
     if (n == 0) return FromWin32Error(ERROR_WRITE_FAULT);
     done += n;
   }
-  return OsResult::Ok();
+  return fails ? failed : OsResult::Ok();
 }
 
 OsResult File::Seek(std::int64_t offset, SeekFrom from, std::uint64_t* new_pos) {
@@ -113,6 +119,8 @@ OsResult File::Length(std::uint64_t& length) {
 OsResult File::SetLength(std::uint64_t length) {
   // SetEndOfFile cuts at the file pointer; the caller's position is kept,
   // as ftruncate keeps it.
+  if (!impl_) return FromWin32Error(ERROR_INVALID_HANDLE);
+  if (OsResult failed; Injected(Call::kSetLength, failed)) return failed;
   std::uint64_t pos = 0;
   if (OsResult r = Tell(pos); !r.ok()) return r;
   if (OsResult r = Seek(static_cast<std::int64_t>(length), SeekFrom::kBegin); !r.ok()) return r;
@@ -124,6 +132,7 @@ OsResult File::SetLength(std::uint64_t length) {
 
 OsResult File::Flush() {
   if (!impl_) return FromWin32Error(ERROR_INVALID_HANDLE);
+  if (OsResult failed; Injected(Call::kFlush, failed)) return failed;
   if (!::FlushFileBuffers(impl_->handle)) return LastError();
   return OsResult::Ok();
 }
@@ -133,6 +142,7 @@ OsResult File::Close() {
   const HANDLE h = impl_->handle;
   impl_.reset();
   if (!::CloseHandle(h)) return LastError();
+  if (OsResult failed; Injected(Call::kClose, failed)) return failed;  // closed all the same
   return OsResult::Ok();
 }
 

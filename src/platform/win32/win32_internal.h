@@ -14,6 +14,7 @@
 #undef RemoveDirectory
 
 #include "platform/platform.h"
+#include "platform/platform_internal.h"
 
 namespace veupd::os::win32 {
 
@@ -41,6 +42,22 @@ inline OsResult FromWin32Error(DWORD err) {
 }
 
 inline OsResult LastError() { return FromWin32Error(::GetLastError()); }
+
+// True when a test's fault plan fails this call; `failed` then holds the
+// error the system would give. For a write, *size becomes the bytes to write
+// before failing.
+inline bool Injected(fault::Call call, OsResult& failed, std::size_t* size = nullptr) {
+  if (!fault::internal::armed.load(std::memory_order_relaxed)) [[likely]] return false;
+  fault::Failure failure{};
+  if (!fault::internal::Take(call, failure, size)) return false;
+  switch (failure) {
+    case fault::Failure::kIo: failed = FromWin32Error(ERROR_WRITE_FAULT); break;
+    case fault::Failure::kDiskFull: failed = FromWin32Error(ERROR_DISK_FULL); break;
+    case fault::Failure::kAccessDenied: failed = FromWin32Error(ERROR_ACCESS_DENIED); break;
+    case fault::Failure::kSharing: failed = FromWin32Error(ERROR_SHARING_VIOLATION); break;
+  }
+  return true;
+}
 
 // Windows refuses to write a read-only file, but Wine running as root lets
 // it through; asking first gives the same answer on both.

@@ -1,0 +1,165 @@
+// Copy files under failing file primitives: every target is left old, new,
+// or (a failed rename only) gone with the verified copy under its "$U$"
+// name, and the one error reported is the designed one for that step.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+
+#include "commands/copy_files.h"
+#include "commands/fake_host.h"
+#include "fault_support.h"
+
+namespace veupd {
+namespace {
+
+namespace fs = std::filesystem;
+using os::fault::Call;
+using test::FakeHost;
+using test::TempDir;
+using test::WriteFile;
+
+struct Target {
+  const char* name;
+  const char* temp;      // "$U$" name when the target exists before, else null
+  const char* old_data;  // null: absent before
+  std::string new_data;
+};
+
+const std::string kLargeNew(70000, 'n');  // several checksum reads
+
+std::uint16_t Code(Err e) { return static_cast<std::uint16_t>(e); }
+
+const Target kTargets[] = {
+    {"a.dat", "a.$U$", "old a", kLargeNew},
+    {"b.dat", nullptr, nullptr, "new b"},
+    {"c.dat", "c.$U$", "old c", "new c (read-only source)"},
+    {"sub/d.dat", nullptr, nullptr, "new d"},
+};
+
+// The errors each failing primitive may lead to while copying.
+const std::map<Call, std::set<Err>> kDesignedErrors = {
+    {Call::kOpen, {Err::kCannotOpenSource, Err::kCannotCopy}},
+    {Call::kRead, {Err::kCannotOpenSource}},
+    {Call::kFlush, {Err::kCannotCopy}},
+    {Call::kClose, {Err::kCannotCopy}},
+    {Call::kCopy, {Err::kCannotCopy}},
+    {Call::kMove, {Err::kCannotCopy}},
+    {Call::kRemove, {Err::kCannotDeleteFile}},
+    {Call::kMakeDirectory, {Err::kCannotCreateDirectory}},
+    {Call::kSetAttributes, {Err::kCannotCopy}},
+};
+
+class CopyFilesFaultTest : public ::testing::Test {
+ protected:
+  struct Run {
+    TempDir dir;
+    FakeHost host;
+    ErrorCode rc;
+    std::string source, target_dir;
+  };
+
+  static void Prepare(Run& run) {
+    const fs::path src = run.dir.path() / "src";
+    const fs::path tgt = run.dir.path() / "tgt";
+    for (const Target& t : kTargets) {
+      WriteFile(src / t.name, t.new_data);
+      if (t.old_data != nullptr) WriteFile(tgt / t.name, t.old_data);
+    }
+    fs::create_directories(tgt);
+    fs::permissions(src / "c.dat", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    run.source = (src / "*").string();
+    run.target_dir = tgt.string();
+    run.host.SetParams({run.source, run.target_dir});
+  }
+
+  // What is left in the target folder after one run, failed or not.
+  static void CheckLeftovers(const Run& run, Call call) {
+    const fs::path tgt = run.dir.path() / "tgt";
+    auto left = test::Snapshot(tgt);
+    const FakeHost& host = run.host;
+    for (const Target& t : kTargets) {
+      SCOPED_TRACE(t.name);
+      const auto found = left.find(t.name);
+      if (t.temp != nullptr) {
+        const auto temp = left.find(t.temp);
+        if (temp != left.end()) {
+          EXPECT_EQ(temp->second, t.new_data) << "a kept temporary copy is the verified one";
+          left.erase(temp);
+        }
+      }
+      if (found == left.end()) {
+        if (t.old_data != nullptr) {
+          // Only a failed rename may leave the target deleted, and it names both files.
+          ASSERT_FALSE(run.rc.ok());
+          ASSERT_EQ(host.errors.size(), 1u);
+          EXPECT_EQ(host.errors[0].code, Code(Err::kCannotCopy));
+          EXPECT_EQ(host.errors[0].params[0], (tgt / t.temp).string());
+          EXPECT_EQ(host.errors[0].params[1], (tgt / t.name).string());
+          EXPECT_EQ(test::ReadFile(tgt / t.temp), t.new_data);
+        }
+        continue;
+      }
+      if (t.old_data == nullptr || found->second != t.old_data) {
+        EXPECT_EQ(found->second, t.new_data);
+      }
+      left.erase(found);
+    }
+    for (const auto& [name, content] : left) ADD_FAILURE() << "left behind: " << name;
+
+    const std::string failed_step = "Copying file(s) (" + run.source + " -> " + run.target_dir + ")";
+    ASSERT_EQ(host.steps.size(), 1u);
+    EXPECT_EQ(host.steps[0].success, run.rc.ok());
+    if (run.rc.ok()) {
+      EXPECT_TRUE(host.errors.empty());
+      for (const Target& t : kTargets) EXPECT_EQ(test::ReadFile(tgt / t.name), t.new_data) << t.name;
+      return;
+    }
+    EXPECT_EQ(host.steps[0].text, failed_step);
+    EXPECT_EQ(host.steps[0].code, run.rc.code());
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_EQ(host.errors[0].code, run.rc.code());
+    const auto designed = kDesignedErrors.find(call);
+    ASSERT_NE(designed, kDesignedErrors.end()) << "this call should not fail a copy";
+    EXPECT_TRUE(designed->second.count(static_cast<Err>(run.rc.code()))) << "error " << run.rc.code();
+  }
+};
+
+TEST_F(CopyFilesFaultTest, EveryFailingCallLeavesEachTargetOldOrVerifiedNew) {
+  for (const test::FaultCase& c : test::kFileFaults) {
+    test::ForEachFailingCall(c, [&](os::fault::FaultScope&) {
+      Run run;
+      Prepare(run);
+      run.rc = RunCopyFiles(run.host);
+      CheckLeftovers(run, c.call);
+    });
+  }
+}
+
+TEST_F(CopyFilesFaultTest, FailingRenameAndDeleteAreReportedAsDesigned) {
+  // The counts the table above walks through, pinned for the steps that matter.
+  const test::FaultCase rename{Call::kMove, os::fault::Failure::kAccessDenied, "move"};
+  const test::FaultCase remove{Call::kRemove, os::fault::Failure::kSharing, "delete"};
+  EXPECT_EQ(test::ForEachFailingCall(rename, [](os::fault::FaultScope& faults) {
+              Run run;
+              Prepare(run);
+              run.rc = RunCopyFiles(run.host);
+              CheckLeftovers(run, Call::kMove);
+              EXPECT_EQ(run.rc.code(), faults.Fired() ? Code(Err::kCannotCopy) : 0);
+            }),
+            2u);  // a.dat and c.dat are replaced
+  EXPECT_EQ(test::ForEachFailingCall(remove, [](os::fault::FaultScope& faults) {
+              Run run;
+              Prepare(run);
+              run.rc = RunCopyFiles(run.host);
+              CheckLeftovers(run, Call::kRemove);
+              EXPECT_EQ(run.rc.code(), faults.Fired() ? Code(Err::kCannotDeleteFile) : 0);
+            }),
+            2u);
+}
+
+}  // namespace
+}  // namespace veupd

@@ -1,0 +1,93 @@
+// Drives an operation through every failure a fault plan can give it: the
+// first, second, ... call of a kind fails, until a run meets no planned
+// failure. Each run starts from fresh files, so that a test can compare what
+// is left against the state before and the state the operation aims at.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "platform/fault_injection.h"
+#include "test_support.h"
+
+namespace veupd::test {
+
+struct FaultCase {
+  os::fault::Call call;
+  os::fault::Failure failure;
+  const char* name;
+};
+
+// Every primitive a file-changing operation uses, failing as I/O errors,
+// plus the writes, copies and flushes of a full disk.
+inline constexpr FaultCase kFileFaults[] = {
+    {os::fault::Call::kOpen, os::fault::Failure::kSharing, "open"},
+    {os::fault::Call::kRead, os::fault::Failure::kIo, "read"},
+    {os::fault::Call::kWrite, os::fault::Failure::kIo, "write"},
+    {os::fault::Call::kWrite, os::fault::Failure::kDiskFull, "write (disk full)"},
+    {os::fault::Call::kSetLength, os::fault::Failure::kDiskFull, "set length"},
+    {os::fault::Call::kFlush, os::fault::Failure::kIo, "flush"},
+    {os::fault::Call::kClose, os::fault::Failure::kIo, "close"},
+    {os::fault::Call::kCopy, os::fault::Failure::kDiskFull, "copy"},
+    {os::fault::Call::kMove, os::fault::Failure::kAccessDenied, "move"},
+    {os::fault::Call::kRemove, os::fault::Failure::kSharing, "delete"},
+    {os::fault::Call::kMakeDirectory, os::fault::Failure::kAccessDenied, "make directory"},
+    {os::fault::Call::kSetAttributes, os::fault::Failure::kAccessDenied, "set attributes"},
+};
+
+// A bound on the calls of one kind, so that a runaway loop fails the test.
+inline constexpr std::uint32_t kMaxFaultRuns = 200;
+
+// Calls attempt(n, faults) for n = 1, 2, ... with the nth call of c.call
+// failing; attempt sets up, runs and checks. Stops after the first run in
+// which the plan fired nothing (that run must succeed; attempt checks it).
+// Returns the number of runs that met a failure.
+template <class Attempt>
+std::uint32_t ForEachFailingCall(const FaultCase& c, Attempt attempt) {
+  for (std::uint32_t n = 1; n <= kMaxFaultRuns; ++n) {
+    SCOPED_TRACE(std::string(c.name) + " call " + std::to_string(n) + " fails");
+    bool fired = false;
+    {
+      os::fault::FaultScope faults;
+      faults.FailCall(c.call, n, c.failure);
+      attempt(faults);
+      fired = faults.Fired();
+    }
+    if (!fired) return n - 1;
+  }
+  ADD_FAILURE() << c.name << ": more than " << kMaxFaultRuns << " calls";
+  return kMaxFaultRuns;
+}
+
+// As ForEachFailingCall, with the disk full after 0, step, 2 step, ... bytes.
+template <class Attempt>
+std::uint32_t ForEachDiskFullPoint(std::uint64_t step, Attempt attempt) {
+  for (std::uint32_t n = 0; n <= kMaxFaultRuns; ++n) {
+    SCOPED_TRACE("disk full after " + std::to_string(n * step) + " bytes");
+    bool fired = false;
+    {
+      os::fault::FaultScope faults;
+      faults.DiskFullAfter(n * step);
+      attempt(faults);
+      fired = faults.Fired();
+    }
+    if (!fired) return n;
+  }
+  ADD_FAILURE() << "disk full: more than " << kMaxFaultRuns << " runs";
+  return kMaxFaultRuns;
+}
+
+// Every file below root: relative path (with '/') -> content.
+inline std::map<std::string, std::string> Snapshot(const std::filesystem::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    if (e.is_regular_file()) files[e.path().lexically_relative(root).generic_string()] = ReadFile(e.path());
+  }
+  return files;
+}
+
+}  // namespace veupd::test

@@ -1,0 +1,119 @@
+// The fault plan: failures arrive at the planned call, as the system's own
+// errors, and leave the handle and the file in the state a real one would.
+#include <gtest/gtest.h>
+
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace veupd::os {
+namespace {
+
+using fault::Call;
+using fault::Failure;
+using fault::FaultScope;
+
+TEST(FaultInjection, FailsOnlyThePlannedCallOfItsKind) {
+  test::TempDir dir;
+  FaultScope faults;
+  faults.FailCall(Call::kWrite, 2);
+  File f;
+  ASSERT_TRUE(f.Open(dir / "a.dat", OpenMode::kCreateTruncate).ok());
+  EXPECT_TRUE(f.Write("ab", 2).ok());
+  EXPECT_FALSE(faults.Fired());
+  const OsResult failed = f.Write("cd", 2);
+  EXPECT_TRUE(faults.Fired());
+  EXPECT_EQ(failed.kind, OsErr::kOther);
+  EXPECT_NE(failed.native, 0);
+  EXPECT_TRUE(f.Write("ef", 2).ok());  // a failure happens once
+  EXPECT_TRUE(f.Close().ok());
+  EXPECT_EQ(test::ReadFile(dir / "a.dat"), "abef");
+  EXPECT_EQ(faults.Calls(Call::kWrite), 3u);
+  EXPECT_EQ(faults.Calls(Call::kOpen), 1u);
+  EXPECT_EQ(faults.Calls(Call::kAny), 5u);
+}
+
+TEST(FaultInjection, FailureKindsKeepTheirMeaning) {
+  const struct {
+    Failure failure;
+    OsErr kind;
+  } cases[] = {
+      {Failure::kIo, OsErr::kOther},
+      {Failure::kDiskFull, OsErr::kOther},
+      {Failure::kAccessDenied, OsErr::kAccessDenied},
+      {Failure::kSharing, OsErr::kSharing},
+  };
+  test::TempDir dir;
+  test::WriteFile(dir / "a.dat", "x");
+  int natives[4] = {};
+  int i = 0;
+  for (const auto& c : cases) {
+    FaultScope faults;
+    faults.FailCall(Call::kRemove, 1, c.failure);
+    const OsResult r = RemoveFile(dir / "a.dat");
+    EXPECT_EQ(r.kind, c.kind);
+    natives[i++] = r.native;
+    EXPECT_TRUE(Exists(dir / "a.dat"));
+  }
+  // Disk full and a plain I/O error are told apart by their native codes.
+  EXPECT_NE(natives[0], natives[1]);
+}
+
+TEST(FaultInjection, AnyCountsEveryPrimitive) {
+  test::TempDir dir;
+  test::WriteFile(dir / "a.dat", "x");
+  FaultScope faults;
+  faults.FailCall(Call::kAny, 3);
+  EXPECT_TRUE(SetReadOnly(dir / "a.dat", false).ok());
+  EXPECT_TRUE(CopyFileOver(dir / "a.dat", dir / "b.dat", true).ok());
+  EXPECT_FALSE(MoveNoReplace(dir / "b.dat", dir / "c.dat").ok());
+  EXPECT_TRUE(Exists(dir / "b.dat"));
+  EXPECT_TRUE(MakeDirectory(dir / "sub").ok());
+  EXPECT_EQ(faults.Calls(Call::kAny), 4u);
+}
+
+TEST(FaultInjection, DiskFullWritesWhatFitsThenFails) {
+  test::TempDir dir;
+  test::WriteFile(dir / "src.dat", "data");
+  FaultScope faults;
+  faults.DiskFullAfter(5);
+  File f;
+  ASSERT_TRUE(f.Open(dir / "a.dat", OpenMode::kCreateTruncate).ok());
+  EXPECT_TRUE(f.Write("abc", 3).ok());
+  EXPECT_FALSE(f.Write("defg", 4).ok());
+  EXPECT_TRUE(faults.Fired());
+  EXPECT_FALSE(f.Write("h", 1).ok());  // the disk stays full
+  EXPECT_TRUE(f.Close().ok());
+  EXPECT_EQ(test::ReadFile(dir / "a.dat"), "abcde");
+  EXPECT_FALSE(CopyFileOver(dir / "src.dat", dir / "b.dat", true).ok());
+  EXPECT_FALSE(Exists(dir / "b.dat"));
+}
+
+TEST(FaultInjection, FailedCloseStillReleasesTheFile) {
+  test::TempDir dir;
+  {
+    FaultScope faults;
+    faults.FailCall(Call::kClose, 1);
+    File f;
+    ASSERT_TRUE(f.Open(dir / "a.dat", OpenMode::kCreateNew).ok());
+    ASSERT_TRUE(f.Write("abc", 3).ok());
+    EXPECT_FALSE(f.Close().ok());
+    EXPECT_FALSE(f.IsOpen());
+  }
+  // The exclusive lock is gone with the handle.
+  File again;
+  EXPECT_TRUE(again.Open(dir / "a.dat", OpenMode::kReadWriteExisting).ok());
+}
+
+TEST(FaultInjection, NothingFailsOnceTheScopeEnds) {
+  test::TempDir dir;
+  {
+    FaultScope faults;
+    faults.FailCall(Call::kOpen, 1);
+  }
+  File f;
+  EXPECT_TRUE(f.Open(dir / "a.dat", OpenMode::kCreateNew).ok());
+}
+
+}  // namespace
+}  // namespace veupd::os

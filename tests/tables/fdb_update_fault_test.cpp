@@ -1,0 +1,146 @@
+// FDB merges and deletes under failing file primitives: the database is the
+// old or the new one (or, after a failed rename, the new one under ".TMP"),
+// its index is the old one until the database is replaced, and the driver's
+// messages say what failed.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fault_support.h"
+#include "tables/fdb_update_control.h"
+#include "tables/update_fdb_test_db.h"
+
+namespace veupd {
+namespace {
+
+using test::fdb::Rec;
+
+constexpr std::size_t kKey = 9;  // "A0001.DAT"
+
+const std::vector<Rec> kOld{{"A0001.DAT", "one"}, {"A0002.DAT", std::string(100000, 'o')}, {"A0003.DAT", "three"}};
+const std::vector<Rec> kMerged{{"A0001.DAT", "one"},
+                               {"A0002.DAT", std::string(90000, 'x')},
+                               {"A0003.DAT", "three"},
+                               {"A0004.DAT", "four"}};
+const std::vector<Rec> kDeleted{{"A0002.DAT", std::string(100000, 'o')}, {"A0003.DAT", "three"}};
+
+struct Change {
+  const char* name;
+  const char* mode;  // null: the CRC of the new database
+  const char* argument;
+  const std::vector<Rec>& result;
+};
+
+const Change kChanges[] = {
+    {"merge", nullptr, "upd/*.*", kMerged},
+    {"delete", "DELETE", "A0001.DAT", kDeleted},
+};
+
+struct FdbRun {
+  explicit FdbRun(const Change& c) : change(c) {
+    test::fdb::WriteDb(dir, kKey, kOld);
+    test::WriteFile(dir.path() / "upd" / "a0002.dat", kMerged[1].data);
+    test::WriteFile(dir.path() / "upd" / "a0004.dat", kMerged[3].data);
+    if (c.mode != nullptr) {
+      mode = c.mode;
+      argument = c.argument;
+    } else {
+      char crc[9];
+      std::snprintf(crc, sizeof crc, "%08X", test::fdb::Crc(test::fdb::FdbBytes(kKey, c.result)));
+      mode = crc;
+      argument = (dir.path() / "upd" / "*.*").string();
+    }
+  }
+
+  bool Go() { return driver.UpdateEntry(db, mode, argument); }
+
+  const Change& change;
+  test::TempDir dir;
+  std::string db = dir / "DATA.FDB";
+  std::string mode, argument;
+  CFdbUpdateControl driver;
+};
+
+::testing::AssertionResult Holds(const std::string& actual, const std::string& expected, const char* what) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << what << ": " << actual.size() << " bytes, not the expected "
+                                       << expected.size();
+}
+
+void CheckRun(FdbRun& run, bool ok) {
+  const std::string old_fdb = test::fdb::FdbBytes(kKey, kOld);
+  const std::string new_fdb = test::fdb::FdbBytes(kKey, run.change.result);
+  const std::string old_fdx = test::fdb::FdxBytes(kKey, kOld);
+  const std::string new_fdx = test::fdb::FdxBytes(kKey, run.change.result);
+  const std::string messages = run.driver.GetMessages();
+  auto left = test::Snapshot(run.dir.path());
+  for (auto it = left.begin(); it != left.end();) it = it->first.rfind("upd/", 0) == 0 ? left.erase(it) : ++it;
+
+  if (ok) {
+    EXPECT_EQ(messages, "");
+    EXPECT_EQ(left.size(), 2u);
+    EXPECT_TRUE(Holds(left["DATA.FDB"], new_fdb, "database"));
+    EXPECT_TRUE(Holds(left["DATA.FDX"], new_fdx, "index"));
+    return;
+  }
+  // One failed step, then the driver's closing line for the change.
+  EXPECT_NE(messages.find("!\nError during update " + run.db + " -> " + run.argument + "!\n"), std::string::npos)
+      << messages;
+
+  const auto fdb = left.find("DATA.FDB");
+  bool is_new = false;
+  if (fdb == left.end()) {
+    // Only a failed rename leaves no database, and the new one waits as ".TMP".
+    EXPECT_NE(messages.find("Rename error by files "), std::string::npos) << messages;
+    EXPECT_TRUE(Holds(left["DATA.TMP"], new_fdb, "database left as .TMP"));
+    is_new = true;
+  } else if (fdb->second != old_fdb) {
+    EXPECT_TRUE(Holds(fdb->second, new_fdb, "database damaged"));
+    is_new = true;
+  }
+  // Until the database is replaced its index stays as it was. After that
+  // only the index step can fail, and it leaves no index of anything else:
+  // the old one, or the new one in whole or in part.
+  const std::string& fdx = left["DATA.FDX"];
+  if (!is_new || fdb == left.end()) {
+    EXPECT_TRUE(Holds(fdx, old_fdx, "index of the old database"));
+  } else if (fdx != old_fdx) {
+    EXPECT_EQ(new_fdx.compare(0, fdx.size(), fdx), 0) << "index of " << fdx.size() << " bytes is not the new one";
+  }
+  left.erase("DATA.FDB");
+  left.erase("DATA.FDX");
+  left.erase("DATA.TMP");  // an incomplete or unrenamed new database stays by design
+  for (const auto& [name, content] : left) ADD_FAILURE() << "left behind: " << name;
+}
+
+TEST(FdbUpdateFault, EveryFailingCallLeavesTheOldOrTheNewDatabase) {
+  for (const Change& change : kChanges) {
+    SCOPED_TRACE(change.name);
+    for (const test::FaultCase& c : test::kFileFaults) {
+      test::ForEachFailingCall(c, [&](os::fault::FaultScope&) {
+        FdbRun run(change);
+        const bool ok = run.Go();
+        CheckRun(run, ok);
+      });
+    }
+  }
+}
+
+TEST(FdbUpdateFault, DiskFullAtAnyPointLeavesTheOldOrTheNewDatabase) {
+  for (const Change& change : kChanges) {
+    SCOPED_TRACE(change.name);
+    const std::uint32_t failed = test::ForEachDiskFullPoint(30000, [&](os::fault::FaultScope&) {
+      FdbRun run(change);
+      const bool ok = run.Go();
+      CheckRun(run, ok);
+    });
+    EXPECT_GE(failed, 3u);
+  }
+}
+
+}  // namespace
+}  // namespace veupd
