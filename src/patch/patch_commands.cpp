@@ -186,12 +186,23 @@ class PatchCommand {
       host_.ReportError(Err::kCannotCreateNewFile, temp_);
       return Err::kCannotCreateNewFile;
     }
-    if (os::Exists(p_[0]) && !os::RemoveFile(p_[0]).ok()) {
-      host_.ReportError(Err::kCannotDeleteFile, p_[0]);
-      return Err::kCannotDeleteFile;
+    // No temporary file: the update emptied the file, which is deleted.
+    if (!os::Exists(temp_)) {
+      if (os::Exists(p_[0]) && !os::RemoveFile(p_[0]).ok()) {
+        host_.ReportError(Err::kCannotDeleteFile, p_[0]);
+        return Err::kCannotDeleteFile;
+      }
+      return {};
     }
-    // No temporary file: the update emptied the file, which stays deleted.
-    if (os::Exists(temp_) && !os::MoveNoReplace(temp_, p_[0]).ok()) {
+    // One rename replaces the old file, so that a run killed at any instant
+    // leaves the old or the verified new file under its name; a file that
+    // could not be deleted (read-only, held open) is not replaced either.
+    if (const os::OsResult moved = os::MoveReplace(temp_, p_[0]); !moved.ok()) {
+      if (os::Exists(p_[0]) &&
+          (moved.kind == os::OsErr::kAccessDenied || moved.kind == os::OsErr::kSharing)) {
+        host_.ReportError(Err::kCannotDeleteFile, p_[0]);
+        return Err::kCannotDeleteFile;
+      }
       host_.ReportError(Err::kCannotRename, temp_, p_[0]);
       return Err::kCannotRename;
     }
