@@ -34,6 +34,33 @@ std::string ReplaceAll(std::string text, std::string_view from, std::string_view
 
 bool EndsWithSeparator(std::string_view path) { return !path.empty() && os::IsSeparator(path.back()); }
 
+constexpr const char* kLockName = "UpdCtrl.lck";
+constexpr const char* kInUseText = "Another update is already running with the control file %s.";
+
+// Held open for the whole run, it keeps a second updater off the control
+// file's folder, whose checkpoint file the two would share. Removed again
+// at the end; one left by a killed run holds no lock and is simply reused.
+class LevelLock {
+ public:
+  ~LevelLock() { Release(); }
+  void Release() {
+    if (!file_.IsOpen()) return;
+    (void)file_.Close();
+    (void)os::RemoveFile(path_);
+  }
+  // False only when another run holds the lock; a folder where no lock can
+  // be made runs unguarded, as before.
+  bool Take(const std::string& control_file) {
+    const std::size_t sep = os::FindLastSeparator(control_file);
+    path_ = (sep == std::string::npos ? std::string() : control_file.substr(0, sep + 1)) + kLockName;
+    return file_.Open(path_, os::OpenMode::kReadWriteCreate).kind != os::OsErr::kSharing;
+  }
+
+ private:
+  os::File file_;
+  std::string path_;
+};
+
 }  // namespace
 
 std::string ParamFileFromCommandLine(std::string_view command_line) {
@@ -92,6 +119,11 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
   if (command_line.empty()) return kExitNotRun;
   params_.param_file = ParamFileFromCommandLine(command_line);
   if (!ReadParameters()) return kExitNotRun;
+  LevelLock lock;
+  if (!lock.Take(params_.control_file)) {
+    ShowBox(FormatText(kInUseText, {std::string_view(params_.control_file)}));
+    return kExitNotRun;
+  }
 
   if (params_.hwnd != 0) view_->BringToForeground(params_.hwnd);
   if (!params_.parent_params.empty()) {
@@ -119,6 +151,8 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
     success_ = dialog.Succeeded();
     if (!dialog.LevelStarted()) return kExitNotRun;
   }
+  // The caller may start the next level as soon as it learns the result.
+  lock.Release();
 
   if (!params_.parent_params.empty()) {
     (void)ini_.WriteValue(kSection, kResultKey, success_ ? "1" : "0", RemoveQuotes(params_.parent_params),

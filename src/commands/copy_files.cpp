@@ -62,12 +62,15 @@ ErrorCode ReplaceTarget(CommandHost& host, const std::string& source, const std:
     host.ReportError(rc, source, temp);
     return rc;
   }
-  if (!os::RemoveFile(target).ok()) {
-    const ErrorCode rc(Err::kCannotDeleteFile);
-    host.ReportError(rc, target);
-    return rc;
-  }
-  if (!os::MoveNoReplace(temp, target).ok()) {
+  // One rename replaces the target, so that a run killed at any instant
+  // leaves the old or the verified new file; a target that could not be
+  // deleted (read-only, held open) is not replaced either.
+  if (const os::OsResult moved = os::MoveReplace(temp, target); !moved.ok()) {
+    if (os::Exists(target) && (moved.kind == os::OsErr::kAccessDenied || moved.kind == os::OsErr::kSharing)) {
+      const ErrorCode rc(Err::kCannotDeleteFile);
+      host.ReportError(rc, target);
+      return rc;
+    }
     const ErrorCode rc(Err::kCannotCopy);
     host.ReportError(rc, temp, target);
     return rc;

@@ -128,18 +128,31 @@ bool ControlReader::CountLines(CommandContext& ctx) const {
   return true;
 }
 
-ReadResult ControlReader::ReadCommand(CommandContext& ctx, std::int32_t level) const {
+ReadResult ControlReader::ReadCommand(CommandContext& ctx, std::int32_t level) {
   if (ctx.line_index >= ctx.line_count) return ReadResult::kNoMore;
   os::TextReader reader;
   if (!reader.Open(path_).ok()) return ReadResult::kCannotOpen;
-  // The file is read afresh for every command; nothing is kept open between.
+  // The file is opened afresh for every command; nothing is kept open
+  // between. The next line in order is read from where the last one ended,
+  // any other line (or a file that changed its length) from the top.
+  std::uint64_t length = 0;
+  const bool same_file = reader.Length(length).ok() && length == known_length_;
+  std::uint32_t first = 0;
+  if (next_known_ && same_file && ctx.line_index == next_index_ && reader.SeekTo(next_offset_).ok()) {
+    first = next_index_;
+  }
+  next_known_ = false;
   std::string piece;
-  for (std::uint32_t i = 0; i <= ctx.line_index; ++i) {
+  for (std::uint32_t i = first; i <= ctx.line_index; ++i) {
     if (!ReadPiece(reader, piece)) {
       reader.Close();
       return ReadResult::kCannotOpen;
     }
   }
+  next_index_ = ctx.line_index + 1;
+  next_offset_ = reader.Position();
+  known_length_ = length;
+  next_known_ = true;
   reader.Close();
   ParseControlLine(std::move(piece), ctx, level);
   return ReadResult::kOk;

@@ -57,12 +57,19 @@ class ControlReader {
   [[nodiscard]] bool CountLines(CommandContext& ctx) const;
   // Reads the line ctx.line_index afresh from the file. kCannotOpen also when
   // the file ends before that line; the caller reports error 2.
-  [[nodiscard]] ReadResult ReadCommand(CommandContext& ctx, std::int32_t level) const;
+  [[nodiscard]] ReadResult ReadCommand(CommandContext& ctx, std::int32_t level);
 
   [[nodiscard]] const std::string& Path() const { return path_; }
 
  private:
   std::string path_;
+  // Where the line after the last one read starts, so that reading the lines
+  // in order costs one piece each rather than a scan from the top. Only used
+  // while the file keeps the length it had then.
+  std::uint32_t next_index_ = 0;
+  std::uint64_t next_offset_ = 0;
+  std::uint64_t known_length_ = 0;
+  bool next_known_ = false;
 };
 
 }  // namespace veupd

@@ -13,7 +13,8 @@ bool CLogClass::Open() {
   open_ = false;
   for (int attempt = 0; attempt < kOpenTries; ++attempt) {
     os::File file;
-    if (file.Open(path_, os::OpenMode::kReadWriteShareRead).ok()) {
+    const os::OsResult opened = file.Open(path_, os::OpenMode::kReadWriteShareRead);
+    if (opened.ok()) {
       // Entries are only ever appended to what an earlier level left.
       if (file.Seek(0, os::SeekFrom::kEnd).ok()) {
         file_ = std::move(file);
@@ -21,6 +22,10 @@ bool CLogClass::Open() {
         return true;
       }
     }
+    // The retries wait out another process that holds the file briefly; a
+    // missing folder does not appear by waiting, and waiting for it at every
+    // entry would hold up the whole level.
+    if (opened.kind == os::OsErr::kNotFound) return false;
     os::SleepMs(kRetryPauseMs);
   }
   return false;
@@ -35,12 +40,20 @@ void CLogClass::Write(std::string_view text) {
   // Logging never fails a command: write and flush errors are dropped and
   // the file stays open for the next entry.
   if (file_.Write(entry.data(), entry.size()).ok()) {
-    (void)file_.Flush();  // best effort, see above
+    unflushed_ = true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_flush_ >= kDiskFlushInterval) {
+      (void)file_.Flush();  // best effort, see above
+      unflushed_ = false;
+      last_flush_ = now;
+    }
   }
 }
 
 void CLogClass::Close() {
   if (!open_) return;
+  if (unflushed_) (void)file_.Flush();
+  unflushed_ = false;
   (void)file_.Close();  // nothing left to tell anyone about a closing log
   file_ = os::File();
   open_ = false;

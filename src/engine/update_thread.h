@@ -117,6 +117,7 @@ class CUpdateThread final : public CommandHost {
   LevelDialog* dialog_ = nullptr;
   std::string log_path_;
   std::string control_file_;
+  ControlReader reader_{std::string()};  // remembers where the next line starts
   std::string program_dir_;
   std::string checkpoint_path_;
 

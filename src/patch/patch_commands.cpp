@@ -31,6 +31,8 @@ constexpr std::uint32_t kPhasePointer = 3;
 // Skips verification when given as PARAM3 together with an expected CRC of 0.
 constexpr std::string_view kNoCheckUpdateName = "XXXXXX";
 constexpr std::uint32_t kPointerResultMask = 0xFFFF;
+// The new index beside the old one until the data file has been replaced.
+constexpr std::string_view kIndexTempSuffix = "$I$";
 
 enum class Kind { kFix, kFdt, kFixInPlace, kFdtInPlace };
 
@@ -107,10 +109,7 @@ class PatchCommand {
       return rc;
     }
     if (phase == kPhasePointer && Table()) {
-      if (kind_ == Kind::kFdtInPlace) {
-        if (ErrorCode rc = Replace(); !rc.ok()) return rc;
-      }
-      ErrorCode rc = Pointer();
+      ErrorCode rc = kind_ == Kind::kFdtInPlace ? ReplaceWithIndex() : Pointer();
       if (rc.ok()) phase = kPhaseDone;
       return rc;
     }
@@ -203,31 +202,39 @@ class PatchCommand {
       host_.ReportError(Err::kCannotCreateNewFile, temp_);
       return Err::kCannotCreateNewFile;
     }
-    if (os::Exists(p_[0]) && !os::RemoveFile(p_[0]).ok()) {
-      host_.ReportError(Err::kCannotDeleteFile, p_[0]);
-      return Err::kCannotDeleteFile;
+    // No temporary file: the update emptied the file, which is deleted.
+    if (!os::Exists(temp_)) {
+      if (os::Exists(p_[0]) && !os::RemoveFile(p_[0]).ok()) {
+        host_.ReportError(Err::kCannotDeleteFile, p_[0]);
+        return Err::kCannotDeleteFile;
+      }
+      return {};
     }
-    // No temporary file: the update emptied the file, which stays deleted.
-    if (os::Exists(temp_) && !os::MoveNoReplace(temp_, p_[0]).ok()) {
+    // One rename replaces the old file, so that a run killed at any instant
+    // leaves the old or the verified new file under its name; a file that
+    // could not be deleted (read-only, held open) is not replaced either.
+    if (const os::OsResult moved = os::MoveReplace(temp_, p_[0]); !moved.ok()) {
+      if (os::Exists(p_[0]) &&
+          (moved.kind == os::OsErr::kAccessDenied || moved.kind == os::OsErr::kSharing)) {
+        host_.ReportError(Err::kCannotDeleteFile, p_[0]);
+        return Err::kCannotDeleteFile;
+      }
       host_.ReportError(Err::kCannotRename, temp_, p_[0]);
       return Err::kCannotRename;
     }
     return {};
   }
 
-  // Has the pointer component rebuild the index file of the new data file,
-  // or removes the index file when the data file is gone.
-  ErrorCode Pointer() {
-    const std::string& structure = kind_ == Kind::kFdtInPlace ? p_[3] : p_[4];
-    if (structure.empty()) return {};
-    SetStatus(kTextPointer, structure);
-
+  // The structure's data and index file paths for the new data file; the
+  // errors are reported only when `report` is set.
+  ErrorCode PointerPaths(const std::string& structure, std::string& data_path, std::string& index_path,
+                         bool report) {
     std::string data_name;
     std::string index_name;
     {
       FDT fdt;
       if (!fdt.NewStru(structure, data_name, index_name)) {
-        host_.ReportError(Err::kFdtNotFound, structure, data_name, index_name);
+        if (report) host_.ReportError(Err::kFdtNotFound, structure, data_name, index_name);
         return Err::kFdtNotFound;
       }
       fdt.FreeStru();
@@ -235,12 +242,10 @@ class PatchCommand {
 
     const std::size_t sep = os::FindLastSeparator(p_[0]);
     if (sep == std::string::npos) {
-      host_.ReportError(Err::kInvalidPath, p_[0]);
+      if (report) host_.ReportError(Err::kInvalidPath, p_[0]);
       return Err::kInvalidPath;
     }
     const std::string_view actual_name = std::string_view(p_[0]).substr(sep + 1);
-    std::string index_path;
-    std::string data_path;
     if (InPlace()) {
       // Beside the updated data file.
       const std::string dir = p_[0].substr(0, sep + 1);
@@ -252,9 +257,21 @@ class PatchCommand {
     }
     if (data_name.find('@') != std::string::npos &&
         !SubstitutePlaceholder(data_name, actual_name, index_path)) {
-      host_.ReportError(Err::kInvalidPath, index_path);
+      if (report) host_.ReportError(Err::kInvalidPath, index_path);
       return Err::kInvalidPath;
     }
+    return {};
+  }
+
+  // Has the pointer component rebuild the index file of the new data file,
+  // or removes the index file when the data file is gone.
+  ErrorCode Pointer() {
+    const std::string& structure = kind_ == Kind::kFdtInPlace ? p_[3] : p_[4];
+    if (structure.empty()) return {};
+    SetStatus(kTextPointer, structure);
+    std::string data_path;
+    std::string index_path;
+    if (ErrorCode rc = PointerPaths(structure, data_path, index_path, /*report=*/true); !rc.ok()) return rc;
 
     if (os::Exists(data_path)) {
       const auto r = static_cast<std::uint16_t>(
@@ -269,6 +286,36 @@ class PatchCommand {
     // The update removed the table; a stale index would outlive it.
     if (os::Exists(index_path)) (void)os::RemoveFile(index_path);  // a failure is of no consequence here
     return {};
+  }
+
+  // FDT-Update-InPlace's replacement and pointer step. The new index is built
+  // from the verified temporary file before the data file is replaced and
+  // renamed into place right after it, so that a run killed in between finds
+  // an index of the data it holds but for the instant between two renames.
+  // Whatever goes wrong early falls back to the pointer step after the
+  // replacement, with its own errors.
+  ErrorCode ReplaceWithIndex() {
+    std::string early_index;
+    std::string data_path;
+    std::string index_path;
+    const std::string& structure = p_[3];
+    if (!structure.empty() && os::Exists(temp_) &&
+        PointerPaths(structure, data_path, index_path, /*report=*/false).ok()) {
+      SetStatus(kTextPointer, structure);
+      const std::string temp_index = index_path + std::string(kIndexTempSuffix);
+      if ((static_cast<std::uint32_t>(host_.CallPointer(structure, temp_, temp_index)) & kPointerResultMask) == 0) {
+        early_index = temp_index;
+      }
+    }
+    if (ErrorCode rc = Replace(); !rc.ok()) {
+      if (!early_index.empty()) (void)os::RemoveFile(early_index);
+      return rc;
+    }
+    if (!early_index.empty()) {
+      if (os::MoveReplace(early_index, index_path).ok()) return {};
+      (void)os::RemoveFile(early_index);
+    }
+    return Pointer();
   }
 
   CommandHost& host_;

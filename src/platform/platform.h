@@ -118,6 +118,7 @@ class TextReader {
   // Byte position in the file of the next unread character.
   [[nodiscard]] std::uint64_t Position() const { return file_pos_ - (end_ - pos_); }
   [[nodiscard]] OsResult SeekTo(std::uint64_t pos);
+  [[nodiscard]] OsResult Length(std::uint64_t& length) { return file_.Length(length); }
   void Close();
 
  private:

@@ -46,6 +46,23 @@ bool OpenList(CDelimitedFile& file, const std::string& path) {
   return file.Open(path.c_str());
 }
 
+// Runs `copy` (Open and Update or Delete). When it fails on an index that is
+// missing, empty or not the database's own, as a run ended between replacing
+// the database and its index leaves it, the index is rebuilt from the
+// database and the copy runs once more. A database that cannot be indexed
+// keeps the first failure and its index is not touched.
+template <typename Copy>
+bool CopyRepairingIndex(CUpdateFDB& fdb, const std::string& path, std::uint32_t key_length,
+                        Copy copy) {
+  if (copy()) return true;
+  if (fdb.LastError() != CUpdateFDB::kIndexNotOpened && fdb.LastError() != CUpdateFDB::kIndexMismatch) {
+    return false;
+  }
+  CUpdateFDB rebuild;
+  if (!rebuild.SetDatabase(path, key_length) || !rebuild.WriteIndex()) return false;
+  return copy();
+}
+
 }  // namespace
 
 void CFdbUpdateControl::AddMessage(std::string_view pattern, std::string_view arg1,
@@ -214,10 +231,14 @@ bool CFdbUpdateControl::UpdateFiles(std::string_view database, std::uint32_t exp
   std::string directory;
   if (sep != std::string::npos) directory = pattern.substr(0, sep == 0 ? 1 : sep);
 
-  const bool ok = fdb.Open(path, key_length,
-                           static_cast<std::uint32_t>(std::min<std::uint64_t>(
-                               estimate, std::numeric_limits<std::uint32_t>::max()))) &&
-                  fdb.Update(block, directory, count) && fdb.Finish(expected_crc) && fdb.WriteIndex();
+  const auto open_estimate =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(estimate, std::numeric_limits<std::uint32_t>::max()));
+  const bool ok = CopyRepairingIndex(fdb, path, key_length,
+                                     [&] {
+                                       return fdb.Open(path, key_length, open_estimate) &&
+                                              fdb.Update(block, directory, count);
+                                     }) &&
+                  fdb.Finish(expected_crc) && fdb.WriteIndex();
   if (!ok) AddMessage("%s\n", fdb.ErrorText());
   return ok;
 }
@@ -231,8 +252,12 @@ bool CFdbUpdateControl::DeleteEntry(std::string_view database, std::string_view 
   const auto key_length = static_cast<std::uint32_t>(
       std::min<std::size_t>(key.size(), std::numeric_limits<std::uint32_t>::max() - CUpdateFDB::kLengthSize));
   CUpdateFDB fdb;
-  const bool ok = fdb.Open(path, key_length, key_length + CUpdateFDB::kLengthSize) &&
-                  fdb.Delete(key) && fdb.Finish(/*expected_crc=*/0) && fdb.WriteIndex();
+  const bool ok = CopyRepairingIndex(fdb, path, key_length,
+                                     [&] {
+                                       return fdb.Open(path, key_length, key_length + CUpdateFDB::kLengthSize) &&
+                                              fdb.Delete(key);
+                                     }) &&
+                  fdb.Finish(/*expected_crc=*/0) && fdb.WriteIndex();
   if (!ok) AddMessage("%s\n", fdb.ErrorText());
   return ok;
 }

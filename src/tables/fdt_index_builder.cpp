@@ -295,7 +295,7 @@ IndexResult WriteIndexFile(const std::string& index_path, const IndexEntries& so
   os::File file;
   if (!file.Open(temp_path, os::OpenMode::kCreateTruncate).ok()) return IndexResult::kIndexUnwritable;
   const bool written = (table_flags & kFlagTree) ? WriteTreeIndex(file, sorted) : WriteListIndex(file, sorted);
-  const bool closed = file.Close().ok();
+  const bool closed = file.Flush().ok() && file.Close().ok();
   if (!written || !closed || !os::MoveReplace(temp_path, index_path).ok()) {
     (void)os::RemoveFile(temp_path);  // best effort; the index itself is untouched
     return IndexResult::kIndexUnwritable;

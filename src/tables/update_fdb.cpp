@@ -14,6 +14,7 @@ namespace {
 constexpr std::string_view kFdbExtension = ".FDB";
 constexpr std::string_view kFdxExtension = ".FDX";
 constexpr std::string_view kTmpExtension = ".TMP";
+constexpr std::string_view kIndexTempSuffix = "$X$";  // beside the ".FDX"
 constexpr std::uint64_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
 
 std::uint32_t ReadLE32(const std::uint8_t* p) {
@@ -406,10 +407,14 @@ bool CUpdateFDB::Finish(std::uint32_t expected_crc) {
       return Fail(kCrcMismatch, "CRC error by file %s!", tmp_path_);
     }
   }
-  if (!os::RemoveFile(fdb_path_).ok()) {
-    return Fail(kFdbNotDeleted, "Delete error by file %s!", fdb_path_);
-  }
-  if (!os::MoveNoReplace(tmp_path_, fdb_path_).ok()) {
+  // One rename replaces the database, so that a program killed at any
+  // instant leaves the old or the new one, never none. What would make the
+  // delete fail (read-only, held open, gone) fails the replace as well.
+  if (!os::Exists(fdb_path_)) return Fail(kFdbNotDeleted, "Delete error by file %s!", fdb_path_);
+  if (const os::OsResult moved = os::MoveReplace(tmp_path_, fdb_path_); !moved.ok()) {
+    if (moved.kind == os::OsErr::kAccessDenied || moved.kind == os::OsErr::kSharing) {
+      return Fail(kFdbNotDeleted, "Delete error by file %s!", fdb_path_);
+    }
     return Fail(kTmpNotRenamed, "Rename error by files %s->%s!", tmp_path_, fdb_path_);
   }
   return true;
@@ -419,15 +424,28 @@ bool CUpdateFDB::WriteIndex() {
   if (fdx_path_.empty() || key_length_ == 0 || key_length_ > kMaxKeyLength) {
     return Fail(kBadKeyLength, "Key length error by file %s!", fdb_path_);
   }
+  // The index is built under a temporary name and renamed over the old one,
+  // so that it is never seen empty or half-written.
+  const std::string temp_path = fdx_path_ + std::string(kIndexTempSuffix);
   os::File fdx;
-  if (!fdx.Open(fdx_path_, os::OpenMode::kCreateTruncate).ok()) {
+  if (!fdx.Open(temp_path, os::OpenMode::kCreateTruncate).ok()) {
     return Fail(kIndexNotOpened, "Open error by file %s!", fdx_path_);
   }
+  const bool ok = WriteIndexTo(fdx);
+  if (ok && os::MoveReplace(temp_path, fdx_path_).ok()) return true;
+  (void)fdx.Close();
+  (void)os::RemoveFile(temp_path);  // the old index stays as it was
+  return ok ? Fail(kIndexNotOpened, "Open error by file %s!", fdx_path_) : false;
+}
+
+bool CUpdateFDB::WriteIndexTo(os::File& fdx) {
   os::File fdb;
   std::uint64_t length = 0;
   if (!fdb.Open(fdb_path_, os::OpenMode::kRead).ok() || !fdb.Length(length).ok()) {
     return Fail(kFdbNotOpened, "Open error by file %s!", fdb_path_);
   }
+  // Without its header record the file is no database to index.
+  if (length < entry_length_) return Fail(kIndexMismatch, "Index error by file %s!", fdb_path_);
   // Entries gather in the copy buffer and go out in whole blocks.
   const std::size_t per_block = kBlockSize / entry_length_ * entry_length_;
   std::size_t filled = 0;
@@ -439,8 +457,10 @@ bool CUpdateFDB::WriteIndex() {
     }
     const std::uint32_t record_length = ReadLE32(header);
     const std::uint64_t next = position + kLengthSize + record_length;
-    // A record running backwards or past the end would loop or index garbage.
-    if (record_length < key_length_ || next > length || position > kMaxOffset) {
+    // A record running backwards or past the end would loop or index garbage;
+    // a header record of another length means another key length.
+    if (record_length < key_length_ || next > length || position > kMaxOffset ||
+        (position == 0 && record_length != key_length_)) {
       return Fail(kIndexMismatch, "Index error by file %s!", fdb_path_);
     }
     std::memcpy(buffer_.data() + filled, header + kLengthSize, key_length_);

@@ -66,7 +66,8 @@ class CUpdateFDB {
   // Checks the ".TMP" against expected_crc (0: no check), then replaces the
   // ".FDB" by it.
   bool Finish(std::uint32_t expected_crc);
-  // Rebuilds the ".FDX" from the records of the ".FDB".
+  // Rebuilds the ".FDX" from the records of the ".FDB", under a temporary
+  // name that then replaces the old index.
   bool WriteIndex();
   // Names the database and its key length without opening anything, for a
   // WriteIndex of a database built elsewhere (Open does this itself).
@@ -103,6 +104,7 @@ class CUpdateFDB {
   // comparison a new name can replace a record yet sort after its neighbour.
   bool TakeKey(const std::uint8_t* key);
   bool CheckChainEnd();
+  bool WriteIndexTo(os::File& fdx);
   bool FinishCopy(bool ok);
   void CloseFiles();
 

@@ -207,5 +207,38 @@ TEST_F(ControlFileTest, FileShortenedAfterCountingCannotBeRead) {
   EXPECT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kCannotOpen);
 }
 
+// One reader goes on from where the last line ended; whatever the order of
+// the indexes and however the file changes length in between, it reads what
+// a reader scanning from the top reads.
+TEST_F(ControlFileTest, ReadingOnMatchesReadingFromTheTop) {
+  const std::string long_line = std::string(300, 'L') + "\tP2\r\n";
+  const std::string v1 = "#1a\tb\r\n" + long_line + "?2c\n#3" + std::string(252, 'x') + "\r\n-4d\r\n=5e\n";
+  const std::string v2 = "#9z\r\n" + long_line + "#Cq\tr\n-4d\n";
+  const std::string path = Write(v1);
+  ControlReader reader(path);
+  CommandContext ctx;
+  ASSERT_TRUE(reader.CountLines(ctx));
+  ASSERT_EQ(ctx.line_count, 7u);
+  struct Step {
+    std::uint32_t index;
+    const std::string* rewrite;  // the file's new content before the read
+  };
+  const Step steps[] = {{0, nullptr}, {1, nullptr}, {2, nullptr}, {3, nullptr}, {4, nullptr}, {1, nullptr},
+                        {2, nullptr}, {6, nullptr}, {0, nullptr}, {1, nullptr}, {2, &v2},     {3, nullptr},
+                        {4, nullptr}, {5, nullptr}, {1, &v1},     {2, nullptr}, {5, nullptr}, {6, nullptr}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.index);
+    if (step.rewrite != nullptr) test::WriteFile(path, *step.rewrite);
+    CommandContext fresh = ctx;
+    fresh.line_index = step.index;
+    const ReadResult want = ControlReader(path).ReadCommand(fresh, 1);
+    ctx.line_index = step.index;
+    ASSERT_EQ(reader.ReadCommand(ctx, 1), want);
+    EXPECT_EQ(ctx.opcode, fresh.opcode);
+    EXPECT_EQ(ctx.param, fresh.param);
+    EXPECT_EQ(ctx.skip_after_error, fresh.skip_after_error);
+  }
+}
+
 }  // namespace
 }  // namespace veupd

@@ -186,7 +186,7 @@ const LockCase kLockCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, Locks, testing::ValuesIn(kLockCases),
                          [](const testing::TestParamInfo<LockCase>& info) { return info.param.label; });
 
-TEST(Locks, HeldFileCannotBeDeletedOrCopiedOver) {
+TEST(Locks, HeldFileCannotBeDeletedOrCopiedOrRenamedOver) {
   test::TempDir dir;
   test::WriteFile(dir / "held.dat", "content");
   test::WriteFile(dir / "src.dat", "other");
@@ -194,6 +194,8 @@ TEST(Locks, HeldFileCannotBeDeletedOrCopiedOver) {
   ASSERT_TRUE(holder.Ready());
   EXPECT_EQ(RemoveFile(dir / "held.dat").kind, OsErr::kSharing);
   EXPECT_EQ(CopyFileOver(dir / "src.dat", dir / "held.dat", /*overwrite=*/true).kind, OsErr::kSharing);
+  EXPECT_FALSE(MoveReplace(dir / "src.dat", dir / "held.dat").ok());
+  EXPECT_EQ(test::ReadFile(dir / "src.dat"), "other");
   ASSERT_TRUE(holder.Release());
   EXPECT_EQ(test::ReadFile(dir / "held.dat"), "content");
 }

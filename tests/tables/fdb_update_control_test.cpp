@@ -168,5 +168,66 @@ TEST_F(DriverTest, KeyLongerThan260IsRefused) {
   EXPECT_EQ(test::ReadFile(Db()), old_fdb);
 }
 
+// A run ended between replacing a database and its index leaves the index
+// missing, empty or the old one; the next change rebuilds it from the
+// database and goes through. A database that cannot be indexed keeps the
+// error and its index file as it was.
+TEST_F(DriverTest, IndexNotMatchingADatabaseIsRebuiltBeforeTheChange) {
+  const std::vector<Rec> newer{{"A0001.DAT", "one"}, {"A0003.DAT", "three"}};
+  const struct {
+    const char* name;
+    bool fdx_present;
+    std::string fdx;
+  } cases[] = {{"missing", false, ""},
+               {"empty", true, ""},
+               {"cut in an entry", true, test::fdb::FdxBytes(kKey, newer).substr(0, kKey + 6)},
+               {"of the database before", true, test::fdb::FdxBytes(kKey, kOld)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::WriteFile(Db(), test::fdb::FdbBytes(kKey, newer));
+    std::filesystem::remove(dir_.path() / "DATA.FDX");
+    if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", c.fdx);
+    CFdbUpdateControl driver;
+    EXPECT_TRUE(driver.UpdateEntry(Db(), "DELETE", "A0003.DAT")) << driver.GetMessages();
+    EXPECT_EQ(Records(), (std::vector<Rec>{{"A0001.DAT", "one"}}));
+    EXPECT_EQ(test::ReadFile(dir_.path() / "DATA.FDX"), test::fdb::FdxBytes(kKey, {{"A0001.DAT", "one"}}));
+    AddFile("A0002.DAT", "TWO");
+    EXPECT_TRUE(driver.UpdateEntry(Db(), "0", Upd("A*.DAT"))) << driver.GetMessages();
+    std::filesystem::remove(Upd("A0002.DAT"));
+  }
+}
+
+TEST_F(DriverTest, DamagedDatabaseKeepsTheIndexErrorAndTheIndexFile) {
+  const std::string fdb = test::fdb::FdbBytes(kKey, kOld);
+  const struct {
+    const char* name;
+    std::string fdb;
+    bool fdx_present;
+    std::string key;
+    std::string message;  // of the first line, before the index path
+  } cases[] = {{"cut, index missing", fdb.substr(0, fdb.size() - 1), false, "A0001.DAT", "Open error by file "},
+               {"cut, index of the whole", fdb.substr(0, fdb.size() - 1), true, "A0001.DAT", "Index error by file "},
+               {"empty, index missing", "", false, "A0001.DAT", "Open error by file "},
+               {"key of another length", fdb, true, "A0001.DA", "Index error by file "}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::WriteFile(Db(), c.fdb);
+    std::filesystem::remove(dir_.path() / "DATA.FDX");
+    if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", test::fdb::FdxBytes(kKey, kOld));
+    CFdbUpdateControl driver;
+    EXPECT_FALSE(driver.UpdateEntry(Db(), "DELETE", c.key));
+    std::string fdx = UpperTmp();
+    fdx.replace(fdx.size() - 4, 4, ".FDX");
+    EXPECT_EQ(driver.GetMessages(),
+              c.message + fdx + "!\nError during update " + Db() + " -> " + c.key + "!\n");
+    EXPECT_EQ(test::ReadFile(Db()), c.fdb);
+    EXPECT_EQ(std::filesystem::exists(dir_.path() / "DATA.FDX"), c.fdx_present);
+    if (c.fdx_present) {
+      EXPECT_EQ(test::ReadFile(dir_.path() / "DATA.FDX"), test::fdb::FdxBytes(kKey, kOld));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "DATA.FDX$X$"));
+  }
+}
+
 }  // namespace
 }  // namespace veupd

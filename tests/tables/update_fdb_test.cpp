@@ -369,13 +369,26 @@ TEST(UpdateFdbTest, PathWithoutFdbExtensionIsRefused) {
   EXPECT_EQ(test::ReadFile(dir / "DATA.DB"), kTwoFdb);
 }
 
-TEST(UpdateFdbTest, WriteIndexStopsAtARecordRunningPastTheEnd) {
-  TempDir dir;
-  test::WriteFile(dir / "DATA.FDB", Cut(kTwoFdb, 1));
-  CUpdateFDB fdb;
-  ASSERT_TRUE(fdb.SetDatabase(dir / "DATA.FDB", kKey));
-  EXPECT_FALSE(fdb.WriteIndex());
-  EXPECT_EQ(fdb.LastError(), CUpdateFDB::kIndexMismatch);
+TEST(UpdateFdbTest, WriteIndexOfADamagedDatabaseKeepsTheOldIndex) {
+  const struct {
+    const char* name;
+    std::string fdb;
+    std::uint32_t key_length;
+  } cases[] = {{"record running past the end", Cut(kTwoFdb, 1), kKey},
+               {"no header record", "", kKey},
+               {"header of another key length", kTwoFdb, kKey - 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    test::WriteFile(dir / "DATA.FDB", c.fdb);
+    test::WriteFile(dir / "DATA.FDX", kTwoFdx);
+    CUpdateFDB fdb;
+    ASSERT_TRUE(fdb.SetDatabase(dir / "DATA.FDB", c.key_length));
+    EXPECT_FALSE(fdb.WriteIndex());
+    EXPECT_EQ(fdb.LastError(), CUpdateFDB::kIndexMismatch);
+    EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), kTwoFdx);
+    EXPECT_FALSE(std::filesystem::exists(dir / "DATA.FDX$X$"));
+  }
 }
 
 TEST(UpdateFdbTest, WriteIndexBuildsTheIndexOfADatabase) {

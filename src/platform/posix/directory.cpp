@@ -248,6 +248,12 @@ OsResult MoveReplace(const std::string& from, const std::string& to) {
   struct stat dst;
   if (::stat(target.c_str(), &dst) == 0) {
     if (IsReadOnlyMode(dst.st_mode)) return FromErrno(EACCES);
+    // As with a delete, a target that someone holds open with a share mode
+    // (a held lock here) is not replaced.
+    if (S_ISREG(dst.st_mode)) {
+      Fd probe(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+      if (probe.get() >= 0 && ::flock(probe.get(), LOCK_EX | LOCK_NB) != 0) return LastError();
+    }
   } else {
     target = NewEntryPath(to);
   }

@@ -164,7 +164,9 @@ OsResult MoveNoReplace(const std::string& from, const std::string& to) {
 OsResult MoveReplace(const std::string& from, const std::string& to) {
   if (OsResult failed; Injected(Call::kMove, failed)) return failed;
   if (win32::IsReadOnlyFile(to)) return FromWin32Error(ERROR_ACCESS_DENIED);
-  if (!::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return LastError();
+  if (!::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return LastError();
+  }
   return OsResult::Ok();
 }
 
