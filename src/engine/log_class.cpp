@@ -39,21 +39,15 @@ void CLogClass::Write(std::string_view text) {
   entry.append("\r\n");
   // Logging never fails a command: write and flush errors are dropped and
   // the file stays open for the next entry.
+  // Each entry goes to the disk before the next step runs, so that the log
+  // tells what happened up to a power cut, not only up to a kill.
   if (file_.Write(entry.data(), entry.size()).ok()) {
-    unflushed_ = true;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_flush_ >= kDiskFlushInterval) {
-      (void)file_.Flush();  // best effort, see above
-      unflushed_ = false;
-      last_flush_ = now;
-    }
+    (void)file_.Flush();  // best effort, see above
   }
 }
 
 void CLogClass::Close() {
   if (!open_) return;
-  if (unflushed_) (void)file_.Flush();
-  unflushed_ = false;
   (void)file_.Close();  // nothing left to tell anyone about a closing log
   file_ = os::File();
   open_ = false;

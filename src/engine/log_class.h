@@ -3,7 +3,6 @@
 // and flushes after every entry. One writer per update thread.
 #pragma once
 
-#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -15,10 +14,6 @@ class CLogClass {
  public:
   static constexpr int kOpenTries = 5;
   static constexpr std::uint32_t kRetryPauseMs = 20;
-  // Each entry reaches the file (and every reader) at once; the push to the
-  // disk itself waits this long for the entries that follow, and happens at
-  // the close in any case.
-  static constexpr std::chrono::milliseconds kDiskFlushInterval{100};
 
   explicit CLogClass(std::string path);
   virtual ~CLogClass();
@@ -36,8 +31,6 @@ class CLogClass {
   std::string path_;
   os::File file_;
   bool open_ = false;
-  bool unflushed_ = false;
-  std::chrono::steady_clock::time_point last_flush_{};
 };
 
 }  // namespace veupd
