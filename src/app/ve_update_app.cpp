@@ -5,9 +5,11 @@
 #include <utility>
 
 #include "app/command_table.h"
+#include "app/console_notes.h"
 #include "app/progress_dialog.h"
 #include "engine/control_reader.h"
 #include "engine/text_format.h"
+#include "formats/ini_check.h"
 #include "platform/platform.h"
 
 namespace veupd {
@@ -89,7 +91,15 @@ std::string CVeUpdateApp::Read(std::string_view key, std::string_view def) {
 int CVeUpdateApp::InitInstance(std::string_view command_line) {
   if ((os::SystemLanguage() & kPrimaryLanguageMask) == kPersianLanguage) view_->SetRightToLeftLayout(true);
   program_dir_ = os::ProgramDirectory();
-  if (command_line.empty()) return kExitNotRun;
+  if (command_line.empty()) {
+    ConsoleWrite(UsageText());
+    return kExitNotRun;
+  }
+  // Only the option alone, so that no parameter file name is taken for one.
+  if (command_line == "--help" || command_line == "--version") {
+    ShowInfo(command_line == "--help" ? UsageText() : VersionText());
+    return kExitSuccess;
+  }
   params_.param_file = ParamFileFromCommandLine(command_line);
   if (!ReadParameters()) return kExitNotRun;
 
@@ -125,18 +135,29 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
                           /*no_case=*/true);  // nothing more to tell anyone if this fails
   }
   if (!params_.parent_prg.empty() && os::HasSeparator(params_.parent_prg)) StartParentProgram();
+  const std::string log_path = LevelLogPath(setup);
+  ConsoleNote(LevelSummary(params_.level, level_state_.result, log_path, os::Exists(log_path)));
   return success_ ? kExitSuccess : kExitLevelFailed;
+}
+
+void CVeUpdateApp::ExplainParamFile() {
+  const IniFileProblem problem = CheckIniFile(params_.param_file);
+  if (problem != IniFileProblem::kNone) {
+    ConsoleNote("parameter file " + params_.param_file + ": " + IniProblemText(problem));
+  }
 }
 
 bool CVeUpdateApp::ReadParameters() {
   params_.msg_file = Read("Msg", "");
   if (params_.msg_file.empty()) {
     ShowBox(FormatText("%s :\r\n[UPDATE]\r\nMsg = ? !", {std::string_view(params_.param_file)}));
+    ExplainParamFile();
     return false;
   }
   params_.language = Read("Language", "");
   if (params_.language.empty()) {
     ShowBox(FormatText("%s :\r\n[UPDATE]\r\nLanguage = ? !", {std::string_view(params_.param_file)}));
+    ExplainParamFile();
     return false;
   }
   if (!dictionary_.Open(params_.msg_file.c_str(), params_.language.c_str(), "D0", nullptr, nullptr)) {
@@ -147,6 +168,7 @@ bool CVeUpdateApp::ReadParameters() {
   params_.control_file = Read("File", "");
   if (params_.control_file.empty()) {
     ShowBox(FormatText(Text(kTextMissingKey), {std::string_view("File")}));
+    ExplainParamFile();
     return false;
   }
   params_.parent_prg = Read("ParentPrg", "");

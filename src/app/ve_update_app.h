@@ -75,6 +75,8 @@ class CVeUpdateApp final : public TextSource {
 
  private:
   [[nodiscard]] bool ReadParameters();
+  // A line on stderr when the parameter file is missing, empty or LF-ended.
+  void ExplainParamFile();
   // False when the program is to end.
   [[nodiscard]] bool PrepareProgramUpdate();
   [[nodiscard]] bool DeleteTree(const std::string& dir);
