@@ -44,5 +44,39 @@ TEST(ToolHelp, EveryFormAnswersWithItsStatus) {
   }
 }
 
+// The printed line names the installation and the update folder by their
+// placeholders, and the updater runs it with other folders behind them.
+TEST(PrintLine, PathsBelowABaseBecomeItsPlaceholder) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "the level runner starts the updater through POSIX shell quoting";
+  TempDir author;
+  WriteFile(author / "inst/PROG/manual.txt", "hello old manual\n");
+  WriteFile(author / "new/manual.txt", "hello new manual text\n");
+  std::filesystem::create_directories(author.path() / "upd/PROG");
+  const ToolRun run = Tool(author, {"diff", author / "inst/PROG/manual.txt", author / "new/manual.txt", "-o",
+                                    author / "upd/PROG/manual.upd", "--print-line", "--target", author / "upd/PROG",
+                                    "--base", "%0=" + (author / "inst"), "--base", "%1=" + (author / "upd/")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::string crc = Tool(author, {"crc", author / "new/manual.txt"}).out.substr(0, 8);
+  EXPECT_EQ(run.out, "#4%0\\PROG\\manual.txt\t" + crc + "\t%1\\PROG\\manual.upd\t%1\\PROG\n");
+
+  // Elsewhere, as on a customer's machine.
+  LevelRunner level;
+  std::filesystem::copy(author.path() / "inst", level.Path("inst"), std::filesystem::copy_options::recursive);
+  std::filesystem::copy(author.path() / "upd", level.Path("upd"), std::filesystem::copy_options::recursive);
+  level.Set("UpdDir0", level.Path("inst"));
+  level.Set("UpdDir1", level.Path("upd"));
+  const LevelResult r = level.RunLevel(run.out);
+  EXPECT_EQ(r.result, "1") << r.log;
+  EXPECT_EQ(ReadFile(level.Path("upd/PROG/manual.txt")), "hello new manual text\n");
+
+  // A path outside every base stays as it is, with a warning.
+  const ToolRun outside = Tool(author, {"diff", author / "inst/PROG/manual.txt", author / "new/manual.txt", "-o",
+                                        author / "x.upd", "--print-line", "--base", "%0=" + (author / "inst")});
+  EXPECT_EQ(outside.status, 0);
+  EXPECT_NE(outside.err.find("is below no --base folder"), std::string::npos) << outside.err;
+  EXPECT_EQ(Tool(author, {"diff", "a", "b", "-o", "c", "--base", "%K=/x"}).status, 2);
+}
+
 }  // namespace
 }  // namespace veupd::test
