@@ -78,5 +78,47 @@ TEST(PrintLine, PathsBelowABaseBecomeItsPlaceholder) {
   EXPECT_EQ(Tool(author, {"diff", "a", "b", "-o", "c", "--base", "%K=/x"}).status, 2);
 }
 
+// verify tells the three ways a patch line fails apart; apply refuses the
+// first two before writing anything.
+TEST(VerifyTool, TellsWrongOldVersionFromDamagedDataFromWrongCrc) {
+  TempDir dir;
+  WriteFile(dir / "old.txt", "hello old manual, version one\n");
+  WriteFile(dir / "new.txt", "hello new manual text, version two\n");
+  WriteFile(dir / "other.txt", "someone else's manual\n");
+  ASSERT_EQ(Tool(dir, {"diff", dir / "old.txt", dir / "new.txt", "-o", dir / "m.upd"}).status, 0);
+  const std::string crc = Tool(dir, {"crc", dir / "new.txt"}).out.substr(0, 8);
+  const std::string upd = ReadFile(dir / "m.upd");
+  WriteFile(dir / "cut.upd", upd.substr(0, upd.size() - 9));
+  std::string changed = upd;
+  changed[10] = static_cast<char>(changed[10] ^ 0x20);
+  WriteFile(dir / "changed.upd", changed);
+  struct Case {
+    const char* name;
+    std::string old_file, update, crc;
+    int status;
+    const char* says;
+  };
+  const std::vector<Case> cases = {
+      {"right", "old.txt", "m.upd", crc, 0, "OK: the old file is the version the update was made from"},
+      {"wrong old version", "other.txt", "m.upd", crc, 1, "wrong old version"},
+      {"old file missing", "gone.txt", "m.upd", crc, 1, "is missing; the update was made from a file with CRC"},
+      {"cut short", "old.txt", "cut.upd", crc, 1, "damaged update data"},
+      {"byte changed", "old.txt", "changed.upd", crc, 1, "damaged update data"},
+      {"wrong expected CRC", "old.txt", "m.upd", "DEADBEEF", 1, "wrong expected CRC (old file and update data are right)"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = Tool(dir, {"verify", dir / c.old_file, dir / c.update, c.crc});
+    EXPECT_EQ(run.status, c.status) << c.name;
+    EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << c.name << ": " << run.out << run.err;
+  }
+  // apply writes the new file for the right old one only.
+  EXPECT_EQ(Tool(dir, {"apply", dir / "other.txt", dir / "m.upd", dir / "out1.txt"}).status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "out1.txt"));
+  const ToolRun applied = Tool(dir, {"apply", dir / "old.txt", dir / "m.upd", dir / "out2.txt"});
+  EXPECT_EQ(applied.status, 0) << applied.err;
+  EXPECT_EQ(ReadFile(dir / "out2.txt"), ReadFile(dir / "new.txt"));
+  EXPECT_EQ(applied.out, (dir / "out2.txt") + " written, CRC " + crc + "\n");
+}
+
 }  // namespace
 }  // namespace veupd::test
