@@ -61,6 +61,11 @@ struct StartupParams {
   bool server_automation = false;
 };
 
+// Every key of the parameter file as the updater reads it (section
+// "UPDATE", names ignoring case, defaults for what is missing). Also used by
+// veupd-tool check.
+[[nodiscard]] StartupParams ReadStartupParams(CIniClass& ini, const std::string& param_file);
+
 class CVeUpdateApp final : public TextSource {
  public:
   explicit CVeUpdateApp(std::unique_ptr<os::ProgressView> view);
@@ -82,7 +87,6 @@ class CVeUpdateApp final : public TextSource {
   [[nodiscard]] bool DeleteTree(const std::string& dir);
   void ShowBox(std::string_view text);
   void StartParentProgram();
-  [[nodiscard]] std::string Read(std::string_view key, std::string_view def);
 
   std::unique_ptr<os::ProgressView> view_;
   TDM_FdtTessel dictionary_{nullptr, nullptr, "D0"};
