@@ -479,7 +479,7 @@ int Checker::Run(const std::string& control_file) {
     } else if (!has_prefix) {
       Warn("the line starts with no prefix (#, ?, = or -): all of it is split into parameters and runs as "
            "FDT-Update");
-    } else if (ctx_.opcode < kFirstOpcode || ctx_.opcode > kLastOpcode) {
+    } else if (ctx_.opcode != 0 && (ctx_.opcode < kFirstOpcode || ctx_.opcode > kLastOpcode)) {
       Warn(std::string("unknown opcode '") + raw[1] + "': the line runs as FDT-Update");
     }
     for (std::size_t pct = raw.find('%'); pct != std::string::npos; pct = raw.find('%', pct + 2)) {
