@@ -253,7 +253,9 @@ void Checker::CheckIni() {
     WarnLfIni(P(1));
     NeedWritableFile(P(1));
   }
-  if (!exists && action == "A") NeedWritableDir(P(1).substr(0, os::FindLastSeparator(P(1))), 0);
+  if (!exists && action == "A" && os::HasSeparator(P(1))) {
+    NeedWritableDir(P(1).substr(0, os::FindLastSeparator(P(1))), 0);
+  }
   if (action == "A") Made(P(1));
 }
 
@@ -270,10 +272,12 @@ void Checker::CheckPatch(std::int32_t opcode) {
   NeedFile(P(3), "the update data");
   if (!os::Exists(P(3))) return;
   const bool skip_crc = expected == 0 && P(3) == "XXXXXX";
+  std::uint64_t bytes = 0;
   if (!os::Exists(old_path) && made_.count(Key(old_path)) != 0) {
     Ok("the old file is made by line " + std::to_string(made_[Key(old_path)]) + "; the patch is tried when it exists");
   } else {
     const PatchVerdict verdict = VerifyPatch(old_path, P(3), tokens, skip_crc ? std::nullopt : std::optional(expected));
+    bytes = verdict.result_size;
     if (verdict.ok()) {
       Ok(verdict.text);
     } else {
@@ -286,11 +290,11 @@ void Checker::CheckPatch(std::int32_t opcode) {
     new_path = (dot == std::string::npos ? old_path + "." : old_path.substr(0, dot + 1)) + "DU$";
     NeedWritableFile(old_path);
     const std::size_t sep = os::FindLastSeparator(old_path);
-    if (sep != std::string::npos) NeedWritableDir(old_path.substr(0, sep), 0);
+    if (sep != std::string::npos) NeedWritableDir(old_path.substr(0, sep), bytes);
   } else {
     (void)NewFilePath(P(4), old_path, new_path);
     NeedWritableFile(new_path);
-    NeedWritableDir(P(4), 0);
+    NeedWritableDir(P(4), bytes);
     Made(new_path);
   }
   const std::string& structure = opcode == 0 || opcode > kLastOpcode || opcode < kFirstOpcode ? P(5)

@@ -126,6 +126,8 @@ PatchVerdict VerifyPatch(const std::string& old_path, const std::string& update_
       return Verdict(Kind::kCannotTry, "cannot read the result in " + scratch);
     }
     v.result_crc = result_crc;
+    std::error_code ec;
+    v.result_size = std::filesystem::file_size(scratch, ec);
     (void)os::RemoveFile(scratch);
   }
   const std::uint32_t shown = v.result_crc.value_or(0);

@@ -27,6 +27,7 @@ struct PatchVerdict {
   std::string text;  // one line: what is wrong, or what was found
   std::optional<std::uint32_t> recorded_old_crc;
   std::optional<std::uint32_t> result_crc;  // nullopt: the result is empty (removed)
+  std::uint64_t result_size = 0;
   [[nodiscard]] bool ok() const { return kind == Kind::kOk; }
 };
 
