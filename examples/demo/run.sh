@@ -69,6 +69,11 @@ crlf '[UPDATE]' "Msg=$out/MSG.STR" 'Language=E' "File=$upd/CTRL.TXT" \
 crlf '[UPDATE]' 'ServerAutomation=0' > "$work/caller.ini"
 
 echo
+echo "== dry run: veupd-tool check $work/update.ini (last line; the whole report is in $work/check.txt)"
+"$tool" check "$work/update.ini" > "$work/check.txt" || true
+tail -n 1 "$work/check.txt"
+
+echo
 echo "== running: veupd $work/update.ini"
 status=0
 "$out/veupd" "$work/update.ini" || status=$?

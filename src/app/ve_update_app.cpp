@@ -5,9 +5,11 @@
 #include <utility>
 
 #include "app/command_table.h"
+#include "app/console_notes.h"
 #include "app/progress_dialog.h"
 #include "engine/control_reader.h"
 #include "engine/text_format.h"
+#include "formats/ini_check.h"
 #include "platform/platform.h"
 
 namespace veupd {
@@ -106,17 +108,47 @@ std::string CVeUpdateApp::Text(std::uint32_t number) { return dictionary_.GetTex
 
 void CVeUpdateApp::ShowBox(std::string_view text) { os::ShowMessage(text, kBoxCaption); }
 
-std::string CVeUpdateApp::Read(std::string_view key, std::string_view def) {
-  std::string value;
-  // A file that cannot be read yields the default, which is what we want.
-  (void)ini_.ReadValueCached(kSection, key, def, value, params_.param_file, /*no_case=*/true);
-  return value;
+StartupParams ReadStartupParams(CIniClass& ini, const std::string& param_file) {
+  const auto read = [&](std::string_view key, std::string_view def) {
+    std::string value;
+    // A file that cannot be read yields the default, which is what we want.
+    (void)ini.ReadValueCached(kSection, key, def, value, param_file, /*no_case=*/true);
+    return value;
+  };
+  StartupParams p;
+  p.param_file = param_file;
+  p.msg_file = read("Msg", "");
+  p.language = read("Language", "");
+  p.control_file = read("File", "");
+  p.parent_prg = read("ParentPrg", "");
+  p.parent_params = read("ParentParams", "");
+  for (int i = 0; i < kUpdDirCount; ++i) {
+    p.upd_dirs[static_cast<std::size_t>(i)] = read("UpdDir" + std::to_string(i), "");
+  }
+  p.log_file_dir = read("LogFileDir", "");
+  p.log_file_name = read("LogFileName", "");
+  p.brand = read("Marke", "");
+  p.level = TextToInt(read("Level", "1"));
+  p.level_prg = TextToInt(read("LevelPrg", "0"));
+  p.upd_dir_prg = read("UpdDirPrg", "");
+  p.in_place_mode = TextToInt(read("InPlaceMode", "0")) == 1;
+  const std::int32_t hwnd = TextToInt(read("HWND", "0"));
+  p.hwnd = static_cast<std::uintptr_t>(static_cast<std::uint32_t>(hwnd));
+  return p;
 }
 
 int CVeUpdateApp::InitInstance(std::string_view command_line) {
   if ((os::SystemLanguage() & kPrimaryLanguageMask) == kPersianLanguage) view_->SetRightToLeftLayout(true);
   program_dir_ = os::ProgramDirectory();
-  if (command_line.empty()) return kExitNotRun;
+  if (command_line.empty()) {
+    ConsoleWrite(UsageText());
+    return kExitNotRun;
+  }
+  // Only the option alone, so that no parameter file name is taken for one.
+  if (command_line == "--help" || command_line == "--version") {
+    ShowInfo(command_line == "--help" ? UsageText() : VersionText());
+    return kExitSuccess;
+  }
   params_.param_file = ParamFileFromCommandLine(command_line);
   if (!ReadParameters()) return kExitNotRun;
   LevelLock lock;
@@ -159,18 +191,28 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
                           /*no_case=*/true);  // nothing more to tell anyone if this fails
   }
   if (!params_.parent_prg.empty() && os::HasSeparator(params_.parent_prg)) StartParentProgram();
+  const std::string log_path = LevelLogPath(setup);
+  ConsoleNote(LevelSummary(params_.level, level_state_.result, log_path, os::Exists(log_path)));
   return success_ ? kExitSuccess : kExitLevelFailed;
 }
 
+void CVeUpdateApp::ExplainParamFile() {
+  const IniFileProblem problem = CheckIniFile(params_.param_file);
+  if (problem != IniFileProblem::kNone) {
+    ConsoleNote("parameter file " + params_.param_file + ": " + IniProblemText(problem));
+  }
+}
+
 bool CVeUpdateApp::ReadParameters() {
-  params_.msg_file = Read("Msg", "");
+  params_ = ReadStartupParams(ini_, params_.param_file);
   if (params_.msg_file.empty()) {
     ShowBox(FormatText("%s :\r\n[UPDATE]\r\nMsg = ? !", {std::string_view(params_.param_file)}));
+    ExplainParamFile();
     return false;
   }
-  params_.language = Read("Language", "");
   if (params_.language.empty()) {
     ShowBox(FormatText("%s :\r\n[UPDATE]\r\nLanguage = ? !", {std::string_view(params_.param_file)}));
+    ExplainParamFile();
     return false;
   }
   if (!dictionary_.Open(params_.msg_file.c_str(), params_.language.c_str(), "D0", nullptr, nullptr)) {
@@ -178,25 +220,11 @@ bool CVeUpdateApp::ReadParameters() {
                                     : "Error !\r\nMessage file not available !");
     return false;
   }
-  params_.control_file = Read("File", "");
   if (params_.control_file.empty()) {
     ShowBox(FormatText(Text(kTextMissingKey), {std::string_view("File")}));
+    ExplainParamFile();
     return false;
   }
-  params_.parent_prg = Read("ParentPrg", "");
-  params_.parent_params = Read("ParentParams", "");
-  for (int i = 0; i < kUpdDirCount; ++i) {
-    params_.upd_dirs[static_cast<std::size_t>(i)] = Read("UpdDir" + std::to_string(i), "");
-  }
-  params_.log_file_dir = Read("LogFileDir", "");
-  params_.log_file_name = Read("LogFileName", "");
-  params_.brand = Read("Marke", "");
-  params_.level = TextToInt(Read("Level", "1"));
-  params_.level_prg = TextToInt(Read("LevelPrg", "0"));
-  params_.upd_dir_prg = Read("UpdDirPrg", "");
-  params_.in_place_mode = TextToInt(Read("InPlaceMode", "0")) == 1;
-  const std::int32_t hwnd = TextToInt(Read("HWND", "0"));
-  params_.hwnd = static_cast<std::uintptr_t>(static_cast<std::uint32_t>(hwnd));
   return true;
 }
 

@@ -61,6 +61,11 @@ struct StartupParams {
   bool server_automation = false;
 };
 
+// Every key of the parameter file as the updater reads it (section
+// "UPDATE", names ignoring case, defaults for what is missing). Also used by
+// veupd-tool check.
+[[nodiscard]] StartupParams ReadStartupParams(CIniClass& ini, const std::string& param_file);
+
 class CVeUpdateApp final : public TextSource {
  public:
   explicit CVeUpdateApp(std::unique_ptr<os::ProgressView> view);
@@ -75,12 +80,13 @@ class CVeUpdateApp final : public TextSource {
 
  private:
   [[nodiscard]] bool ReadParameters();
+  // A line on stderr when the parameter file is missing, empty or LF-ended.
+  void ExplainParamFile();
   // False when the program is to end.
   [[nodiscard]] bool PrepareProgramUpdate();
   [[nodiscard]] bool DeleteTree(const std::string& dir);
   void ShowBox(std::string_view text);
   void StartParentProgram();
-  [[nodiscard]] std::string Read(std::string_view key, std::string_view def);
 
   std::unique_ptr<os::ProgressView> view_;
   TDM_FdtTessel dictionary_{nullptr, nullptr, "D0"};

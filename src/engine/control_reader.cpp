@@ -116,6 +116,16 @@ void ParseControlLine(std::string line, CommandContext& ctx, std::int32_t level)
   SplitFields(line, ctx.param);
 }
 
+bool ReadControlPieces(const std::string& path, std::vector<std::string>& pieces) {
+  pieces.clear();
+  os::TextReader reader;
+  if (!reader.Open(path).ok()) return false;
+  std::string piece;
+  while (ReadPiece(reader, piece)) pieces.push_back(piece);
+  reader.Close();
+  return true;
+}
+
 bool ControlReader::CountLines(CommandContext& ctx) const {
   os::TextReader reader;
   if (!reader.Open(path_).ok()) return false;

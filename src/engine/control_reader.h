@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/command_context.h"
 
@@ -45,6 +46,11 @@ void SplitFields(std::string_view text, std::array<std::string, kParamCount>& pa
 // Decodes one control line (as read, line end included) into the context:
 // prefix flags, opcode, placeholders and the parameter slots.
 void ParseControlLine(std::string line, CommandContext& ctx, std::int32_t level);
+
+// Every piece of the file as the reader delivers it, line end included, to
+// the end of the file (also behind the piece that ends the list); for tools
+// that show what the updater will read. False when the file cannot be opened.
+[[nodiscard]] bool ReadControlPieces(const std::string& path, std::vector<std::string>& pieces);
 
 enum class ReadResult : int { kOk = 0, kNoMore = 1, kCannotOpen = 2 };
 

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
+
+#include "formats/crc32.h"
 
 namespace veupd {
 
@@ -98,6 +101,7 @@ UpdateDataWriter::UpdateDataWriter() : buf_(kStreamBufferSize) {}
 os::OsResult UpdateDataWriter::Open(const std::string& path) {
   used_ = 0;
   written_ = 0;
+  crc_ = 0;
   sticky_ = os::OsResult::Ok();
   return file_.Open(path, os::OpenMode::kCreateTruncate);
 }
@@ -112,11 +116,28 @@ os::OsResult UpdateDataWriter::FlushBuffer() {
 os::OsResult UpdateDataWriter::Put(const std::uint8_t* data, std::size_t size) {
   if (used_ + size > buf_.size()) {
     if (os::OsResult r = FlushBuffer(); !r.ok()) return r;
-    if (size >= buf_.size()) return file_.Write(data, size);
+    if (size >= buf_.size()) {
+      CCrc32::AddBytes(crc_, data, size);
+      return file_.Write(data, size);
+    }
   }
+  CCrc32::AddBytes(crc_, data, size);
   std::memcpy(buf_.data() + used_, data, size);
   used_ += size;
   return os::OsResult::Ok();
+}
+
+os::OsResult UpdateDataWriter::WriteOldCrcTrailer(std::uint32_t old_crc) {
+  if (!sticky_.ok()) return sticky_;
+  std::uint8_t raw[kOldCrcTrailerSize];
+  for (int i = 0; i < 4; ++i) raw[i] = static_cast<std::uint8_t>(old_crc >> (8 * i));
+  std::uint32_t check = crc_;
+  CCrc32::AddBytes(check, raw, 4);
+  raw[4] = static_cast<std::uint8_t>(check);
+  raw[5] = static_cast<std::uint8_t>(check >> 8);
+  const os::OsResult r = Put(raw, sizeof raw);
+  if (!r.ok()) sticky_ = r;
+  return r;
 }
 
 os::OsResult UpdateDataWriter::Write(const UpdateRecord& rec, std::span<const std::uint8_t> payload) {
@@ -156,6 +177,82 @@ os::OsResult UpdateDataWriter::Close() {
   if (r.ok()) r = c;
   used_ = 0;
   return r;
+}
+
+// ---------------------------------------------------------------- scan
+
+namespace {
+
+// CRC-32 of the first count bytes of the file.
+bool PrefixCrc(const std::string& path, std::uint64_t count, std::uint32_t& crc) {
+  os::File file;
+  if (!file.Open(path, os::OpenMode::kRead).ok()) return false;
+  std::vector<std::uint8_t> buf(kStreamBufferSize);
+  crc = 0;
+  while (count > 0) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, buf.size()));
+    std::size_t got = 0;
+    if (!file.Read(buf.data(), want, got).ok() || got != want) return false;
+    CCrc32::AddBytes(crc, buf.data(), got);
+    count -= got;
+  }
+  return true;
+}
+
+std::uint32_t Le32At(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+std::optional<UpdateDataScan> ScanUpdateData(const std::string& path) {
+  UpdateDataScan scan;
+  {
+    os::File file;
+    if (!file.Open(path, os::OpenMode::kRead).ok() || !file.Length(scan.size).ok()) return std::nullopt;
+  }
+  UpdateDataReader reader;
+  if (!reader.Open(path).ok()) return std::nullopt;
+  std::vector<std::uint8_t> payload(kMaxPayload);
+  std::uint64_t offset = 0;
+  std::int32_t last_position = 0;
+  UpdateRecord rec;
+  while (reader.NextHeader(rec)) {
+    if (scan.records > 0 && rec.position < last_position) scan.positions_decrease = true;
+    last_position = rec.position;
+    const std::string_view known = "ADUadu";
+    if (known.find(static_cast<char>(rec.token)) == std::string_view::npos) {
+      if (!scan.unknown_token) scan.unknown_token = rec.token;
+    } else if (rec.token >= 'a') {
+      scan.lower_case_tokens = true;
+    }
+    std::size_t got = 0;
+    if (TokenHasPayload(rec.token)) reader.ReadPayload(payload.data(), rec.length, got);
+    if (got < (TokenHasPayload(rec.token) ? rec.length : 0)) {
+      scan.short_payload = true;
+      scan.short_offset = offset;
+      scan.short_length = rec.length;
+      scan.short_got = got;
+      break;
+    }
+    offset += kRecordHeaderSize + got;
+    ++scan.records;
+  }
+  reader.Close();
+  scan.records_end = offset;
+  if (!scan.short_payload && scan.size - offset == kOldCrcTrailerSize) {
+    std::uint8_t tail[kOldCrcTrailerSize];
+    os::File file;
+    std::size_t got = 0;
+    std::uint32_t check = 0;
+    if (file.Open(path, os::OpenMode::kRead).ok() && file.Seek(static_cast<std::int64_t>(offset), os::SeekFrom::kBegin).ok() &&
+        file.Read(tail, sizeof tail, got).ok() && got == sizeof tail && PrefixCrc(path, offset + 4, check) &&
+        (check & 0xFFFF) == (static_cast<std::uint32_t>(tail[4]) | static_cast<std::uint32_t>(tail[5]) << 8)) {
+      scan.old_crc = Le32At(tail);
+    }
+  }
+  return scan;
 }
 
 }  // namespace veupd

@@ -12,10 +12,17 @@
 // Tokens: 'A' insert, 'D' delete, 'U' replace (byte level for Fix-Update,
 // whole length-prefixed records for FDT-Update); 'a', 'd', 'u' are the byte
 // level tokens of FDT-Update.
+//
+// Old-file trailer: the patch commands ignore up to 6 bytes after the last
+// record, so veupd-tool diff puts 6 there: the CRC-32 of the old file the
+// records were made from (little-endian), then the low 16 bits of the CRC-32
+// of every byte before them (little-endian). The check tells a whole file
+// from a damaged one, and a trailer from stray bytes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -27,6 +34,8 @@ namespace veupd {
 constexpr std::size_t kRecordHeaderSize = 4 + 1 + 2;  // position, token, length
 constexpr std::size_t kMaxPayload = 0xFFFF;
 constexpr std::int64_t kMaxPosition = 0x7FFFFFFF;  // positions are signed 32-bit
+constexpr std::size_t kOldCrcTrailerSize = 6;
+static_assert(kOldCrcTrailerSize < kRecordHeaderSize, "the patch commands must stop before the trailer");
 
 namespace token {
 constexpr std::uint8_t kAdd = 'A';
@@ -95,6 +104,8 @@ class UpdateDataWriter {
   [[nodiscard]] os::OsResult Replace(std::int32_t position, std::span<const std::uint8_t> payload);
   // Bytes handed to Write so far (headers plus payloads).
   [[nodiscard]] std::uint64_t BytesWritten() const { return written_; }
+  // Ends the records with the old-file trailer; nothing may follow.
+  [[nodiscard]] os::OsResult WriteOldCrcTrailer(std::uint32_t old_crc);
   [[nodiscard]] os::OsResult Close();
 
  private:
@@ -105,7 +116,33 @@ class UpdateDataWriter {
   std::vector<std::uint8_t> buf_;
   std::size_t used_ = 0;
   std::uint64_t written_ = 0;
+  std::uint32_t crc_ = 0;  // of every byte put so far, for the trailer
   os::OsResult sticky_;  // first failure; later writes are refused
 };
+
+// What an update data file holds, read without applying it.
+struct UpdateDataScan {
+  std::uint64_t size = 0;
+  std::uint64_t records = 0;
+  std::uint64_t records_end = 0;  // offset after the last whole record
+  // A record whose payload runs past the end of the file (the patch commands
+  // fail with 14 on it): its offset, length field and the bytes present.
+  bool short_payload = false;
+  std::uint64_t short_offset = 0;
+  std::uint16_t short_length = 0;
+  std::uint64_t short_got = 0;
+  bool lower_case_tokens = false;  // 'a', 'd', 'u': table data updates only
+  std::optional<std::uint8_t> unknown_token;  // first token outside "ADUadu"
+  bool positions_decrease = false;
+  // The old file's CRC from a whole trailer; nullopt without one.
+  std::optional<std::uint32_t> old_crc;
+  // Bytes after the records that are no whole trailer: a file cut short or
+  // changed, or not made by veupd-tool diff.
+  [[nodiscard]] bool Damaged() const { return short_payload || (!old_crc && size != records_end); }
+};
+
+// Reads the file once for the records and once for the trailer's check;
+// nullopt when it cannot be read.
+[[nodiscard]] std::optional<UpdateDataScan> ScanUpdateData(const std::string& path);
 
 }  // namespace veupd

@@ -15,6 +15,8 @@
 #include <system_error>
 #include <utility>
 
+#include "formats/crc32.h"
+
 namespace veupd {
 
 namespace {
@@ -748,6 +750,18 @@ DiffResult MakeUpdateFile(const std::string& old_path, const std::string& new_pa
   }
   WriterSink sink(writer);
   result = MakeUpdate(old_present ? &old_file : nullptr, new_file, sink, options);
+  if (result.ok && old_present) {
+    // Lets a tool tell a wrong old file from damaged update data later.
+    CCrc32 calc;
+    std::uint32_t old_crc = 0;
+    if (!calc.FileCrc(old_crc, old_path)) {
+      result.ok = false;
+      result.message = "cannot read " + old_path;
+    } else if (os::OsResult r = writer.WriteOldCrcTrailer(old_crc); !r.ok()) {
+      result.ok = false;
+      result.message = "cannot write " + update_path + ": " + r.Text();
+    }
+  }
   const os::OsResult closed = writer.Close();
   if (result.ok && !closed.ok()) {
     result.ok = false;

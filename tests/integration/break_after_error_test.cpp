@@ -38,7 +38,7 @@ TEST(BreakAfterError, AskingWithoutATerminalCountsAsYes) {
   const LevelResult r = runner.RunLevel("#C\t\n#81\n");
   EXPECT_EQ(LevelBody(r.log, 1), kMissing1 + "Failed - Rename\r\n" + ErrorEntry("Break after error", 1, 27))
       << r.log;
-  EXPECT_EQ(r.err, "An error occurred. Stop the update?\n");
+  EXPECT_EQ(r.err, "An error occurred. Stop the update?\n" + runner.Summary(2));
 }
 
 TEST(BreakAfterError, ServerAutomationNeverAsks) {
@@ -47,7 +47,7 @@ TEST(BreakAfterError, ServerAutomationNeverAsks) {
   const LevelResult r = runner.RunLevel("#C\t\n#81\n");
   EXPECT_EQ(LevelBody(r.log, 1), kMissing1 + "Failed - Rename\r\n" + ErrorEntry("Break after error", 1, 27))
       << r.log;
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, runner.Summary(2));
   EXPECT_EQ(r.result, "0");
 }
 

@@ -150,6 +150,16 @@ class LevelRunner {
   [[nodiscard]] std::string LogFile() const { return dir_ / "DedozUdu.log"; }
   [[nodiscard]] std::string CheckpointFile() const { return dir_ / "UpdCtrl.log"; }
 
+  // The line the updater ends with on standard error after a level (none
+  // from the Windows GUI program).
+  [[nodiscard]] std::string Summary(int errors, int level = 1) const {
+    if (IsWindowsBuild()) return "";
+    const std::string count = errors == 0   ? "without errors"
+                              : errors == 1 ? "with 1 error"
+                                            : "with " + std::to_string(errors) + " errors";
+    return "veupd: level " + std::to_string(level) + " finished " + count + "; log: " + LogFile() + "\n";
+  }
+
   void Set(const std::string& key, const std::string& value) { keys_[key] = value; }
   void Remove(const std::string& key) { keys_.erase(key); }
 

@@ -14,7 +14,7 @@ TEST(Reader, MissingControlFileIsError2AndEndsTheLevel) {
       << r.log;
   EXPECT_EQ(r.result, "0");
   EXPECT_EQ(r.exit_status, 1);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, runner.Summary(1));
 }
 
 TEST(Reader, LinesBehindAnEmptyLineAreNeverRead) {

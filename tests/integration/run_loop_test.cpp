@@ -16,7 +16,7 @@ TEST(RunLoop, EmptyCommandListWritesOnlyTheBanners) {
   EXPECT_EQ(LevelBody(r.log, 1), "") << r.log;
   EXPECT_EQ(r.result, "1");
   EXPECT_EQ(r.exit_status, 0);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, runner.Summary(0));
   EXPECT_FALSE(r.checkpoint.has_value());
 }
 
@@ -28,7 +28,7 @@ TEST(RunLoop, FailedCommandIsReportedAndTheNextLineStillRuns) {
   EXPECT_TRUE(std::filesystem::exists(runner.Path("b.dat")));
   EXPECT_EQ(r.result, "0");
   EXPECT_EQ(r.exit_status, 1);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, runner.Summary(1));
   EXPECT_FALSE(r.checkpoint.has_value());
 }
 

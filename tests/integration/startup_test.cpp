@@ -40,11 +40,13 @@ TEST(Startup, MissingParametersShowTheirMessageAndEnd) {
   }
 }
 
-TEST(Startup, EmptyCommandLineEndsSilently) {
+TEST(Startup, EmptyCommandLineShowsUsage) {
   TempDir dir;
   const ProgramRun run = RunProgram({}, dir.path());
   EXPECT_EQ(run.exit_status, 2);
-  EXPECT_EQ(run.err, "");
+  if (!IsWindowsBuild()) {
+    EXPECT_EQ(run.err.rfind("usage: veupd PARAMETER-FILE\n", 0), 0u) << run.err;
+  }
 }
 
 TEST(Startup, GarbageParameterFileCountsAsMissingMsg) {
@@ -54,6 +56,45 @@ TEST(Startup, GarbageParameterFileCountsAsMissingMsg) {
   const ProgramRun run = RunProgram({runner.ParamFile()}, runner.Dir().path());
   EXPECT_EQ(run.exit_status, 2);
   EXPECT_EQ(run.err, runner.ParamFile() + " :\n[UPDATE]\nMsg = ? !\n");
+}
+
+// Beside the designed message, a line that says why the file gave nothing.
+TEST(Startup, UnreadableParameterFileIsExplained) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "shows a message box, which waits for a click";
+  struct Case {
+    const char* name;
+    std::optional<std::string> content;  // nullopt: no file at all
+    const char* why;
+  };
+  const std::vector<Case> cases = {
+      {"missing", std::nullopt, "not found or not readable"},
+      {"empty", "", "the file is empty"},
+      {"LF line ends", "[UPDATE]\nMsg=x\nLanguage=E\n", "lines end in LF alone; INI files are read with CR LF line ends only"},
+  };
+  for (const auto& c : cases) {
+    LevelRunner runner;
+    if (c.content) WriteFile(runner.ParamFile(), *c.content);
+    const ProgramRun run = RunProgram({runner.ParamFile()}, runner.Dir().path());
+    EXPECT_EQ(run.exit_status, 2) << c.name;
+    EXPECT_EQ(run.err, runner.ParamFile() + " :\n[UPDATE]\nMsg = ? !\nveupd: parameter file " + runner.ParamFile() +
+                           ": " + c.why + "\n")
+        << c.name;
+  }
+}
+
+TEST(Startup, HelpAndVersionOnlyAsTheWholeCommandLine) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "shows a message box, which waits for a click";
+  TempDir dir;
+  const std::string out = (dir.path() / "out.txt").string();
+  const std::string program = VeupdProgram();
+  EXPECT_EQ(std::system(("\"" + program + "\" --help >\"" + out + "\"").c_str()), 0);
+  EXPECT_EQ(ReadFile(out).rfind("usage: veupd PARAMETER-FILE\n", 0), 0u);
+  EXPECT_EQ(std::system(("\"" + program + "\" --version >\"" + out + "\"").c_str()), 0);
+  EXPECT_EQ(ReadFile(out).rfind("veupd ", 0), 0u);
+  // Anything more is a parameter file path.
+  const ProgramRun run = RunProgram({"--help", "x"}, dir.path());
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_NE(run.err.find("--help x :\n[UPDATE]\nMsg = ? !"), std::string::npos) << run.err;
 }
 
 TEST(Startup, LevelNumberIsReadAsDecimal) {
@@ -92,6 +133,10 @@ TEST(Startup, MissingLogFolderRunsTheLevelWithoutLog) {
   const LevelResult r = runner.RunLevel("#C" + runner.Path("a.dat") + "\tb.dat\n");
   EXPECT_TRUE(std::filesystem::exists(runner.Path("b.dat")));
   EXPECT_FALSE(std::filesystem::exists(runner.Path("no_such_dir")));
+  if (!IsWindowsBuild()) {
+    EXPECT_EQ(r.err, "veupd: level 1 finished without errors; no log written (" + runner.Path("no_such_dir") +
+                         "/DedozUdu.log)\n");
+  }
   EXPECT_EQ(r.result, "1");
   EXPECT_EQ(r.exit_status, 0);
 }
@@ -167,7 +212,7 @@ TEST(Startup, ProgramUpdateDeletesTheOldFolderThroughSav) {
   EXPECT_FALSE(std::filesystem::exists(runner.Path("p8")));
   EXPECT_FALSE(std::filesystem::exists(runner.Path("p8_Sav")));
   EXPECT_EQ(r.exit_status, 0);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, runner.Summary(0));
 }
 
 TEST(Startup, ProgramUpdateCreatesAMissingFolder) {

@@ -10,35 +10,11 @@
 #include <vector>
 
 #include "integration/level_runner.h"
+#include "patch/tool_runner.h"
 #include "test_support.h"
 
 namespace veupd::test {
 namespace {
-
-std::string ToolProgram() {
-  const std::filesystem::path out(VEUPD_OUT_DIR);
-  std::error_code ec;
-  if (std::filesystem::exists(out / "veupd-tool.exe", ec)) return (out / "veupd-tool.exe").string();
-  return (out / "veupd-tool").string();
-}
-
-struct ToolRun {
-  int status = -1;
-  std::string out;
-};
-
-ToolRun Tool(const TempDir& scratch, const std::vector<std::string>& args) {
-  const std::string out_file = scratch / "tool_out.txt";
-  std::string command = "\"" + ToolProgram() + "\"";
-  for (const auto& a : args) command += " \"" + a + "\"";
-  command += " >\"" + out_file + "\" 2>\"" + (scratch / "tool_err.txt") + "\"";
-  // cmd.exe drops the first and the last quote of the whole line.
-  if (IsWindowsBuild()) command = "\"" + command + "\"";
-  const int status = std::system(command.c_str());
-  std::string out = ReadFile(out_file);
-  std::erase(out, '\r');  // standard output is a text stream on Windows
-  return {status >= 256 ? (status >> 8) & 0xFF : status, out};
-}
 
 std::string RandomText(std::mt19937& rng, std::size_t n) {
   std::string s(n, '\0');
