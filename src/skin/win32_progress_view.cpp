@@ -61,6 +61,19 @@ class Win32ProgressView final : public ProgressView {
     if (HWND hwnd = hwnd_.load(); hwnd != nullptr) PostMessageA(hwnd, WM_CLOSE, 0, 0);
   }
 
+  // Sent messages are answered while waiting: the update thread's control
+  // changes are synchronous and would otherwise wait for the deadline.
+  void WaitAnsweringControls(std::uint32_t ms) override {
+    const DWORD start = GetTickCount();
+    for (DWORD waited = 0; waited < ms; waited = GetTickCount() - start) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - waited, QS_SENDMESSAGE);
+      MSG msg;
+      PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // answers them
+    }
+  }
+
+  std::uintptr_t WindowHandle() const override { return reinterpret_cast<std::uintptr_t>(hwnd_.load()); }
+
   void SetIcon(int resource_id) override {
     window_icon_ = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource_id),
                                                  IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
@@ -110,6 +123,13 @@ class Win32ProgressView final : public ProgressView {
         return TRUE;
       case WM_CLOSE:
         events_->OnCloseRequest();
+        return TRUE;
+      case WM_QUERYENDSESSION:
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, TRUE);  // the session may end; WM_ENDSESSION stops the level
+        return TRUE;
+      case WM_ENDSESSION:
+        if (wparam != FALSE) events_->OnSessionEnd();
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, 0);
         return TRUE;
       case WM_SYSCOMMAND:
         // Alt+F4 and the system menu's close arrive here; the user cannot

@@ -40,13 +40,21 @@ void ShowMessage(std::string_view text, std::string_view caption) {
 bool AskYesNo(std::string_view text, std::string_view caption) {
   const std::string t(text);
   const std::string c(caption);
-  return ::MessageBoxA(nullptr, t.c_str(), c.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+  // Asked from the update thread while the progress dialog sits minimized:
+  // a box owned by it would stay hidden, so the box stands on top instead.
+  return ::MessageBoxA(nullptr, t.c_str(), c.c_str(), MB_YESNO | MB_ICONQUESTION | MB_TOPMOST | MB_SETFOREGROUND) ==
+         IDYES;
 }
 
 bool AskOkCancel(std::string_view text, std::string_view caption) {
   const std::string t(text);
   const std::string c(caption);
   return ::MessageBoxA(nullptr, t.c_str(), c.c_str(), MB_OKCANCEL | MB_ICONHAND) != IDCANCEL;
+}
+
+void EndProcessNow(int exit_code) {
+  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exit_code));
+  ::ExitProcess(static_cast<UINT>(exit_code));  // only if the termination was refused
 }
 
 void DebugOutput(std::string_view text) {
