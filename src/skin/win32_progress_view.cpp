@@ -21,6 +21,8 @@ constexpr int kCounterId = 1003;
 // runs, which stands in for the framework's idle notification.
 constexpr UINT kFirstIdleMessage = WM_APP + 1;
 constexpr UINT kSystemCommandMask = 0xFFF0;
+constexpr UINT_PTR kKeepInBackgroundTimer = 1;
+constexpr UINT kKeepInBackgroundMs = 50;
 
 // The scaling part of the skin registers its two messages at start-up.
 struct ScaleMessages {
@@ -86,6 +88,7 @@ class Win32ProgressView final : public ProgressView {
   void PlaceInBackground() override {
     SetWindowPos(hwnd_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
     ShowWindow(hwnd_, SW_SHOWMINNOACTIVE);
+    SetTimer(hwnd_, kKeepInBackgroundTimer, kKeepInBackgroundMs, nullptr);
   }
 
   // SetDlgItemText and SendMessage wait until the dialog's thread has
@@ -121,6 +124,15 @@ class Win32ProgressView final : public ProgressView {
       case kFirstIdleMessage:
         events_->OnIdle();
         return TRUE;
+      case WM_TIMER:
+        // Some modal loops (Wine's) show the dialog normally the first time
+        // their queue runs empty, after the initialisation: minimize again.
+        if (wparam == kKeepInBackgroundTimer) {
+          KillTimer(hwnd, kKeepInBackgroundTimer);
+          if (!IsIconic(hwnd)) ShowWindow(hwnd, SW_SHOWMINNOACTIVE);
+          return TRUE;
+        }
+        return FALSE;
       case WM_CLOSE:
         events_->OnCloseRequest();
         return TRUE;
