@@ -47,15 +47,20 @@ cmake --build --preset mingw64 -j "$jobs"
 run_wine_tests mingw64
 
 step "Windows i686: the product"
+# A 32-bit Wine is tried for but never required: without it the product is
+# still built, and one line says why its tests did not run.
+wine32_status=$(.ci/install-wine32.sh) && wine32_status=
 if [ -x /usr/lib/wine/wine ]; then
   use_fresh_wine_prefix "$root/build/mingw32" /usr/lib/wine/wine
   cmake --preset mingw32 -DBUILD_TESTING=ON
   cmake --build --preset mingw32 -j "$jobs"
   run_wine_tests mingw32
 else
-  cmake --preset mingw32 -DBUILD_TESTING=OFF
-  cmake --build --preset mingw32 -j "$jobs"
-  echo "i686 tests skipped: no 32-bit Wine (/usr/lib/wine/wine) on this machine"
+  # The product, and the test library whose exports use both 32-bit calling
+  # conventions, so that at least its build is checked.
+  cmake --preset mingw32 -DBUILD_TESTING=ON
+  cmake --build --preset mingw32 -j "$jobs" --target veupd veupd-tool dodudav test_dll
+  echo "i686 tests skipped (product and 32-bit test DLL built, not run): no 32-bit Wine (/usr/lib/wine/wine): ${wine32_status:-not installed}"
 fi
 
 step "All tests passed"

@@ -30,6 +30,7 @@ constexpr std::uint32_t kPercentScale = 100;
 constexpr std::uint32_t kThousand = 1000;
 constexpr std::uint32_t kMillion = 1000000;
 constexpr std::uint32_t kFinePollMs = 1;
+constexpr int kExitStillRunning = 1;  // the level failed, as far as anyone can tell
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -101,6 +102,13 @@ void CVeUpdateDlg::OnIdle() {
 }
 
 void CVeUpdateDlg::OnCloseRequest() {
+  if (thread_ && !state_.finished && !thread_->ThreadEnded()) {
+    // Not the thread's own request (it sets the finished flag first): the
+    // program is being ended from outside. The level stops before its next
+    // command, and the thread's own close request then ends the dialog.
+    state_.stop_requested = true;
+    return;
+  }
   if (thread_) {
     // The close request comes while the thread is still returning: poll
     // finely so that the process ends as soon as the thread does, within
@@ -123,6 +131,20 @@ void CVeUpdateDlg::OnCloseRequest() {
   }
   success_ = state_.result == 0;
   view_.EndModal(kModalDone);
+}
+
+void CVeUpdateDlg::OnSessionEnd() {
+  if (!thread_ || state_.finished) return;
+  state_.stop_requested = true;
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(kFirstWaitMs + kPollMs * kPollTries);
+  while (!thread_->ThreadEnded() && std::chrono::steady_clock::now() < deadline) {
+    view_.WaitAnsweringControls(kFinePollMs);
+  }
+  // A thread still inside a command would go on using this dialog and the
+  // application after them; end here, before either goes away. The level
+  // log and the checkpoint show where the level stood.
+  if (!thread_->ThreadEnded()) os::EndProcessNow(kExitStillRunning);
 }
 
 void CVeUpdateDlg::RefreshProgress(std::uint32_t line_count, std::uint32_t line_index,

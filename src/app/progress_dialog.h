@@ -56,16 +56,20 @@ class CVeUpdateDlg final : public os::ProgressViewEvents, public LevelDialog {
   [[nodiscard]] bool Succeeded() const { return success_; }
   // True once the level has been started (the first idle notification).
   [[nodiscard]] bool LevelStarted() const { return started_; }
+  // True when the level was stopped from outside before its last line.
+  [[nodiscard]] bool LevelUnfinished() const { return state_.stopped; }
 
   // os::ProgressViewEvents (main thread)
   void OnInitDialog() override;
   void OnIdle() override;
   void OnCloseRequest() override;
+  void OnSessionEnd() override;
 
   // LevelDialog (update thread)
   void RefreshProgress(std::uint32_t line_count, std::uint32_t line_index,
                        std::uint32_t done_items) override;
   void PostClose() override { view_.PostCloseRequest(); }
+  void BringToForeground() override { view_.BringToForeground(view_.WindowHandle()); }
   void OnCrcProgress(std::uint32_t phase, std::uint32_t total, std::uint32_t done) override;
 
  private:

@@ -176,12 +176,14 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
 
   level_state_.level = params_.level;
   level_state_.server_automation = params_.server_automation;
+  bool unfinished = false;
   {
     CVeUpdateDlg dialog(*view_, *this, level_state_, setup, Commands(),
                         DialogParams{params_.brand, params_.level, params_.hwnd});
     (void)dialog.DoModal();  // the outcome is the success flag
     success_ = dialog.Succeeded();
     if (!dialog.LevelStarted()) return kExitNotRun;
+    unfinished = dialog.LevelUnfinished();
   }
   // The caller may start the next level as soon as it learns the result.
   lock.Release();
@@ -190,7 +192,9 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
     (void)ini_.WriteValue(kSection, kResultKey, success_ ? "1" : "0", RemoveQuotes(params_.parent_params),
                           /*no_case=*/true);  // nothing more to tell anyone if this fails
   }
-  if (!params_.parent_prg.empty() && os::HasSeparator(params_.parent_prg)) StartParentProgram();
+  // A level stopped from outside reports failure and leaves the caller
+  // alone: it must not start again on half-done work.
+  if (!unfinished && !params_.parent_prg.empty() && os::HasSeparator(params_.parent_prg)) StartParentProgram();
   const std::string log_path = LevelLogPath(setup);
   ConsoleNote(LevelSummary(params_.level, level_state_.result, log_path, os::Exists(log_path)));
   return success_ ? kExitSuccess : kExitLevelFailed;
@@ -301,8 +305,9 @@ bool CVeUpdateApp::DeleteTree(const std::string& dir) {
     bool ok = true;
     if (entry.is_dir) {
       if (!entry.name.empty() && entry.name[0] == '.') continue;
-      ok = DeleteTree(path) && os::RemoveDirectory(path).ok();
-      if (!ok && !os::Exists(path)) ok = true;
+      // What stopped a deeper level has been shown there: one box only.
+      if (!DeleteTree(path)) return false;
+      ok = os::RemoveDirectory(path).ok() || !os::Exists(path);
     } else {
       (void)os::SetReadOnly(path, false);  // the removal below tells whether it mattered
       ok = os::RemoveFile(path).ok();
@@ -325,7 +330,8 @@ void CVeUpdateApp::StartParentProgram() {
   // them on the command line.
   const std::string command_line = "\"" + RemoveQuotes(prg) + "\" " + args;
   os::Process process;
-  (void)process.Start(command_line, RemoveQuotes(work_dir));  // a parent that cannot start is ignored
+  // A parent that cannot start is ignored.
+  (void)process.Start(command_line, RemoveQuotes(work_dir), os::ShowCommand::kShowNormal);
 }
 
 }  // namespace veupd

@@ -4,7 +4,6 @@
 #include "commands/call_program.h"
 
 #include <cstdint>
-#include <cstring>
 
 #include "commands/command_util.h"
 #include "platform/platform.h"
@@ -16,8 +15,6 @@ constexpr std::uint32_t kCallStatusText = 4865;
 constexpr std::uint32_t kWaitSliceMs = 100;
 constexpr std::uint32_t kResultMask = 0xFFFFu;  // only the low 16 bits of a DLL result count
 constexpr std::string_view kStep = "Programm/function call (%s)";
-
-using DllFunction = int (*)(const char*);
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -42,22 +39,26 @@ ErrorCode RunProgram(CommandHost& host, const std::string& program, const std::s
 
   // The platform takes the program as the command line's first element.
   os::Process process;
-  if (!process.Start("\"" + program + "\"" + command_line, work_dir).ok()) {
+  if (!process.Start("\"" + program + "\"" + command_line, work_dir, os::ShowCommand::kShow).ok()) {
     const ErrorCode rc(Err::kCreateProcessFailed);
     host.ReportError(rc, program, command_line);
     return rc;
   }
   if (!wait) return ErrorCode::Ok();  // runs on independently
 
-  while (!process.Wait(kWaitSliceMs)) {
+  // The thread's own messages are handled between the slices. A wait that
+  // fails leaves the exit code unread, which does not fail the command.
+  os::Process::WaitResult waited = os::Process::WaitResult::kTimeout;
+  while (waited == os::Process::WaitResult::kTimeout) waited = process.WaitHandlingMessages(kWaitSliceMs);
+  ErrorCode rc;
+  if (waited == os::Process::WaitResult::kEnded) {
+    if (const auto exit_code = static_cast<std::int32_t>(process.ExitCode()); exit_code != 0) {
+      rc = ErrorCode(Err::kCreateProcessFailed);
+      host.ReportError(rc, program, command_line, std::to_string(exit_code));
+    }
   }
-  const auto exit_code = static_cast<std::int32_t>(process.ExitCode());
-  if (exit_code != 0) {
-    const ErrorCode rc(Err::kCreateProcessFailed);
-    host.ReportError(rc, program, command_line, std::to_string(exit_code));
-    return rc;
-  }
-  return ErrorCode::Ok();
+  host.BringDialogToForeground();
+  return rc;
 }
 
 ErrorCode CallFunction(CommandHost& host, const std::string& dll, const std::string& args,
@@ -77,10 +78,8 @@ ErrorCode CallFunction(CommandHost& host, const std::string& dll, const std::str
     host.ReportError(rc, dll, function);
     return rc;
   }
-  DllFunction entry = nullptr;
-  static_assert(sizeof(entry) == sizeof(address));
-  std::memcpy(&entry, &address, sizeof(entry));
-  const auto result = static_cast<std::uint16_t>(static_cast<std::uint32_t>(entry(args.c_str())) & kResultMask);
+  const auto result = static_cast<std::uint16_t>(
+      static_cast<std::uint32_t>(os::Module::CallTextFunction(address, args.c_str())) & kResultMask);
   module.Unload();
   if (result != 0) {
     const ErrorCode rc(Err::kFunctionFailed, result);

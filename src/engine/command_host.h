@@ -74,6 +74,9 @@ class CommandHost {
   [[nodiscard]] virtual bool AskYesNo(std::string_view text) = 0;
   // Refreshes the progress display (bar, counter, status).
   virtual void RefreshProgress() = 0;
+  // Brings the progress dialog back to the foreground (after a started
+  // program that was waited for).
+  virtual void BringDialogToForeground() {}
 };
 
 // A command: runs on the current context, reports its own failures once,

@@ -21,6 +21,11 @@ struct LevelState {
   std::atomic<bool> running{false};
   std::atomic<bool> finished{false};
   std::atomic<std::uint32_t> result{0};
+  // The program is asked to end from outside: the run loop stops before its
+  // next command, at a point where no file is half-done.
+  std::atomic<bool> stop_requested{false};
+  // The level ended on that request with control lines left: unfinished.
+  std::atomic<bool> stopped{false};
 };
 
 // The progress dialog as the update thread sees it. RefreshProgress runs on
@@ -31,6 +36,8 @@ class LevelDialog : public CrcProgressSink {
   virtual void RefreshProgress(std::uint32_t line_count, std::uint32_t line_index,
                                std::uint32_t done_items) = 0;
   virtual void PostClose() = 0;
+  // Any thread.
+  virtual void BringToForeground() {}
 };
 
 // Texts of the message dictionary by number; the result is a copy. Calls

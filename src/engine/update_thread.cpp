@@ -158,6 +158,10 @@ void CUpdateThread::Run() {
   RefreshProgress();
   ReadResult next = ReadCommand();
   while (next == ReadResult::kOk) {
+    if (state_.stop_requested) {
+      StopUnfinished();
+      return;
+    }
     WriteCheckpoint();
     checkpoint_.phase = 0;
     ErrorCode rc;
@@ -181,6 +185,14 @@ void CUpdateThread::EndLevel() {
   state_.result = error_count_;
   WriteLog(TimeText(os::Now()) +
            FormatText("\r\n***----- Terminating Update Level %d -----***", {std::int64_t{state_.level}}));
+  ExitInstance();
+}
+
+void CUpdateThread::StopUnfinished() {
+  // The checkpoint stays and no closing banner is written: both show that
+  // the level was cut short, and where.
+  state_.stopped = true;
+  state_.result = error_count_ + 1;
   ExitInstance();
 }
 
@@ -278,6 +290,10 @@ void CUpdateThread::RefreshProgress() {
   if (dialog_ != nullptr) {
     dialog_->RefreshProgress(ctx_.line_count, ctx_.line_index, checkpoint_.done_items);
   }
+}
+
+void CUpdateThread::BringDialogToForeground() {
+  if (dialog_ != nullptr) dialog_->BringToForeground();
 }
 
 void CUpdateThread::WriteLog(std::string_view text) {

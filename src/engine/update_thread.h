@@ -102,11 +102,13 @@ class CUpdateThread final : public CommandHost {
   [[nodiscard]] std::string Message(std::uint32_t number) override { return texts_.Text(number); }
   [[nodiscard]] bool AskYesNo(std::string_view text) override;
   void RefreshProgress() override;
+  void BringDialogToForeground() override;
 
  private:
   [[nodiscard]] bool LoadPointer();
   [[nodiscard]] ReadResult ReadCommand();
   void EndLevel();  // checkpoint gone, result, closing banner, ExitInstance
+  void StopUnfinished();  // on a stop request: checkpoint kept, no banner
   void RemoveCheckpoint();
   void WriteLog(std::string_view text);
   void ThreadMain();

@@ -186,6 +186,10 @@ class DirSearch {
 // group, backslashes before a quote escape it).
 [[nodiscard]] std::vector<std::string> SplitCommandLine(std::string_view command_line);
 
+// How a started program shows its first window: the Windows show command
+// (SW_SHOWNORMAL, SW_SHOW); POSIX has no windows and ignores it.
+enum class ShowCommand : std::uint8_t { kSystemDefault = 0, kShowNormal = 1, kShow = 5 };
+
 // A started program, in a new process group, inheriting no descriptors.
 class Process {
  public:
@@ -202,6 +206,14 @@ class Process {
   [[nodiscard]] bool Wait(std::uint32_t timeout_ms);
   // Valid once Wait returned true; an end by signal counts as non-zero.
   [[nodiscard]] std::uint32_t ExitCode() const;
+
+  // As Start, with the show command handed to the program.
+  [[nodiscard]] OsResult Start(const std::string& command_line, const std::string& work_dir, ShowCommand show);
+  enum class WaitResult : std::uint8_t { kEnded, kTimeout, kFailed };
+  // Waits up to timeout_ms for the end while the calling thread's window
+  // messages are handled (Windows). kFailed: the process cannot be waited
+  // for (never started, or the wait itself failed).
+  [[nodiscard]] WaitResult WaitHandlingMessages(std::uint32_t timeout_ms);
 
   struct Impl;
 
@@ -226,6 +238,11 @@ class Module {
   // Null when the export is missing.
   [[nodiscard]] void* Symbol(const char* name) const;
   void Unload();
+
+  // Calls an export of the form int fn(const char*). On 32-bit Windows it may
+  // be __cdecl or __stdcall (a Windows-API style function removes its own
+  // argument): the caller's stack is restored either way.
+  [[nodiscard]] static int CallTextFunction(void* function, const char* text);
 
  private:
   void* handle_ = nullptr;
@@ -255,6 +272,9 @@ void ShowMessage(std::string_view text, std::string_view caption);
 // OK/Cancel question with the stop icon; true unless Cancel is chosen. On
 // POSIX it behaves as AskYesNo (Yes counts as OK).
 [[nodiscard]] bool AskOkCancel(std::string_view text, std::string_view caption);
+// Ends the process at once, without running any more of the program (other
+// threads included); for an end that must not touch the level's files.
+[[noreturn]] void EndProcessNow(int exit_code);
 // Debugger output (Windows) / standard error (POSIX).
 void DebugOutput(std::string_view text);
 // The system's default UI language id (Windows LANGID); 0 on POSIX.

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace veupd::os {
 
 // Resource numbers of the dialog template and its icons.
@@ -21,9 +23,12 @@ class ProgressViewEvents {
   virtual void OnInitDialog() = 0;
   // The modal loop has nothing to do; may come more than once; main thread.
   virtual void OnIdle() = 0;
-  // A close request arrived (posted by PostCloseRequest); main thread. The
-  // handler ends the loop with EndModal.
+  // A close request arrived (posted by PostCloseRequest, or sent from
+  // outside, e.g. by ending the task); main thread. The handler ends the loop
+  // with EndModal once the level is over.
   virtual void OnCloseRequest() = 0;
+  // The session ends: the process is ended once this returns; main thread.
+  virtual void OnSessionEnd() {}
 };
 
 class ProgressView {
@@ -42,6 +47,11 @@ class ProgressView {
   virtual void EndModal(int result) = 0;
   // Any thread; never waits for the main thread.
   virtual void PostCloseRequest() = 0;
+  // Waits ms milliseconds on the main thread while still answering the
+  // update thread's synchronous control changes.
+  virtual void WaitAnsweringControls(std::uint32_t ms) { SleepMs(ms); }
+  // The dialog's own window handle number while it exists, else 0.
+  [[nodiscard]] virtual std::uintptr_t WindowHandle() const { return 0; }
 
   // Window set-up, main thread inside OnInitDialog.
   virtual void SetIcon(int resource_id) = 0;

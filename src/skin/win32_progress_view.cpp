@@ -21,6 +21,8 @@ constexpr int kCounterId = 1003;
 // runs, which stands in for the framework's idle notification.
 constexpr UINT kFirstIdleMessage = WM_APP + 1;
 constexpr UINT kSystemCommandMask = 0xFFF0;
+constexpr UINT_PTR kKeepInBackgroundTimer = 1;
+constexpr UINT kKeepInBackgroundMs = 50;
 
 // The scaling part of the skin registers its two messages at start-up.
 struct ScaleMessages {
@@ -61,6 +63,19 @@ class Win32ProgressView final : public ProgressView {
     if (HWND hwnd = hwnd_.load(); hwnd != nullptr) PostMessageA(hwnd, WM_CLOSE, 0, 0);
   }
 
+  // Sent messages are answered while waiting: the update thread's control
+  // changes are synchronous and would otherwise wait for the deadline.
+  void WaitAnsweringControls(std::uint32_t ms) override {
+    const DWORD start = GetTickCount();
+    for (DWORD waited = 0; waited < ms; waited = GetTickCount() - start) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - waited, QS_SENDMESSAGE);
+      MSG msg;
+      PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // answers them
+    }
+  }
+
+  std::uintptr_t WindowHandle() const override { return reinterpret_cast<std::uintptr_t>(hwnd_.load()); }
+
   void SetIcon(int resource_id) override {
     window_icon_ = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource_id),
                                                  IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
@@ -73,6 +88,7 @@ class Win32ProgressView final : public ProgressView {
   void PlaceInBackground() override {
     SetWindowPos(hwnd_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
     ShowWindow(hwnd_, SW_SHOWMINNOACTIVE);
+    SetTimer(hwnd_, kKeepInBackgroundTimer, kKeepInBackgroundMs, nullptr);
   }
 
   // SetDlgItemText and SendMessage wait until the dialog's thread has
@@ -108,8 +124,24 @@ class Win32ProgressView final : public ProgressView {
       case kFirstIdleMessage:
         events_->OnIdle();
         return TRUE;
+      case WM_TIMER:
+        // Some modal loops (Wine's) show the dialog normally the first time
+        // their queue runs empty, after the initialisation: minimize again.
+        if (wparam == kKeepInBackgroundTimer) {
+          KillTimer(hwnd, kKeepInBackgroundTimer);
+          if (!IsIconic(hwnd)) ShowWindow(hwnd, SW_SHOWMINNOACTIVE);
+          return TRUE;
+        }
+        return FALSE;
       case WM_CLOSE:
         events_->OnCloseRequest();
+        return TRUE;
+      case WM_QUERYENDSESSION:
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, TRUE);  // the session may end; WM_ENDSESSION stops the level
+        return TRUE;
+      case WM_ENDSESSION:
+        if (wparam != FALSE) events_->OnSessionEnd();
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, 0);
         return TRUE;
       case WM_SYSCOMMAND:
         // Alt+F4 and the system menu's close arrive here; the user cannot

@@ -90,7 +90,7 @@ FDT::~FDT() {
 
 int FDT::CallbackFunc(std::uint32_t /*value1*/, std::uint32_t /*value2*/, const char* text) {
   if (text == nullptr) return 1;
-  return os::AskYesNo(text, "") ? 1 : 0;
+  return os::AskOkCancel(text, "") ? 1 : 0;
 }
 
 void FDT::FreeStru() { DropStructure(); }
@@ -666,5 +666,5 @@ VEUPD_EXPORT int FDT_CallbackFunc(std::uint32_t value1, std::uint32_t value2, co
     return veupd::g_callback_object->CallbackFunc(value1, value2, text);
   }
   if (text == nullptr) return 1;
-  return veupd::os::AskYesNo(text, "") ? 1 : 0;
+  return veupd::os::AskOkCancel(text, "") ? 1 : 0;
 }

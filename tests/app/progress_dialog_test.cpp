@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "test_support.h"
 
 namespace veupd {
 namespace {
@@ -135,6 +139,59 @@ TEST_F(DialogTest, CloseWithoutLevelEndsTheDialogAsSuccessWhenResultIsZero) {
   state_.result = 2;
   dlg.OnCloseRequest();
   EXPECT_FALSE(dlg.Succeeded());
+}
+
+// A command that runs until the test lets it go.
+std::atomic<int> g_held_runs{0};
+std::atomic<bool> g_release{false};
+ErrorCode HeldCommand(CommandHost&) {
+  ++g_held_runs;
+  while (!g_release) os::SleepMs(1);
+  return ErrorCode::Ok();
+}
+
+// The program is ended from outside while the first of two commands runs:
+// that command finishes, the second never runs, and the dialog ends only
+// on the thread's own close request, with the level marked unfinished.
+TEST_F(DialogTest, EndFromOutsideStopsTheLevelBeforeItsNextCommand) {
+  for (const bool session_end : {false, true}) {
+    SCOPED_TRACE(session_end ? "session end" : "close from outside");
+    test::TempDir dir;
+    test::WriteFile(dir.path() / "ctrl.txt", "#1\t\n#1\t\n");
+    LevelState state;
+    setup_.control_file = dir / "ctrl.txt";
+    setup_.log_dir = dir.str() + "/";
+    setup_.program_dir = VEUPD_OUT_DIR;  // the pointer component
+    table_[1] = &HeldCommand;
+    g_held_runs = 0;
+    g_release = false;
+    view_ = RecordingView();
+    CVeUpdateDlg dlg(view_, texts_, state, setup_, table_, DialogParams{"ve", 1, 0});
+    dlg.OnIdle();
+    while (g_held_runs == 0 && !state.finished) os::SleepMs(1);
+    ASSERT_EQ(g_held_runs, 1) << test::ReadFile(dir / "DedozUdu.log");
+    if (session_end) {
+      std::thread later([] {
+        os::SleepMs(50);
+        g_release = true;
+      });
+      dlg.OnSessionEnd();  // returns once the level has stopped
+      later.join();
+      EXPECT_FALSE(state.running);
+    } else {
+      dlg.OnCloseRequest();
+      EXPECT_EQ(view_.ended, -1) << "the dialog must outlive the running level";
+      g_release = true;
+      while (!state.finished) os::SleepMs(1);
+    }
+    EXPECT_TRUE(state.stop_requested);
+    dlg.OnCloseRequest();  // the thread's own request
+    EXPECT_EQ(view_.ended, CVeUpdateDlg::kModalDone);
+    EXPECT_EQ(g_held_runs, 1);
+    EXPECT_TRUE(dlg.LevelUnfinished());
+    EXPECT_FALSE(dlg.Succeeded());
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "UpdCtrl.log"));
+  }
 }
 
 TEST_F(DialogTest, IdleDoesNotStartALevelThatHasFinished) {

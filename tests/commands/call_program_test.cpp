@@ -6,7 +6,12 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "commands/fake_host.h"
 #include "test_support.h"
@@ -111,6 +116,62 @@ TEST_F(ProgramCallTest, DllFunctionReceivesTheText) {
   EXPECT_TRUE(Run({N(library), target, "WriteArg"}).ok());
   EXPECT_EQ(ReadFile(target), target);
 }
+
+TEST_F(ProgramCallTest, WaitedProgramBringsTheDialogBackOnlyAfterTheWait) {
+  EXPECT_TRUE(Run({N(program), "x"}).ok());
+  EXPECT_EQ(host.foreground_calls, 0);
+  EXPECT_EQ(Run({N(program), "exit=4", "1"}).raw(), 23u);
+  EXPECT_EQ(host.foreground_calls, 1);
+}
+
+// The same calls many times: a call that leaves the stack four bytes off
+// (a Windows-API style function called the C way on 32-bit Windows) ends
+// in a crash or wrong results long before the last round.
+TEST_F(ProgramCallTest, DllFunctionsOfBothCallingConventions) {
+  constexpr int kRounds = 10;
+  struct Case {
+    const char* function;
+    std::uint32_t code;
+  } cases[] = {{"ReturnZero", 0}, {"StdcallZero", 0}, {"ReturnFive", 26 + (5u << 16)}, {"StdcallSeven", 26 + (7u << 16)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.function);
+    for (int round = 0; round < kRounds; ++round) {
+      host = FakeHost();
+      const std::uint32_t got = Run({N(library), "text", c.function}).raw();
+      if (got != c.code) {
+        ADD_FAILURE() << "round " << round << ": code " << got;
+        break;
+      }
+    }
+  }
+}
+
+#ifdef _WIN32
+// Under Windows (and Wine): the started program gets show command 5, and
+// while the command waits for it the thread keeps handling its window
+// messages: a message sent to one of its windows is answered before the
+// program ends.
+TEST_F(ProgramCallTest, StartedProgramIsShownAndTheWaitHandlesMessages) {
+  constexpr UINT kPing = WM_APP + 7;
+  constexpr UINT kAnswerWithinMs = 5000;
+  HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  bool answered = false;
+  std::thread sender([&] {
+    DWORD_PTR result = 0;
+    // The program is running and being waited for once it wrote its record.
+    for (int i = 0; i < 500 && !fs::exists(work / "show_command.txt"); ++i) Sleep(10);
+    answered = SendMessageTimeoutA(window, kPing, 0, 0, SMTO_NORMAL, kAnswerWithinMs, &result) != 0;
+    test::WriteFile(work / "stop", "");
+  });
+  const ErrorCode rc = Run({N(program), "wait", "1"});
+  sender.join();
+  DestroyWindow(window);
+  EXPECT_TRUE(rc.ok());
+  EXPECT_TRUE(answered) << "the wait did not handle the thread's messages";
+  EXPECT_EQ(ReadFile(work / "show_command.txt"), "5");
+}
+#endif
 
 // ---- failures: one error entry, one failed step line
 

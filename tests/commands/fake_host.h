@@ -97,6 +97,8 @@ class FakeHost : public CommandHost {
     if (changed) statuses.push_back(ctx.status_text);
   }
 
+  void BringDialogToForeground() override { ++foreground_calls; }
+
   // Sets PARAM1.. in order; the rest stay empty.
   void SetParams(std::initializer_list<std::string> values) {
     ctx.param = {};
@@ -125,6 +127,7 @@ class FakeHost : public CommandHost {
   CheckpointRecord checkpoint;
   std::uint32_t file_counter = 0;
   int pointer_result = 0;
+  int foreground_calls = 0;
   std::string control_file = "ctl.txt";
   ErrorCode dispatch_result;
   HookedCrc crc;

@@ -16,6 +16,12 @@
 
 #include "tables/fdt_test_tables.h"
 #include "test_support.h"
+#include "win32_boxes.h"
+
+#ifdef _WIN32
+#include <atomic>
+#include <thread>
+#endif
 
 namespace veupd::test {
 
@@ -86,11 +92,80 @@ inline std::string ParamText(const Keys& keys, std::string_view section = "UPDAT
 struct ProgramRun {
   int exit_status = -1;
   std::string err;
+#ifdef _WIN32
+  std::vector<SeenBox> boxes;  // the message boxes it showed, in order
+#endif
 };
+
+// How the Windows box answerer replies to a Yes/No question.
+enum class Answer { kYes, kNo };
+
+// The level helper (tests/integration/helpers) copied into dir as
+// "<role>.exe"; the name picks what it does.
+inline std::string LevelHelper(const std::filesystem::path& dir, const std::string& role) {
+  const std::filesystem::path target = dir / (role + ".exe");
+  std::filesystem::copy_file(std::filesystem::path(VEUPD_OUT_DIR) / "level_helper.exe", target,
+                             std::filesystem::copy_options::overwrite_existing);
+  return target.string();
+}
+
+#ifdef _WIN32
+// While a Windows updater runs, its message boxes are read and answered as
+// the POSIX build answers them without a terminal (OK, or Yes to a
+// question), and their texts are collected in the form the POSIX build
+// writes to standard error: CR LF as a line end, one line end after each.
+class BoxAnswerer {
+ public:
+  explicit BoxAnswerer(Answer answer) : answer_(answer), thread_([this] { Run(); }) {}
+  ~BoxAnswerer() { Stop(); }
+  BoxAnswerer(const BoxAnswerer&) = delete;
+  BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+
+  std::string Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    return texts_;
+  }
+  [[nodiscard]] const std::vector<SeenBox>& Boxes() const { return boxes_; }
+
+ private:
+  void Run() {
+    constexpr unsigned kLookMs = 50;
+    constexpr int kGoneTries = 200;
+    while (!stop_) {
+      HWND found = nullptr;
+      EnumWindows(&boxes_detail::FindBox, reinterpret_cast<LPARAM>(&found));
+      if (found == nullptr) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kLookMs));
+        continue;
+      }
+      const SeenBox box = ReadBox(found);
+      boxes_.push_back(box);
+      std::string text;
+      for (std::size_t i = 0; i < box.text.size(); ++i) {
+        if (box.text[i] == '\r' && i + 1 < box.text.size() && box.text[i + 1] == '\n') continue;
+        text += box.text[i];
+      }
+      texts_ += text + "\n";
+      int button = IDOK;
+      if (GetDlgItem(found, IDYES) != nullptr) button = answer_ == Answer::kYes ? IDYES : IDNO;
+      PostMessageA(found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(found, button)));
+      for (int i = 0; i < kGoneTries && IsWindow(found); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
+  Answer answer_;
+  std::atomic<bool> stop_{false};
+  std::string texts_;
+  std::vector<SeenBox> boxes_;
+  std::thread thread_;
+};
+#endif
 
 // Runs the updater with the given argument texts (each double-quoted for
 // the shell) and collects standard error and the exit status.
-inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::filesystem::path& scratch) {
+inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::filesystem::path& scratch,
+                             Answer answer = Answer::kYes) {
   const std::string err_file = (scratch / "stderr.txt").string();
   std::error_code ec;
   // The system's own spelling of the program path (a drive path under Wine).
@@ -103,12 +178,21 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::fi
   // cmd.exe drops the first and the last quote of a line that starts with
   // one, so the whole line gets one more pair there.
   if (IsWindowsBuild()) command = "\"" + command + "\"";
+#ifdef _WIN32
+  BoxAnswerer boxes(answer);
+#else
+  (void)answer;  // POSIX without a terminal always answers Yes
+#endif
   const int status = std::system(command.c_str());
   ProgramRun run;
   // POSIX hands back a wait status (code << 8), Windows the code itself; an
   // end by a signal lands outside 0 to 2 either way.
   run.exit_status = status >= 256 ? (status >> 8) & 0xFF : status;
   run.err = ReadFile(err_file);
+#ifdef _WIN32
+  run.err += boxes.Stop();
+  run.boxes = boxes.Boxes();
+#endif
   std::filesystem::remove(err_file, ec);
   return run;
 }
@@ -116,6 +200,9 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::fi
 struct LevelResult {
   int exit_status = -1;
   std::string err;
+#ifdef _WIN32
+  std::vector<SeenBox> boxes;
+#endif
   std::string log;                    // the whole level log ("" when none)
   std::optional<std::string> result;  // DedozUduResult, when written
   std::optional<std::string> checkpoint;  // UpdCtrl.log bytes, when present
@@ -171,13 +258,16 @@ class LevelRunner {
   }
 
   // Runs on the files as they are (the control file is left alone).
-  LevelResult RunWithCurrentFiles() {
+  LevelResult RunWithCurrentFiles(Answer answer = Answer::kYes) {
     Keys keys(keys_.begin(), keys_.end());
     WriteFile(ParamFile(), ParamText(keys));
-    const ProgramRun run = RunProgram({ParamFile()}, dir_.path());
+    const ProgramRun run = RunProgram({ParamFile()}, dir_.path(), answer);
     LevelResult r;
     r.exit_status = run.exit_status;
     r.err = run.err;
+#ifdef _WIN32
+    r.boxes = run.boxes;
+#endif
     std::error_code ec;
     if (std::filesystem::exists(LogFile(), ec)) r.log = ReadFile(LogFile());
     const std::string parent = dir_ / "parent.ini";

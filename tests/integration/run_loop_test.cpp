@@ -84,13 +84,10 @@ TEST(RunLoop, CheckpointFileIsGoneAfterAnOrderlyEnd) {
 }
 
 TEST(RunLoop, CheckpointShowsWhereALevelStopped) {
-  if (IsWindowsBuild()) GTEST_SKIP() << "uses a shell script as the started program";
   // A program started by the level sees the checkpoint of its own line and
   // copies it away, so that the test can read it after the level.
   LevelRunner runner;
-  const std::string script = runner.Path("snap.exe");
-  WriteFile(script, "#!/bin/sh\ncp \"$1\" \"$(dirname \"$1\")/seen.bin\"\n");
-  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  const std::string script = LevelHelper(runner.Dir().path(), "snap");
   const LevelResult r = runner.RunLevel("#C\t\n#5" + script + "\t" + runner.CheckpointFile() + "\t1\n");
   ASSERT_TRUE(std::filesystem::exists(runner.Path("seen.bin"))) << r.log;
   // Two lines, the second (index 1) running, phase 0, nothing counted.

@@ -58,8 +58,10 @@ class PrintedLine : public ::testing::TestWithParam<LineCase> {};
 // The printed control line, run by the updater, turns OLD into NEW.
 TEST_P(PrintedLine, RunsThroughTheUpdater) {
   const LineCase& c = GetParam();
-  // RunProgram's command line loses its outer quotes in cmd.exe (Wine).
-  if (IsWindowsBuild()) GTEST_SKIP() << "the level runner starts the updater through POSIX shell quoting";
+  // Under Wine the updater runs, but the cases that write a new table into
+  // a target folder end with result 0 (the in-place cases pass); until that
+  // is understood the printed lines are checked on POSIX only.
+  if (IsWindowsBuild()) GTEST_SKIP() << "cases with a target folder fail under Wine; not yet explained";
   LevelRunner level;
   std::mt19937 rng(7);
   std::string old_text;

@@ -87,6 +87,25 @@ TEST(Process, WaitTimesOutWhileRunning) {
 }
 
 // Error paths.
+TEST(Process, WaitHandlingMessagesTellsEndTimeoutAndFailure) {
+  Process never_started;
+  EXPECT_EQ(never_started.WaitHandlingMessages(10), Process::WaitResult::kFailed);
+
+  test::TempDir dir;
+  test::WriteFile(dir / "f", "x");
+  Process p;
+  ASSERT_TRUE(p.Start(test::HelperCommand() + " --hold 0 \"" + (dir / "f") + "\" \"" + (dir / "ready") + "\" \"" +
+                          (dir / "release") + "\"",
+                      "", ShowCommand::kShow)
+                  .ok());
+  ASSERT_TRUE(test::WaitForFile(dir / "ready", kReadyMs));
+  EXPECT_EQ(p.WaitHandlingMessages(50), Process::WaitResult::kTimeout);
+  test::WriteFile(dir / "release", "");
+  EXPECT_EQ(p.WaitHandlingMessages(kWaitMs), Process::WaitResult::kEnded);
+  EXPECT_EQ(p.ExitCode(), 0u);
+  EXPECT_EQ(p.WaitHandlingMessages(0), Process::WaitResult::kEnded);  // stays ended
+}
+
 TEST(Process, MissingProgramFailsToStart) {
   test::TempDir dir;
   Process p;

@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
+#include <thread>
 
 #include "tables/fdt_test_tables.h"
 #include "test_support.h"
+#include "win32_boxes.h"
 
 namespace veupd {
 namespace {
@@ -479,6 +482,29 @@ TEST(FdtCallbackTest, NullTextAnswersOneAndAnInstalledObjectGetsTheCall) {
   SetFdtCallbackObject(nullptr);
   EXPECT_EQ(recorder.seen, "3,4,hi");
 }
+
+#ifdef _WIN32
+// A module's message through the program: a real box with OK and Cancel and
+// the stop icon; Cancel answers 0, OK 1.
+TEST(FdtCallbackTest, BoxOffersOkAndCancelWithTheStopIcon) {
+  struct Case {
+    int button;
+    int result;
+  } cases[] = {{IDOK, 1}, {IDCANCEL, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.button);
+    std::optional<test::SeenBox> seen;
+    std::thread answer([&] { seen = test::AnswerBox(c.button, 20000); });
+    const int result = FDT_CallbackFunc(1, 2, "Index damaged");
+    answer.join();
+    ASSERT_TRUE(seen.has_value());
+    EXPECT_EQ(seen->text, "Index damaged");
+    EXPECT_EQ(seen->buttons, (std::vector<int>{IDOK, IDCANCEL}));
+    EXPECT_EQ(seen->icon, LoadIconA(nullptr, IDI_HAND));
+    EXPECT_EQ(result, c.result);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace veupd

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
@@ -95,6 +96,10 @@ Process::~Process() = default;
 Process::Process(Process&&) noexcept = default;
 Process& Process::operator=(Process&&) noexcept = default;
 
+OsResult Process::Start(const std::string& command_line, const std::string& work_dir, ShowCommand /*show*/) {
+  return Start(command_line, work_dir);  // no windows to show
+}
+
 OsResult Process::Start(const std::string& command_line, const std::string& work_dir) {
   impl_.reset();
   std::vector<std::string> args = SplitCommandLine(command_line);
@@ -155,31 +160,31 @@ OsResult Process::Start(const std::string& command_line, const std::string& work
   return OsResult::Ok();
 }
 
-bool Process::Wait(std::uint32_t timeout_ms) {
-  if (!impl_) return false;
+bool Process::Wait(std::uint32_t timeout_ms) { return WaitHandlingMessages(timeout_ms) == WaitResult::kEnded; }
+
+std::uint32_t Process::ExitCode() const { return impl_ ? impl_->exit_code : 0; }
+
+Process::WaitResult Process::WaitHandlingMessages(std::uint32_t timeout_ms) {
+  // No message queue here; only a failed wait must be told from a timeout.
+  if (!impl_) return WaitResult::kFailed;
+  if (impl_->ended) return WaitResult::kEnded;
   std::uint32_t waited = 0;
-  while (!impl_->ended) {
+  for (;;) {
     int status = 0;
     const pid_t r = ::waitpid(impl_->pid, &status, WNOHANG);
     if (r == impl_->pid) {
       impl_->ended = true;
-      if (WIFEXITED(status)) {
-        impl_->exit_code = static_cast<std::uint32_t>(WEXITSTATUS(status));
-      } else {
-        impl_->exit_code = kSignalExitBase + static_cast<std::uint32_t>(WTERMSIG(status));
-      }
-      break;
+      impl_->exit_code = WIFEXITED(status) ? static_cast<std::uint32_t>(WEXITSTATUS(status))
+                                           : kSignalExitBase + static_cast<std::uint32_t>(WTERMSIG(status));
+      return WaitResult::kEnded;
     }
-    if (r < 0 && errno != EINTR) return false;
-    if (timeout_ms != kWaitForever && waited >= timeout_ms) return false;
+    if (r < 0 && errno != EINTR) return WaitResult::kFailed;
+    if (timeout_ms != kWaitForever && waited >= timeout_ms) return WaitResult::kTimeout;
     const std::uint32_t step = timeout_ms == kWaitForever ? kPollMs : std::min(kPollMs, timeout_ms - waited);
     SleepMs(step);
     waited += step;
   }
-  return true;
 }
-
-std::uint32_t Process::ExitCode() const { return impl_ ? impl_->exit_code : 0; }
 
 // ---------------------------------------------------------------- modules
 
@@ -204,6 +209,14 @@ OsResult Module::Load(const std::string& path) {
 bool Module::IsLoaded() const { return handle_ != nullptr; }
 
 void* Module::Symbol(const char* name) const { return handle_ ? ::dlsym(handle_, name) : nullptr; }
+
+int Module::CallTextFunction(void* function, const char* text) {
+  using Fn = int (*)(const char*);
+  Fn fn = nullptr;
+  static_assert(sizeof(fn) == sizeof(function));
+  std::memcpy(&fn, &function, sizeof(fn));
+  return fn(text);
+}
 
 void Module::Unload() {
   if (handle_ != nullptr) {

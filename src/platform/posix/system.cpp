@@ -89,6 +89,8 @@ bool AskYesNo(std::string_view text, std::string_view /*caption*/) {
 
 bool AskOkCancel(std::string_view text, std::string_view caption) { return AskYesNo(text, caption); }
 
+void EndProcessNow(int exit_code) { ::_exit(exit_code); }
+
 void DebugOutput(std::string_view text) {
   std::string line(text);
   if (line.empty() || line.back() != '\n') line += '\n';

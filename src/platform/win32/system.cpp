@@ -37,16 +37,43 @@ void ShowMessage(std::string_view text, std::string_view caption) {
   ::MessageBoxA(nullptr, t.c_str(), c.c_str(), MB_OK);
 }
 
+namespace {
+
+thread_local HHOOK t_topmost_hook = nullptr;
+
+// Puts the calling thread's box on top when it is activated, for systems
+// whose message box leaves out MB_TOPMOST.
+LRESULT CALLBACK MakeBoxTopmost(int code, WPARAM wparam, LPARAM lparam) {
+  const auto window = reinterpret_cast<HWND>(wparam);
+  if (code == HCBT_ACTIVATE && (::GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) == 0) {
+    ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+  return ::CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+}  // namespace
+
 bool AskYesNo(std::string_view text, std::string_view caption) {
   const std::string t(text);
   const std::string c(caption);
-  return ::MessageBoxA(nullptr, t.c_str(), c.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+  // Asked from the update thread while the progress dialog sits minimized:
+  // a box owned by it would stay hidden, so the box stands on top instead.
+  t_topmost_hook = ::SetWindowsHookExA(WH_CBT, &MakeBoxTopmost, nullptr, ::GetCurrentThreadId());
+  const int answer = ::MessageBoxA(nullptr, t.c_str(), c.c_str(), MB_YESNO | MB_ICONQUESTION | MB_TOPMOST | MB_SETFOREGROUND);
+  if (t_topmost_hook != nullptr) ::UnhookWindowsHookEx(t_topmost_hook);
+  t_topmost_hook = nullptr;
+  return answer == IDYES;
 }
 
 bool AskOkCancel(std::string_view text, std::string_view caption) {
   const std::string t(text);
   const std::string c(caption);
   return ::MessageBoxA(nullptr, t.c_str(), c.c_str(), MB_OKCANCEL | MB_ICONHAND) != IDCANCEL;
+}
+
+void EndProcessNow(int exit_code) {
+  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exit_code));
+  ::ExitProcess(static_cast<UINT>(exit_code));  // only if the termination was refused
 }
 
 void DebugOutput(std::string_view text) {

@@ -1,7 +1,12 @@
 // Test helper started by the program-call tests: writes its working folder
 // and arguments to "record_args.txt" in its working folder, one per line.
 // "exit=N" sets the exit code; "wait" keeps it running until a file "stop"
-// appears in the working folder.
+// appears in the working folder. On Windows it also writes the show command
+// it was started with to "show_command.txt" ("none" when none was given).
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -24,6 +29,18 @@ int main(int argc, char** argv) {
       if (arg == "wait") wait = true;
     }
   }
+#ifdef _WIN32
+  {
+    STARTUPINFOA si;
+    GetStartupInfoA(&si);
+    std::ofstream out(cwd / "show_command.txt", std::ios::binary | std::ios::trunc);
+    if ((si.dwFlags & STARTF_USESHOWWINDOW) != 0) {
+      out << si.wShowWindow;
+    } else {
+      out << "none";
+    }
+  }
+#endif
   while (wait && !std::filesystem::exists(cwd / "stop", ec)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

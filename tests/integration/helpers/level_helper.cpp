@@ -1,0 +1,70 @@
+// A program that a level starts (opcode 5) or that the updater starts as the
+// parent program; what it does depends on the name it is copied under, so
+// that one build serves every test on every system. Its one argument is a
+// file path F:
+//   cut.exe     cuts F down to its first line (the control file, mid-level)
+//   snap.exe    copies F to "seen.bin" in F's folder (the checkpoint file)
+//   parent.exe  copies F to F + ".seen" (the parent parameter file)
+//   hold.exe    writes "started" beside F, then waits until F exists
+// On Windows every name also writes the show command it was started with to
+// "show_command.txt" in its working folder ("none" when none was given).
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kBadCall = 2;
+constexpr int kHoldLimitSeconds = 120;
+
+std::string Read(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool Write(const fs::path& p, const std::string& text) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << text;
+  return static_cast<bool>(out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  {
+    STARTUPINFOA si;
+    GetStartupInfoA(&si);
+    Write("show_command.txt",
+          (si.dwFlags & STARTF_USESHOWWINDOW) != 0 ? std::to_string(si.wShowWindow) : std::string("none"));
+  }
+#endif
+  if (argc != 2) return kBadCall;
+  const std::string role = fs::path(argv[0]).stem().string();
+  const fs::path file = argv[1];
+  if (role == "cut") {
+    const std::string text = Read(file);
+    return Write(file, text.substr(0, text.find('\n') + 1)) ? 0 : 1;
+  }
+  if (role == "snap") return Write(file.parent_path() / "seen.bin", Read(file)) ? 0 : 1;
+  if (role == "parent") return Write(file.string() + ".seen", Read(file)) ? 0 : 1;
+  if (role == "hold") {
+    if (!Write(file.parent_path() / "started", "")) return 1;
+    std::error_code ec;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(kHoldLimitSeconds);
+    while (!fs::exists(file, ec) && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return 0;
+  }
+  return kBadCall;
+}
