@@ -30,4 +30,9 @@ inline OsResult FromErrno(int err) {
 
 inline OsResult LastError() { return FromErrno(errno); }
 
+// open() of a path that must exist: as written first, and only when that
+// finds nothing, once more as ResolvePath finds it ignoring case. Returns
+// the descriptor, or -1 with errno set.
+int OpenExisting(const std::string& path, int flags);
+
 }  // namespace veupd::os::posix
