@@ -164,7 +164,8 @@ int IndexEntries::CompareFlat(std::size_t a, std::size_t b) const {
 void IndexEntries::SortPacked() {
   // LSD radix sort over the key bits that differ between entries only (a
   // table of 900,000 numbered texts has 20 of them), in digits of at most
-  // 11 bits so that the buckets stay in the cache; the histograms of all
+  // 8 bits (scatters into more buckets miss the cache on this data, and
+  // cost more than an extra pass); the histograms of all
   // digits come from one pass. Stable, and the offsets below the key grow
   // in file order, so equal keys keep file order.
   const std::size_t count = packed_.size();
@@ -179,7 +180,7 @@ void IndexEntries::SortPacked() {
   if (varying == 0) return;  // one key: file order is the order
   const unsigned low = kKeyShift + static_cast<unsigned>(std::countr_zero(varying));
   const unsigned high = 64 + kKeyShift - static_cast<unsigned>(std::countl_zero(varying));  // exclusive
-  constexpr unsigned kMaxDigitBits = 11;
+  constexpr unsigned kMaxDigitBits = 8;
   const unsigned digits = (high - low + kMaxDigitBits - 1) / kMaxDigitBits;
   const unsigned bits = (high - low + digits - 1) / digits;
   const std::size_t buckets = std::size_t{1} << bits;
