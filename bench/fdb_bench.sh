@@ -85,7 +85,7 @@ echo "  CPU merge (s):      $(tr '\n' ' ' < merge_cpu.txt)"
 echo "  CPU cat+cksum (s):  $(tr '\n' ' ' < chain_cpu.txt)"
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 # The median of the rounds' own ratios: load from elsewhere hits both sides alike.
-X
+round_ratio() { paste -d' ' "$1" "$2" | awk '{ print $1 / $2 }' | median | awk '{ printf "%.2f", $1 }'; }
 echo "median merge $merge s; cat+cksum $chain s (ratio $(ratio "$merge" "$chain"));" \
      "cat+sync+cksum $chain_sync s (ratio $(ratio "$merge" "$chain_sync"))"
 echo "median of the per-round ratios: merge / cat+cksum $(round_ratio merge.txt chain.txt);" \
