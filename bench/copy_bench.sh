@@ -5,11 +5,13 @@
 #     against  cksum src && cp src tmp && cksum tmp && mv tmp dst
 #   - FILES files of 4 KiB in 100 folders, onto a fresh tree and onto an
 #     existing one, against  cp -r
-# Onto an existing target the updater flushes each verified copy to disk
-# before it replaces the target; the chain is also timed with "sync tmp"
-# added, and the flush cost is shown as existing minus fresh.
-# Times are the best of RUNS runs (the tools alternate), memory the highest
-# peak seen. Page cache stays warm for every contender alike.
+# Onto an existing target the chain is also timed with "sync tmp" added,
+# for scale against a copy that reaches the disk before the rename.
+# The contenders take turns in every round; each time is the median of RUNS
+# rounds, and each ratio the median of the rounds' own ratios (so that a
+# burst of load from elsewhere hits both sides of a ratio alike). Memory is
+# the highest peak seen. The load average is printed before and after.
+# Page cache stays warm for every contender alike.
 #
 # usage: bench/copy_bench.sh [OUT_DIR] [SIZE_MIB] [FILES] [RUNS]
 #   OUT_DIR  folder with veupd and MSG.STR of a Release build
@@ -46,11 +48,20 @@ measure() {
   /usr/bin/time -f "%e %U %S %M" -o "$work/$name.one" "$@" >/dev/null
   cat "$work/$name.one" >>"$work/$name.times"
 }
-# best NAME: "elapsed cpu peak_mib" of the fastest run, peak over all runs.
-best() {
-  awk '{ cpu = $2 + $3; if (NR == 1 || $1 < e) { e = $1; c = cpu } if ($4 > m) m = $4 }
-       END { printf "%.2f %.2f %.1f\n", e, c, m / 1024 }' "$work/$1.times"
+# mid: the median of the numbers on standard input, one a line.
+mid() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# median NAME: "elapsed cpu peak_mib": medians of the runs, peak over all.
+median() {
+  local f=$work/$1.times
+  printf '%.2f %.2f %.1f\n' "$(awk '{ print $1 }' "$f" | mid)" "$(awk '{ print $2 + $3 }' "$f" | mid)" \
+    "$(awk '{ if ($4 > m) m = $4 } END { print m / 1024 }' "$f")"
 }
+# ratio_median A B: median over the rounds of A's time / B's time.
+ratio_median() {
+  paste -d' ' "$work/$1.times" "$work/$2.times" | awk '{ print ($5 > 0 ? $1 / $5 : 0) }' | mid |
+    awk '{ printf "%.2f", $1 }'
+}
+loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 
 # One level whose only line copies $1 into folder $2.
 level() {
@@ -93,7 +104,8 @@ chain() { cksum "$1" >/dev/null && cp "$1" "$2.tmp" && cksum "$2.tmp" >/dev/null
 chain_sync() { cksum "$1" >/dev/null && cp "$1" "$2.tmp" && cksum "$2.tmp" >/dev/null && sync "$2.tmp" && mv "$2.tmp" "$2"; }
 export -f chain chain_sync
 
-echo "Single file ($runs runs)..."
+echo "load average before: $(loadavg) ($(nproc) cores)"
+echo "Single file ($runs rounds)..."
 mkdir -p "$work/chain_exist"
 cp "$work/src/big.bin" "$work/chain_exist/big.bin"
 cp "$work/src/big.bin" "$work/big_exist.seed"
@@ -117,7 +129,7 @@ cmp -s "$work/src/big.bin" "$work/big_fresh/big.bin" || { echo "copy_bench: fres
 cmp -s "$work/src/big.bin" "$work/big_exist/big.bin" || { echo "copy_bench: replaced copy differs" >&2; exit 1; }
 rm -f "$work/big_exist.seed"
 
-echo "Tree ($runs runs)..."
+echo "Tree ($runs rounds)..."
 for ((i = 0; i < runs; i++)); do
   rm -rf "$work/tree_fresh" "$work/cp_fresh"
   sync
@@ -135,35 +147,26 @@ done
 diff -r "$work/tree" "$work/tree_fresh" >/dev/null || { echo "copy_bench: tree copy differs" >&2; exit 1; }
 diff -r "$work/tree" "$work/tree_exist" >/dev/null || { echo "copy_bench: replaced tree differs" >&2; exit 1; }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+load_after=$(loadavg)
 verdict() { awk -v v="$1" -v t="$2" 'BEGIN { print (v <= t ? "met" : "MISSED") }'; }
 row() { printf '%-44s %8s %8s %9s\n' "$@"; }
 
 echo
+echo "medians of $runs rounds; load average after: $load_after"
 row "case" "time s" "cpu s" "peak MiB"
 for name in veupd_big_fresh chain_fresh veupd_big_exist chain_exist chain_exist_sync \
             veupd_tree_fresh cp_fresh veupd_tree_exist cp_exist; do
-  read -r t c m <<<"$(best $name)"
+  read -r t c m <<<"$(median $name)"
   row "$name" "$t" "$c" "$m"
 done
-read -r vbf _ mbf <<<"$(best veupd_big_fresh)"
-read -r cf _ _ <<<"$(best chain_fresh)"
-read -r vbe _ mbe <<<"$(best veupd_big_exist)"
-read -r ce _ _ <<<"$(best chain_exist)"
-read -r ces _ _ <<<"$(best chain_exist_sync)"
-read -r vtf _ mtf <<<"$(best veupd_tree_fresh)"
-read -r cpf _ _ <<<"$(best cp_fresh)"
-read -r vte _ mte <<<"$(best veupd_tree_exist)"
-read -r cpe _ _ <<<"$(best cp_exist)"
-peak=$(printf '%s\n' "$mbf" "$mbe" "$mtf" "$mte" | sort -g | tail -n 1)
+peak=$(for name in veupd_big_fresh veupd_big_exist veupd_tree_fresh veupd_tree_exist; do
+         median $name | cut -d' ' -f3; done | sort -g | tail -n 1)
 
 echo
-r1=$(ratio "$vbf" "$cf")
-r2=$(ratio "$vtf" "$cpf")
+r1=$(ratio_median veupd_big_fresh chain_fresh)
+r2=$(ratio_median veupd_tree_fresh cp_fresh)
 echo "${size_mib} MiB copy, fresh target / chain:      $r1 (target <= 1.1: $(verdict "$r1" 1.1))"
-echo "${size_mib} MiB copy, existing target / chain:   $(ratio "$vbe" "$ce") (with sync in the chain: $(ratio "$vbe" "$ces"))"
+echo "${size_mib} MiB copy, existing target / chain:   $(ratio_median veupd_big_exist chain_exist) (with sync in the chain: $(ratio_median veupd_big_exist chain_exist_sync))"
 echo "tree of $files, fresh / cp -r:              $r2 (target <= 1.5: $(verdict "$r2" 1.5))"
-echo "tree of $files, existing / cp -r:           $(ratio "$vte" "$cpe")"
+echo "tree of $files, existing / cp -rT:          $(ratio_median veupd_tree_exist cp_exist)"
 echo "peak memory of veupd:                        $peak MiB (target <= 8: $(verdict "$peak" 8))"
-echo "flush cost, ${size_mib} MiB (existing - fresh):   $(awk -v a="$vbe" -v b="$vbf" 'BEGIN { printf "%.2f s", a - b }')"
-echo "flush cost, tree (existing - fresh):         $(awk -v a="$vte" -v b="$vtf" -v n="$files" 'BEGIN { printf "%.2f s, %.2f ms per file", a - b, (a - b) * 1000 / n }')"

@@ -48,16 +48,19 @@ rm -rf src
 cp ORIG.FDB DATA.FDB && cp ORIG.FDX DATA.FDX
 "$tool" fdb update DATA.FDB 0 'new/*.DAT'
 crc=$("$tool" fdb check DATA.FDB | sed -n 's/.*CRC \([0-9A-F]*\).*/\1/p')
+cp DATA.FDX FIRST.FDX
 echo "merged database: $("$tool" fdb check DATA.FDB)"
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 cpu() { awk '{ printf "%.2f\n", $2 + $3 }'; }
 : > merge.txt; : > chain.txt; : > chain_sync.txt; : > merge_rss.txt; : > merge_cpu.txt; : > chain_cpu.txt
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg) ($(nproc) cores)"
 i=0
 while [ "$i" -lt "$runs" ]; do
   cp ORIG.FDB DATA.FDB && cp ORIG.FDX DATA.FDX && rm -f OUT && sync
   /usr/bin/time -o t.txt -f "%e %U %S %M" "$tool" fdb update DATA.FDB "$crc" 'new/*.DAT'
   "$tool" fdb check DATA.FDB | grep -q "CRC $crc" || { echo "merge result differs" >&2; exit 1; }
+  cmp -s DATA.FDX FIRST.FDX || { echo "merge index differs" >&2; exit 1; }
   cut -d' ' -f1 t.txt >> merge.txt; cut -d' ' -f4 t.txt >> merge_rss.txt; cpu < t.txt >> merge_cpu.txt
   sync
   /usr/bin/time -o t.txt -f "%e %U %S" sh -c 'cat DATA.FDB new/* > OUT && cksum OUT > /dev/null'
@@ -74,15 +77,19 @@ index_kib=$(( $(wc -c < ORIG.FDX) / 1024 ))
 
 merge=$(median < merge.txt); chain=$(median < chain.txt); chain_sync=$(median < chain_sync.txt)
 rss=$(median < merge_rss.txt)
-echo "runs: $runs"
+echo "runs: $runs; load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "  merge (s):          $(tr '\n' ' ' < merge.txt)"
 echo "  cat+cksum (s):      $(tr '\n' ' ' < chain.txt)"
 echo "  cat+sync+cksum (s): $(tr '\n' ' ' < chain_sync.txt)"
 echo "  CPU merge (s):      $(tr '\n' ' ' < merge_cpu.txt)"
 echo "  CPU cat+cksum (s):  $(tr '\n' ' ' < chain_cpu.txt)"
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+# The median of the rounds' own ratios: load from elsewhere hits both sides alike.
+round_ratio() { paste -d' ' "$1" "$2" | awk '{ print $1 / $2 }' | median | awk '{ printf "%.2f", $1 }'; }
 echo "median merge $merge s; cat+cksum $chain s (ratio $(ratio "$merge" "$chain"));" \
      "cat+sync+cksum $chain_sync s (ratio $(ratio "$merge" "$chain_sync"))"
+echo "median of the per-round ratios: merge / cat+cksum $(round_ratio merge.txt chain.txt);" \
+     "merge / cat+sync+cksum $(round_ratio merge.txt chain_sync.txt)"
 echo "median CPU: merge $(median < merge_cpu.txt) s, cat+cksum $(median < chain_cpu.txt) s"
 echo "peak RSS of the merge $rss KiB; of 'veupd-tool help' $baseline KiB; old index $index_kib KiB;" \
      "beyond index and program: $((rss - baseline - index_kib)) KiB"

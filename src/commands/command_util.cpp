@@ -95,27 +95,4 @@ std::string TemporaryName(std::string_view target, std::string_view suffix) {
   return name;
 }
 
-os::OsResult FlushToDisk(const std::string& path) {
-  bool read_only = false;
-  if (os::OsResult r = os::GetReadOnly(path, read_only); !r.ok()) return r;
-  if (read_only) {
-    if (os::OsResult r = os::SetReadOnly(path, false); !r.ok()) return r;
-  }
-  os::OsResult result;
-  {
-    os::File file;
-    result = file.Open(path, os::OpenMode::kReadWriteExisting);
-    if (result.ok()) result = file.Flush();
-    if (file.IsOpen()) {
-      const os::OsResult closed = file.Close();
-      if (result.ok()) result = closed;
-    }
-  }
-  if (read_only) {
-    const os::OsResult restored = os::SetReadOnly(path, true);
-    if (result.ok()) result = restored;
-  }
-  return result;
-}
-
 }  // namespace veupd::cmd

@@ -1,6 +1,6 @@
 // Pieces the file and system commands share: slot checks, status and step
-// texts, splitting a path at its last separator, and the verified copy that
-// replaces a target through a temporary name. Update thread only.
+// texts, splitting a path at its last separator, and the temporary name a
+// verified copy uses beside its target. Update thread only.
 #pragma once
 
 #include <cstdint>
@@ -50,10 +50,5 @@ void SetStatus(CommandHost& host, std::uint32_t text_number, std::string_view de
 // including the last '.' of the whole path, then the suffix; without any
 // '.', the path, a '.' and the suffix.
 [[nodiscard]] std::string TemporaryName(std::string_view target, std::string_view suffix);
-
-// Pushes a finished file's data to the disk before it replaces anything, so
-// that a power cut cannot leave the target name on an empty file. A
-// read-only copy is made writable for the flush and read-only again.
-[[nodiscard]] os::OsResult FlushToDisk(const std::string& path);
 
 }  // namespace veupd::cmd

@@ -1,9 +1,12 @@
 // Copy files (opcode 1). A new copy lands beside an existing target under the
-// "$U$" name and replaces it only after its CRC matches the source's and its
-// data has reached the disk.
+// "$U$" name and replaces it only after its CRC matches the source's. A
+// wildcard copy lists each target folder once and looks every target up in
+// that listing, instead of searching the folder for each file.
 #include "commands/copy_files.h"
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 #include "commands/command_util.h"
 #include "formats/crc32.h"
@@ -34,11 +37,48 @@ ErrorCode Checksum(CommandHost& host, std::uint32_t phase, const std::string& pa
   return ErrorCode::Ok();
 }
 
+// Where the copy learns whether names exist in the target's folder: the
+// folder's listing when a wildcard copy has one, else a search per name.
+struct TargetFolder {
+  os::FolderNames* names = nullptr;
+  std::string_view dir;  // the folder the listing is of
+
+  // The name part of path when path lies directly in the listed folder.
+  [[nodiscard]] std::optional<std::string_view> NameIn(std::string_view path) const {
+    const std::size_t sep = cmd::LastSeparator(path);
+    if (names == nullptr || sep == std::string_view::npos || path.substr(0, sep) != dir) return std::nullopt;
+    return path.substr(sep + 1);
+  }
+  [[nodiscard]] bool Find(const std::string& path, os::DirEntry& entry) const {
+    const auto name = NameIn(path);
+    if (!name) return cmd::FindEntry(path, entry);
+    const os::DirEntry* found = names->Find(*name);
+    if (found == nullptr) return false;
+    entry = *found;
+    return true;
+  }
+  // Copies to a name just looked up: a listed name known missing is created
+  // as written, without another search of the folder.
+  [[nodiscard]] os::OsResult Copy(const std::string& source, const std::string& to, bool missing) const {
+    const auto name = NameIn(to);
+    if (!name || !missing) return os::CopyFileOver(source, to, /*overwrite=*/true);
+    os::OsResult result = os::CopyFileToNewName(source, to);
+    if (result.ok()) names->Add(os::DirEntry{std::string(*name), false, false, 0});
+    return result;
+  }
+  // Renames the verified copy over the existing target in one step.
+  [[nodiscard]] os::OsResult Replace(const std::string& from, const std::string& to) const {
+    os::OsResult result = os::MoveReplace(from, to);
+    if (const auto from_name = NameIn(from); from_name && result.ok()) names->Remove(*from_name);
+    return result;
+  }
+};
+
 // Copies source to copy_path and checks the copy against the source's CRC.
 // Error 9 names source and copy; error 10 both values.
-ErrorCode CopyAndVerify(CommandHost& host, const std::string& source, std::uint32_t source_crc,
-                        const std::string& copy_path) {
-  if (!os::CopyFileOver(source, copy_path, /*overwrite=*/true).ok()) {
+ErrorCode CopyAndVerify(CommandHost& host, const TargetFolder& folder, const std::string& source,
+                        std::uint32_t source_crc, const std::string& copy_path, bool missing) {
+  if (!folder.Copy(source, copy_path, missing).ok()) {
     const ErrorCode rc(Err::kCannotCopy);
     host.ReportError(rc, source, copy_path);
     return rc;
@@ -53,19 +93,14 @@ ErrorCode CopyAndVerify(CommandHost& host, const std::string& source, std::uint3
   return ErrorCode::Ok();
 }
 
-// Puts a verified, flushed copy in the place of an existing target. No
-// cleanup on failure: the log names what is left where.
-ErrorCode ReplaceTarget(CommandHost& host, const std::string& source, const std::string& temp,
+// Puts a verified copy in the place of an existing target. No cleanup on
+// failure: the log names what is left where.
+ErrorCode ReplaceTarget(CommandHost& host, const TargetFolder& folder, const std::string& temp,
                         const std::string& target) {
-  if (!cmd::FlushToDisk(temp).ok()) {
-    const ErrorCode rc(Err::kCannotCopy);
-    host.ReportError(rc, source, temp);
-    return rc;
-  }
   // One rename replaces the target, so that a run killed at any instant
   // leaves the old or the verified new file; a target that could not be
   // deleted (read-only, held open) is not replaced either.
-  if (const os::OsResult moved = os::MoveReplace(temp, target); !moved.ok()) {
+  if (const os::OsResult moved = folder.Replace(temp, target); !moved.ok()) {
     if (os::Exists(target) && (moved.kind == os::OsErr::kAccessDenied || moved.kind == os::OsErr::kSharing)) {
       const ErrorCode rc(Err::kCannotDeleteFile);
       host.ReportError(rc, target);
@@ -91,7 +126,8 @@ struct CopyRun {
   std::string status_text;
 };
 
-ErrorCode CopyOne(CopyRun& run, const std::string& source, const std::string& target);
+ErrorCode CopyOne(CopyRun& run, const std::string& source, const std::string& target,
+                  const TargetFolder& folder = {});
 ErrorCode CopyMatching(CopyRun& run, const std::string& pattern, const std::string& target_dir);
 
 }  // namespace
@@ -120,7 +156,8 @@ ErrorCode CopyMatchingFiles(CommandHost& host, const std::string& pattern,
 
 namespace {
 
-ErrorCode CopyOne(CopyRun& run, const std::string& source, const std::string& target) {
+ErrorCode CopyOne(CopyRun& run, const std::string& source, const std::string& target,
+                  const TargetFolder& folder) {
   CommandHost& host = run.host;
   run.SetStatus(source);
 
@@ -128,16 +165,20 @@ ErrorCode CopyOne(CopyRun& run, const std::string& source, const std::string& ta
   if (ErrorCode rc = Checksum(host, kPhaseSource, source, source_crc); !rc.ok()) return rc;
 
   os::DirEntry existing;
-  if (!cmd::FindEntry(target, existing)) {
-    if (ErrorCode rc = CopyAndVerify(host, source, source_crc, target); !rc.ok()) return rc;
+  if (!folder.Find(target, existing)) {
+    if (ErrorCode rc = CopyAndVerify(host, folder, source, source_crc, target, /*missing=*/true); !rc.ok()) {
+      return rc;
+    }
   } else if (existing.read_only) {
     const ErrorCode rc(Err::kCannotDeleteFile);
     host.ReportError(rc, target);
     return rc;
   } else {
     const std::string temp = cmd::TemporaryName(target, kTempSuffix);
-    if (ErrorCode rc = CopyAndVerify(host, source, source_crc, temp); !rc.ok()) return rc;
-    if (ErrorCode rc = ReplaceTarget(host, source, temp, target); !rc.ok()) return rc;
+    os::DirEntry old_temp;
+    const bool temp_missing = !folder.Find(temp, old_temp);
+    if (ErrorCode rc = CopyAndVerify(host, folder, source, source_crc, temp, temp_missing); !rc.ok()) return rc;
+    if (ErrorCode rc = ReplaceTarget(host, folder, temp, target); !rc.ok()) return rc;
   }
 
   ++host.Checkpoint().done_items;
@@ -159,13 +200,17 @@ ErrorCode CopyMatching(CopyRun& run, const std::string& pattern, const std::stri
   os::DirSearch search;
   if (!search.Start(pattern).ok()) return ErrorCode::Ok();  // no match: nothing to copy
 
+  os::FolderNames names;
+  names.Load(target_dir);
+  const TargetFolder folder{&names, target_dir};
+
   os::DirEntry entry;
   bool first = true;
   while (search.Next(entry)) {
     if (!first) host.RefreshProgress();
     first = false;
     if (!entry.is_dir) {
-      if (ErrorCode rc = CopyOne(run, source_dir + entry.name, cmd::Join(target_dir, entry.name));
+      if (ErrorCode rc = CopyOne(run, source_dir + entry.name, cmd::Join(target_dir, entry.name), folder);
           !rc.ok()) {
         return rc;
       }
@@ -173,7 +218,8 @@ ErrorCode CopyMatching(CopyRun& run, const std::string& pattern, const std::stri
     }
     if (IsDotName(entry.name)) continue;  // ".", ".." and hidden folders such as .svn
     const std::string sub_target = cmd::Join(target_dir, entry.name);
-    if (!MakeDirectoryPath(sub_target)) {
+    // A name the listing holds needs no directory search: it exists.
+    if (names.Find(entry.name) == nullptr && !MakeDirectoryPath(sub_target)) {
       const ErrorCode rc(Err::kCannotCreateDirectory);
       host.ReportError(rc, sub_target);
       return rc;

@@ -278,17 +278,23 @@ bool CCrc32::FileCrc(std::uint32_t& crc, const std::string& path) {
     m_nError = kNoBuffer;
     return false;
   }
-  std::uint32_t done = 0;
+  std::uint32_t done = 0;  // the low 32 bits, as the hook gets them
+  std::uint64_t read_total = 0;
   std::size_t got = 0;
   bool go_on = true;
   do {
-    if (!file.Read(buffer.data(), kReadBlock, got).ok()) {
+    // Asking for no more than the length left saves the read that would
+    // only find the end (writers are kept out, so the length holds).
+    const std::uint64_t left = length > read_total ? length - read_total : 0;
+    const std::size_t want = left < kReadBlock ? static_cast<std::size_t>(left) : kReadBlock;
+    if (!file.Read(buffer.data(), want, got).ok()) {
       // A read error mid-file means the same to callers as an unreadable file.
       m_nError = kCannotOpen;
       crc = 0;
       return false;
     }
     AddBytes(crc, buffer.data(), got);
+    read_total += got;
     done += static_cast<std::uint32_t>(got);
     go_on = OnProgress(total, done);
   } while (go_on && got == kReadBlock);

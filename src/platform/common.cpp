@@ -231,12 +231,54 @@ bool DirSearch::Next(DirEntry& entry) {
   return true;
 }
 
+namespace {
+
+// Search order: by name ignoring ASCII case, names equal but for case by
+// their bytes.
+int CompareNames(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto la = static_cast<unsigned char>(LowerAscii(a[i]));
+    const auto lb = static_cast<unsigned char>(LowerAscii(b[i]));
+    if (la != lb) return la < lb ? -1 : 1;
+  }
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return 0;
+}
+
+bool SearchOrder(const DirEntry& a, const DirEntry& b) {
+  const int c = CompareNames(a.name, b.name);
+  return c != 0 ? c < 0 : a.name < b.name;
+}
+
+}  // namespace
+
 void internal::SortByName(std::vector<DirEntry>& entries) {
-  std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
-    const std::string la = internal::LowerAscii(a.name);
-    const std::string lb = internal::LowerAscii(b.name);
-    return la != lb ? la < lb : a.name < b.name;
-  });
+  std::sort(entries.begin(), entries.end(), SearchOrder);
+}
+
+void FolderNames::Load(const std::string& dir) {
+  entries_.clear();
+  DirSearch search;
+  if (!search.Start(JoinPath(dir, "*")).ok()) return;
+  DirEntry entry;
+  while (search.Next(entry)) entries_.push_back(std::move(entry));
+}
+
+const DirEntry* FolderNames::Find(std::string_view name) const {
+  const auto it = std::lower_bound(entries_.begin(), entries_.end(), name,
+                                   [](const DirEntry& e, std::string_view n) { return CompareNames(e.name, n) < 0; });
+  return it != entries_.end() && CompareNames(it->name, name) == 0 ? &*it : nullptr;
+}
+
+void FolderNames::Add(DirEntry entry) {
+  const auto it = std::lower_bound(entries_.begin(), entries_.end(), entry, SearchOrder);
+  entries_.insert(it, std::move(entry));
+}
+
+void FolderNames::Remove(std::string_view name) {
+  // The entry Find gives is the one a removal by this name ignoring case hits.
+  if (const DirEntry* found = Find(name)) entries_.erase(entries_.begin() + (found - entries_.data()));
 }
 
 Module::Module() = default;

@@ -162,12 +162,37 @@ class DirSearch {
   std::unique_ptr<Impl> impl_;
 };
 
+// The entries of one folder, listed once for many lookups of names in it
+// ignoring case, so that work on many files of a folder searches the folder
+// once. Changes made through Add and Remove keep it current; changes made
+// by others after the listing are not seen.
+class FolderNames {
+ public:
+  // Lists the folder; a missing folder lists as empty.
+  void Load(const std::string& dir);
+  // The entry whose name equals name ignoring ASCII case (the first in name
+  // order when several do), or null.
+  [[nodiscard]] const DirEntry* Find(std::string_view name) const;
+  void Add(DirEntry entry);
+  // Forgets the entry that Find(name) gives.
+  void Remove(std::string_view name);
+
+ private:
+  std::vector<DirEntry> entries_;  // in search order
+};
+
 [[nodiscard]] bool Exists(const std::string& path);
 [[nodiscard]] bool IsDirectory(const std::string& path);
 [[nodiscard]] OsResult GetInfo(const std::string& path, DirEntry& info);
 // Copies content, permission bits and modification time. With overwrite
 // false an existing target fails with kExists.
 [[nodiscard]] OsResult CopyFileOver(const std::string& from, const std::string& to, bool overwrite);
+// For a target name its caller has just found missing in a listing of its
+// folder (FolderNames): copy or rename to that name as written, without
+// searching the folder for it again in another case. Fail with kExists when
+// the name exists as written.
+[[nodiscard]] OsResult CopyFileToNewName(const std::string& from, const std::string& to);
+[[nodiscard]] OsResult MoveToNewName(const std::string& from, const std::string& to);
 // Renames; fails with kExists when the target exists (also differing only in
 // case on POSIX, unless it is the same entry).
 [[nodiscard]] OsResult MoveNoReplace(const std::string& from, const std::string& to);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <memory>
 #include <cstring>
 #include <limits>
 
@@ -140,9 +142,15 @@ void IndexEntries::CopyEntry(std::size_t i, std::uint8_t* out) const {
     return;
   }
   const std::uint64_t value = packed_[i];
-  for (std::size_t b = 0; b < key_length_; ++b) {
-    const auto byte = static_cast<std::uint8_t>(value >> (56 - 8 * b));
-    out[backward_ ? key_length_ - 1 - b : b] = byte;
+  if (key_length_ == 4) {
+    const auto number = static_cast<std::uint32_t>(value >> 32);
+    WriteLE32(out, backward_ ? number
+                             : (number >> 24) | ((number >> 8) & 0xFF00u) | ((number << 8) & 0xFF0000u) | (number << 24));
+  } else {
+    for (std::size_t b = 0; b < key_length_; ++b) {
+      const auto byte = static_cast<std::uint8_t>(value >> (56 - 8 * b));
+      out[backward_ ? key_length_ - 1 - b : b] = byte;
+    }
   }
   WriteLE32(out + key_length_, static_cast<std::uint32_t>(value));
 }
@@ -153,24 +161,63 @@ int IndexEntries::CompareFlat(std::size_t a, std::size_t b) const {
   return backward_ ? CompareBackward(x, y, key_length_) : CompareForward(x, y, key_length_);
 }
 
+void IndexEntries::SortPacked() {
+  // LSD radix sort over the key bits that differ between entries only (a
+  // table of 900,000 numbered texts has 20 of them), in digits of at most
+  // 8 bits (scatters into more buckets miss the cache on this data, and
+  // cost more than an extra pass); the histograms of all
+  // digits come from one pass. Stable, and the offsets below the key grow
+  // in file order, so equal keys keep file order.
+  const std::size_t count = packed_.size();
+  constexpr unsigned kKeyShift = 32;  // offsets take the low 32 bits
+  std::uint64_t any = 0;
+  std::uint64_t all = ~std::uint64_t{0};
+  for (const std::uint64_t value : packed_) {
+    any |= value;
+    all &= value;
+  }
+  const std::uint64_t varying = (any ^ all) >> kKeyShift;
+  if (varying == 0) return;  // one key: file order is the order
+  const unsigned low = kKeyShift + static_cast<unsigned>(std::countr_zero(varying));
+  const unsigned high = 64 + kKeyShift - static_cast<unsigned>(std::countl_zero(varying));  // exclusive
+  constexpr unsigned kMaxDigitBits = 8;
+  const unsigned digits = (high - low + kMaxDigitBits - 1) / kMaxDigitBits;
+  const unsigned bits = (high - low + digits - 1) / digits;
+  const std::size_t buckets = std::size_t{1} << bits;
+  const std::uint64_t mask = buckets - 1;
+
+  std::vector<std::uint32_t> counts(buckets * digits, 0);
+  for (const std::uint64_t value : packed_) {
+    for (unsigned d = 0; d < digits; ++d) ++counts[d * buckets + ((value >> (low + d * bits)) & mask)];
+  }
+  std::unique_ptr<std::uint64_t[]> scratch(new std::uint64_t[count]);  // every element is written
+  std::uint64_t* from = packed_.data();
+  std::uint64_t* to = scratch.get();
+  for (unsigned d = 0; d < digits; ++d) {
+    std::uint32_t* starts = counts.data() + d * buckets;
+    std::uint32_t sum = 0;
+    for (std::size_t k = 0; k < buckets; ++k) {
+      const std::uint32_t n = starts[k];
+      starts[k] = sum;
+      sum += n;
+    }
+    const unsigned shift = low + d * bits;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint64_t value = from[i];
+      to[starts[(value >> shift) & mask]++] = value;
+    }
+    std::swap(from, to);
+  }
+  if (from != packed_.data()) std::memcpy(packed_.data(), from, count * sizeof(std::uint64_t));
+}
+
 void IndexEntries::Sort() {
   const std::size_t count = Count();
   if (count < 2) return;
   if (packed_mode_) {
     // Tables are often written in key order already: then nothing moves.
     if (std::is_sorted(packed_.begin(), packed_.end())) return;
-    // Byte-wise LSD radix sort over the key bytes only; it is stable, and
-    // the offsets below the key grow in file order.
-    std::vector<std::uint64_t> scratch(count);
-    for (std::size_t b = key_length_; b-- > 0;) {
-      const unsigned shift = 56 - 8 * static_cast<unsigned>(b);
-      std::array<std::size_t, 257> starts{};
-      for (const std::uint64_t value : packed_) ++starts[((value >> shift) & 0xFF) + 1];
-      if (std::find(starts.begin() + 1, starts.end(), count) != starts.end()) continue;  // one bucket
-      for (std::size_t d = 1; d < starts.size(); ++d) starts[d] += starts[d - 1];
-      for (const std::uint64_t value : packed_) scratch[starts[(value >> shift) & 0xFF]++] = value;
-      packed_.swap(scratch);
-    }
+    SortPacked();
     return;
   }
   bool sorted = true;

@@ -54,6 +54,7 @@ class IndexEntries {
 
  private:
   [[nodiscard]] int CompareFlat(std::size_t a, std::size_t b) const;
+  void SortPacked();
 
   std::size_t entry_length_ = 0;
   std::size_t key_length_ = 0;

@@ -16,6 +16,7 @@ constexpr std::string_view kFdxExtension = ".FDX";
 constexpr std::string_view kTmpExtension = ".TMP";
 constexpr std::string_view kIndexTempSuffix = "$X$";  // beside the ".FDX"
 constexpr std::uint64_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
+constexpr std::size_t kMaxGatheredIndex = 4u << 20;
 
 std::uint32_t ReadLE32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -179,6 +180,10 @@ bool CUpdateFDB::Open(const std::string& path, std::uint32_t key_length, std::ui
   chain_next_ = 0;
   chain_entry_ = 0;
   chain_header_.clear();
+  tmp_complete_ = false;
+  new_index_.clear();
+  gather_ = true;
+  new_index_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(fdx_length + kBufferSize, kMaxGatheredIndex)));
   chain_header_.reserve(entry_length_);
   last_key_.clear();
   progress_total_ = static_cast<std::uint32_t>(std::max<std::uint64_t>(fdb_length_, estimate));
@@ -204,7 +209,7 @@ bool CUpdateFDB::CopyUpTo(std::uint64_t offset) {
       return Fail(kReadFailed, "Read error by file %s!", fdb_path_);
     }
     if (!CheckChain(buffer_.data(), want, read_pos_)) return false;
-    if (!tmp_.Write(buffer_.data(), want).ok()) {
+    if (!WriteTmp(buffer_.data(), want)) {
       return Fail(kWriteFailed, "Write error by file %s!", tmp_path_);
     }
     read_pos_ += want;
@@ -239,6 +244,9 @@ bool CUpdateFDB::CheckChain(const std::uint8_t* data, std::size_t size, std::uin
     }
     if (!ok) return Fail(kIndexMismatch, "Index error by file %s!", fdx_path_);
     if (chain_entry_ > 0 && !TakeKey(key)) return Fail(kNamesUnsorted, "Sort error by file %s!", fdb_path_);
+    // A copied range lands in the ".TMP" at the same distance from where
+    // the range starts.
+    GatherEntry(key, chain_next_ + written_ - pos);
     chain_next_ = record_end;
     ++chain_entry_;
     chain_header_.clear();
@@ -285,6 +293,7 @@ bool CUpdateFDB::AppendFile(std::string_view name, const std::string& directory)
   if (!TakeKey(reinterpret_cast<const std::uint8_t*>(name.data()))) {
     return Fail(kNamesUnsorted, "Sort error by file %s!", path);
   }
+  GatherEntry(reinterpret_cast<const std::uint8_t*>(name.data()), written_);
   // The record header goes out with the first data block.
   WriteLE32(buffer_.data(), static_cast<std::uint32_t>(key_length_ + length));
   std::memcpy(buffer_.data() + kLengthSize, name.data(), key_length_);
@@ -296,7 +305,7 @@ bool CUpdateFDB::AppendFile(std::string_view name, const std::string& directory)
       return Fail(kReadFailed, "Read error by file %s!", path);
     }
     const std::size_t block = filled + want;
-    if (!tmp_.Write(buffer_.data(), block).ok()) {
+    if (!WriteTmp(buffer_.data(), block)) {
       return Fail(kWriteFailed, "Write error by file %s!", tmp_path_);
     }
     left -= want;
@@ -382,13 +391,12 @@ bool CUpdateFDB::Delete(std::string_view key) {
 }
 
 bool CUpdateFDB::FinishCopy(bool ok) {
-  if (ok && tmp_.IsOpen()) {
-    // The new database must be on the disk before the old one is deleted.
-    if (!tmp_.Flush().ok() || !tmp_.Close().ok()) {
-      ok = Fail(kWriteFailed, "Write error by file %s!", tmp_path_);
-    }
+  if (ok && tmp_.IsOpen() && !tmp_.Close().ok()) {
+    ok = Fail(kWriteFailed, "Write error by file %s!", tmp_path_);
   }
   CloseFiles();
+  tmp_complete_ = ok;
+  if (!ok) std::vector<std::uint8_t>().swap(new_index_);
   return ok;
 }
 
@@ -401,6 +409,8 @@ void CUpdateFDB::CloseFiles() {
 
 bool CUpdateFDB::Finish(std::uint32_t expected_crc) {
   if (expected_crc != 0) {
+    // The check reads the ".TMP" back from the file: it vouches for what
+    // will replace the database, not for what was meant to be written.
     CCrc32 crc;
     if (!crc.CheckFile(tmp_path_, expected_crc)) {
       (void)os::RemoveFile(tmp_path_);  // the old database stays as it was
@@ -416,6 +426,32 @@ bool CUpdateFDB::Finish(std::uint32_t expected_crc) {
       return Fail(kFdbNotDeleted, "Delete error by file %s!", fdb_path_);
     }
     return Fail(kTmpNotRenamed, "Rename error by files %s->%s!", tmp_path_, fdb_path_);
+  }
+  return true;
+}
+
+bool CUpdateFDB::WriteTmp(const std::uint8_t* data, std::size_t size) {
+  return tmp_.Write(data, size).ok();
+}
+
+void CUpdateFDB::GatherEntry(const std::uint8_t* key, std::uint64_t offset) {
+  if (!gather_) return;
+  const std::size_t at = new_index_.size();
+  if (at + entry_length_ > kMaxGatheredIndex) {
+    // Beyond this the index is read back from the database instead, so
+    // that memory stays within the old index and a few MiB.
+    gather_ = false;
+    std::vector<std::uint8_t>().swap(new_index_);
+    return;
+  }
+  new_index_.resize(at + entry_length_);
+  std::memcpy(new_index_.data() + at, key, key_length_);
+  WriteLE32(new_index_.data() + at + key_length_, static_cast<std::uint32_t>(offset));
+}
+
+bool CUpdateFDB::WriteGatheredIndex(os::File& fdx) {
+  if (!fdx.Write(new_index_.data(), new_index_.size()).ok() || !fdx.Flush().ok() || !fdx.Close().ok()) {
+    return Fail(kWriteFailed, "Write error by file %s!", fdx_path_);
   }
   return true;
 }
@@ -439,6 +475,7 @@ bool CUpdateFDB::WriteIndex() {
 }
 
 bool CUpdateFDB::WriteIndexTo(os::File& fdx) {
+  if (tmp_complete_ && gather_ && !new_index_.empty()) return WriteGatheredIndex(fdx);
   os::File fdb;
   std::uint64_t length = 0;
   if (!fdb.Open(fdb_path_, os::OpenMode::kRead).ok() || !fdb.Length(length).ok()) {

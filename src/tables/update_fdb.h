@@ -106,6 +106,13 @@ class CUpdateFDB {
   bool CheckChainEnd();
   bool WriteIndexTo(os::File& fdx);
   bool FinishCopy(bool ok);
+  // Every byte of the ".TMP" goes through here, so its CRC is known at the end.
+  bool WriteTmp(const std::uint8_t* data, std::size_t size);
+  // The ".FDX" entry of a record written to the ".TMP" at offset.
+  void GatherEntry(const std::uint8_t* key, std::uint64_t offset);
+  // Writes the entries gathered while the ".TMP" was written, which are what
+  // reading the new ".FDB" back would give.
+  bool WriteGatheredIndex(os::File& fdx);
   void CloseFiles();
 
   [[nodiscard]] const std::uint8_t* Entry(std::uint32_t i) const;  // 0 = header entry
@@ -139,6 +146,9 @@ class CUpdateFDB {
   std::uint32_t chain_entry_ = 0;
   std::vector<std::uint8_t> chain_header_;
   std::vector<std::uint8_t> last_key_;  // of the last record written to the ".TMP"
+  bool tmp_complete_ = false;           // the ".TMP" was written whole and closed
+  bool gather_ = false;                 // new_index_ holds every record so far
+  std::vector<std::uint8_t> new_index_;  // the ".FDX" of the ".TMP", entry by entry
   std::vector<std::uint8_t> buffer_;
 };
 

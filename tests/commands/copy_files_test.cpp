@@ -116,6 +116,51 @@ TEST_F(CopyFilesTest, PatternWithoutMatchSucceedsWithCountZero) {
   EXPECT_TRUE(fs::is_directory(dst));  // the target is made before the search
 }
 
+TEST_F(CopyFilesTest, WildcardCopyOntoExistingTreeReplacesTargetsFoundIgnoringCase) {
+  const fs::path src = dir.path() / "src";
+  WriteFile(src / "a.dat", "new a");
+  WriteFile(src / "b.dat", "new b");
+  WriteFile(src / "c.dat", "new c");
+  WriteFile(src / "sub" / "d.dat", "new d");
+  const fs::path dst = dir.path() / "dst";
+  WriteFile(dst / "A.DAT", "old a");   // replaced, and the copy takes the source's name
+  WriteFile(dst / "b.$U$", "stale");   // an old temporary copy is overwritten and used
+  WriteFile(dst / "b.dat", "old b");
+  WriteFile(dst / "SUB" / "d.dat", "old d");
+  EXPECT_TRUE(Run(N(src / "*.*"), N(dst)).ok());
+  EXPECT_EQ(ReadFile(dst / "a.dat"), "new a");
+  EXPECT_FALSE(fs::exists(dst / "A.DAT"));
+  EXPECT_EQ(ReadFile(dst / "b.dat"), "new b");
+  EXPECT_FALSE(fs::exists(dst / "b.$U$"));
+  EXPECT_EQ(ReadFile(dst / "c.dat"), "new c");
+  EXPECT_EQ(ReadFile(dst / "SUB" / "d.dat"), "new d");
+  EXPECT_FALSE(fs::exists(dst / "sub"));
+  EXPECT_EQ(host.file_counter, 4u);
+  EXPECT_TRUE(host.errors.empty());
+
+  // The same copy again finds every target it made.
+  host = FakeHost();
+  EXPECT_TRUE(Run(N(src / "*.*"), N(dst)).ok());
+  EXPECT_EQ(host.file_counter, 4u);
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : fs::recursive_directory_iterator(dst)) ++entries;
+  EXPECT_EQ(entries, 5u);  // a.dat, b.dat, c.dat, SUB, SUB/d.dat
+}
+
+TEST_F(CopyFilesTest, WildcardCopyStopsAtReadOnlyTargetFromTheListing) {
+  const fs::path src = dir.path() / "src";
+  WriteFile(src / "a.dat", "new a");
+  WriteFile(src / "b.dat", "new b");
+  const fs::path dst = dir.path() / "dst";
+  WriteFile(dst / "a.dat", "kept");
+  MakeReadOnly(dst / "a.dat");
+  const ErrorCode rc = Run(N(src / "*.dat"), N(dst));
+  EXPECT_EQ(rc, ErrorCode(Err::kCannotDeleteFile));
+  EXPECT_EQ(ReadFile(dst / "a.dat"), "kept");
+  EXPECT_FALSE(fs::exists(dst / "a.$U$"));
+  EXPECT_FALSE(fs::exists(dst / "b.dat"));
+}
+
 // ---- failures: each reported once, then one failed step line
 
 TEST_F(CopyFilesTest, MissingParametersNameTheirSlot) {

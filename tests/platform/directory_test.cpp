@@ -153,5 +153,47 @@ TEST(FileOps, DirectoriesAreMadeAndRemoved) {
   EXPECT_FALSE(Exists(dir / "Sub"));
 }
 
+TEST(FolderNames, FindsIgnoringCaseAndFollowsItsOwnChanges) {
+  test::TempDir dir;
+  for (const char* name : {"b.dat", "B.DAT", "a.dat"}) test::WriteFile(dir.path() / name, "1");
+  FolderNames names;
+  names.Load(dir.str());
+  struct Case {
+    const char* name;
+    const char* found;  // null: not found
+  };
+  for (const Case& c : {Case{"A.DAT", "a.dat"}, Case{"b.Dat", "B.DAT"},  // first in name order
+                        Case{"c.dat", nullptr}, Case{"a.da", nullptr}, Case{".", "."}}) {
+    const DirEntry* entry = names.Find(c.name);
+    EXPECT_EQ(entry == nullptr ? "" : entry->name, c.found == nullptr ? "" : c.found) << c.name;
+  }
+  names.Add(DirEntry{"C.dat", false, false, 0});
+  names.Remove("B.dat");
+  ASSERT_NE(names.Find("c.DAT"), nullptr);
+  ASSERT_NE(names.Find("b.dat"), nullptr);
+  EXPECT_EQ(names.Find("b.dat")->name, "b.dat");
+
+  FolderNames missing;
+  missing.Load(dir / "none");
+  EXPECT_EQ(missing.Find("a.dat"), nullptr);
+}
+
+TEST(FileOps, CopyAndMoveToNewNameTakeTheNameAsWritten) {
+  test::TempDir dir;
+  test::WriteFile(dir.path() / "Sub" / "src.dat", "payload");
+  test::WriteFile(dir.path() / "Sub" / "taken.dat", "old");
+  // The folder may be named in another case; the new name is kept as written.
+  ASSERT_TRUE(CopyFileToNewName(dir / "sub/SRC.DAT", dir / "sub/New.dat").ok());
+  EXPECT_EQ(test::ReadFile(dir.path() / "Sub" / "New.dat"), "payload");
+  EXPECT_EQ(CopyFileToNewName(dir / "Sub/src.dat", dir / "Sub/taken.dat").kind, OsErr::kExists);
+  EXPECT_EQ(test::ReadFile(dir.path() / "Sub" / "taken.dat"), "old");
+  EXPECT_EQ(CopyFileToNewName(dir / "Sub/none.dat", dir / "Sub/x.dat").kind, OsErr::kNotFound);
+  EXPECT_FALSE(Exists(dir / "Sub/x.dat"));
+
+  EXPECT_EQ(MoveToNewName(dir / "Sub/New.dat", dir / "Sub/taken.dat").kind, OsErr::kExists);
+  ASSERT_TRUE(MoveToNewName(dir / "Sub/New.dat", dir / "sub/Moved.dat").ok());
+  EXPECT_EQ(SearchNames(dir / "Sub/*.dat"), (std::vector<std::string>{"Moved.dat", "src.dat", "taken.dat"}));
+}
+
 }  // namespace
 }  // namespace veupd::os

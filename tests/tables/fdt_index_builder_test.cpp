@@ -119,6 +119,52 @@ TEST_F(IndexBuilderTest, WideAndNarrowEntriesMakeDeepAndShallowTrees) {
   }
 }
 
+// The packed sort against a plain stable sort under the table's comparison:
+// every key length that packs, both directions, keys from a few values
+// (many equal, one digit) to the whole 32-bit range (three digits).
+TEST(IndexEntriesSort, MatchesStableSortUnderTheTableComparison) {
+  struct Case {
+    std::size_t key_length;
+    bool backward;
+    std::uint32_t range;  // 0: any 32-bit value
+  };
+  const Case cases[] = {{1, false, 7}, {1, true, 0},    {2, false, 300}, {2, true, 0}, {3, false, 0},
+                        {3, true, 5000}, {4, false, 0}, {4, true, 0},    {4, true, 3}, {4, false, 1u << 20}};
+  for (const Case& c : cases) {
+    const std::size_t entry_length = c.key_length + 4;
+    std::mt19937 random(static_cast<std::uint32_t>(c.key_length * 31 + c.range));
+    const std::size_t count = 20000;
+    std::vector<std::uint8_t> keys(count * c.key_length);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint32_t v = c.range == 0 ? static_cast<std::uint32_t>(random()) : static_cast<std::uint32_t>(random() % c.range);
+      for (std::size_t b = 0; b < c.key_length; ++b) keys[i * c.key_length + b] = static_cast<std::uint8_t>(v >> (8 * b));
+    }
+    IndexEntries entries;
+    entries.Reset(entry_length, c.backward);
+    for (std::size_t i = 0; i < count; ++i) entries.Add(&keys[i * c.key_length], static_cast<std::uint32_t>(i * 10));
+    entries.Sort();
+
+    std::vector<std::size_t> order(count);
+    for (std::size_t i = 0; i < count; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      const std::uint8_t* x = &keys[a * c.key_length];
+      const std::uint8_t* y = &keys[b * c.key_length];
+      return (c.backward ? CompareBackward(x, y, c.key_length) : CompareForward(x, y, c.key_length)) < 0;
+    });
+    ASSERT_EQ(entries.Count(), count);
+    std::vector<std::uint8_t> got(entry_length);
+    for (std::size_t i = 0; i < count; ++i) {
+      entries.CopyEntry(i, got.data());
+      const std::size_t want = order[i];
+      ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(c.key_length),
+                             keys.begin() + static_cast<std::ptrdiff_t>(want * c.key_length)))
+          << "key length " << c.key_length << (c.backward ? " backward" : " forward") << ", entry " << i;
+      ASSERT_EQ(Le32(static_cast<std::uint32_t>(want * 10)), std::string(got.begin() + static_cast<std::ptrdiff_t>(c.key_length), got.end()))
+          << "key length " << c.key_length << ", entry " << i;
+    }
+  }
+}
+
 TEST_F(IndexBuilderTest, TreeLayoutFitsBlocksAndLevels) {
   TreeLayout layout;
   ASSERT_TRUE(PlanTree(100000, 8, layout));

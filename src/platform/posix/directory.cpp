@@ -74,12 +74,41 @@ class Fd {
   int fd_;
 };
 
-OsResult CopyContent(int in, int out) {
+// The process's file creation mask, read once; all bits when unknown, so
+// that permission bits are then always set explicitly.
+mode_t CreationMask() {
+  static const mode_t mask = [] {
+    mode_t value = kPermissionBits;
+    if (FILE* status = ::fopen("/proc/self/status", "re")) {
+      char line[256];
+      while (::fgets(line, sizeof line, status) != nullptr) {
+        unsigned octal = 0;
+        if (::sscanf(line, "Umask: %o", &octal) == 1) {
+          value = static_cast<mode_t>(octal);
+          break;
+        }
+      }
+      ::fclose(status);
+    }
+    return value;
+  }();
+  return mask;
+}
+
+// Copies from the current positions to the end of in; size is in's length
+// (its writers are kept out), so the call that would only find the end is
+// not needed.
+OsResult CopyContent(int in, int out, std::uint64_t size) {
   // The kernel copies without a trip through user space where it can.
+  std::uint64_t copied = 0;
   for (;;) {
+    if (size > 0 && copied >= size) return OsResult::Ok();
     const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kCopyChunk, 0);
     if (n == 0) return OsResult::Ok();
-    if (n > 0) continue;
+    if (n > 0) {
+      copied += static_cast<std::uint64_t>(n);
+      continue;
+    }
     if (errno == EINTR) continue;
     if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) break;
     return LastError();
@@ -172,15 +201,58 @@ OsResult SetReadOnly(const std::string& path, bool read_only) {
 
 // ---------------------------------------------------------------- changes
 
+namespace {
+
+// Opens a copy's source denying writers, as the Windows copy does.
+OsResult OpenCopySource(const std::string& from, int& fd, struct stat& src) {
+  fd = posix::OpenExisting(from, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return LastError();
+  if (::fstat(fd, &src) != 0) return LastError();
+  if (S_ISDIR(src.st_mode)) return FromErrno(EISDIR);
+  if (::flock(fd, LOCK_SH | LOCK_NB) != 0) return LastError();
+  return OsResult::Ok();
+}
+
+// Writes the copy to target: content, permission bits, times. With
+// must_be_new an existing name fails; a failed copy leaves no new file.
+OsResult CopyInto(int in, const struct stat& src, const std::string& target, bool must_be_new,
+                  bool existed) {
+  Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (must_be_new ? O_EXCL : 0),
+                src.st_mode & kPermissionBits));
+  if (out.get() < 0) return LastError();
+  OsResult result;
+  // Truncate only once no one else holds the target, and only a target with
+  // content: on ext4 a truncation to zero marks the file for writeback at
+  // close, which would make every fresh copy wait for the disk.
+  struct stat opened;
+  if (::flock(out.get(), LOCK_EX | LOCK_NB) != 0 ||
+      (!must_be_new && (::fstat(out.get(), &opened) != 0 ||
+                        (opened.st_size != 0 && ::ftruncate(out.get(), 0) != 0)))) {
+    result = LastError();
+  }
+  if (result.ok()) result = CopyContent(in, out.get(), static_cast<std::uint64_t>(src.st_size));
+  // A new file already has the source's bits unless the umask took some.
+  const mode_t bits = src.st_mode & kPermissionBits;
+  if (result.ok() && (!must_be_new || (bits & CreationMask()) != 0) && ::fchmod(out.get(), bits) != 0) {
+    result = LastError();
+  }
+  const struct timespec times[2] = {src.st_atim, src.st_mtim};
+  if (result.ok() && ::futimens(out.get(), times) != 0) result = LastError();
+  if (OsResult closed = out.Close(); result.ok()) result = closed;
+  // As the Windows copy does, a failed copy leaves no half-written new file.
+  if (!result.ok() && !existed) (void)::unlink(target.c_str());
+  return result;
+}
+
+}  // namespace
+
 OsResult CopyFileOver(const std::string& from, const std::string& to, bool overwrite) {
   if (OsResult failed; Injected(Call::kCopy, failed)) return failed;
-  Fd in(::open(ResolvePath(from).c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) return LastError();
+  int fd = -1;
   struct stat src;
-  if (::fstat(in.get(), &src) != 0) return LastError();
-  if (S_ISDIR(src.st_mode)) return FromErrno(EISDIR);
-  // The Windows copy opens its source denying writers.
-  if (::flock(in.get(), LOCK_SH | LOCK_NB) != 0) return LastError();
+  OsResult opened = OpenCopySource(from, fd, src);
+  Fd in(fd);
+  if (!opened.ok()) return opened;
 
   std::string target = ResolvePath(to);
   struct stat dst;
@@ -192,20 +264,24 @@ OsResult CopyFileOver(const std::string& from, const std::string& to, bool overw
   } else {
     target = NewEntryPath(to);
   }
-  Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? 0 : O_EXCL),
-                src.st_mode & kPermissionBits));
-  if (out.get() < 0) return LastError();
-  // Truncate only once no one else holds the target.
-  if (::flock(out.get(), LOCK_EX | LOCK_NB) != 0) return LastError();
-  if (::ftruncate(out.get(), 0) != 0) return LastError();
-  OsResult result = CopyContent(in.get(), out.get());
-  if (result.ok() && ::fchmod(out.get(), src.st_mode & kPermissionBits) != 0) result = LastError();
-  const struct timespec times[2] = {src.st_atim, src.st_mtim};
-  if (result.ok() && ::futimens(out.get(), times) != 0) result = LastError();
-  if (OsResult closed = out.Close(); result.ok()) result = closed;
-  // As the Windows copy does, a failed copy leaves no half-written new file.
-  if (!result.ok() && !exists) (void)::unlink(target.c_str());
-  return result;
+  return CopyInto(in.get(), src, target, !overwrite, exists);
+}
+
+OsResult CopyFileToNewName(const std::string& from, const std::string& to) {
+  if (OsResult failed; Injected(Call::kCopy, failed)) return failed;
+  int fd = -1;
+  struct stat src;
+  OsResult opened = OpenCopySource(from, fd, src);
+  Fd in(fd);
+  if (!opened.ok()) return opened;
+  // The folder is usually named as it is on disk: try the name as written
+  // before resolving the folder ignoring case.
+  const std::string native = ToNative(to);
+  OsResult result = CopyInto(in.get(), src, native, /*must_be_new=*/true, /*existed=*/false);
+  if (result.kind != OsErr::kNotFound) return result;
+  const std::string target = NewEntryPath(to);
+  if (target == native) return result;
+  return CopyInto(in.get(), src, target, /*must_be_new=*/true, /*existed=*/false);
 }
 
 OsResult MoveNoReplace(const std::string& from, const std::string& to) {
@@ -238,6 +314,21 @@ OsResult MoveNoReplace(const std::string& from, const std::string& to) {
   if (errno == EEXIST) return LastError();
   if (::lstat(target.c_str(), &dst) == 0) return FromErrno(EEXIST);
   if (::rename(source.c_str(), target.c_str()) != 0) return LastError();
+  return OsResult::Ok();
+}
+
+OsResult MoveToNewName(const std::string& from, const std::string& to) {
+  if (OsResult failed; Injected(Call::kMove, failed)) return failed;
+  const std::string source = ResolvePath(from);
+  const std::string target = NewEntryPath(to);
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+    return OsResult::Ok();
+  }
+  if (errno != EINVAL && errno != ENOSYS) return LastError();
+#endif
+  if (::link(source.c_str(), target.c_str()) != 0) return LastError();
+  if (::unlink(source.c_str()) != 0) return LastError();
   return OsResult::Ok();
 }
 

@@ -15,8 +15,30 @@ using posix::Injected;
 using posix::LastError;
 using fault::Call;
 
+int posix::OpenExisting(const std::string& path, int flags) {
+  const std::string native = ToNative(path);
+  int fd;
+  do {
+    fd = ::open(native.c_str(), flags);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR)) return fd;
+  const int not_found = errno;
+  const std::string resolved = ResolvePath(path);
+  if (resolved == native) {
+    errno = not_found;
+    return -1;
+  }
+  do {
+    fd = ::open(resolved.c_str(), flags);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
 struct File::Impl {
   int fd = -1;
+  // The length seen at the open of a file opened denying writers, which
+  // nobody can change while it is open; -1 for other modes.
+  std::int64_t fixed_length = -1;
 };
 
 File::File() = default;
@@ -46,11 +68,16 @@ OsResult File::Open(const std::string& path, OpenMode mode) {
     case OpenMode::kCreateTruncate: flags |= O_RDWR | O_CREAT; lock = LOCK_EX; truncate = true; break;
     case OpenMode::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; lock = LOCK_EX; break;
   }
-  const std::string native = ResolvePath(path);
   int fd;
-  do {
-    fd = ::open(native.c_str(), flags, 0666);
-  } while (fd < 0 && errno == EINTR);
+  if ((flags & O_CREAT) == 0) {
+    fd = posix::OpenExisting(path, flags);
+  } else {
+    // A name that exists in another case must be opened, not created anew.
+    const std::string native = ResolvePath(path);
+    do {
+      fd = ::open(native.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+  }
   if (fd < 0) return LastError();
 
   struct stat st;
@@ -74,6 +101,7 @@ OsResult File::Open(const std::string& path, OpenMode mode) {
   }
   impl_ = std::make_unique<Impl>();
   impl_->fd = fd;
+  if (mode == OpenMode::kReadDenyWrite) impl_->fixed_length = static_cast<std::int64_t>(st.st_size);
   return OsResult::Ok();
 }
 
@@ -126,6 +154,10 @@ OsResult File::Tell(std::uint64_t& pos) { return Seek(0, SeekFrom::kCurrent, &po
 
 OsResult File::Length(std::uint64_t& length) {
   if (!impl_) return FromErrno(EBADF);
+  if (impl_->fixed_length >= 0) {
+    length = static_cast<std::uint64_t>(impl_->fixed_length);
+    return OsResult::Ok();
+  }
   struct stat st;
   if (::fstat(impl_->fd, &st) != 0) return LastError();
   length = static_cast<std::uint64_t>(st.st_size);

@@ -47,4 +47,9 @@ inline bool Injected(fault::Call call, OsResult& failed, std::size_t* size = nul
   return true;
 }
 
+// open() of a path that must exist: as written first, and only when that
+// finds nothing, once more as ResolvePath finds it ignoring case. Returns
+// the descriptor, or -1 with errno set.
+int OpenExisting(const std::string& path, int flags);
+
 }  // namespace veupd::os::posix

@@ -161,6 +161,16 @@ OsResult MoveNoReplace(const std::string& from, const std::string& to) {
   return OsResult::Ok();
 }
 
+OsResult CopyFileToNewName(const std::string& from, const std::string& to) {
+  return CopyFileOver(from, to, /*overwrite=*/false);
+}
+
+OsResult MoveToNewName(const std::string& from, const std::string& to) {
+  if (OsResult failed; Injected(Call::kMove, failed)) return failed;
+  if (!::MoveFileExA(from.c_str(), to.c_str(), 0)) return LastError();
+  return OsResult::Ok();
+}
+
 OsResult MoveReplace(const std::string& from, const std::string& to) {
   if (OsResult failed; Injected(Call::kMove, failed)) return failed;
   if (win32::IsReadOnlyFile(to)) return FromWin32Error(ERROR_ACCESS_DENIED);
