@@ -349,6 +349,16 @@ OsResult MoveReplace(const std::string& from, const std::string& to) {
     target = NewEntryPath(to);
   }
   if (::rename(source.c_str(), target.c_str()) != 0) return LastError();
+  // A target found ignoring case ends up under the name as written, as after
+  // a delete and a rename. The content is already in place, so a failure
+  // here only leaves the old spelling.
+  if (const std::string wanted = NewEntryPath(to); wanted != target) {
+#ifdef RENAME_NOREPLACE
+    (void)::renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, wanted.c_str(), RENAME_NOREPLACE);
+#else
+    if (::link(target.c_str(), wanted.c_str()) == 0) (void)::unlink(target.c_str());
+#endif
+  }
   return OsResult::Ok();
 }
 
