@@ -8,8 +8,7 @@
 
 namespace {
 
-// Reading line n rereads the file from its start, so a long control file
-// costs the square of its lines; a few lines show every path.
+// Every line read reopens the file; a few lines show every path.
 constexpr std::uint32_t kMaxLinesRead = 12;
 
 void CheckSlots(const veupd::CommandContext& ctx) {
@@ -32,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string path = fuzz::Scratch().File("CTRL.TXT");
   fuzz::WriteFile(path, parts[1]);
-  const ControlReader reader(path);
+  ControlReader reader(path);
   if (reader.CountLines(ctx)) {
     const std::uint32_t count = ctx.line_count;
     for (std::uint32_t i = 0; i < std::min(count, kMaxLinesRead); ++i) {
