@@ -128,13 +128,20 @@ TEST_F(CopyFilesTest, WildcardCopyOntoExistingTreeReplacesTargetsFoundIgnoringCa
   WriteFile(dst / "b.dat", "old b");
   WriteFile(dst / "SUB" / "d.dat", "old d");
   EXPECT_TRUE(Run(N(src / "*.*"), N(dst)).ok());
+  // Which spelling a replaced name keeps is visible only where the file
+  // system tells spellings apart.
+  const bool case_sensitive = !fs::exists(dst / "C.DAT");
   EXPECT_EQ(ReadFile(dst / "a.dat"), "new a");
-  EXPECT_FALSE(fs::exists(dst / "A.DAT"));
+  if (case_sensitive) {
+    EXPECT_FALSE(fs::exists(dst / "A.DAT"));
+  }
   EXPECT_EQ(ReadFile(dst / "b.dat"), "new b");
   EXPECT_FALSE(fs::exists(dst / "b.$U$"));
   EXPECT_EQ(ReadFile(dst / "c.dat"), "new c");
   EXPECT_EQ(ReadFile(dst / "SUB" / "d.dat"), "new d");
-  EXPECT_FALSE(fs::exists(dst / "sub"));
+  if (case_sensitive) {
+    EXPECT_FALSE(fs::exists(dst / "sub"));
+  }
   EXPECT_EQ(host.file_counter, 4u);
   EXPECT_TRUE(host.errors.empty());
 

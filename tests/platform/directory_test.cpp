@@ -2,6 +2,9 @@
 // attributes, moves that refuse existing targets, read-only files.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
+
 #include "platform/platform.h"
 #include "test_support.h"
 
@@ -156,13 +159,16 @@ TEST(FileOps, DirectoriesAreMadeAndRemoved) {
 TEST(FolderNames, FindsIgnoringCaseAndFollowsItsOwnChanges) {
   test::TempDir dir;
   for (const char* name : {"b.dat", "B.DAT", "a.dat"}) test::WriteFile(dir.path() / name, "1");
+  // Where spellings are one name, "B.DAT" wrote into "b.dat".
+  const bool two_spellings = std::distance(std::filesystem::directory_iterator(dir.path()),
+                                           std::filesystem::directory_iterator()) == 3;
   FolderNames names;
   names.Load(dir.str());
   struct Case {
     const char* name;
     const char* found;  // null: not found
   };
-  for (const Case& c : {Case{"A.DAT", "a.dat"}, Case{"b.Dat", "B.DAT"},  // first in name order
+  for (const Case& c : {Case{"A.DAT", "a.dat"}, Case{"b.Dat", two_spellings ? "B.DAT" : "b.dat"},  // first in name order
                         Case{"c.dat", nullptr}, Case{"a.da", nullptr}, Case{".", "."}}) {
     const DirEntry* entry = names.Find(c.name);
     EXPECT_EQ(entry == nullptr ? "" : entry->name, c.found == nullptr ? "" : c.found) << c.name;
@@ -170,8 +176,12 @@ TEST(FolderNames, FindsIgnoringCaseAndFollowsItsOwnChanges) {
   names.Add(DirEntry{"C.dat", false, false, 0});
   names.Remove("B.dat");
   ASSERT_NE(names.Find("c.DAT"), nullptr);
-  ASSERT_NE(names.Find("b.dat"), nullptr);
-  EXPECT_EQ(names.Find("b.dat")->name, "b.dat");
+  if (two_spellings) {
+    ASSERT_NE(names.Find("b.dat"), nullptr);
+    EXPECT_EQ(names.Find("b.dat")->name, "b.dat");
+  } else {
+    EXPECT_EQ(names.Find("b.dat"), nullptr);
+  }
 
   FolderNames missing;
   missing.Load(dir / "none");
