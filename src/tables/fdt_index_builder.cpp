@@ -12,7 +12,7 @@
 namespace veupd::fdt {
 namespace {
 
-constexpr std::size_t kReadChunk = 1 << 20;
+constexpr std::size_t kReadChunk = 1 << 17;  // small enough that the records are still in the cache when scanned
 constexpr std::size_t kWriteChunk = 1 << 20;
 constexpr std::size_t kRecordLengthSize = 2;
 constexpr std::size_t kTypicalRecordSize = 32;
@@ -100,6 +100,9 @@ void IndexEntries::Reset(std::size_t entry_length, bool backward) {
   key_length_ = entry_length - kEntryOffsetSize;
   backward_ = backward;
   packed_mode_ = key_length_ <= kMaxPackedKey;
+  any_bits_ = 0;
+  all_bits_ = ~std::uint64_t{0};
+  in_order_ = true;
   packed_.clear();
   flat_.clear();
 }
@@ -112,103 +115,106 @@ void IndexEntries::Reserve(std::size_t count) {
   }
 }
 
-void IndexEntries::Add(const std::uint8_t* key, std::uint32_t offset) {
-  if (packed_mode_) {
-    // The key's first compared byte becomes the most significant.
-    std::uint64_t value = 0;
-    if (key_length_ == 4) {  // the message-table case: a u32 under either order
-      const std::uint32_t le = ReadLE32(key);
-      const std::uint32_t number = backward_ ? le
-                                             : (le >> 24) | ((le >> 8) & 0xFF00u) | ((le << 8) & 0xFF0000u) | (le << 24);
-      packed_.push_back((std::uint64_t{number} << 32) | offset);
-      return;
-    }
-    for (std::size_t b = 0; b < key_length_; ++b) {
-      const std::uint8_t byte = backward_ ? key[key_length_ - 1 - b] : key[b];
-      value |= std::uint64_t{byte} << (56 - 8 * b);
-    }
-    packed_.push_back(value | offset);
-    return;
-  }
-  const std::size_t at = flat_.size();
-  flat_.resize(at + entry_length_);
-  std::memcpy(flat_.data() + at, key, key_length_);
-  WriteLE32(flat_.data() + at + key_length_, offset);
-}
-
-void IndexEntries::CopyEntry(std::size_t i, std::uint8_t* out) const {
-  if (!packed_mode_) {
-    std::memcpy(out, flat_.data() + i * entry_length_, entry_length_);
-    return;
-  }
-  const std::uint64_t value = packed_[i];
-  if (key_length_ == 4) {
-    const auto number = static_cast<std::uint32_t>(value >> 32);
-    WriteLE32(out, backward_ ? number
-                             : (number >> 24) | ((number >> 8) & 0xFF00u) | ((number << 8) & 0xFF0000u) | (number << 24));
-  } else {
-    for (std::size_t b = 0; b < key_length_; ++b) {
-      const auto byte = static_cast<std::uint8_t>(value >> (56 - 8 * b));
-      out[backward_ ? key_length_ - 1 - b : b] = byte;
-    }
-  }
-  WriteLE32(out + key_length_, static_cast<std::uint32_t>(value));
-}
-
 int IndexEntries::CompareFlat(std::size_t a, std::size_t b) const {
   const std::uint8_t* x = flat_.data() + a * entry_length_;
   const std::uint8_t* y = flat_.data() + b * entry_length_;
   return backward_ ? CompareBackward(x, y, key_length_) : CompareForward(x, y, key_length_);
 }
 
-void IndexEntries::SortPacked() {
-  // LSD radix sort over the key bits that differ between entries only (a
-  // table of 900,000 numbered texts has 20 of them), in digits of at most
-  // 8 bits (scatters into more buckets miss the cache on this data, and
-  // cost more than an extra pass); the histograms of all
-  // digits come from one pass. Stable, and the offsets below the key grow
-  // in file order, so equal keys keep file order.
-  const std::size_t count = packed_.size();
-  constexpr unsigned kKeyShift = 32;  // offsets take the low 32 bits
-  std::uint64_t any = 0;
-  std::uint64_t all = ~std::uint64_t{0};
-  for (const std::uint64_t value : packed_) {
-    any |= value;
-    all &= value;
+namespace {
+
+// Stable LSD radix passes over key bits [low, high) of n values, from `from`
+// into `out`, with `spare` (n values) for intermediate passes; `from` may be
+// overwritten. Digits of at most max_digit_bits, histograms of all digits
+// from one pass.
+void RadixPasses(std::uint64_t* from, std::uint64_t* spare, std::uint64_t* out, std::size_t n, unsigned low,
+                 unsigned high, unsigned max_digit_bits, std::vector<std::uint32_t>& counts) {
+  if (high <= low) {  // nothing left to sort by
+    if (from != out) std::memcpy(out, from, n * sizeof(std::uint64_t));
+    return;
   }
-  const std::uint64_t varying = (any ^ all) >> kKeyShift;
-  if (varying == 0) return;  // one key: file order is the order
-  const unsigned low = kKeyShift + static_cast<unsigned>(std::countr_zero(varying));
-  const unsigned high = 64 + kKeyShift - static_cast<unsigned>(std::countl_zero(varying));  // exclusive
-  constexpr unsigned kMaxDigitBits = 8;
-  const unsigned digits = (high - low + kMaxDigitBits - 1) / kMaxDigitBits;
+  const unsigned digits = (high - low + max_digit_bits - 1) / max_digit_bits;
   const unsigned bits = (high - low + digits - 1) / digits;
   const std::size_t buckets = std::size_t{1} << bits;
   const std::uint64_t mask = buckets - 1;
-
-  std::vector<std::uint32_t> counts(buckets * digits, 0);
-  for (const std::uint64_t value : packed_) {
+  counts.assign(buckets * digits, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t value = from[i];
     for (unsigned d = 0; d < digits; ++d) ++counts[d * buckets + ((value >> (low + d * bits)) & mask)];
   }
-  std::unique_ptr<std::uint64_t[]> scratch(new std::uint64_t[count]);  // every element is written
-  std::uint64_t* from = packed_.data();
-  std::uint64_t* to = scratch.get();
+  std::uint64_t* const input = from;
   for (unsigned d = 0; d < digits; ++d) {
+    // Passes alternate between spare and input; the last one lands in `out`
+    // when that is a third array.
+    std::uint64_t* to = (input != out && d + 1 == digits) ? out : (d % 2 == 0 ? spare : input);
     std::uint32_t* starts = counts.data() + d * buckets;
     std::uint32_t sum = 0;
     for (std::size_t k = 0; k < buckets; ++k) {
-      const std::uint32_t n = starts[k];
+      const std::uint32_t c = starts[k];
       starts[k] = sum;
-      sum += n;
+      sum += c;
     }
     const unsigned shift = low + d * bits;
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
       const std::uint64_t value = from[i];
       to[starts[(value >> shift) & mask]++] = value;
     }
-    std::swap(from, to);
+    from = to;
   }
-  if (from != packed_.data()) std::memcpy(packed_.data(), from, count * sizeof(std::uint64_t));
+  if (from != out) std::memcpy(out, from, n * sizeof(std::uint64_t));
+}
+
+}  // namespace
+
+void IndexEntries::SortPacked() {
+  // Radix sort over the key bits that differ between entries only (a table
+  // of 900,000 numbered texts has 20 of them). Scattering the whole array
+  // per digit misses the cache and the TLB on every entry, so one pass
+  // scatters by the top bits into buckets of a few thousand entries, and
+  // each bucket is then sorted by the remaining bits while it sits in the
+  // cache. Entries are distinct (the offset is part of the value), so the
+  // order is fully determined: equal keys keep file order.
+  const std::size_t count = packed_.size();
+  constexpr unsigned kKeyShift = 32;  // offsets take the low 32 bits
+  const std::uint64_t varying = (any_bits_ ^ all_bits_) >> kKeyShift;
+  if (varying == 0) return;  // one key: file order is the order
+  const unsigned low = kKeyShift + static_cast<unsigned>(std::countr_zero(varying));
+  const unsigned high = 64 + kKeyShift - static_cast<unsigned>(std::countl_zero(varying));  // exclusive
+  std::unique_ptr<std::uint64_t[]> scratch(new std::uint64_t[count]);  // every element is written
+  std::vector<std::uint32_t> counts;
+  // Aim for buckets of about 2,048 entries (16 KiB), at most 256 of them.
+  constexpr std::size_t kBucketTarget = 2048;
+  constexpr unsigned kMaxTopBits = 8;
+  constexpr unsigned kInnerDigitBits = 12;  // one pass for the usual rest; a bucket's counts stay in the cache
+  unsigned top_bits = 0;
+  while (top_bits < kMaxTopBits && (count >> top_bits) > kBucketTarget) ++top_bits;
+  top_bits = std::min(top_bits, high - low);
+  if (top_bits == 0 || high - low <= kMaxTopBits) {
+    RadixPasses(packed_.data(), scratch.get(), packed_.data(), count, low, high, kMaxTopBits, counts);
+    return;
+  }
+  const unsigned shift = high - top_bits;
+  const std::size_t buckets = std::size_t{1} << top_bits;
+  const std::uint64_t mask = buckets - 1;
+  std::vector<std::uint32_t> starts(buckets + 1, 0);
+  for (const std::uint64_t value : packed_) ++starts[((value >> shift) & mask) + 1];
+  std::uint32_t largest = 0;
+  for (std::size_t k = 0; k < buckets; ++k) {
+    largest = std::max(largest, starts[k + 1]);
+    starts[k + 1] += starts[k];
+  }
+  std::vector<std::uint32_t> next(starts.begin(), starts.end() - 1);
+  for (const std::uint64_t value : packed_) scratch[next[(value >> shift) & mask]++] = value;
+  std::unique_ptr<std::uint64_t[]> spare(new std::uint64_t[largest]);
+  for (std::size_t k = 0; k < buckets; ++k) {
+    const std::size_t first = starts[k];
+    const std::size_t n = starts[k + 1] - first;
+    if (n > 1) {
+      RadixPasses(scratch.get() + first, spare.get(), packed_.data() + first, n, low, shift, kInnerDigitBits, counts);
+    } else if (n == 1) {
+      packed_[first] = scratch[first];
+    }
+  }
 }
 
 void IndexEntries::Sort() {
@@ -216,7 +222,7 @@ void IndexEntries::Sort() {
   if (count < 2) return;
   if (packed_mode_) {
     // Tables are often written in key order already: then nothing moves.
-    if (std::is_sorted(packed_.begin(), packed_.end())) return;
+    if (in_order_) return;
     SortPacked();
     return;
   }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -55,14 +56,69 @@ class IndexEntries {
  private:
   [[nodiscard]] int CompareFlat(std::size_t a, std::size_t b) const;
   void SortPacked();
+  // Appends a packed entry, noting which key bits vary and whether the
+  // entries still come in order, so that sorting needs no extra pass.
+  void AddPacked(std::uint64_t value) {
+    any_bits_ |= value;
+    all_bits_ &= value;
+    in_order_ = in_order_ && (packed_.empty() || packed_.back() < value);
+    packed_.push_back(value);
+  }
 
   std::size_t entry_length_ = 0;
   std::size_t key_length_ = 0;
   bool backward_ = false;
   bool packed_mode_ = false;
+  std::uint64_t any_bits_ = 0;
+  std::uint64_t all_bits_ = ~std::uint64_t{0};
+  bool in_order_ = true;
   std::vector<std::uint64_t> packed_;
   std::vector<std::uint8_t> flat_;
 };
+
+// Inline: called once per record and once per written entry.
+inline void IndexEntries::Add(const std::uint8_t* key, std::uint32_t offset) {
+  if (packed_mode_) {
+    // The key's first compared byte becomes the most significant.
+    std::uint64_t value = 0;
+    if (key_length_ == 4) {  // the message-table case: a u32 under either order
+      const std::uint32_t le = ReadLE32(key);
+      const std::uint32_t number = backward_ ? le
+                                             : (le >> 24) | ((le >> 8) & 0xFF00u) | ((le << 8) & 0xFF0000u) | (le << 24);
+      AddPacked((std::uint64_t{number} << 32) | offset);
+      return;
+    }
+    for (std::size_t b = 0; b < key_length_; ++b) {
+      const std::uint8_t byte = backward_ ? key[key_length_ - 1 - b] : key[b];
+      value |= std::uint64_t{byte} << (56 - 8 * b);
+    }
+    AddPacked(value | offset);
+    return;
+  }
+  const std::size_t at = flat_.size();
+  flat_.resize(at + entry_length_);
+  std::memcpy(flat_.data() + at, key, key_length_);
+  WriteLE32(flat_.data() + at + key_length_, offset);
+}
+
+inline void IndexEntries::CopyEntry(std::size_t i, std::uint8_t* out) const {
+  if (!packed_mode_) {
+    std::memcpy(out, flat_.data() + i * entry_length_, entry_length_);
+    return;
+  }
+  const std::uint64_t value = packed_[i];
+  if (key_length_ == 4) {
+    const auto number = static_cast<std::uint32_t>(value >> 32);
+    WriteLE32(out, backward_ ? number
+                             : (number >> 24) | ((number >> 8) & 0xFF00u) | ((number << 8) & 0xFF0000u) | (number << 24));
+  } else {
+    for (std::size_t b = 0; b < key_length_; ++b) {
+      const auto byte = static_cast<std::uint8_t>(value >> (56 - 8 * b));
+      out[backward_ ? key_length_ - 1 - b : b] = byte;
+    }
+  }
+  WriteLE32(out + key_length_, static_cast<std::uint32_t>(value));
+}
 
 // Shape of a tree index for a number of entries. Each block holds a complete
 // subtree of `steps` levels (2^steps - 1 entries); the first block holds only

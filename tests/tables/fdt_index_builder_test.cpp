@@ -121,23 +121,34 @@ TEST_F(IndexBuilderTest, WideAndNarrowEntriesMakeDeepAndShallowTrees) {
 
 // The packed sort against a plain stable sort under the table's comparison:
 // every key length that packs, both directions, keys from a few values
-// (many equal, one digit) to the whole 32-bit range (three digits).
+// (many equal, one digit) to the whole 32-bit range (top bucket pass plus
+// one to three passes per bucket), keys already in order or all but the
+// last, and a few outliers that leave almost every key in one top bucket.
 TEST(IndexEntriesSort, MatchesStableSortUnderTheTableComparison) {
   struct Case {
     std::size_t key_length;
     bool backward;
     std::uint32_t range;  // 0: any 32-bit value
+    int order = 0;        // 1: ascending values, 2: ascending but the last
+    std::size_t outlier_every = 0;  // every n-th key from the whole range
   };
   const Case cases[] = {{1, false, 7}, {1, true, 0},    {2, false, 300}, {2, true, 0}, {3, false, 0},
-                        {3, true, 5000}, {4, false, 0}, {4, true, 0},    {4, true, 3}, {4, false, 1u << 20}};
+                        {3, true, 5000}, {4, false, 0}, {4, true, 0},    {4, true, 3}, {4, false, 1u << 20},
+                        {4, true, 0, 1}, {4, true, 0, 2}, {2, true, 1u << 16, 2}, {4, false, 16, 0, 1000},
+                        {3, true, 1u << 12, 0, 3000}};
   for (const Case& c : cases) {
     const std::size_t entry_length = c.key_length + 4;
     std::mt19937 random(static_cast<std::uint32_t>(c.key_length * 31 + c.range));
     const std::size_t count = 20000;
+    std::vector<std::uint32_t> values(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const bool outlier = c.outlier_every != 0 && i % c.outlier_every == 0;
+      values[i] = c.range == 0 || outlier ? static_cast<std::uint32_t>(random()) : static_cast<std::uint32_t>(random() % c.range);
+    }
+    if (c.order != 0) std::sort(values.begin(), values.end() - (c.order == 2 ? 1 : 0));
     std::vector<std::uint8_t> keys(count * c.key_length);
     for (std::size_t i = 0; i < count; ++i) {
-      const std::uint32_t v = c.range == 0 ? static_cast<std::uint32_t>(random()) : static_cast<std::uint32_t>(random() % c.range);
-      for (std::size_t b = 0; b < c.key_length; ++b) keys[i * c.key_length + b] = static_cast<std::uint8_t>(v >> (8 * b));
+      for (std::size_t b = 0; b < c.key_length; ++b) keys[i * c.key_length + b] = static_cast<std::uint8_t>(values[i] >> (8 * b));
     }
     IndexEntries entries;
     entries.Reset(entry_length, c.backward);
