@@ -101,7 +101,7 @@ ErrorCode ReplaceTarget(CommandHost& host, const TargetFolder& folder, const std
   // leaves the old or the verified new file; a target that could not be
   // deleted (read-only, held open) is not replaced either.
   if (const os::OsResult moved = folder.Replace(temp, target); !moved.ok()) {
-    if (os::Exists(target) && (moved.kind == os::OsErr::kAccessDenied || moved.kind == os::OsErr::kSharing)) {
+    if (os::TargetRefusedReplace(moved, target)) {
       const ErrorCode rc(Err::kCannotDeleteFile);
       host.ReportError(rc, target);
       return rc;

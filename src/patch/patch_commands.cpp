@@ -214,8 +214,7 @@ class PatchCommand {
     // leaves the old or the verified new file under its name; a file that
     // could not be deleted (read-only, held open) is not replaced either.
     if (const os::OsResult moved = os::MoveReplace(temp_, p_[0]); !moved.ok()) {
-      if (os::Exists(p_[0]) &&
-          (moved.kind == os::OsErr::kAccessDenied || moved.kind == os::OsErr::kSharing)) {
+      if (os::TargetRefusedReplace(moved, p_[0])) {
         host_.ReportError(Err::kCannotDeleteFile, p_[0]);
         return Err::kCannotDeleteFile;
       }

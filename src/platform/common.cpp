@@ -257,6 +257,10 @@ void internal::SortByName(std::vector<DirEntry>& entries) {
   std::sort(entries.begin(), entries.end(), SearchOrder);
 }
 
+bool TargetRefusedReplace(const OsResult& moved, const std::string& target) {
+  return (moved.kind == OsErr::kAccessDenied || moved.kind == OsErr::kSharing) && Exists(target);
+}
+
 void FolderNames::Load(const std::string& dir) {
   entries_.clear();
   DirSearch search;

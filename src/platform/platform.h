@@ -198,6 +198,9 @@ class FolderNames {
 [[nodiscard]] OsResult MoveNoReplace(const std::string& from, const std::string& to);
 // Renames over an existing target in one step (used where a replace is meant).
 [[nodiscard]] OsResult MoveReplace(const std::string& from, const std::string& to);
+// True when a failed MoveReplace was refused by the existing target itself
+// (read-only, held open): the failure a delete of the target would have had.
+[[nodiscard]] bool TargetRefusedReplace(const OsResult& moved, const std::string& target);
 // Fails with kAccessDenied on a read-only file, whoever runs the program.
 [[nodiscard]] OsResult RemoveFile(const std::string& path);
 [[nodiscard]] OsResult MakeDirectory(const std::string& path);

@@ -422,7 +422,7 @@ bool CUpdateFDB::Finish(std::uint32_t expected_crc) {
   // delete fail (read-only, held open, gone) fails the replace as well.
   if (!os::Exists(fdb_path_)) return Fail(kFdbNotDeleted, "Delete error by file %s!", fdb_path_);
   if (const os::OsResult moved = os::MoveReplace(tmp_path_, fdb_path_); !moved.ok()) {
-    if (moved.kind == os::OsErr::kAccessDenied || moved.kind == os::OsErr::kSharing) {
+    if (os::TargetRefusedReplace(moved, fdb_path_)) {
       return Fail(kFdbNotDeleted, "Delete error by file %s!", fdb_path_);
     }
     return Fail(kTmpNotRenamed, "Rename error by files %s->%s!", tmp_path_, fdb_path_);

@@ -203,8 +203,10 @@ OsResult SetReadOnly(const std::string& path, bool read_only) {
 
 namespace {
 
-// Opens a copy's source denying writers, as the Windows copy does.
+// The start of every copy: a test's fault plan, then the source opened
+// denying writers, as the Windows copy does.
 OsResult OpenCopySource(const std::string& from, int& fd, struct stat& src) {
+  if (OsResult failed; Injected(Call::kCopy, failed)) return failed;
   fd = posix::OpenExisting(from, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return LastError();
   if (::fstat(fd, &src) != 0) return LastError();
@@ -247,7 +249,6 @@ OsResult CopyInto(int in, const struct stat& src, const std::string& target, boo
 }  // namespace
 
 OsResult CopyFileOver(const std::string& from, const std::string& to, bool overwrite) {
-  if (OsResult failed; Injected(Call::kCopy, failed)) return failed;
   int fd = -1;
   struct stat src;
   OsResult opened = OpenCopySource(from, fd, src);
@@ -268,7 +269,6 @@ OsResult CopyFileOver(const std::string& from, const std::string& to, bool overw
 }
 
 OsResult CopyFileToNewName(const std::string& from, const std::string& to) {
-  if (OsResult failed; Injected(Call::kCopy, failed)) return failed;
   int fd = -1;
   struct stat src;
   OsResult opened = OpenCopySource(from, fd, src);
