@@ -5,7 +5,8 @@
 // in.
 #include <algorithm>
 
-#include "engine/text_format.h"
+#include "formats/text_format.h"
+#include "formats/byte_order.h"
 #include "fuzz_support.h"
 #include "tables/message_dictionary.h"
 
@@ -58,9 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view index = parts[2];
   const std::size_t entry = dict.EntryLength();
   for (std::size_t at = 0; entry >= 4 && at + 4 <= index.size() && numbers.size() < kMaxNumbers; at += entry) {
-    std::uint32_t number = 0;
-    for (int b = 3; b >= 0; --b) number = (number << 8) | static_cast<std::uint8_t>(index[at + b]);
-    numbers.push_back(number);
+    numbers.push_back(ReadLE32(reinterpret_cast<const std::uint8_t*>(index.data() + at)));
   }
   for (const std::string& line : fuzz::Lines(parts[3], kMaxNumbers)) {
     numbers.push_back(static_cast<std::uint32_t>(TextToInt(line)));

@@ -5,7 +5,8 @@
 #include <chrono>
 #include <utility>
 
-#include "engine/text_format.h"
+#include "formats/text_format.h"
+#include "formats/ascii.h"
 #include "platform/platform.h"
 
 namespace veupd {
@@ -32,15 +33,6 @@ constexpr std::uint32_t kMillion = 1000000;
 constexpr std::uint32_t kFinePollMs = 1;
 constexpr int kExitStillRunning = 1;  // the level failed, as far as anyone can tell
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 std::string ThreeDigits(std::uint32_t v) {
   return FormatText("%03u", {std::int64_t{v}});
 }
@@ -49,12 +41,12 @@ std::string ThreeDigits(std::uint32_t v) {
 
 std::string BrandDisplayName(std::string_view brand_code) {
   for (const Brand& b : kBrands) {
-    if (EqualNoCase(b.code, brand_code)) return std::string(b.display_name);
+    if (EqualsNoCase(b.code, brand_code)) return std::string(b.display_name);
   }
   return std::string(brand_code);
 }
 
-bool IsSecondBrand(std::string_view brand_code) { return EqualNoCase(brand_code, kSecondBrandCode); }
+bool IsSecondBrand(std::string_view brand_code) { return EqualsNoCase(brand_code, kSecondBrandCode); }
 
 std::string FormatCounter(std::uint32_t value) {
   if (value >= kMillion) {
@@ -66,7 +58,7 @@ std::string FormatCounter(std::uint32_t value) {
 }
 
 std::uint32_t PercentDone(std::uint32_t line_index, std::uint32_t line_count) {
-  const std::uint32_t p = line_index * kPercentScale / line_count;  // wraps as the original does
+  const std::uint32_t p = line_index * kPercentScale / line_count;  // 32-bit product: may wrap, then capped
   return p > kPercentScale ? kPercentScale : p;
 }
 

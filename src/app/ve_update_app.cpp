@@ -8,7 +8,7 @@
 #include "app/console_notes.h"
 #include "app/progress_dialog.h"
 #include "engine/control_reader.h"
-#include "engine/text_format.h"
+#include "formats/text_format.h"
 #include "formats/ini_check.h"
 #include "platform/platform.h"
 

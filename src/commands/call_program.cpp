@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "commands/command_util.h"
+#include "formats/ascii.h"
 #include "platform/platform.h"
 
 namespace veupd {
@@ -16,22 +17,11 @@ constexpr std::uint32_t kWaitSliceMs = 100;
 constexpr std::uint32_t kResultMask = 0xFFFFu;  // only the low 16 bits of a DLL result count
 constexpr std::string_view kStep = "Programm/function call (%s)";
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 ErrorCode RunProgram(CommandHost& host, const std::string& program, const std::string& args,
                      bool wait) {
   const std::size_t sep = cmd::LastSeparator(program);
   if (sep == std::string::npos) {
-    const ErrorCode rc(Err::kInvalidPath);
-    host.ReportError(rc, program);
-    return rc;
+    return host.Fail(Err::kInvalidPath, program);
   }
   std::string work_dir = program.substr(0, sep);
   if (work_dir.find('"') != std::string::npos) work_dir.push_back('"');
@@ -40,9 +30,7 @@ ErrorCode RunProgram(CommandHost& host, const std::string& program, const std::s
   // The platform takes the program as the command line's first element.
   os::Process process;
   if (!process.Start("\"" + program + "\"" + command_line, work_dir, os::ShowCommand::kShow).ok()) {
-    const ErrorCode rc(Err::kCreateProcessFailed);
-    host.ReportError(rc, program, command_line);
-    return rc;
+    return host.Fail(Err::kCreateProcessFailed, program, command_line);
   }
   if (!wait) return ErrorCode::Ok();  // runs on independently
 
@@ -67,24 +55,18 @@ ErrorCode CallFunction(CommandHost& host, const std::string& dll, const std::str
   // Every load failure counts as "module not found" (the POSIX loader cannot
   // tell them apart; on Windows the same keeps one meaning for both).
   if (!module.Load(dll).ok()) {
-    const ErrorCode rc(Err::kCannotLoadDll);
-    host.ReportError(rc, dll);
-    return rc;
+    return host.Fail(Err::kCannotLoadDll, dll);
   }
   void* address = module.Symbol(function.c_str());
   if (address == nullptr) {
     module.Unload();
-    const ErrorCode rc(Err::kFunctionNotFound);
-    host.ReportError(rc, dll, function);
-    return rc;
+    return host.Fail(Err::kFunctionNotFound, dll, function);
   }
   const auto result = static_cast<std::uint16_t>(
       static_cast<std::uint32_t>(os::Module::CallTextFunction(address, args.c_str())) & kResultMask);
   module.Unload();
   if (result != 0) {
-    const ErrorCode rc(Err::kFunctionFailed, result);
-    host.ReportError(rc, dll, function, args, std::to_string(result));
-    return rc;
+    return host.Fail(ErrorCode(Err::kFunctionFailed, result), dll, function, args, std::to_string(result));
   }
   return ErrorCode::Ok();
 }
@@ -108,7 +90,7 @@ ErrorCode RunProgramCall(CommandHost& host) {
   const std::string& target = ctx.Param(Slot::kParam1);
   const std::string& args = ctx.Param(Slot::kParam2);
   const std::string& extra = ctx.Param(Slot::kParam3);
-  const std::string step = cmd::FormatText(kStep, {target});
+  const std::string step = FormatText(kStep, {target});
 
   if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam1}); !rc.ok()) {
     return cmd::FailStep(host, "Programm/function call", rc);
@@ -120,9 +102,7 @@ ErrorCode RunProgramCall(CommandHost& host) {
 
   const std::size_t dot = target.rfind('.');
   if (dot == std::string::npos) {
-    const ErrorCode rc(Err::kInvalidPath);
-    host.ReportError(rc, target);
-    return cmd::FailStep(host, step, rc);
+    return cmd::FailStep(host, step, host.Fail(Err::kInvalidPath, target));
   }
   const std::string_view extension = std::string_view(target).substr(dot + 1);
 

@@ -23,8 +23,8 @@ ErrorCode RunClean(CommandHost& host, bool remove_subdirs) {
   const CommandContext& ctx = host.Context();
   const std::string directory = ctx.Param(Slot::kParam1);
   const std::string mask = ctx.Param(Slot::kParam2);
-  const std::string dir_and_mask = cmd::Join(directory, mask);
-  const std::string failed_step = cmd::FormatText(kFailedStep, {dir_and_mask});
+  const std::string dir_and_mask = os::JoinAsGiven(directory, mask);
+  const std::string failed_step = FormatText(kFailedStep, {dir_and_mask});
 
   if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam1, Slot::kParam2}); !rc.ok()) {
     return cmd::FailStep(host, failed_step, rc);
@@ -37,7 +37,7 @@ ErrorCode RunClean(CommandHost& host, bool remove_subdirs) {
     return ErrorCode(Err::kCannotEmptyDirectory);
   }
   host.ReportStep(/*success=*/true,
-                  cmd::FormatText(kDoneStep, {std::to_string(host.FileCounter()), dir_and_mask}),
+                  FormatText(kDoneStep, {std::int64_t{host.FileCounter()}, dir_and_mask}),
                   ErrorCode::Ok());
   return ErrorCode::Ok();
 }
@@ -47,14 +47,14 @@ ErrorCode RunClean(CommandHost& host, bool remove_subdirs) {
 bool CleanDirectory(CommandHost& host, const std::string& directory, const std::string& mask,
                     bool remove_subdirs) {
   os::DirSearch search;
-  if (!search.Start(cmd::Join(directory, mask)).ok()) return true;  // nothing matches
+  if (!search.Start(os::JoinAsGiven(directory, mask)).ok()) return true;  // nothing matches
 
   os::DirEntry entry;
   bool first = true;
   while (search.Next(entry)) {
     if (!first) host.RefreshProgress();
     first = false;
-    const std::string path = cmd::Join(directory, entry.name);
+    const std::string path = os::JoinAsGiven(directory, entry.name);
     if (!entry.is_dir) {
       if (!os::RemoveFile(path).ok()) {
         host.ReportError(ErrorCode(Err::kCannotEmptyDirectory), path);

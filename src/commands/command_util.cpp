@@ -6,23 +6,6 @@
 
 namespace veupd::cmd {
 
-std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> args) {
-  std::string out;
-  out.reserve(pattern.size() + 64);
-  auto next = args.begin();
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    const bool is_field = pattern[i] == '%' && i + 1 < pattern.size() &&
-                          (pattern[i + 1] == 's' || pattern[i + 1] == 'd');
-    if (is_field && next != args.end()) {
-      out.append(*next++);
-      ++i;
-    } else {
-      out.push_back(pattern[i]);
-    }
-  }
-  return out;
-}
-
 std::string Hex8(std::uint32_t value) {
   constexpr std::size_t kHexDigits = 8;
   std::array<char, kHexDigits + 1> text{};
@@ -33,9 +16,7 @@ std::string Hex8(std::uint32_t value) {
 ErrorCode RequireParams(CommandHost& host, std::initializer_list<Slot> slots) {
   for (const Slot slot : slots) {
     if (host.Context().Param(slot).empty()) {
-      const ErrorCode rc(Err::kParamMissing);
-      host.ReportError(rc, SlotName(slot));
-      return rc;
+      return host.Fail(Err::kParamMissing, SlotName(slot));
     }
   }
   return ErrorCode::Ok();
@@ -62,15 +43,6 @@ void SetStatus(CommandHost& host, std::uint32_t text_number, std::string_view de
 std::size_t LastSeparator(std::string_view path) { return os::FindLastSeparator(path); }
 
 bool HasWildcard(std::string_view text) { return text.find_first_of("*?") != std::string_view::npos; }
-
-std::string Join(std::string_view dir, std::string_view name) {
-  std::string path;
-  path.reserve(dir.size() + 1 + name.size());
-  path.append(dir);
-  path.push_back(os::kNativeSeparator);
-  path.append(name);
-  return path;
-}
 
 bool FindEntry(const std::string& path, os::DirEntry& entry) {
   if (path.empty() || os::IsSeparator(path.back())) return false;

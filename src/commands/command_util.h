@@ -10,14 +10,11 @@
 
 #include "engine/command_host.h"
 #include "engine/error_code.h"
+#include "formats/text_format.h"
 #include "platform/platform.h"
 
 namespace veupd::cmd {
 
-// Replaces each "%s" or "%d" of the pattern by the next argument, in order;
-// numbers are passed already converted (std::to_string).
-[[nodiscard]] std::string FormatText(std::string_view pattern,
-                                     std::initializer_list<std::string_view> args);
 // A CRC-32 value as the log shows it: eight upper-case hex digits.
 [[nodiscard]] std::string Hex8(std::uint32_t value);
 
@@ -38,9 +35,6 @@ void SetStatus(CommandHost& host, std::uint32_t text_number, std::string_view de
 [[nodiscard]] std::size_t LastSeparator(std::string_view path);
 // True when the text holds a '*' or '?' wildcard.
 [[nodiscard]] bool HasWildcard(std::string_view text);
-// dir, the native separator, name: how commands join what they build
-// themselves (the log then shows native paths).
-[[nodiscard]] std::string Join(std::string_view dir, std::string_view name);
 
 // Looks a path up with a directory search, so that a path ending in a
 // separator counts as absent. Fills entry when found.

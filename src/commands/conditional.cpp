@@ -33,7 +33,7 @@ ErrorCode RunConditional(CommandHost& host) {
   const int dir = SelectedDirectory(selector);
   if (dir < 0 || ctx.upd_dir[static_cast<std::size_t>(dir)].empty()) {
     host.ReportStep(/*success=*/true,
-                    cmd::FormatText("Conditional not executed, %s was empty",
+                    FormatText("Conditional not executed, %s was empty",
                                     {std::string_view(&selector, 1)}),
                     ErrorCode::Ok());
     return ErrorCode::Ok();
@@ -42,13 +42,13 @@ ErrorCode RunConditional(CommandHost& host) {
   const std::int32_t opcode = (digit >= '0' && digit <= '9') ? digit - '0' : 0;
   param1.erase(0, kPrefixLength);
 
-  const std::string number = std::to_string(opcode);
-  host.ReportStep(/*success=*/true, cmd::FormatText("Conditional executing command %d", {number}),
+  const std::int64_t number = opcode;
+  host.ReportStep(/*success=*/true, FormatText("Conditional executing command %d", {number}),
                   ErrorCode::Ok());
   if (opcode == kSelfOpcode) {
     // Logged only: the level's error count does not grow.
     host.ReportStep(/*success=*/false,
-                    cmd::FormatText("Conditional command (%d) not found !", {number}),
+                    FormatText("Conditional command (%d) not found !", {number}),
                     ErrorCode::Ok());
     return ErrorCode(Err::kUnknownParam);
   }

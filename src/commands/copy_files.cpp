@@ -30,9 +30,7 @@ ErrorCode Checksum(CommandHost& host, std::uint32_t phase, const std::string& pa
   calc.m_nPhase = phase;
   crc = 0;
   if (!calc.FileCrc(crc, path)) {
-    const ErrorCode rc(Err::kCannotOpenSource);
-    host.ReportError(rc, path);
-    return rc;
+    return host.Fail(Err::kCannotOpenSource, path);
   }
   return ErrorCode::Ok();
 }
@@ -79,16 +77,12 @@ struct TargetFolder {
 ErrorCode CopyAndVerify(CommandHost& host, const TargetFolder& folder, const std::string& source,
                         std::uint32_t source_crc, const std::string& copy_path, bool missing) {
   if (!folder.Copy(source, copy_path, missing).ok()) {
-    const ErrorCode rc(Err::kCannotCopy);
-    host.ReportError(rc, source, copy_path);
-    return rc;
+    return host.Fail(Err::kCannotCopy, source, copy_path);
   }
   std::uint32_t copy_crc = 0;
   if (ErrorCode rc = Checksum(host, kPhaseCopy, copy_path, copy_crc); !rc.ok()) return rc;
   if (copy_crc != source_crc) {
-    const ErrorCode rc(Err::kCopyCorrupted);
-    host.ReportError(rc, source, cmd::Hex8(source_crc), copy_path, cmd::Hex8(copy_crc));
-    return rc;
+    return host.Fail(Err::kCopyCorrupted, source, cmd::Hex8(source_crc), copy_path, cmd::Hex8(copy_crc));
   }
   return ErrorCode::Ok();
 }
@@ -102,13 +96,9 @@ ErrorCode ReplaceTarget(CommandHost& host, const TargetFolder& folder, const std
   // deleted (read-only, held open) is not replaced either.
   if (const os::OsResult moved = folder.Replace(temp, target); !moved.ok()) {
     if (os::TargetRefusedReplace(moved, target)) {
-      const ErrorCode rc(Err::kCannotDeleteFile);
-      host.ReportError(rc, target);
-      return rc;
+      return host.Fail(Err::kCannotDeleteFile, target);
     }
-    const ErrorCode rc(Err::kCannotCopy);
-    host.ReportError(rc, temp, target);
-    return rc;
+    return host.Fail(Err::kCannotCopy, temp, target);
   }
   return ErrorCode::Ok();
 }
@@ -170,9 +160,7 @@ ErrorCode CopyOne(CopyRun& run, const std::string& source, const std::string& ta
       return rc;
     }
   } else if (existing.read_only) {
-    const ErrorCode rc(Err::kCannotDeleteFile);
-    host.ReportError(rc, target);
-    return rc;
+    return host.Fail(Err::kCannotDeleteFile, target);
   } else {
     const std::string temp = cmd::TemporaryName(target, kTempSuffix);
     os::DirEntry old_temp;
@@ -190,9 +178,7 @@ ErrorCode CopyMatching(CopyRun& run, const std::string& pattern, const std::stri
   CommandHost& host = run.host;
   const std::size_t sep = cmd::LastSeparator(pattern);
   if (sep == std::string::npos) {
-    const ErrorCode rc(Err::kInvalidPath);
-    host.ReportError(rc, pattern);
-    return rc;
+    return host.Fail(Err::kInvalidPath, pattern);
   }
   const std::string source_dir = pattern.substr(0, sep + 1);
   const std::string mask = pattern.substr(sep + 1);
@@ -210,21 +196,19 @@ ErrorCode CopyMatching(CopyRun& run, const std::string& pattern, const std::stri
     if (!first) host.RefreshProgress();
     first = false;
     if (!entry.is_dir) {
-      if (ErrorCode rc = CopyOne(run, source_dir + entry.name, cmd::Join(target_dir, entry.name), folder);
+      if (ErrorCode rc = CopyOne(run, source_dir + entry.name, os::JoinAsGiven(target_dir, entry.name), folder);
           !rc.ok()) {
         return rc;
       }
       continue;
     }
     if (IsDotName(entry.name)) continue;  // ".", ".." and hidden folders such as .svn
-    const std::string sub_target = cmd::Join(target_dir, entry.name);
+    const std::string sub_target = os::JoinAsGiven(target_dir, entry.name);
     // A name the listing holds needs no directory search: it exists.
     if (names.Find(entry.name) == nullptr && !MakeDirectoryPath(sub_target)) {
-      const ErrorCode rc(Err::kCannotCreateDirectory);
-      host.ReportError(rc, sub_target);
-      return rc;
+      return host.Fail(Err::kCannotCreateDirectory, sub_target);
     }
-    const std::string sub_pattern = cmd::Join(source_dir + entry.name, mask);
+    const std::string sub_pattern = os::JoinAsGiven(source_dir + entry.name, mask);
     if (ErrorCode rc = CopyMatching(run, sub_pattern, sub_target); !rc.ok()) return rc;
   }
   return ErrorCode::Ok();
@@ -236,15 +220,13 @@ ErrorCode RunCopyFiles(CommandHost& host) {
   const CommandContext& ctx = host.Context();
   const std::string source = ctx.Param(Slot::kParam1);
   const std::string target_dir = ctx.Param(Slot::kParam2);
-  const std::string failed_step = cmd::FormatText(kFailedStep, {source, target_dir});
+  const std::string failed_step = FormatText(kFailedStep, {source, target_dir});
 
   if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam1, Slot::kParam2}); !rc.ok()) {
     return cmd::FailStep(host, failed_step, rc);
   }
   if (!MakeDirectoryPath(target_dir)) {
-    const ErrorCode rc(Err::kCannotCreateDirectory);
-    host.ReportError(rc, target_dir);
-    return cmd::FailStep(host, failed_step, rc);
+    return cmd::FailStep(host, failed_step, host.Fail(Err::kCannotCreateDirectory, target_dir));
   }
   host.FileCounter() = 0;
 
@@ -257,15 +239,14 @@ ErrorCode RunCopyFiles(CommandHost& host) {
     const std::size_t sep = cmd::LastSeparator(source);
     if (sep == std::string::npos) {
       rc = ErrorCode(Err::kInvalidPath);
-      host.ReportError(rc, source);
-      return cmd::FailStep(host, failed_step, rc);
+      return cmd::FailStep(host, failed_step, host.Fail(rc, source));
     }
     rc = CopyOne(run, source, target_dir + source.substr(sep));
   }
 
   if (!rc.ok()) return cmd::FailStep(host, failed_step, rc);
   host.ReportStep(/*success=*/true,
-                  cmd::FormatText(kDoneStep, {std::to_string(host.FileCounter()), source, target_dir}),
+                  FormatText(kDoneStep, {std::int64_t{host.FileCounter()}, source, target_dir}),
                   rc);
   return rc;
 }

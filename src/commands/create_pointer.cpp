@@ -5,6 +5,7 @@
 #include <string>
 
 #include "commands/command_util.h"
+#include "engine/pointer_step.h"
 #include "platform/platform.h"
 #include "tables/fdt.h"
 
@@ -14,15 +15,10 @@ namespace {
 
 constexpr std::uint32_t kTextPointer = 4864;
 constexpr char kPlaceholder = '@';
-constexpr std::uint32_t kPointerResultMask = 0xFFFF;
 
-// Replaces the run from the first to the last '@' by value; false when the
-// name holds no '@'.
-bool FillPlaceholder(std::string& name, std::string_view value) {
-  const std::size_t first = name.find(kPlaceholder);
-  if (first == std::string::npos) return false;
-  name.replace(first, name.rfind(kPlaceholder) - first + 1, value);
-  return true;
+bool FoundBySearch(const std::string& path) {
+  os::DirEntry entry;
+  return cmd::FindEntry(path, entry);
 }
 
 }  // namespace
@@ -36,7 +32,7 @@ ErrorCode RunCreatePointer(CommandHost& host) {
   if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam1}); !rc.ok()) {
     return cmd::FailStep(host, "Creating pointer", rc);
   }
-  const std::string step = cmd::FormatText("Creating pointer (%s)", {structure});
+  const std::string step = FormatText("Creating pointer (%s)", {structure});
   if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam2}); !rc.ok()) return cmd::FailStep(host, step, rc);
 
   cmd::SetStatus(host, kTextPointer, structure);
@@ -46,9 +42,7 @@ ErrorCode RunCreatePointer(CommandHost& host) {
   {
     FDT fdt;
     if (!fdt.NewStru(structure, data_name, index_name)) {
-      const ErrorCode rc(Err::kFdtNotFound);
-      host.ReportError(rc, structure);
-      return cmd::FailStep(host, step, rc);
+      return cmd::FailStep(host, step, host.Fail(Err::kFdtNotFound, structure));
     }
     fdt.FreeStru();
   }
@@ -59,28 +53,17 @@ ErrorCode RunCreatePointer(CommandHost& host) {
     // Without '@' in the index name no index file name for this data set
     // can be formed; refused as FDT-Update refuses it.
     if (!FillPlaceholder(index_name, variable)) {
-      const ErrorCode rc(Err::kInvalidPath);
-      host.ReportError(rc, cmd::Join(dir, index_name));
-      return cmd::FailStep(host, step, rc);
+      return cmd::FailStep(host, step, host.Fail(Err::kInvalidPath, os::JoinAsGiven(dir, index_name)));
     }
   }
-  const std::string data_path = cmd::Join(dir, data_name);
-  const std::string index_path = cmd::Join(dir, index_name);
+  const std::string data_path = os::JoinAsGiven(dir, data_name);
+  const std::string index_path = os::JoinAsGiven(dir, index_name);
 
-  os::DirEntry entry;
-  if (cmd::FindEntry(data_path, entry)) {
-    const auto r = static_cast<std::uint16_t>(
-        static_cast<std::uint32_t>(host.CallPointer(structure, data_path, index_path)) & kPointerResultMask);
-    if (r != 0) {
-      const ErrorCode rc(Err::kPointerFailed, r);
-      host.ReportError(rc, structure, data_path, index_path);
-      return cmd::FailStep(host, step, rc);
-    }
-    return cmd::FinishStep(host, step, ErrorCode::Ok());
-  }
-  // No data file: the table has been removed, and so goes its index.
-  if (cmd::FindEntry(index_path, entry)) (void)os::RemoveFile(index_path);  // a left-over is not worth failing for
-  return cmd::FinishStep(host, cmd::FormatText("Skipped creating pointer (%s)", {structure}), ErrorCode::Ok());
+  bool data_found = false;
+  const ErrorCode rc = RunPointerStep(host, structure, data_path, index_path, FoundBySearch, data_found);
+  // No data file: the table has been removed, and so has its index.
+  if (!data_found) return cmd::FinishStep(host, FormatText("Skipped creating pointer (%s)", {structure}), rc);
+  return cmd::FinishStep(host, step, rc);
 }
 
 }  // namespace veupd

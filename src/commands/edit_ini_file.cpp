@@ -25,7 +25,7 @@ ErrorCode RunEditIniFile(CommandHost& host) {
   const std::string& section = ctx.Param(Slot::kParam3);
   const std::string& key = ctx.Param(Slot::kParam4);
   const std::string& value = ctx.Param(Slot::kParam5);
-  const std::string failed_step = cmd::FormatText("Edit inifile (%s)", {file});
+  const std::string failed_step = FormatText("Edit inifile (%s)", {file});
 
   if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam1}); !rc.ok()) {
     return cmd::FailStep(host, "Edit inifile", rc);
@@ -36,9 +36,7 @@ ErrorCode RunEditIniFile(CommandHost& host) {
   }
   // Any action but D and T needs a value, unknown ones included.
   if (action != "D" && action != "T" && value.empty()) {
-    const ErrorCode rc(Err::kParamMissing);
-    host.ReportError(rc, SlotName(Slot::kParam5), action);
-    return cmd::FailStep(host, failed_step, rc);
+    return cmd::FailStep(host, failed_step, host.Fail(Err::kParamMissing, SlotName(Slot::kParam5), action));
   }
   cmd::SetStatus(host, kIniStatusText, file);
 
@@ -59,11 +57,9 @@ ErrorCode RunEditIniFile(CommandHost& host) {
                            kNoCase);
     }
   } else {
-    const ErrorCode rc(Err::kUnknownParam);
-    host.ReportError(rc, action);
-    return cmd::FailStep(host, failed_step, rc);
+    return cmd::FailStep(host, failed_step, host.Fail(Err::kUnknownParam, action));
   }
-  host.ReportStep(/*success=*/true, cmd::FormatText("Editing ini file (%s -> %s)", {file, action}),
+  host.ReportStep(/*success=*/true, FormatText("Editing ini file (%s -> %s)", {file, action}),
                   ErrorCode::Ok());
   return ErrorCode::Ok();
 }

@@ -18,24 +18,18 @@ ErrorCode RunRename(CommandHost& host) {
     return cmd::FailStep(host, "Rename", rc);
   }
   if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam2}); !rc.ok()) {
-    return cmd::FailStep(host, cmd::FormatText("Rename (%s)", {old_path}), rc);
+    return cmd::FailStep(host, FormatText("Rename (%s)", {old_path}), rc);
   }
   if (os::HasSeparator(new_name)) {
-    const ErrorCode rc(Err::kInvalidPath);
-    host.ReportError(rc, new_name);
-    return rc;
+    return host.Fail(Err::kInvalidPath, new_name);
   }
   const std::size_t sep = cmd::LastSeparator(old_path);
   if (sep == std::string::npos) {
-    const ErrorCode rc(Err::kInvalidPath);
-    host.ReportError(rc, old_path);
-    return rc;
+    return host.Fail(Err::kInvalidPath, old_path);
   }
   const std::string new_path = old_path.substr(0, sep + 1) + new_name;
   if (!os::MoveNoReplace(old_path, new_path).ok()) {
-    const ErrorCode rc(Err::kCannotRename);
-    host.ReportError(rc, old_path, new_path);
-    return rc;
+    return host.Fail(Err::kCannotRename, old_path, new_path);
   }
   return ErrorCode::Ok();
 }

@@ -24,11 +24,11 @@ ErrorCode RunUpdateFdb(CommandHost& host) {
   const bool single = !mode.empty() && !argument.empty();
   std::string step;
   if (single) {
-    step = cmd::FormatText("Updating FDB (%s)", {target});
+    step = FormatText("Updating FDB (%s)", {target});
     if (driver.UpdateEntry(target, mode, argument)) return cmd::FinishStep(host, step, ErrorCode::Ok());
     host.ReportError(failed, target, mode, argument);
   } else {
-    step = cmd::FormatText("Updating FDB using file (%s)", {target});
+    step = FormatText("Updating FDB using file (%s)", {target});
     if (driver.Run(target)) return cmd::FinishStep(host, step, ErrorCode::Ok());
     host.ReportError(failed, target);
   }

@@ -30,16 +30,30 @@ constexpr std::size_t kCheckpointSize = 4 * 4;  // lines, index, phase, done ite
 
 using Param = std::optional<std::string_view>;
 
-class CommandHost {
+// Where failures go: every failure is reported once, here, before its code
+// is returned.
+class ErrorReporter {
  public:
-  virtual ~CommandHost() = default;
-
-  virtual CommandContext& Context() = 0;
-
-  // Error reporter: counts the error and writes one error entry. A parameter
-  // left empty (nullopt) is skipped on its own.
+  virtual ~ErrorReporter() = default;
+  // Counts the error and writes one error entry. A parameter left empty
+  // (nullopt) is skipped on its own.
   virtual void ReportError(ErrorCode code, Param p1 = std::nullopt, Param p2 = std::nullopt,
                            Param p3 = std::nullopt, Param p4 = std::nullopt) = 0;
+  // Called as work goes on (after each record of a patch).
+  virtual void RefreshProgress() {}
+
+  // Reports the failure and hands its code back: `return host.Fail(...)`.
+  ErrorCode Fail(ErrorCode code, Param p1 = std::nullopt, Param p2 = std::nullopt, Param p3 = std::nullopt,
+                 Param p4 = std::nullopt) {
+    ReportError(code, p1, p2, p3, p4);
+    return code;
+  }
+};
+
+class CommandHost : public ErrorReporter {
+ public:
+  virtual CommandContext& Context() = 0;
+
   // Step reporter: one step entry (or none under the short-report flag).
   virtual void ReportStep(bool success, std::string_view text, ErrorCode code) = 0;
   [[nodiscard]] virtual std::uint32_t ErrorCount() const = 0;
@@ -73,7 +87,7 @@ class CommandHost {
   // Yes/No question from the update thread.
   [[nodiscard]] virtual bool AskYesNo(std::string_view text) = 0;
   // Refreshes the progress display (bar, counter, status).
-  virtual void RefreshProgress() = 0;
+  void RefreshProgress() override = 0;
   // Brings the progress dialog back to the foreground (after a started
   // program that was waited for).
   virtual void BringDialogToForeground() {}

@@ -38,8 +38,8 @@ constexpr std::array<std::string_view, 32> kMessages = {
     "Break after error                    ",
     "Old BIN-file missing for token U/D   ",
     "Cannot rename file                   ",
-    // Not part of the original 30 rows: the FDB update reports code 30, and
-    // an operator is better served by a real text than by a blank.
+    // Beyond the 30 rows of codes 0 to 29: the FDB update reports code 30,
+    // and an operator is better served by a real text than by a blank.
     "FDB update failed                    ",
     "Unknown error code                   ",
 };

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "engine/message_table.h"
-#include "engine/text_format.h"
+#include "formats/text_format.h"
 
 #ifndef VEUPD_POINTER_CC
 #define VEUPD_POINTER_CC

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "formats/ascii.h"
 #include "platform/platform.h"
 
 namespace veupd {
@@ -22,15 +23,8 @@ bool IsWhite(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool NamesEqual(std::string_view a, std::string_view b, bool no_case) {
-  if (a.size() != b.size()) return false;
-  if (!no_case) return a == b;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
+  return no_case ? EqualsNoCase(a, b) : a == b;
 }
 
 // A view of the content with the searches the scanner needs. The next '='

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/pointer_step.h"
 #include "formats/crc32.h"
 #include "patch/patch_engine.h"
 #include "patch/patch_steps.h"
@@ -30,7 +31,6 @@ constexpr std::uint32_t kPhasePointer = 3;
 
 // Skips verification when given as PARAM3 together with an expected CRC of 0.
 constexpr std::string_view kNoCheckUpdateName = "XXXXXX";
-constexpr std::uint32_t kPointerResultMask = 0xFFFF;
 // The new index beside the old one until the data file has been replaced.
 constexpr std::string_view kIndexTempSuffix = "$I$";
 
@@ -41,18 +41,6 @@ std::string Hex8(std::uint32_t value) {
   std::snprintf(buf.data(), buf.size(), "%08X", static_cast<unsigned>(value));
   return buf.data();
 }
-
-class HostReporter final : public PatchReporter {
- public:
-  explicit HostReporter(CommandHost& host) : host_(host) {}
-  void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {
-    host_.ReportError(code, p1, p2, p3, p4);
-  }
-  void RefreshProgress() override { host_.RefreshProgress(); }
-
- private:
-  CommandHost& host_;
-};
 
 class PatchCommand {
  public:
@@ -140,17 +128,15 @@ class PatchCommand {
       // it would destroy the old file, and the replacement would delete the
       // result. Refused as a temporary file that cannot be created.
       if (SamePathIgnoringCase(temp_, p_[0])) {
-        host_.ReportError(Err::kCannotCreateNewFile, temp_);
-        return Err::kCannotCreateNewFile;
+        return host_.Fail(Err::kCannotCreateNewFile, temp_);
       }
       req.new_path = temp_;
       req.sync = true;  // the old file is deleted once this one is verified
     } else {
       req.new_dir = p_[3];
     }
-    HostReporter reporter(host_);
     PatchBuffers buffers{host_.PayloadBuffer(), host_.CopyBuffer()};
-    return ApplyUpdate(req, buffers, reporter);
+    return ApplyUpdate(req, buffers, host_);
   }
 
   ErrorCode Verify() {
@@ -163,8 +149,7 @@ class PatchCommand {
     } else {
       SetStatus(kTextVerify, p_[0]);
       if (!NewFilePath(p_[3], p_[0], file)) {
-        host_.ReportError(Err::kInvalidPath, p_[0]);
-        return Err::kInvalidPath;
+        return host_.Fail(Err::kInvalidPath, p_[0]);
       }
     }
     // An expected CRC of 0 with no file: the update removed it.
@@ -173,12 +158,10 @@ class PatchCommand {
     crc.m_nPhase = 0;
     std::uint32_t value = 0;
     if (!crc.FileCrc(value, file)) {
-      host_.ReportError(Err::kCannotOpenSource, file);
-      return Err::kCannotOpenSource;
+      return host_.Fail(Err::kCannotOpenSource, file);
     }
     if (value != expected) {
-      host_.ReportError(Err::kFileCheckFailed, host_.ControlFilePath(), Hex8(expected), file, Hex8(value));
-      return Err::kFileCheckFailed;
+      return host_.Fail(Err::kFileCheckFailed, host_.ControlFilePath(), Hex8(expected), file, Hex8(value));
     }
     return {};
   }
@@ -199,14 +182,12 @@ class PatchCommand {
   // Puts the verified temporary file in the old file's place.
   ErrorCode Replace() {
     if (SamePathIgnoringCase(temp_, p_[0])) {  // see Apply(): never delete the result itself
-      host_.ReportError(Err::kCannotCreateNewFile, temp_);
-      return Err::kCannotCreateNewFile;
+      return host_.Fail(Err::kCannotCreateNewFile, temp_);
     }
     // No temporary file: the update emptied the file, which is deleted.
     if (!os::Exists(temp_)) {
       if (os::Exists(p_[0]) && !os::RemoveFile(p_[0]).ok()) {
-        host_.ReportError(Err::kCannotDeleteFile, p_[0]);
-        return Err::kCannotDeleteFile;
+        return host_.Fail(Err::kCannotDeleteFile, p_[0]);
       }
       return {};
     }
@@ -215,11 +196,9 @@ class PatchCommand {
     // could not be deleted (read-only, held open) is not replaced either.
     if (const os::OsResult moved = os::MoveReplace(temp_, p_[0]); !moved.ok()) {
       if (os::TargetRefusedReplace(moved, p_[0])) {
-        host_.ReportError(Err::kCannotDeleteFile, p_[0]);
-        return Err::kCannotDeleteFile;
+        return host_.Fail(Err::kCannotDeleteFile, p_[0]);
       }
-      host_.ReportError(Err::kCannotRename, temp_, p_[0]);
-      return Err::kCannotRename;
+      return host_.Fail(Err::kCannotRename, temp_, p_[0]);
     }
     return {};
   }
@@ -251,8 +230,8 @@ class PatchCommand {
       index_path = dir + index_name;
       data_path = p_[0];
     } else {
-      index_path = p_[3] + os::kNativeSeparator + index_name;
-      data_path = p_[3] + os::kNativeSeparator + std::string(actual_name);
+      index_path = os::JoinAsGiven(p_[3], index_name);
+      data_path = os::JoinAsGiven(p_[3], actual_name);
     }
     if (data_name.find('@') != std::string::npos &&
         !SubstitutePlaceholder(data_name, actual_name, index_path)) {
@@ -271,20 +250,8 @@ class PatchCommand {
     std::string data_path;
     std::string index_path;
     if (ErrorCode rc = PointerPaths(structure, data_path, index_path, /*report=*/true); !rc.ok()) return rc;
-
-    if (os::Exists(data_path)) {
-      const auto r = static_cast<std::uint16_t>(
-          static_cast<std::uint32_t>(host_.CallPointer(structure, data_path, index_path)) & kPointerResultMask);
-      if (r != 0) {
-        const ErrorCode rc(Err::kPointerFailed, r);
-        host_.ReportError(rc, structure, data_path, index_path);
-        return rc;
-      }
-      return {};
-    }
-    // The update removed the table; a stale index would outlive it.
-    if (os::Exists(index_path)) (void)os::RemoveFile(index_path);  // a failure is of no consequence here
-    return {};
+    bool data_found = false;
+    return RunPointerStep(host_, structure, data_path, index_path, os::Exists, data_found);
   }
 
   // FDT-Update-InPlace's replacement and pointer step. The new index is built
@@ -302,9 +269,7 @@ class PatchCommand {
         PointerPaths(structure, data_path, index_path, /*report=*/false).ok()) {
       SetStatus(kTextPointer, structure);
       const std::string temp_index = index_path + std::string(kIndexTempSuffix);
-      if ((static_cast<std::uint32_t>(host_.CallPointer(structure, temp_, temp_index)) & kPointerResultMask) == 0) {
-        early_index = temp_index;
-      }
+      if (CallPointerComponent(host_, structure, temp_, temp_index) == 0) early_index = temp_index;
     }
     if (ErrorCode rc = Replace(); !rc.ok()) {
       if (!early_index.empty()) (void)os::RemoveFile(early_index);

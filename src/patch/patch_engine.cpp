@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "formats/byte_order.h"
 #include "formats/dyn_buf.h"
 #include "patch/patch_steps.h"
 #include "patch/update_data.h"
@@ -102,7 +103,7 @@ bool TokenNeedsOldFile(std::uint8_t t) {
 // One run of the apply step. Files close with the object on every path.
 class Applier {
  public:
-  Applier(const ApplyRequest& req, PatchBuffers& buffers, PatchReporter& reporter)
+  Applier(const ApplyRequest& req, PatchBuffers& buffers, ErrorReporter& reporter)
       : req_(req), buffers_(buffers), reporter_(reporter), copy_(buffers.copy) {
     // A copy step without a buffer would never advance.
     if (copy_.empty()) {
@@ -206,13 +207,13 @@ class Applier {
     // No length field left at this place: deleting "one record" has no
     // defined size, so the record is refused rather than guessed.
     if (got < sizeof raw) return PositionInvalid(rec.position);
-    Skip(static_cast<std::int64_t>(raw[0] | (raw[1] << 8)));
+    Skip(ReadLE16(raw));
     return {};
   }
 
   bool WriteRecordLength(std::uint16_t length) {
-    const std::uint8_t raw[kRecordLengthSize] = {static_cast<std::uint8_t>(length),
-                                                 static_cast<std::uint8_t>(length >> 8)};
+    std::uint8_t raw[kRecordLengthSize];
+    WriteLE16(raw, length);
     return new_.Write(raw, sizeof raw);
   }
 
@@ -273,7 +274,7 @@ class Applier {
 
   const ApplyRequest& req_;
   PatchBuffers& buffers_;
-  PatchReporter& reporter_;
+  ErrorReporter& reporter_;
   std::span<std::uint8_t> copy_;
   std::vector<std::uint8_t> own_copy_;
   UpdateDataReader update_;
@@ -298,19 +299,17 @@ void PatchErrorList::ReportError(ErrorCode code, Param p1, Param p2, Param p3, P
 bool NewFilePath(std::string_view dir, std::string_view path, std::string& out) {
   const std::size_t sep = os::FindLastSeparator(path);
   if (sep == std::string_view::npos) return false;
-  out = std::string(dir);
-  out += os::kNativeSeparator;
-  out += path.substr(sep + 1);
+  out = os::JoinAsGiven(dir, path.substr(sep + 1));
   return true;
 }
 
-ErrorCode ApplyUpdate(const ApplyRequest& request, PatchBuffers& buffers, PatchReporter& reporter) {
+ErrorCode ApplyUpdate(const ApplyRequest& request, PatchBuffers& buffers, ErrorReporter& reporter) {
   Applier applier(request, buffers, reporter);
   return applier.Run();
 }
 
 ErrorCode ApplyUpdate(const std::string& old_path, const std::string& update_path, const std::string& new_path,
-                      TokenSet tokens, PatchReporter& reporter) {
+                      TokenSet tokens, ErrorReporter& reporter) {
   CDynBuf payload(kPatchPayloadGrowStep);
   std::vector<std::uint8_t> copy(kPatchCopyBufferSize);
   PatchBuffers buffers{payload, copy};

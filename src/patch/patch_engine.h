@@ -27,19 +27,8 @@ constexpr std::size_t kPatchPayloadGrowStep = 4096;
 // makes 'A', 'D', 'U' work on whole length-prefixed records.
 enum class TokenSet : std::uint8_t { kFix, kFdt };
 
-// Where the engine reports what it finds. Every failure is reported once,
-// here, before the code is returned.
-class PatchReporter {
- public:
-  virtual ~PatchReporter() = default;
-  virtual void ReportError(ErrorCode code, Param p1 = std::nullopt, Param p2 = std::nullopt,
-                           Param p3 = std::nullopt, Param p4 = std::nullopt) = 0;
-  // Called after each record.
-  virtual void RefreshProgress() {}
-};
-
 // Keeps the reported errors (tools and tests).
-class PatchErrorList : public PatchReporter {
+class PatchErrorList : public ErrorReporter {
  public:
   struct Entry {
     ErrorCode code;
@@ -74,12 +63,12 @@ struct ApplyRequest {
 // old offset past the old length at the end), 28 ('D'/'U'/'d'/'u' without
 // the old file). An empty result is deleted. The old file is never written.
 [[nodiscard]] ErrorCode ApplyUpdate(const ApplyRequest& request, PatchBuffers& buffers,
-                                    PatchReporter& reporter);
+                                    ErrorReporter& reporter);
 
 // The same with buffers of its own: old_path + update -> new_path.
 [[nodiscard]] ErrorCode ApplyUpdate(const std::string& old_path, const std::string& update_path,
                                     const std::string& new_path, TokenSet tokens,
-                                    PatchReporter& reporter);
+                                    ErrorReporter& reporter);
 
 // dir + separator + the part of path after its last separator; false when
 // path holds no separator.

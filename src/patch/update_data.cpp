@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "formats/byte_order.h"
 #include "formats/crc32.h"
 
 namespace veupd {
@@ -16,24 +17,16 @@ constexpr std::size_t kStreamBufferSize = 65536;
 }  // namespace
 
 void EncodeRecordHeader(const UpdateRecord& rec, std::uint8_t (&out)[kRecordHeaderSize]) {
-  const auto pos = static_cast<std::uint32_t>(rec.position);
-  out[0] = static_cast<std::uint8_t>(pos);
-  out[1] = static_cast<std::uint8_t>(pos >> 8);
-  out[2] = static_cast<std::uint8_t>(pos >> 16);
-  out[3] = static_cast<std::uint8_t>(pos >> 24);
+  WriteLE32(out, static_cast<std::uint32_t>(rec.position));
   out[4] = rec.token;
-  out[5] = static_cast<std::uint8_t>(rec.length);
-  out[6] = static_cast<std::uint8_t>(rec.length >> 8);
+  WriteLE16(out + 5, rec.length);
 }
 
 UpdateRecord DecodeRecordHeader(const std::uint8_t (&in)[kRecordHeaderSize]) {
-  const std::uint32_t pos = static_cast<std::uint32_t>(in[0]) | (static_cast<std::uint32_t>(in[1]) << 8) |
-                            (static_cast<std::uint32_t>(in[2]) << 16) |
-                            (static_cast<std::uint32_t>(in[3]) << 24);
   UpdateRecord rec;
-  rec.position = static_cast<std::int32_t>(pos);  // two's complement: high bit set reads negative
+  rec.position = static_cast<std::int32_t>(ReadLE32(in));  // two's complement: high bit set reads negative
   rec.token = in[4];
-  rec.length = static_cast<std::uint16_t>(in[5] | (in[6] << 8));
+  rec.length = ReadLE16(in + 5);
   return rec;
 }
 
@@ -130,11 +123,10 @@ os::OsResult UpdateDataWriter::Put(const std::uint8_t* data, std::size_t size) {
 os::OsResult UpdateDataWriter::WriteOldCrcTrailer(std::uint32_t old_crc) {
   if (!sticky_.ok()) return sticky_;
   std::uint8_t raw[kOldCrcTrailerSize];
-  for (int i = 0; i < 4; ++i) raw[i] = static_cast<std::uint8_t>(old_crc >> (8 * i));
+  WriteLE32(raw, old_crc);
   std::uint32_t check = crc_;
   CCrc32::AddBytes(check, raw, 4);
-  raw[4] = static_cast<std::uint8_t>(check);
-  raw[5] = static_cast<std::uint8_t>(check >> 8);
+  WriteLE16(raw + 4, static_cast<std::uint16_t>(check));
   const os::OsResult r = Put(raw, sizeof raw);
   if (!r.ok()) sticky_ = r;
   return r;
@@ -199,11 +191,6 @@ bool PrefixCrc(const std::string& path, std::uint64_t count, std::uint32_t& crc)
   return true;
 }
 
-std::uint32_t Le32At(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 }  // namespace
 
 std::optional<UpdateDataScan> ScanUpdateData(const std::string& path) {
@@ -248,8 +235,8 @@ std::optional<UpdateDataScan> ScanUpdateData(const std::string& path) {
     std::uint32_t check = 0;
     if (file.Open(path, os::OpenMode::kRead).ok() && file.Seek(static_cast<std::int64_t>(offset), os::SeekFrom::kBegin).ok() &&
         file.Read(tail, sizeof tail, got).ok() && got == sizeof tail && PrefixCrc(path, offset + 4, check) &&
-        (check & 0xFFFF) == (static_cast<std::uint32_t>(tail[4]) | static_cast<std::uint32_t>(tail[5]) << 8)) {
-      scan.old_crc = Le32At(tail);
+        (check & 0xFFFF) == ReadLE16(tail + 4)) {
+      scan.old_crc = ReadLE32(tail);
     }
   }
   return scan;

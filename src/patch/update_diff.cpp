@@ -15,6 +15,7 @@
 #include <system_error>
 #include <utility>
 
+#include "formats/byte_order.h"
 #include "formats/crc32.h"
 
 namespace veupd {
@@ -83,8 +84,6 @@ std::uint64_t GapCost(std::uint64_t old_bytes, std::uint64_t new_bytes) {
       RecordCount(both) + RecordCount(old_bytes - both) + RecordCount(new_bytes - both);
   return records * kRecordHeaderSize + new_bytes;
 }
-
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 // A forward-moving view of a source: the bytes asked for are kept resident in
 // one buffer of fixed capacity. Sources already in memory are used in place.
@@ -383,8 +382,8 @@ class RecordDiffer {
   [[nodiscard]] bool Record(Window& w, const char* which, std::uint64_t pos, const std::uint8_t*& p, std::size_t& size) {
     std::size_t avail;
     if (!w.Ensure(pos, kMaxRecordBytes, p, avail)) return out_.Fail("read error");
-    if (avail < kLengthField || avail < kLengthField + Le16(p)) return NotTable(which, pos);
-    size = kLengthField + Le16(p);
+    if (avail < kLengthField || avail < kLengthField + ReadLE16(p)) return NotTable(which, pos);
+    size = kLengthField + ReadLE16(p);
     return true;
   }
 
@@ -410,7 +409,7 @@ class RecordDiffer {
         complete = true;
         break;
       }
-      if (avail - at < kLengthField || avail - at < kLengthField + Le16(p + at)) {
+      if (avail - at < kLengthField || avail - at < kLengthField + ReadLE16(p + at)) {
         // The window ends here, or the file does: then the record is cut.
         if (pos + avail == w.Size()) return NotTable(which, pos + at);
         if (want == budget_) break;
@@ -418,7 +417,7 @@ class RecordDiffer {
         if (!w.Ensure(pos, want, p, avail)) return out_.Fail("read error");
         continue;
       }
-      const std::size_t size = kLengthField + Le16(p + at);
+      const std::size_t size = kLengthField + ReadLE16(p + at);
       out.push_back({at, size});
       at += size;
     }

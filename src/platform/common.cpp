@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/ascii.h"
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
 
@@ -11,8 +12,6 @@ namespace veupd::os {
 namespace {
 
 constexpr std::size_t kTextReaderBufferSize = 65536;
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -27,7 +26,7 @@ bool MatchStars(std::string_view pattern, std::string_view name) {
     if (p < pattern.size() && pattern[p] == '*') {
       star_p = p++;
       star_n = n;
-    } else if (p < pattern.size() && (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
+    } else if (p < pattern.size() && (pattern[p] == '?' || ToLowerAscii(pattern[p]) == ToLowerAscii(name[n]))) {
       ++p;
       ++n;
     } else if (star_p != std::string_view::npos) {
@@ -75,9 +74,14 @@ std::size_t FindFirstSeparator(std::string_view path) {
 bool HasSeparator(std::string_view path) { return FindFirstSeparator(path) != std::string_view::npos; }
 
 std::string JoinPath(std::string_view dir, std::string_view name) {
-  std::string out(dir);
-  if (!out.empty() && !IsSeparator(out.back())) out += kNativeSeparator;
-  out += name;
+  if (dir.empty() || IsSeparator(dir.back())) return std::string(dir).append(name);
+  return JoinAsGiven(dir, name);
+}
+
+std::string JoinAsGiven(std::string_view dir, std::string_view name) {
+  std::string out;
+  out.reserve(dir.size() + 1 + name.size());
+  out.append(dir).append(1, kNativeSeparator).append(name);
   return out;
 }
 
@@ -214,12 +218,6 @@ OsResult TextReader::SeekTo(std::uint64_t pos) {
 
 // ---------------------------------------------------------------- shared by both systems
 
-std::string internal::LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = ::veupd::os::LowerAscii(c);
-  return out;
-}
-
 DirSearch::DirSearch() = default;
 DirSearch::~DirSearch() = default;
 DirSearch::DirSearch(DirSearch&&) noexcept = default;
@@ -238,8 +236,8 @@ namespace {
 int CompareNames(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
-    const auto la = static_cast<unsigned char>(LowerAscii(a[i]));
-    const auto lb = static_cast<unsigned char>(LowerAscii(b[i]));
+    const auto la = static_cast<unsigned char>(ToLowerAscii(a[i]));
+    const auto lb = static_cast<unsigned char>(ToLowerAscii(b[i]));
     if (la != lb) return la < lb ? -1 : 1;
   }
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;

@@ -49,6 +49,9 @@ extern const char kNativeSeparator;
 // dir + separator + name; no separator added when dir is empty or already
 // ends in one.
 [[nodiscard]] std::string JoinPath(std::string_view dir, std::string_view name);
+// dir, the native separator, name, whatever dir ends with: directories from
+// a control line are used exactly as given (the log then shows native paths).
+[[nodiscard]] std::string JoinAsGiven(std::string_view dir, std::string_view name);
 // The path as the OS takes it: on POSIX every '\' becomes '/'.
 [[nodiscard]] std::string ToNative(std::string_view path);
 // On POSIX: the native path, and when it does not exist as written, the

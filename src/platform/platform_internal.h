@@ -23,7 +23,6 @@ struct DirSearch::Impl {
 
 namespace veupd::os::internal {
 
-[[nodiscard]] std::string LowerAscii(std::string_view text);
 // The order a directory search delivers on every system: by name ignoring
 // ASCII case, names equal but for case by their bytes.
 void SortByName(std::vector<DirEntry>& entries);

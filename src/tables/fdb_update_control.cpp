@@ -6,7 +6,9 @@
 #include <new>
 #include <vector>
 
+#include "formats/ascii.h"
 #include "formats/delimited_file.h"
+#include "formats/text_format.h"
 #include "platform/platform.h"
 #include "tables/update_fdb.h"
 
@@ -18,19 +20,6 @@ constexpr std::uint32_t kDecimalDigits = 10;
 
 bool IsWhiteSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-char UpperChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string UpperAscii(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), UpperChar);
-  return out;
-}
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return UpperChar(x) == UpperChar(y); });
 }
 
 // A file search for the path finds a file or directory.
@@ -67,15 +56,7 @@ bool CopyRepairingIndex(CUpdateFDB& fdb, const std::string& path, std::uint32_t 
 
 void CFdbUpdateControl::AddMessage(std::string_view pattern, std::string_view arg1,
                                    std::string_view arg2) {
-  std::size_t arg = 0;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's') {
-      messages_.append(arg++ == 0 ? arg1 : arg2);
-      ++i;
-    } else {
-      messages_.push_back(pattern[i]);
-    }
-  }
+  messages_ += FormatText(pattern, {arg1, arg2});
 }
 
 std::string CFdbUpdateControl::Trim(std::string_view text) {
@@ -168,10 +149,10 @@ bool CFdbUpdateControl::UpdateEntry(std::string_view database, std::string_view 
   const std::string path = Trim(database);
   std::string arg = Trim(argument);
   bool ok = false;
-  if (EqualIgnoringCase(mode, kModeDelete)) {
+  if (EqualsNoCase(mode, kModeDelete)) {
     arg = UpperAscii(arg);
     ok = DeleteEntry(path, arg);
-  } else if (EqualIgnoringCase(mode, kModeListDelete)) {
+  } else if (EqualsNoCase(mode, kModeListDelete)) {
     ok = DeleteList(path, arg);
   } else {
     ok = UpdateFiles(path, HexToNumber(mode), arg);

@@ -29,7 +29,7 @@ bool ReadExact(os::File& file, void* data, std::size_t size) {
 bool ReadU16(os::File& file, std::uint16_t& value) {
   std::uint8_t bytes[2];
   if (!ReadExact(file, bytes, sizeof bytes)) return false;
-  value = fdt::ReadLE16(bytes);
+  value = ReadLE16(bytes);
   return true;
 }
 
@@ -117,15 +117,15 @@ void FDT::ResetBuffers() {
   record_size_ = 0;
 }
 
-std::uint16_t FDT::HeaderLength() const { return header_ ? fdt::ReadLE16(header_.get()) : 0; }
+std::uint16_t FDT::HeaderLength() const { return header_ ? ReadLE16(header_.get()) : 0; }
 std::uint16_t FDT::MaxRecordLength() const {
-  return header_ ? fdt::ReadLE16(header_.get() + fdt::kOffMaxRecord) : 0;
+  return header_ ? ReadLE16(header_.get() + fdt::kOffMaxRecord) : 0;
 }
 std::uint16_t FDT::EntryLength() const {
-  return header_ ? fdt::ReadLE16(header_.get() + fdt::kOffEntryLength) : 0;
+  return header_ ? ReadLE16(header_.get() + fdt::kOffEntryLength) : 0;
 }
 std::uint32_t FDT::TableFlags() const {
-  return header_ ? fdt::ReadLE32(header_.get() + fdt::kOffTableFlags) : 0;
+  return header_ ? ReadLE32(header_.get() + fdt::kOffTableFlags) : 0;
 }
 
 fdt::FieldInfo FDT::Field(std::int16_t index) const {
@@ -133,11 +133,11 @@ fdt::FieldInfo FDT::Field(std::int16_t index) const {
   if (index < 0 || index >= field_count_) return info;
   const std::uint8_t* d = Descriptor(static_cast<std::size_t>(index));
   info.name = TextAt(d + fdt::kOffDescName, fdt::kFieldNameLength);
-  info.width = fdt::ReadLE16(d + fdt::kOffDescWidth);
-  info.max_occurs = fdt::ReadLE16(d + fdt::kOffDescMaxOccurs);
-  info.kind = fdt::ReadLE16(d + fdt::kOffDescKind);
-  info.members = fdt::ReadLE16(d + fdt::kOffDescMembers);
-  info.flags = fdt::ReadLE16(d + fdt::kOffDescFlags);
+  info.width = ReadLE16(d + fdt::kOffDescWidth);
+  info.max_occurs = ReadLE16(d + fdt::kOffDescMaxOccurs);
+  info.kind = ReadLE16(d + fdt::kOffDescKind);
+  info.members = ReadLE16(d + fdt::kOffDescMembers);
+  info.flags = ReadLE16(d + fdt::kOffDescFlags);
   return info;
 }
 
@@ -157,10 +157,10 @@ bool FDT::NewStru(const std::string& path, std::string& data_name, std::string& 
       if (!ReadU16(file, header_length) || header_length < fdt::kMinHeaderLength) return false;
       const std::size_t header_size = std::size_t{header_length} + fdt::kHeaderLengthField;
       header_ = std::make_unique<std::uint8_t[]>(header_size);
-      fdt::WriteLE16(header_.get(), header_length);
+      WriteLE16(header_.get(), header_length);
       if (!ReadExact(file, header_.get() + fdt::kHeaderLengthField, header_length)) return false;
 
-      const auto count = static_cast<std::int16_t>(fdt::ReadLE16(header_.get() + fdt::kOffFieldCount));
+      const auto count = static_cast<std::int16_t>(ReadLE16(header_.get() + fdt::kOffFieldCount));
       if (count < 0) return false;
       const std::size_t descriptor_bytes = std::size_t(count) * fdt::kDescriptorSize;
       if (header_size + descriptor_bytes > file_length) return false;  // no allocation for a lie
@@ -168,7 +168,7 @@ bool FDT::NewStru(const std::string& path, std::string& data_name, std::string& 
       if (!ReadExact(file, descriptors_.data(), descriptor_bytes)) return false;
       field_count_ = count;
 
-      fdt::WriteLE16(header_.get() + fdt::kOffMaxRecord, 0);
+      WriteLE16(header_.get() + fdt::kOffMaxRecord, 0);
       // RecordLength reads the kinds as stored, before members are rewritten.
       std::size_t max_record = RunSize(0, std::size_t(count));
       if (max_record == std::numeric_limits<std::size_t>::max()) return false;
@@ -176,14 +176,14 @@ bool FDT::NewStru(const std::string& path, std::string& data_name, std::string& 
         std::size_t top_level = 0;
         for (std::size_t i = 0; i < std::size_t(count); ++i, ++top_level) {
           const std::uint8_t* d = Descriptor(i);
-          if (fdt::ReadLE16(d + fdt::kOffDescKind) == fdt::kKindGroup) {
-            i += std::min<std::size_t>(fdt::ReadLE16(d + fdt::kOffDescMembers), std::size_t(count) - i - 1);
+          if (ReadLE16(d + fdt::kOffDescKind) == fdt::kKindGroup) {
+            i += std::min<std::size_t>(ReadLE16(d + fdt::kOffDescMembers), std::size_t(count) - i - 1);
           }
         }
         max_record = SatAdd(max_record, top_level / 8 + 2);
       }
       const auto stored = static_cast<std::uint16_t>(std::min(max_record, kSizeCap));
-      fdt::WriteLE16(header_.get() + fdt::kOffMaxRecord, stored);
+      WriteLE16(header_.get() + fdt::kOffMaxRecord, stored);
       record_.assign(std::size_t{stored} + fdt::kRecordSlack, 0);
       record_size_ = 0;
 
@@ -198,14 +198,14 @@ bool FDT::NewStru(const std::string& path, std::string& data_name, std::string& 
         std::uint8_t* d = descriptors_.data() + i * fdt::kDescriptorSize;
         if (i > 0) field_names_ += '|';
         field_names_ += TextAt(d + fdt::kOffDescName, fdt::kFieldNameLength);
-        const std::uint16_t kind = fdt::ReadLE16(d + fdt::kOffDescKind);
+        const std::uint16_t kind = ReadLE16(d + fdt::kOffDescKind);
         if (kind == fdt::kKindGroup) {
-          members_left = fdt::ReadLE16(d + fdt::kOffDescMembers);
+          members_left = ReadLE16(d + fdt::kOffDescMembers);
         } else if (members_left > 0) {
           --members_left;
-          if (kind == fdt::kKindList8) fdt::WriteLE16(d + fdt::kOffDescKind, fdt::kKindMemberList8);
-          if (kind == fdt::kKindSingle) fdt::WriteLE16(d + fdt::kOffDescKind, fdt::kKindMemberSingle);
-          if (kind == fdt::kKindList16) fdt::WriteLE16(d + fdt::kOffDescKind, fdt::kKindMemberList16);
+          if (kind == fdt::kKindList8) WriteLE16(d + fdt::kOffDescKind, fdt::kKindMemberList8);
+          if (kind == fdt::kKindSingle) WriteLE16(d + fdt::kOffDescKind, fdt::kKindMemberSingle);
+          if (kind == fdt::kKindList16) WriteLE16(d + fdt::kOffDescKind, fdt::kKindMemberList16);
         }
         // A damaged description only costs that field (and, at the end of
         // the file, the ones after it) its text; the message is written once.
@@ -257,10 +257,10 @@ std::size_t FDT::RunSize(std::size_t first, std::size_t n) const {
       std::size_t total = 0;
       for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t* d = fdt.Descriptor(first + i);
-        const std::size_t width = fdt::ReadLE16(d + fdt::kOffDescWidth);
-        const std::size_t occurs = fdt::ReadLE16(d + fdt::kOffDescMaxOccurs);
-        const std::uint16_t kind = fdt::ReadLE16(d + fdt::kOffDescKind);
-        const std::uint16_t flags = fdt::ReadLE16(d + fdt::kOffDescFlags);
+        const std::size_t width = ReadLE16(d + fdt::kOffDescWidth);
+        const std::size_t occurs = ReadLE16(d + fdt::kOffDescMaxOccurs);
+        const std::uint16_t kind = ReadLE16(d + fdt::kOffDescKind);
+        const std::uint16_t flags = ReadLE16(d + fdt::kOffDescFlags);
         if (kind != fdt::kKindGroup && (flags & fdt::kFieldFixed) == 0) {
           total = SatAdd(total, fdt::PrefixSize(flags));
         }
@@ -270,7 +270,7 @@ std::size_t FDT::RunSize(std::size_t first, std::size_t n) const {
           case fdt::kKindList16: total = SatAdd(total, SatAdd(SatMul(occurs, width), 2)); break;
           case fdt::kKindGroup: {
             const std::size_t members =
-                std::min<std::size_t>(fdt::ReadLE16(d + fdt::kOffDescMembers), n - i - 1);
+                std::min<std::size_t>(ReadLE16(d + fdt::kOffDescMembers), n - i - 1);
             const std::size_t inner = Run(first + i + 1, members, depth + 1);
             if (inner == std::numeric_limits<std::size_t>::max()) return inner;
             total = SatAdd(total, SatAdd(1, SatMul(occurs, inner)));
@@ -424,7 +424,7 @@ bool FDT::ListSearch(const std::uint8_t* key, std::size_t n, std::uint32_t& offs
     const std::int64_t mid = (lo + hi) / 2;
     std::uint8_t* entry = block_.data();
     if (!ReadAt(index_file_, std::uint64_t(mid) * entry_length, entry, entry_length)) return false;
-    const std::uint32_t entry_offset = fdt::ReadLE32(entry + entry_length - fdt::kEntryOffsetSize);
+    const std::uint32_t entry_offset = ReadLE32(entry + entry_length - fdt::kEntryOffsetSize);
     const int c = Compare(entry, key, n);
     if (c == 0) {
       offset = entry_offset;
@@ -450,12 +450,12 @@ bool FDT::ListSearch(const std::uint8_t* key, std::size_t n, std::uint32_t& offs
 bool FDT::TreeSearch(const std::uint8_t* key, std::size_t n, std::uint32_t& offset) {
   std::uint8_t header[fdt::kTreeHeaderSize];
   if (!ReadAt(index_file_, 0, header, sizeof header)) return false;
-  const std::size_t entry_length = fdt::ReadLE16(header + fdt::kOffTreeEntryLength);
-  const std::uint32_t steps = fdt::ReadLE16(header + fdt::kOffTreeSteps);
-  const std::uint32_t levels = fdt::ReadLE16(header + fdt::kOffTreeLevels);
-  const std::size_t block_size = fdt::ReadLE16(header + fdt::kOffTreeBlockSize);
-  const std::uint32_t start_step = fdt::ReadLE16(header + fdt::kOffTreeStartStep);
-  const std::uint64_t start_pos = fdt::ReadLE16(header + fdt::kOffTreeStartPos);
+  const std::size_t entry_length = ReadLE16(header + fdt::kOffTreeEntryLength);
+  const std::uint32_t steps = ReadLE16(header + fdt::kOffTreeSteps);
+  const std::uint32_t levels = ReadLE16(header + fdt::kOffTreeLevels);
+  const std::size_t block_size = ReadLE16(header + fdt::kOffTreeBlockSize);
+  const std::uint32_t start_step = ReadLE16(header + fdt::kOffTreeStartStep);
+  const std::uint64_t start_pos = ReadLE16(header + fdt::kOffTreeStartPos);
   // Absurd headers end as not found; every entry read below is also checked
   // against the block, so the walk cannot leave the buffer or run forever.
   if (entry_length <= fdt::kEntryOffsetSize || block_size < entry_length ||
@@ -473,14 +473,14 @@ bool FDT::TreeSearch(const std::uint8_t* key, std::size_t n, std::uint32_t& offs
   std::uint32_t candidate = 0;
   for (std::uint32_t level = 0; level < levels; ++level) {
     const std::uint64_t first =
-        fdt::ReadLE32(header + fdt::kOffTreeLevelOffsets + 4 * std::size_t(level));
+        ReadLE32(header + fdt::kOffTreeLevelOffsets + 4 * std::size_t(level));
     const std::uint64_t pos = first + block_size * block;
     if (pos + block_size > index_length_) return false;
     if (!ReadAt(index_file_, pos, block_.data(), block_size)) return false;
     for (;;) {
       if (p + entry_length > block_size) return false;
       const std::uint8_t* entry = block_.data() + p;
-      const std::uint32_t entry_offset = fdt::ReadLE32(entry + entry_length - fdt::kEntryOffsetSize);
+      const std::uint32_t entry_offset = ReadLE32(entry + entry_length - fdt::kEntryOffsetSize);
       const int c = Compare(entry, key, n);
       if (c == 0) {
         offset = entry_offset;
@@ -515,7 +515,7 @@ bool FDT::ReadRecord() {
   if (!header_ || !(open_flags_ & fdt::kOpenData) || data_pos_ < 0) return false;
   std::uint8_t length_bytes[2];
   if (!ReadAt(data_file_, std::uint64_t(data_pos_), length_bytes, sizeof length_bytes)) return false;
-  const std::uint16_t length = fdt::ReadLE16(length_bytes);
+  const std::uint16_t length = ReadLE16(length_bytes);
   if (length > MaxRecordLength()) return false;
   std::size_t got = 0;
   const bool ok = data_file_.Read(record_.data(), length, got).ok();
@@ -545,7 +545,7 @@ bool FDT::ViewField(std::int16_t index, fdt::FieldView& view) const {
   auto take_prefix = [&](std::uint16_t flags, std::size_t& n) {
     const std::size_t prefix = fdt::PrefixSize(flags);
     if (std::size_t(end - p) < prefix) return false;
-    n = prefix == 2 ? fdt::ReadLE16(p) : *p;
+    n = prefix == 2 ? ReadLE16(p) : *p;
     p += prefix;
     return std::size_t(end - p) >= n;
   };
@@ -584,7 +584,7 @@ bool FDT::ViewField(std::int16_t index, fdt::FieldView& view) const {
       case fdt::kKindList16: {
         const std::size_t count_size = field.kind == fdt::kKindList8 ? 1 : 2;
         if (std::size_t(end - p) < count_size) return false;
-        const std::uint32_t count = count_size == 1 ? *p : fdt::ReadLE16(p);
+        const std::uint32_t count = count_size == 1 ? *p : ReadLE16(p);
         p += count_size;
         const std::uint8_t* first = p;
         for (std::uint32_t k = 0; k < count; ++k) {
@@ -637,7 +637,7 @@ const char* FDT::ReadList(const fdt::FieldView& view, std::uint16_t max_occurs, 
   const std::size_t prefix = fdt::PrefixSize(flags);
   std::uint8_t* p = record_.data() + (view.bytes - record_.data());
   for (std::uint32_t k = 0; k < view.count; ++k) {
-    const std::uint16_t n = prefix == 2 ? fdt::ReadLE16(p) : *p;
+    const std::uint16_t n = prefix == 2 ? ReadLE16(p) : *p;
     *p = 0;  // ends the previous element's text
     node.elements[k] = reinterpret_cast<const char*>(p + prefix);
     node.lengths[k] = n;

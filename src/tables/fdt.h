@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/byte_order.h"
 #include "platform/export.h"
 #include "platform/platform.h"
 
@@ -93,22 +94,6 @@ constexpr std::size_t kMaxTreeLevels = 20;
 constexpr std::uint32_t kOpenData = 0x8000;
 constexpr std::uint32_t kOpenIndex = 0x1;
 constexpr std::uint32_t kOpenAll = 0xFFFF;
-
-// Little-endian readers and writers over byte buffers.
-[[nodiscard]] inline std::uint16_t ReadLE16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-[[nodiscard]] inline std::uint32_t ReadLE32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void WriteLE16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void WriteLE32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // CompareForward / CompareBackward: -1 when the entry's first differing byte
 // is smaller, +1 when greater, 0 when all n (at least 1) bytes are equal.

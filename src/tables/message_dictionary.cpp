@@ -109,7 +109,7 @@ void TDM_FdtTessel::FreeStru() { Close(); }
 const char* TDM_FdtTessel::GetText(std::uint32_t number) {
   if (!open_ || text_field_ == kNoField || key_length_ == 0) return EmptyText();
   std::uint8_t key[4];
-  fdt::WriteLE32(key, number);
+  WriteLE32(key, number);
   // Entry lengths other than 8 compare the first E - 4 bytes of the number.
   const auto key_length = static_cast<std::int16_t>(std::min<std::uint16_t>(key_length_, sizeof key));
   if (!Search(key, key_length)) return EmptyText();
@@ -120,7 +120,7 @@ bool TDM_FdtTessel::GetText(std::uint32_t number, std::string& out) {
   out.clear();
   if (!open_ || text_field_ == kNoField || key_length_ == 0) return false;
   std::uint8_t key[4];
-  fdt::WriteLE32(key, number);
+  WriteLE32(key, number);
   const auto key_length = static_cast<std::int16_t>(std::min<std::uint16_t>(key_length_, sizeof key));
   if (!Search(key, key_length)) return false;
   const char* text = GetField(static_cast<std::int16_t>(text_field_));

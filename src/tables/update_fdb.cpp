@@ -6,7 +6,10 @@
 #include <limits>
 #include <new>
 
+#include "formats/ascii.h"
+#include "formats/byte_order.h"
 #include "formats/crc32.h"
+#include "formats/text_format.h"
 
 namespace veupd {
 namespace {
@@ -17,26 +20,6 @@ constexpr std::string_view kTmpExtension = ".TMP";
 constexpr std::string_view kIndexTempSuffix = "$X$";  // beside the ".FDX"
 constexpr std::uint64_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
 constexpr std::size_t kMaxGatheredIndex = 4u << 20;
-
-std::uint32_t ReadLE32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void WriteLE32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
-std::string UpperAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
 
 // The upper-cased path with every ".FDB" replaced; false when there is none,
 // since the companion would then be the database itself.
@@ -76,16 +59,7 @@ void CUpdateFDB::OnProgress(std::uint32_t /*total*/, std::uint32_t /*done*/) {}
 bool CUpdateFDB::Fail(Error code, std::string_view pattern, std::string_view path1,
                       std::string_view path2) {
   error_ = code;
-  error_text_.clear();
-  std::size_t arg = 0;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's') {
-      error_text_.append(arg++ == 0 ? path1 : path2);
-      ++i;
-    } else {
-      error_text_.push_back(pattern[i]);
-    }
-  }
+  error_text_ = FormatText(pattern, {path1, path2});
   return false;
 }
 

@@ -22,11 +22,7 @@ TEST(CommandUtilTest, TemporaryNameUsesLastDotOfWholePath) {
   }
 }
 
-TEST(CommandUtilTest, FormatFillsFieldsInOrder) {
-  EXPECT_EQ(cmd::FormatText("Copying %d file(s) (%s -> %s)", {"12", "a", "b"}),
-            "Copying 12 file(s) (a -> b)");
-  // A '%' in an argument is copied, not read as a field.
-  EXPECT_EQ(cmd::FormatText("(%s) %s", {"%s", "x"}), "(%s) x");
+TEST(CommandUtilTest, CrcIsEightUpperCaseHexDigits) {
   EXPECT_EQ(cmd::Hex8(0x2DFD2D88u), "2DFD2D88");
   EXPECT_EQ(cmd::Hex8(0xAu), "0000000A");
 }

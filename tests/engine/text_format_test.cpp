@@ -1,6 +1,6 @@
 // Formatting of texts from data files, which must never misbehave whatever
 // conversions they hold, and the decimal reading of parameter values.
-#include "engine/text_format.h"
+#include "formats/text_format.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +24,7 @@ TEST(FormatText, FormatsTheConversionsItTakes) {
       {"missing argument", FormatText("a%sb%dc", {}), "ab0c"},
       {"text to number", FormatText("%d", {std::string_view("x")}), "0"},
       {"number to text", FormatText("%s", {std::int64_t{12}}), "12"},
+      {"argument not read again", FormatText("(%s) %s", {std::string_view("%s"), std::string_view("x")}), "(%s) x"},
       {"unknown conversion copied", FormatText("%n%p%f", {std::int64_t{1}}), "%n%p%f"},
       {"trailing percent", FormatText("end%", {}), "end%"},
       {"text width and precision", FormatText("[%5s|%-4s|%.2s]", {std::string_view("ab"), std::string_view("c"), std::string_view("xyz")}),

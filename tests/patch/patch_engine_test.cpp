@@ -219,7 +219,7 @@ TEST_F(ApplyTest, BadRecordsFailWithTheirCodeAndParameters) {
 }
 
 // Truncates the old file after the first record has been applied.
-class ShrinkingReporter : public PatchReporter {
+class ShrinkingReporter : public ErrorReporter {
  public:
   ShrinkingReporter(std::string path, PatchErrorList& errors) : path_(std::move(path)), errors_(errors) {}
   void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {

@@ -3,7 +3,6 @@
 // each command would find; nothing is written anywhere but to a scratch file
 // in the temporary folder while a patch is tried.
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -16,8 +15,9 @@
 
 #include "app/ve_update_app.h"
 #include "engine/control_reader.h"
-#include "engine/text_format.h"
+#include "formats/text_format.h"
 #include "engine/update_thread.h"
+#include "formats/ascii.h"
 #include "formats/ini_check.h"
 #include "formats/ini_file.h"
 #include "patch/update_data.h"
@@ -54,11 +54,6 @@ const char* CommandName(std::int32_t opcode) {
 }
 
 bool HasWildcard(const std::string& path) { return path.find_first_of("*?") != std::string::npos; }
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 class Checker {
  public:
@@ -108,7 +103,7 @@ class Checker {
   }
   void Made(const std::string& path) { made_[Key(path)] = line_; }
   [[nodiscard]] static std::string Key(const std::string& path) {
-    std::string key = Lower(path);
+    std::string key = LowerAscii(path);
     std::replace(key.begin(), key.end(), '\\', '/');
     return key;
   }
@@ -305,7 +300,7 @@ void Checker::CheckPatch(std::int32_t opcode) {
 
 void Checker::CheckCall() {
   if (!Require(2)) return;
-  const std::string ext = Lower(P(1).size() >= 4 ? P(1).substr(P(1).size() - 4) : std::string());
+  const std::string ext = LowerAscii(P(1).size() >= 4 ? P(1).substr(P(1).size() - 4) : std::string());
   if (ext == ".exe") {
     if (!os::HasSeparator(P(1))) {
       Error("the program " + P(1) + " has no folder part: error 8");

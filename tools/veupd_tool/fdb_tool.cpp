@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/ascii.h"
+#include "formats/byte_order.h"
 #include "formats/crc32.h"
 #include "platform/platform.h"
 #include "tables/fdb_update_control.h"
@@ -25,22 +27,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-std::uint32_t ReadLE32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void AppendLE32(std::string& out, std::uint32_t v) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((v >> shift) & 0xFFu));
-}
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
 
 std::string Hex8(std::uint32_t value) {
   char text[9];
@@ -194,7 +180,7 @@ int Create(const std::vector<std::string>& args) {
         std::fprintf(stderr, "veupd-tool fdb: %s is empty and gets no record\n", entry.name.c_str());
         continue;
       }
-      names.push_back(Upper(entry.name));
+      names.push_back(UpperAscii(entry.name));
     }
   }
   if (names.empty()) return Problem("no files in " + folder);
@@ -282,7 +268,7 @@ bool FileNameOfKey(std::string_view key, std::string& name) {
 int Extract(const std::vector<std::string>& args) {
   if (args.size() < 2) return Problem("usage: fdb extract DB.FDB OUTDIR [KEY...]");
   std::vector<std::string> wanted;
-  for (std::size_t i = 2; i < args.size(); ++i) wanted.push_back(Upper(args[i]));
+  for (std::size_t i = 2; i < args.size(); ++i) wanted.push_back(UpperAscii(args[i]));
   std::vector<bool> seen(wanted.size(), false);
   if (!os::IsDirectory(args[1]) && !os::MakeDirectory(args[1]).ok()) return Problem("cannot create " + args[1]);
   RecordWalker walker;
@@ -292,7 +278,7 @@ int Extract(const std::vector<std::string>& args) {
   RecordInfo record;
   while (walker.Next(record)) {
     if (!wanted.empty()) {
-      const std::string upper = Upper(std::string_view(record.key).substr(0, record.key.find('\0')));
+      const std::string upper = UpperAscii(std::string_view(record.key).substr(0, record.key.find('\0')));
       const auto it = std::find(wanted.begin(), wanted.end(), upper);
       if (it == wanted.end()) {
         if (!walker.Skip()) break;

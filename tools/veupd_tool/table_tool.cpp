@@ -293,45 +293,35 @@ bool ParseDescription(const std::string& text, TableDef& table, std::string& err
   return true;
 }
 
-void Put16(std::string& out, std::uint16_t v) {
-  std::uint8_t b[2];
-  fdt::WriteLE16(b, v);
-  out.append(reinterpret_cast<const char*>(b), 2);
-}
-void Put32(std::string& out, std::uint32_t v) {
-  std::uint8_t b[4];
-  fdt::WriteLE32(b, v);
-  out.append(reinterpret_cast<const char*>(b), 4);
-}
 
 std::string StructureBytes(const TableDef& table) {
   std::string out;
-  Put16(out, static_cast<std::uint16_t>(fdt::kMinHeaderLength));
-  Put16(out, 0);
-  Put16(out, static_cast<std::uint16_t>(table.fields.size()));
-  Put16(out, 0);
+  AppendLE16(out, static_cast<std::uint16_t>(fdt::kMinHeaderLength));
+  AppendLE16(out, 0);
+  AppendLE16(out, static_cast<std::uint16_t>(table.fields.size()));
+  AppendLE16(out, 0);
   for (const std::string* name : {&table.data_name, &table.index_name}) {
     std::string padded = *name;
     padded.resize(fdt::kFileNameSize, '\0');
     out += padded;
   }
-  Put16(out, 0);  // maximum record length: the reader computes it
-  Put16(out, table.entry_length);
-  Put32(out, table.flags);
+  AppendLE16(out, 0);  // maximum record length: the reader computes it
+  AppendLE16(out, table.entry_length);
+  AppendLE32(out, table.flags);
   for (const FieldDef& field : table.fields) {
     std::string name = field.name;
     name.resize(3, '\0');
     out += name;
-    Put16(out, field.width);
-    Put16(out, field.max_occurs);
-    Put16(out, field.kind);
-    Put16(out, 0);
-    Put16(out, field.flags);
+    AppendLE16(out, field.width);
+    AppendLE16(out, field.max_occurs);
+    AppendLE16(out, field.kind);
+    AppendLE16(out, 0);
+    AppendLE16(out, field.flags);
   }
-  Put16(out, 0);  // no auxiliary block
+  AppendLE16(out, 0);  // no auxiliary block
   for (const FieldDef& field : table.fields) {
     const std::string text = field.description.substr(0, fdt::kMaxDescription);
-    Put16(out, static_cast<std::uint16_t>(text.empty() ? 0 : text.size() + 1));
+    AppendLE16(out, static_cast<std::uint16_t>(text.empty() ? 0 : text.size() + 1));
     if (!text.empty()) out += text + '\0';
   }
   return out;
@@ -344,7 +334,7 @@ bool EncodeValue(const FieldDef& field, const std::string& value, std::string& o
       error = "field " + field.name + ": value longer than its width " + std::to_string(field.width);
       return false;
     }
-    if (prefix == 2) Put16(out, static_cast<std::uint16_t>(bytes.size()));
+    if (prefix == 2) AppendLE16(out, static_cast<std::uint16_t>(bytes.size()));
     else out += static_cast<char>(bytes.size());
     out += bytes;
     return true;
@@ -380,7 +370,7 @@ bool EncodeValue(const FieldDef& field, const std::string& value, std::string& o
     return false;
   }
   if (field.kind == fdt::kKindList8) out += static_cast<char>(parts.size());
-  else Put16(out, static_cast<std::uint16_t>(parts.size()));
+  else AppendLE16(out, static_cast<std::uint16_t>(parts.size()));
   for (const std::string& part : parts) {
     if (!put_prefixed(part)) return false;
   }
@@ -418,7 +408,7 @@ bool EncodeRecords(const TableDef& table, const std::string& text, std::size_t m
               std::to_string(max_record);
       return false;
     }
-    Put16(data, static_cast<std::uint16_t>(content.size()));
+    AppendLE16(data, static_cast<std::uint16_t>(content.size()));
     data += content;
     if (data.size() > 0x7FFFFFFF) {
       error = "data file above 2 GB";
@@ -541,7 +531,7 @@ std::string RecordLine(const FDT& table) {
     const std::size_t prefix = fdt::PrefixSize(field.flags);
     const std::uint8_t* p = view.bytes;
     for (std::uint32_t k = 0; k < view.count; ++k) {
-      const std::size_t n = prefix == 2 ? fdt::ReadLE16(p) : *p;
+      const std::size_t n = prefix == 2 ? ReadLE16(p) : *p;
       if (k > 0) line += '|';
       line += Escape(std::string_view(reinterpret_cast<const char*>(p + prefix), n));
       p += prefix + n;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "formats/ascii.h"
 #include "platform/platform.h"
 
 namespace veupd::os {
@@ -20,15 +21,6 @@ bool EntryExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 // The entry of dir whose name equals name ignoring case; the first in byte
 // order of the names when several do, so that the choice is stable.
 bool FindIgnoringCase(const std::string& dir, std::string_view name, std::string& found) {
@@ -37,7 +29,7 @@ bool FindIgnoringCase(const std::string& dir, std::string_view name, std::string
   bool any = false;
   while (const dirent* e = ::readdir(d.get())) {
     std::string_view entry(e->d_name);
-    if (EqualIgnoringCase(entry, name) && (!any || entry < found)) {
+    if (EqualsNoCase(entry, name) && (!any || entry < found)) {
       found.assign(entry);
       any = true;
     }

@@ -3,6 +3,7 @@
 // builds deliver them in the same order.
 #include <algorithm>
 
+#include "formats/ascii.h"
 #include "platform/platform_internal.h"
 #include "platform/win32/win32_internal.h"
 
@@ -145,7 +146,7 @@ OsResult CopyFileOver(const std::string& from, const std::string& to, bool overw
 
 OsResult MoveNoReplace(const std::string& from, const std::string& to) {
   if (OsResult failed; Injected(Call::kMove, failed)) return failed;
-  if (from != to && internal::LowerAscii(from) == internal::LowerAscii(to)) {
+  if (from != to && EqualsNoCase(from, to)) {
     // A change of case only. Wine takes the target for the source itself
     // and keeps the old name, so the rename goes through a temporary name.
     const std::string temp = from + kCaseRenameSuffix;

@@ -1,5 +1,5 @@
 // Bounded printf subset for texts the program does not control.
-#include "engine/text_format.h"
+#include "formats/text_format.h"
 
 #include <cstdio>
 #include <limits>
