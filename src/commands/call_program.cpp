@@ -20,9 +20,7 @@ constexpr std::string_view kStep = "Programm/function call (%s)";
 ErrorCode RunProgram(CommandHost& host, const std::string& program, const std::string& args,
                      bool wait) {
   const std::size_t sep = cmd::LastSeparator(program);
-  if (sep == std::string::npos) {
-    return host.Fail(Err::kInvalidPath, program);
-  }
+  if (sep == std::string::npos) return host.Fail(Err::kInvalidPath, program);
   std::string work_dir = program.substr(0, sep);
   if (work_dir.find('"') != std::string::npos) work_dir.push_back('"');
   const std::string command_line = ProgramCommandLine(args);
@@ -54,9 +52,7 @@ ErrorCode CallFunction(CommandHost& host, const std::string& dll, const std::str
   os::Module module;
   // Every load failure counts as "module not found" (the POSIX loader cannot
   // tell them apart; on Windows the same keeps one meaning for both).
-  if (!module.Load(dll).ok()) {
-    return host.Fail(Err::kCannotLoadDll, dll);
-  }
+  if (!module.Load(dll).ok()) return host.Fail(Err::kCannotLoadDll, dll);
   void* address = module.Symbol(function.c_str());
   if (address == nullptr) {
     module.Unload();
@@ -101,9 +97,7 @@ ErrorCode RunProgramCall(CommandHost& host) {
   cmd::SetStatus(host, kCallStatusText, target);
 
   const std::size_t dot = target.rfind('.');
-  if (dot == std::string::npos) {
-    return cmd::FailStep(host, step, host.Fail(Err::kInvalidPath, target));
-  }
+  if (dot == std::string::npos) return cmd::FailStep(host, step, host.Fail(Err::kInvalidPath, target));
   const std::string_view extension = std::string_view(target).substr(dot + 1);
 
   ErrorCode rc;

@@ -15,9 +15,7 @@ std::string Hex8(std::uint32_t value) {
 
 ErrorCode RequireParams(CommandHost& host, std::initializer_list<Slot> slots) {
   for (const Slot slot : slots) {
-    if (host.Context().Param(slot).empty()) {
-      return host.Fail(Err::kParamMissing, SlotName(slot));
-    }
+    if (host.Context().Param(slot).empty()) return host.Fail(Err::kParamMissing, SlotName(slot));
   }
   return ErrorCode::Ok();
 }

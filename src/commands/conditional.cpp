@@ -25,9 +25,7 @@ int SelectedDirectory(char selector) {
 
 ErrorCode RunConditional(CommandHost& host) {
   CommandContext& ctx = host.Context();
-  if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam1}); !rc.ok()) {
-    return cmd::FailStep(host, "Conditional", rc);
-  }
+  if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam1}); !rc.ok()) return cmd::FailStep(host, "Conditional", rc);
   std::string& param1 = ctx.param[static_cast<int>(Slot::kParam1)];
   const char selector = param1[0];
   const int dir = SelectedDirectory(selector);

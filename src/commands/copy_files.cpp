@@ -29,9 +29,7 @@ ErrorCode Checksum(CommandHost& host, std::uint32_t phase, const std::string& pa
   CDeltaCrc32& calc = host.Crc();
   calc.m_nPhase = phase;
   crc = 0;
-  if (!calc.FileCrc(crc, path)) {
-    return host.Fail(Err::kCannotOpenSource, path);
-  }
+  if (!calc.FileCrc(crc, path)) return host.Fail(Err::kCannotOpenSource, path);
   return ErrorCode::Ok();
 }
 
@@ -76,9 +74,7 @@ struct TargetFolder {
 // Error 9 names source and copy; error 10 both values.
 ErrorCode CopyAndVerify(CommandHost& host, const TargetFolder& folder, const std::string& source,
                         std::uint32_t source_crc, const std::string& copy_path, bool missing) {
-  if (!folder.Copy(source, copy_path, missing).ok()) {
-    return host.Fail(Err::kCannotCopy, source, copy_path);
-  }
+  if (!folder.Copy(source, copy_path, missing).ok()) return host.Fail(Err::kCannotCopy, source, copy_path);
   std::uint32_t copy_crc = 0;
   if (ErrorCode rc = Checksum(host, kPhaseCopy, copy_path, copy_crc); !rc.ok()) return rc;
   if (copy_crc != source_crc) {
@@ -95,9 +91,7 @@ ErrorCode ReplaceTarget(CommandHost& host, const TargetFolder& folder, const std
   // leaves the old or the verified new file; a target that could not be
   // deleted (read-only, held open) is not replaced either.
   if (const os::OsResult moved = folder.Replace(temp, target); !moved.ok()) {
-    if (os::TargetRefusedReplace(moved, target)) {
-      return host.Fail(Err::kCannotDeleteFile, target);
-    }
+    if (os::TargetRefusedReplace(moved, target)) return host.Fail(Err::kCannotDeleteFile, target);
     return host.Fail(Err::kCannotCopy, temp, target);
   }
   return ErrorCode::Ok();
@@ -177,9 +171,7 @@ ErrorCode CopyOne(CopyRun& run, const std::string& source, const std::string& ta
 ErrorCode CopyMatching(CopyRun& run, const std::string& pattern, const std::string& target_dir) {
   CommandHost& host = run.host;
   const std::size_t sep = cmd::LastSeparator(pattern);
-  if (sep == std::string::npos) {
-    return host.Fail(Err::kInvalidPath, pattern);
-  }
+  if (sep == std::string::npos) return host.Fail(Err::kInvalidPath, pattern);
   const std::string source_dir = pattern.substr(0, sep + 1);
   const std::string mask = pattern.substr(sep + 1);
 

@@ -9,9 +9,7 @@
 namespace veupd {
 
 ErrorCode RunUpdateFdb(CommandHost& host) {
-  if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam1}); !rc.ok()) {
-    return cmd::FailStep(host, "FDB Update", rc);
-  }
+  if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam1}); !rc.ok()) return cmd::FailStep(host, "FDB Update", rc);
   const CommandContext& ctx = host.Context();
   const std::string& target = ctx.Param(Slot::kParam1);
   const std::string& mode = ctx.Param(Slot::kParam2);

@@ -127,9 +127,7 @@ class PatchCommand {
       // A PARAM1 ending in ".DU$" would be its own temporary file: creating
       // it would destroy the old file, and the replacement would delete the
       // result. Refused as a temporary file that cannot be created.
-      if (SamePathIgnoringCase(temp_, p_[0])) {
-        return host_.Fail(Err::kCannotCreateNewFile, temp_);
-      }
+      if (SamePathIgnoringCase(temp_, p_[0])) return host_.Fail(Err::kCannotCreateNewFile, temp_);
       req.new_path = temp_;
       req.sync = true;  // the old file is deleted once this one is verified
     } else {
@@ -148,18 +146,14 @@ class PatchCommand {
       file = temp_;
     } else {
       SetStatus(kTextVerify, p_[0]);
-      if (!NewFilePath(p_[3], p_[0], file)) {
-        return host_.Fail(Err::kInvalidPath, p_[0]);
-      }
+      if (!NewFilePath(p_[3], p_[0], file)) return host_.Fail(Err::kInvalidPath, p_[0]);
     }
     // An expected CRC of 0 with no file: the update removed it.
     if (expected == 0 && !os::Exists(file)) return {};
     CDeltaCrc32& crc = host_.Crc();
     crc.m_nPhase = 0;
     std::uint32_t value = 0;
-    if (!crc.FileCrc(value, file)) {
-      return host_.Fail(Err::kCannotOpenSource, file);
-    }
+    if (!crc.FileCrc(value, file)) return host_.Fail(Err::kCannotOpenSource, file);
     if (value != expected) {
       return host_.Fail(Err::kFileCheckFailed, host_.ControlFilePath(), Hex8(expected), file, Hex8(value));
     }
@@ -186,18 +180,14 @@ class PatchCommand {
     }
     // No temporary file: the update emptied the file, which is deleted.
     if (!os::Exists(temp_)) {
-      if (os::Exists(p_[0]) && !os::RemoveFile(p_[0]).ok()) {
-        return host_.Fail(Err::kCannotDeleteFile, p_[0]);
-      }
+      if (os::Exists(p_[0]) && !os::RemoveFile(p_[0]).ok()) return host_.Fail(Err::kCannotDeleteFile, p_[0]);
       return {};
     }
     // One rename replaces the old file, so that a run killed at any instant
     // leaves the old or the verified new file under its name; a file that
     // could not be deleted (read-only, held open) is not replaced either.
     if (const os::OsResult moved = os::MoveReplace(temp_, p_[0]); !moved.ok()) {
-      if (os::TargetRefusedReplace(moved, p_[0])) {
-        return host_.Fail(Err::kCannotDeleteFile, p_[0]);
-      }
+      if (os::TargetRefusedReplace(moved, p_[0])) return host_.Fail(Err::kCannotDeleteFile, p_[0]);
       return host_.Fail(Err::kCannotRename, temp_, p_[0]);
     }
     return {};
@@ -212,17 +202,13 @@ class PatchCommand {
     {
       FDT fdt;
       if (!fdt.NewStru(structure, data_name, index_name)) {
-        if (report) host_.ReportError(Err::kFdtNotFound, structure, data_name, index_name);
-        return Err::kFdtNotFound;
+        return report ? host_.Fail(Err::kFdtNotFound, structure, data_name, index_name) : ErrorCode(Err::kFdtNotFound);
       }
       fdt.FreeStru();
     }
 
     const std::size_t sep = os::FindLastSeparator(p_[0]);
-    if (sep == std::string::npos) {
-      if (report) host_.ReportError(Err::kInvalidPath, p_[0]);
-      return Err::kInvalidPath;
-    }
+    if (sep == std::string::npos) return report ? host_.Fail(Err::kInvalidPath, p_[0]) : ErrorCode(Err::kInvalidPath);
     const std::string_view actual_name = std::string_view(p_[0]).substr(sep + 1);
     if (InPlace()) {
       // Beside the updated data file.
@@ -235,8 +221,7 @@ class PatchCommand {
     }
     if (data_name.find('@') != std::string::npos &&
         !SubstitutePlaceholder(data_name, actual_name, index_path)) {
-      if (report) host_.ReportError(Err::kInvalidPath, index_path);
-      return Err::kInvalidPath;
+      return report ? host_.Fail(Err::kInvalidPath, index_path) : ErrorCode(Err::kInvalidPath);
     }
     return {};
   }

@@ -113,24 +113,19 @@ class Applier {
   }
 
   ErrorCode Run() {
-    if (!update_.Open(req_.update_path).ok()) {
-      reporter_.ReportError(Err::kCannotOpenUpdateFile, req_.update_path);
-      return Err::kCannotOpenUpdateFile;
-    }
+    if (!update_.Open(req_.update_path).ok()) return reporter_.Fail(Err::kCannotOpenUpdateFile, req_.update_path);
     std::uint64_t length = 0;
     old_present_ = old_.Open(req_.old_path, os::OpenMode::kRead).ok() && old_.Length(length).ok();
     old_length_ = static_cast<std::int64_t>(length);
 
     new_path_ = req_.new_path;
     if (new_path_.empty() && !NewFilePath(req_.new_dir, req_.old_path, new_path_)) {
-      reporter_.ReportError(Err::kInvalidPath, req_.old_path);
-      return Err::kInvalidPath;
+      return reporter_.Fail(Err::kInvalidPath, req_.old_path);
     }
     // Creating the new file over the old one would truncate it before it is
     // read; such a line is refused as if the new file could not be created.
     if ((old_present_ && SamePathIgnoringCase(new_path_, req_.old_path)) || !new_.Open(new_path_).ok()) {
-      reporter_.ReportError(Err::kCannotCreateNewFile, new_path_);
-      return Err::kCannotCreateNewFile;
+      return reporter_.Fail(Err::kCannotCreateNewFile, new_path_);
     }
 
     UpdateRecord rec;
@@ -181,13 +176,11 @@ class Applier {
   }
 
   ErrorCode PositionInvalid(std::int64_t p) {
-    reporter_.ReportError(Err::kFilePositionInvalid, Decimal(old_offset_), Decimal(p));
-    return Err::kFilePositionInvalid;
+    return reporter_.Fail(Err::kFilePositionInvalid, Decimal(old_offset_), Decimal(p));
   }
 
   ErrorCode WriteFailed() {
-    reporter_.ReportError(Err::kCannotCreateNewFile, new_path_);
-    return Err::kCannotCreateNewFile;
+    return reporter_.Fail(Err::kCannotCreateNewFile, new_path_);
   }
 
   // Skips n old bytes by a relative forward seek. Skipping beyond the end is
@@ -227,19 +220,14 @@ class Applier {
         buf.SetSize(got);
       }
       if (got < rec.length) {
-        reporter_.ReportError(Err::kUnexpectedEofFile, Decimal(static_cast<std::int64_t>(got)), Decimal(rec.length));
-        return Err::kUnexpectedEofFile;
+        return reporter_.Fail(Err::kUnexpectedEofFile, Decimal(static_cast<std::int64_t>(got)), Decimal(rec.length));
       }
       payload = buf.Data();
     }
     // The payload is read before the token is judged.
-    if (!TokenInSet(rec.token, req_.tokens)) {
-      reporter_.ReportError(Err::kInvalidToken, Decimal(rec.token));
-      return Err::kInvalidToken;
-    }
+    if (!TokenInSet(rec.token, req_.tokens)) return reporter_.Fail(Err::kInvalidToken, Decimal(rec.token));
     if (TokenNeedsOldFile(rec.token) && !old_present_) {
-      reporter_.ReportError(Err::kOldFileMissing, Decimal(rec.token));
-      return Err::kOldFileMissing;
+      return reporter_.Fail(Err::kOldFileMissing, Decimal(rec.token));
     }
     const bool records = req_.tokens == TokenSet::kFdt;
     switch (rec.token) {
