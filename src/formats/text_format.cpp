@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <limits>
 #include <optional>
-#include <vector>
 
 namespace veupd {
 namespace {
@@ -22,18 +21,75 @@ int ReadBoundedNumber(std::string_view f, std::size_t& i) {
   return n < kMaxFormatWidth ? n : kMaxFormatWidth;
 }
 
+bool IsNumeric(char c) { return c == 'd' || c == 'i' || c == 'u' || c == 'x' || c == 'X' || c == 'o' || c == 'c'; }
+
+// One conversion: flags, width and precision rebuilt from bounded parts for
+// snprintf, and where its conversion character stands.
+struct Conversion {
+  std::string spec = "%";
+  bool left = false;
+  std::size_t width = 0;
+  std::optional<std::size_t> precision;
+  char type = '\0';
+  std::size_t end = 0;
+};
+
+Conversion ParseConversion(std::string_view f, std::size_t percent) {
+  Conversion c;
+  std::size_t j = percent + 1;
+  while (j < f.size() && IsFlag(f[j])) {
+    c.left = c.left || f[j] == '-';
+    c.spec += f[j++];
+  }
+  if (j < f.size() && IsDigit(f[j])) {
+    c.width = static_cast<std::size_t>(ReadBoundedNumber(f, j));
+    c.spec += std::to_string(c.width);
+  }
+  if (j < f.size() && f[j] == '.') {
+    ++j;
+    c.precision = static_cast<std::size_t>(ReadBoundedNumber(f, j));
+    c.spec += '.' + std::to_string(*c.precision);
+  }
+  while (j < f.size() && IsLength(f[j])) ++j;
+  c.type = j < f.size() ? f[j] : '\0';
+  c.end = j;
+  return c;
+}
+
+// Width and precision of %s on a text of any length: done by hand.
+std::string FormatString(const Conversion& c, const FormatArg& arg) {
+  std::string text;
+  if (const auto* s = std::get_if<std::string_view>(&arg)) {
+    text = std::string(*s);
+  } else {
+    text = std::to_string(std::get<std::int64_t>(arg));
+  }
+  if (c.precision && text.size() > *c.precision) text.resize(*c.precision);
+  if (text.size() < c.width) {
+    const std::string pad(c.width - text.size(), ' ');
+    text = c.left ? text + pad : pad + text;
+  }
+  return text;
+}
+
+std::string FormatNumber(const Conversion& c, const FormatArg& arg) {
+  const auto* n = std::get_if<std::int64_t>(&arg);
+  const long long value = n ? static_cast<long long>(*n) : 0;
+  if (c.type == 'c') return std::string(1, static_cast<char>(value));
+  char buf[2 * kMaxFormatWidth + 32];
+  std::snprintf(buf, sizeof(buf), (c.spec + "ll" + c.type).c_str(), value);
+  return buf;
+}
+
 }  // namespace
 
 std::string FormatText(std::string_view format, std::initializer_list<FormatArg> args) {
-  std::vector<FormatArg> rest(args);
-  std::size_t next_arg = 0;
+  auto next_arg = args.begin();
   std::string out;
   std::size_t i = 0;
   while (i < format.size()) {
-    const char c = format[i];
-    if (c != '%') {
-      out += c;
-      ++i;
+    if (format[i] != '%') {
+      out += format[i++];
       continue;
     }
     if (i + 1 < format.size() && format[i + 1] == '%') {
@@ -41,61 +97,16 @@ std::string FormatText(std::string_view format, std::initializer_list<FormatArg>
       i += 2;
       continue;
     }
-    // Parse the conversion; rebuild it from bounded parts for snprintf.
-    std::size_t j = i + 1;
-    std::string conversion = "%";
-    bool left = false;
-    std::size_t width = 0;
-    std::optional<std::size_t> precision;
-    while (j < format.size() && IsFlag(format[j])) {
-      left = left || format[j] == '-';
-      conversion += format[j++];
-    }
-    if (j < format.size() && IsDigit(format[j])) {
-      width = static_cast<std::size_t>(ReadBoundedNumber(format, j));
-      conversion += std::to_string(width);
-    }
-    if (j < format.size() && format[j] == '.') {
-      ++j;
-      precision = static_cast<std::size_t>(ReadBoundedNumber(format, j));
-      conversion += '.' + std::to_string(*precision);
-    }
-    while (j < format.size() && IsLength(format[j])) ++j;
-    const char conv = j < format.size() ? format[j] : '\0';
-    const bool numeric = conv == 'd' || conv == 'i' || conv == 'u' || conv == 'x' ||
-                         conv == 'X' || conv == 'o' || conv == 'c';
-    if (!numeric && conv != 's') {
+    const Conversion c = ParseConversion(format, i);
+    if (!IsNumeric(c.type) && c.type != 's') {
       out += '%';  // not a conversion we take: copied as it stands
       ++i;
       continue;
     }
-    const FormatArg missing = conv == 's' ? FormatArg{std::string_view()} : FormatArg{std::int64_t{0}};
-    const FormatArg arg = next_arg < rest.size() ? rest[next_arg] : missing;
-    ++next_arg;
-    char buf[2 * kMaxFormatWidth + 32];
-    if (conv == 's') {
-      std::string text;
-      if (const auto* s = std::get_if<std::string_view>(&arg)) {
-        text = std::string(*s);
-      } else {
-        text = std::to_string(std::get<std::int64_t>(arg));
-      }
-      // Width and precision of %s on a text of any length: done by hand.
-      if (precision && text.size() > *precision) text.resize(*precision);
-      if (text.size() < width) {
-        const std::string pad(width - text.size(), ' ');
-        text = left ? text + pad : pad + text;
-      }
-      out += text;
-    } else {
-      const auto* n = std::get_if<std::int64_t>(&arg);
-      const long long value = n ? static_cast<long long>(*n) : 0;
-      conversion += "ll";
-      conversion += conv == 'c' ? 'd' : conv;
-      std::snprintf(buf, sizeof(buf), conversion.c_str(), value);
-      out += conv == 'c' ? std::string(1, static_cast<char>(value)) : std::string(buf);
-    }
-    i = j + 1;
+    const FormatArg missing = c.type == 's' ? FormatArg{std::string_view()} : FormatArg{std::int64_t{0}};
+    const FormatArg arg = next_arg != args.end() ? *next_arg++ : missing;
+    out += c.type == 's' ? FormatString(c, arg) : FormatNumber(c, arg);
+    i = c.end + 1;
   }
   return out;
 }

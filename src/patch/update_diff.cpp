@@ -264,6 +264,15 @@ class ByteDiffer {
  private:
   [[nodiscard]] bool ReadFailed() { return out_.Fail("read error"); }
 
+  // The cheapest gap found so far and the length of the run that agrees
+  // after it.
+  struct Resync {
+    std::uint64_t cost = kNoCost;
+    std::size_t run = 0;
+    std::uint64_t old_skip = 0;
+    std::uint64_t new_skip = 0;
+  };
+
   // The files differ at o / n. Finds where they agree again: on return
   // old_skip / new_skip (on entry the bytes left in each file) are the gap to
   // replace. Always finds a gap that is not empty on both sides.
@@ -280,59 +289,60 @@ class ByteDiffer {
       if (!old_.Ensure(o, r_old + kWindowSlack, po, ao) || !new_.Ensure(n, r_new + kWindowSlack, pn, an)) {
         return ReadFailed();
       }
-      std::uint64_t best_cost = kNoCost;
-      std::size_t best_run = 0;
+      Resync best;
       // Everything left lies inside the radius: replacing all of it is a
       // candidate too.
       if (old_left <= radius && new_left <= radius) {
-        best_cost = GapCost(old_left, new_left);
-        best_run = std::numeric_limits<std::size_t>::max();
-        old_skip = old_left;
-        new_skip = new_left;
+        best = {GapCost(old_left, new_left), std::numeric_limits<std::size_t>::max(), old_left, new_left};
       }
-      const std::size_t step = std::max<std::size_t>(1, radius >> kSampleShift);
       if (ao >= kMatchWindow && an >= kMatchWindow) {
-        const std::size_t last_old = std::min(r_old, ao - kMatchWindow);
-        const std::size_t samples = last_old / step + 1;
-        const unsigned bits = std::max(8u, static_cast<unsigned>(std::bit_width(samples)) + 1);
-        table_.assign(std::size_t{1} << bits, 0);
-        // Lower offsets are entered last and win: they make smaller deletions.
-        for (std::size_t s = samples; s-- > 0;) {
-          const std::size_t i = s * step;
-          table_[HashWindow(po + i, bits)] = static_cast<std::uint32_t>(i + 1);
-        }
-        const std::size_t last_new = std::min(r_new, an - kMatchWindow);
-        for (std::size_t j = 0; j <= last_new; ++j) {
-          // A match not yet seen starts at j - step + 1 or later and needs
-          // at least one record header plus its payload.
-          if (j >= step && kRecordHeaderSize + (j - step + 1) >= best_cost) break;
-          const std::uint32_t entry = table_[HashWindow(pn + j, bits)];
-          if (entry == 0) continue;
-          std::size_t bi = entry - 1;
-          std::size_t bj = j;
-          if (std::memcmp(po + bi, pn + bj, kMatchWindow) != 0) continue;
-          while (bi > 0 && bj > 0 && po[bi - 1] == pn[bj - 1]) {
-            --bi;
-            --bj;
-          }
-          const std::size_t run = CommonPrefix(po + bi, pn + bj, std::min({kMatchProbe, ao - bi, an - bj}));
-          if (run < kMinMatch && n + bj + run != new_.Size()) continue;
-          const std::uint64_t cost = GapCost(bi, bj);
-          if (cost < best_cost || (cost == best_cost && run > best_run)) {
-            best_cost = cost;
-            best_run = run;
-            old_skip = bi;
-            new_skip = bj;
-          }
-        }
+        const std::size_t step = std::max<std::size_t>(1, radius >> kSampleShift);
+        MatchWindows(n, po, std::min(r_old, ao - kMatchWindow), ao, pn, std::min(r_new, an - kMatchWindow), an, step, best);
       }
-      if (best_cost != kNoCost) return true;
+      if (best.cost != kNoCost) {
+        old_skip = best.old_skip;
+        new_skip = best.new_skip;
+        return true;
+      }
       if (radius >= max_search_) {
         // Nothing in reach agrees: replace what was searched and go on.
         old_skip = r_old;
         new_skip = r_new;
         return true;
       }
+    }
+  }
+
+  // Samples the old window every step bytes up to last_old and looks each
+  // new position up to last_new up: a verified match, grown backwards, that
+  // makes a cheaper gap (or an equal one with a longer run) becomes best.
+  void MatchWindows(std::uint64_t n, const std::uint8_t* po, std::size_t last_old, std::size_t ao,
+                    const std::uint8_t* pn, std::size_t last_new, std::size_t an, std::size_t step, Resync& best) {
+    const std::size_t samples = last_old / step + 1;
+    const unsigned bits = std::max(8u, static_cast<unsigned>(std::bit_width(samples)) + 1);
+    table_.assign(std::size_t{1} << bits, 0);
+    // Lower offsets are entered last and win: they make smaller deletions.
+    for (std::size_t s = samples; s-- > 0;) {
+      const std::size_t i = s * step;
+      table_[HashWindow(po + i, bits)] = static_cast<std::uint32_t>(i + 1);
+    }
+    for (std::size_t j = 0; j <= last_new; ++j) {
+      // A match not yet seen starts at j - step + 1 or later and needs
+      // at least one record header plus its payload.
+      if (j >= step && kRecordHeaderSize + (j - step + 1) >= best.cost) break;
+      const std::uint32_t entry = table_[HashWindow(pn + j, bits)];
+      if (entry == 0) continue;
+      std::size_t bi = entry - 1;
+      std::size_t bj = j;
+      if (std::memcmp(po + bi, pn + bj, kMatchWindow) != 0) continue;
+      while (bi > 0 && bj > 0 && po[bi - 1] == pn[bj - 1]) {
+        --bi;
+        --bj;
+      }
+      const std::size_t run = CommonPrefix(po + bi, pn + bj, std::min({kMatchProbe, ao - bi, an - bj}));
+      if (run < kMinMatch && n + bj + run != new_.Size()) continue;
+      const std::uint64_t cost = GapCost(bi, bj);
+      if (cost < best.cost || (cost == best.cost && run > best.run)) best = {cost, run, bi, bj};
     }
   }
 
@@ -520,50 +530,56 @@ class RecordDiffer {
     return std::min(whole, inside);
   }
 
+  // Edit distance over the gap's records: delete 7 bytes, insert 7 +
+  // content, pair the estimate above; the cheapest path goes into ops_.
+  void AlignRecords(const std::uint8_t* po, const std::uint8_t* pn) {
+    const std::size_t a = old_recs_.size();
+    const std::size_t b = new_recs_.size();
+    const std::size_t w = b + 1;
+    cost_.assign((a + 1) * w, 0);
+    for (std::size_t x = 1; x <= a; ++x) cost_[x * w] = cost_[(x - 1) * w] + kRecordHeaderSize;
+    for (std::size_t y = 1; y <= b; ++y) cost_[y] = cost_[y - 1] + kRecordHeaderSize + new_recs_[y - 1].size - kLengthField;
+    for (std::size_t x = 1; x <= a; ++x) {
+      for (std::size_t y = 1; y <= b; ++y) {
+        const Span& sx = old_recs_[x - 1];
+        const Span& sy = new_recs_[y - 1];
+        const std::uint64_t pair = cost_[(x - 1) * w + y - 1] + PairEstimate(po + sx.offset, sx.size, pn + sy.offset, sy.size);
+        const std::uint64_t del = cost_[(x - 1) * w + y] + kRecordHeaderSize;
+        const std::uint64_t ins = cost_[x * w + y - 1] + kRecordHeaderSize + sy.size - kLengthField;
+        cost_[x * w + y] = std::min({pair, del, ins});
+      }
+    }
+    std::size_t x = a;
+    std::size_t y = b;
+    while (x > 0 || y > 0) {
+      if (x > 0 && y > 0) {
+        const Span& sx = old_recs_[x - 1];
+        const Span& sy = new_recs_[y - 1];
+        if (cost_[x * w + y] == cost_[(x - 1) * w + y - 1] + PairEstimate(po + sx.offset, sx.size, pn + sy.offset, sy.size)) {
+          ops_.push_back(Op::kPair);
+          --x;
+          --y;
+          continue;
+        }
+      }
+      if (x > 0 && cost_[x * w + y] == cost_[(x - 1) * w + y] + kRecordHeaderSize) {
+        ops_.push_back(Op::kDelete);
+        --x;
+      } else {
+        ops_.push_back(Op::kInsert);
+        --y;
+      }
+    }
+    std::reverse(ops_.begin(), ops_.end());
+  }
+
   // Aligns the gap's records (old_recs_ against new_recs_) and writes them.
   [[nodiscard]] bool EmitRecords(std::uint64_t& o, const std::uint8_t* po, std::uint64_t& n, const std::uint8_t* pn) {
     const std::size_t a = old_recs_.size();
     const std::size_t b = new_recs_.size();
     ops_.clear();
     if (a > 0 && b > 0 && a * b <= kMaxAlignCells) {
-      // Edit distance over records: delete 7 bytes, insert 7 + content,
-      // pair the estimate above.
-      const std::size_t w = b + 1;
-      cost_.assign((a + 1) * w, 0);
-      for (std::size_t x = 1; x <= a; ++x) cost_[x * w] = cost_[(x - 1) * w] + kRecordHeaderSize;
-      for (std::size_t y = 1; y <= b; ++y) cost_[y] = cost_[y - 1] + kRecordHeaderSize + new_recs_[y - 1].size - kLengthField;
-      for (std::size_t x = 1; x <= a; ++x) {
-        for (std::size_t y = 1; y <= b; ++y) {
-          const Span& sx = old_recs_[x - 1];
-          const Span& sy = new_recs_[y - 1];
-          const std::uint64_t pair = cost_[(x - 1) * w + y - 1] + PairEstimate(po + sx.offset, sx.size, pn + sy.offset, sy.size);
-          const std::uint64_t del = cost_[(x - 1) * w + y] + kRecordHeaderSize;
-          const std::uint64_t ins = cost_[x * w + y - 1] + kRecordHeaderSize + sy.size - kLengthField;
-          cost_[x * w + y] = std::min({pair, del, ins});
-        }
-      }
-      std::size_t x = a;
-      std::size_t y = b;
-      while (x > 0 || y > 0) {
-        if (x > 0 && y > 0) {
-          const Span& sx = old_recs_[x - 1];
-          const Span& sy = new_recs_[y - 1];
-          if (cost_[x * w + y] == cost_[(x - 1) * w + y - 1] + PairEstimate(po + sx.offset, sx.size, pn + sy.offset, sy.size)) {
-            ops_.push_back(Op::kPair);
-            --x;
-            --y;
-            continue;
-          }
-        }
-        if (x > 0 && cost_[x * w + y] == cost_[(x - 1) * w + y] + kRecordHeaderSize) {
-          ops_.push_back(Op::kDelete);
-          --x;
-        } else {
-          ops_.push_back(Op::kInsert);
-          --y;
-        }
-      }
-      std::reverse(ops_.begin(), ops_.end());
+      AlignRecords(po, pn);
     } else {
       for (std::size_t k = 0; k < std::min(a, b); ++k) ops_.push_back(Op::kPair);
       for (std::size_t k = b; k < a; ++k) ops_.push_back(Op::kDelete);

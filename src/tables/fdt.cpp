@@ -55,6 +55,73 @@ std::string TextAt(const std::uint8_t* p, std::size_t max) {
   return std::string(reinterpret_cast<const char*>(p), n);
 }
 
+// The bytes of a record from some field on, as ViewField walks them.
+struct RecordCursor {
+  const std::uint8_t* p;
+  const std::uint8_t* end;
+
+  [[nodiscard]] std::size_t Left() const { return std::size_t(end - p); }
+
+  // A value's 1- or 2-byte length prefix; false when the prefix or the value
+  // it announces runs past the record.
+  bool TakePrefix(std::uint16_t flags, std::size_t& n) {
+    const std::size_t prefix = fdt::PrefixSize(flags);
+    if (Left() < prefix) return false;
+    n = prefix == 2 ? ReadLE16(p) : *p;
+    p += prefix;
+    return Left() >= n;
+  }
+
+  // The value of a single or list field; false when it does not fit.
+  bool TakeValue(const fdt::FieldInfo& field, fdt::FieldView& value) {
+    if (field.kind == fdt::kKindSingle) {
+      std::size_t n = field.width;
+      if (field.flags & fdt::kFieldFixed) {
+        if (Left() < n) return false;
+      } else if (!TakePrefix(field.flags, n)) {
+        return false;
+      }
+      value = {true, field.kind, p, n, 0};
+      p += n;
+      return true;
+    }
+    const std::size_t count_size = field.kind == fdt::kKindList8 ? 1 : 2;
+    if (Left() < count_size) return false;
+    const std::uint32_t count = count_size == 1 ? *p : ReadLE16(p);
+    p += count_size;
+    const std::uint8_t* first = p;
+    for (std::uint32_t k = 0; k < count; ++k) {
+      std::size_t n = 0;
+      if (!TakePrefix(field.flags, n)) return false;
+      p += n;
+    }
+    value = {true, field.kind, first, std::size_t(p - first), count};
+    return true;
+  }
+};
+
+// The presence bits of a bitmap record, the most significant bit first.
+struct PresenceBits {
+  bool used = false;
+  const std::uint8_t* next = nullptr;
+  std::size_t left = 0;
+  std::uint8_t bits = 0;
+
+  // False when no bit is left: this field and all after it are absent.
+  bool Take(bool& present) {
+    if (left % 8 == 0) {
+      if (left == 0) return false;
+      bits = *next++;
+    }
+    present = (bits & 0x80) != 0;
+    bits = static_cast<std::uint8_t>(bits << 1);
+    --left;
+    return true;
+  }
+  // Only clear bits remain, in the current byte and none after it.
+  [[nodiscard]] bool RestAbsent() const { return bits == 0 && left < 8; }
+};
+
 }  // namespace
 
 namespace fdt {
@@ -147,90 +214,11 @@ bool FDT::NewStru(const std::string& path, std::string& data_name, std::string& 
   if (header_) DropStructure();  // never mix two structures
   field_count_ = 0;
   structure_path_ = path;
-  bool loaded = false;
   os::File file;
   if (file.Open(path, os::OpenMode::kReadDenyWrite).ok()) {
     std::uint64_t file_length = 0;
     if (!file.Length(file_length).ok()) file_length = 0;
-    loaded = [&] {
-      std::uint16_t header_length = 0;
-      if (!ReadU16(file, header_length) || header_length < fdt::kMinHeaderLength) return false;
-      const std::size_t header_size = std::size_t{header_length} + fdt::kHeaderLengthField;
-      header_ = std::make_unique<std::uint8_t[]>(header_size);
-      WriteLE16(header_.get(), header_length);
-      if (!ReadExact(file, header_.get() + fdt::kHeaderLengthField, header_length)) return false;
-
-      const auto count = static_cast<std::int16_t>(ReadLE16(header_.get() + fdt::kOffFieldCount));
-      if (count < 0) return false;
-      const std::size_t descriptor_bytes = std::size_t(count) * fdt::kDescriptorSize;
-      if (header_size + descriptor_bytes > file_length) return false;  // no allocation for a lie
-      descriptors_.resize(descriptor_bytes);
-      if (!ReadExact(file, descriptors_.data(), descriptor_bytes)) return false;
-      field_count_ = count;
-
-      WriteLE16(header_.get() + fdt::kOffMaxRecord, 0);
-      // RecordLength reads the kinds as stored, before members are rewritten.
-      std::size_t max_record = RunSize(0, std::size_t(count));
-      if (max_record == std::numeric_limits<std::size_t>::max()) return false;
-      if (TableFlags() & fdt::kFlagBitmap) {
-        std::size_t top_level = 0;
-        for (std::size_t i = 0; i < std::size_t(count); ++i, ++top_level) {
-          const std::uint8_t* d = Descriptor(i);
-          if (ReadLE16(d + fdt::kOffDescKind) == fdt::kKindGroup) {
-            i += std::min<std::size_t>(ReadLE16(d + fdt::kOffDescMembers), std::size_t(count) - i - 1);
-          }
-        }
-        max_record = SatAdd(max_record, top_level / 8 + 2);
-      }
-      const auto stored = static_cast<std::uint16_t>(std::min(max_record, kSizeCap));
-      WriteLE16(header_.get() + fdt::kOffMaxRecord, stored);
-      record_.assign(std::size_t{stored} + fdt::kRecordSlack, 0);
-      record_size_ = 0;
-
-      field_names_.clear();
-      descriptions_.assign(std::size_t(count), std::string());
-      std::uint16_t aux_length = 0;
-      if (!ReadU16(file, aux_length) || !file.Seek(aux_length, os::SeekFrom::kCurrent).ok()) return false;
-
-      std::size_t members_left = 0;
-      bool read_failed = false;
-      for (std::size_t i = 0; i < std::size_t(count); ++i) {
-        std::uint8_t* d = descriptors_.data() + i * fdt::kDescriptorSize;
-        if (i > 0) field_names_ += '|';
-        field_names_ += TextAt(d + fdt::kOffDescName, fdt::kFieldNameLength);
-        const std::uint16_t kind = ReadLE16(d + fdt::kOffDescKind);
-        if (kind == fdt::kKindGroup) {
-          members_left = ReadLE16(d + fdt::kOffDescMembers);
-        } else if (members_left > 0) {
-          --members_left;
-          if (kind == fdt::kKindList8) WriteLE16(d + fdt::kOffDescKind, fdt::kKindMemberList8);
-          if (kind == fdt::kKindSingle) WriteLE16(d + fdt::kOffDescKind, fdt::kKindMemberSingle);
-          if (kind == fdt::kKindList16) WriteLE16(d + fdt::kOffDescKind, fdt::kKindMemberList16);
-        }
-        // A damaged description only costs that field (and, at the end of
-        // the file, the ones after it) its text; the message is written once.
-        if (read_failed) continue;
-        std::uint16_t length = 0;
-        std::uint64_t after_length = 0;
-        if (!ReadU16(file, length) || !file.Tell(after_length).ok()) {
-          read_failed = true;
-        } else if (length > 0) {
-          std::uint8_t text[fdt::kDescriptionRead];
-          const std::size_t want = std::min<std::size_t>(length, fdt::kDescriptionRead);
-          if (!ReadExact(file, text, want)) {
-            read_failed = true;
-          } else {
-            descriptions_[i] = TextAt(text, std::min(want, fdt::kMaxDescription));
-          }
-          if (!file.Seek(static_cast<std::int64_t>(after_length + length), os::SeekFrom::kBegin).ok()) {
-            read_failed = true;
-          }
-        }
-        if (read_failed) os::DebugOutput(kReadErrorText);
-      }
-      return true;
-    }();
-    if (!loaded) {
+    if (!ReadHeader(file, file_length) || !SizeRecordBuffer() || !ReadFieldTexts(file)) {
       os::DebugOutput(kReadErrorText);
       DropStructure();
     }
@@ -245,6 +233,90 @@ bool FDT::NewStru(const std::string& path, std::string& data_name, std::string& 
   data_name = TextAt(header_.get() + fdt::kOffDataName, fdt::kFileNameSize);
   index_name = TextAt(header_.get() + fdt::kOffIndexName, fdt::kFileNameSize);
   return true;
+}
+
+bool FDT::ReadHeader(os::File& file, std::uint64_t file_length) {
+  std::uint16_t header_length = 0;
+  if (!ReadU16(file, header_length) || header_length < fdt::kMinHeaderLength) return false;
+  const std::size_t header_size = std::size_t{header_length} + fdt::kHeaderLengthField;
+  header_ = std::make_unique<std::uint8_t[]>(header_size);
+  WriteLE16(header_.get(), header_length);
+  if (!ReadExact(file, header_.get() + fdt::kHeaderLengthField, header_length)) return false;
+
+  const auto count = static_cast<std::int16_t>(ReadLE16(header_.get() + fdt::kOffFieldCount));
+  if (count < 0) return false;
+  const std::size_t descriptor_bytes = std::size_t(count) * fdt::kDescriptorSize;
+  if (header_size + descriptor_bytes > file_length) return false;  // no allocation for a lie
+  descriptors_.resize(descriptor_bytes);
+  if (!ReadExact(file, descriptors_.data(), descriptor_bytes)) return false;
+  field_count_ = count;
+  return true;
+}
+
+bool FDT::SizeRecordBuffer() {
+  const auto count = static_cast<std::size_t>(field_count_);
+  WriteLE16(header_.get() + fdt::kOffMaxRecord, 0);
+  // RecordLength reads the kinds as stored, before members are rewritten.
+  std::size_t max_record = RunSize(0, count);
+  if (max_record == std::numeric_limits<std::size_t>::max()) return false;
+  if (TableFlags() & fdt::kFlagBitmap) {
+    std::size_t top_level = 0;
+    for (std::size_t i = 0; i < count; ++i, ++top_level) {
+      const std::uint8_t* d = Descriptor(i);
+      if (ReadLE16(d + fdt::kOffDescKind) == fdt::kKindGroup) {
+        i += std::min<std::size_t>(ReadLE16(d + fdt::kOffDescMembers), count - i - 1);
+      }
+    }
+    max_record = SatAdd(max_record, top_level / 8 + 2);
+  }
+  const auto stored = static_cast<std::uint16_t>(std::min(max_record, kSizeCap));
+  WriteLE16(header_.get() + fdt::kOffMaxRecord, stored);
+  record_.assign(std::size_t{stored} + fdt::kRecordSlack, 0);
+  record_size_ = 0;
+  return true;
+}
+
+bool FDT::ReadFieldTexts(os::File& file) {
+  const auto count = static_cast<std::size_t>(field_count_);
+  field_names_.clear();
+  descriptions_.assign(count, std::string());
+  std::uint16_t aux_length = 0;
+  if (!ReadU16(file, aux_length) || !file.Seek(aux_length, os::SeekFrom::kCurrent).ok()) return false;
+
+  std::size_t members_left = 0;
+  bool read_failed = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint8_t* d = descriptors_.data() + i * fdt::kDescriptorSize;
+    if (i > 0) field_names_ += '|';
+    field_names_ += TextAt(d + fdt::kOffDescName, fdt::kFieldNameLength);
+    const std::uint16_t kind = ReadLE16(d + fdt::kOffDescKind);
+    if (kind == fdt::kKindGroup) {
+      members_left = ReadLE16(d + fdt::kOffDescMembers);
+    } else if (members_left > 0) {
+      --members_left;
+      if (kind == fdt::kKindList8) WriteLE16(d + fdt::kOffDescKind, fdt::kKindMemberList8);
+      if (kind == fdt::kKindSingle) WriteLE16(d + fdt::kOffDescKind, fdt::kKindMemberSingle);
+      if (kind == fdt::kKindList16) WriteLE16(d + fdt::kOffDescKind, fdt::kKindMemberList16);
+    }
+    // A damaged description only costs that field (and, at the end of the
+    // file, the ones after it) its text; the message is written once.
+    if (read_failed) continue;
+    read_failed = !ReadDescription(file, descriptions_[i]);
+    if (read_failed) os::DebugOutput(kReadErrorText);
+  }
+  return true;
+}
+
+bool FDT::ReadDescription(os::File& file, std::string& description) {
+  std::uint16_t length = 0;
+  std::uint64_t after_length = 0;
+  if (!ReadU16(file, length) || !file.Tell(after_length).ok()) return false;
+  if (length == 0) return true;
+  std::uint8_t text[fdt::kDescriptionRead];
+  const std::size_t want = std::min<std::size_t>(length, fdt::kDescriptionRead);
+  const bool read = ReadExact(file, text, want);
+  if (read) description = TextAt(text, std::min(want, fdt::kMaxDescription));
+  return file.Seek(static_cast<std::int64_t>(after_length + length), os::SeekFrom::kBegin).ok() && read;
 }
 
 // Size of a run of descriptors (RecordLength). Returns SIZE_MAX when groups
@@ -529,71 +601,33 @@ bool FDT::ReadRecord() {
 bool FDT::ViewField(std::int16_t index, fdt::FieldView& view) const {
   view = fdt::FieldView{};
   if (!header_ || index < 0 || index >= field_count_) return false;
-  const std::uint8_t* p = record_.data();
-  const std::uint8_t* const end = p + record_size_;
-  const std::uint8_t* bitmap = nullptr;
-  std::size_t bits_left = 0;
-  std::uint8_t bits = 0;
+  RecordCursor at{record_.data(), record_.data() + record_size_};
+  PresenceBits presence;
   if (TableFlags() & fdt::kFlagBitmap) {
-    if (p == end) return false;
-    const std::size_t bitmap_bytes = *p++;
-    if (bitmap_bytes > std::size_t(end - p)) return false;
-    bitmap = p;
-    p += bitmap_bytes;
-    bits_left = 8 * bitmap_bytes;
+    if (at.Left() == 0) return false;
+    const std::size_t bitmap_bytes = *at.p++;
+    if (bitmap_bytes > at.Left()) return false;
+    presence = {true, at.p, 8 * bitmap_bytes, 0};
+    at.p += bitmap_bytes;
   }
-  auto take_prefix = [&](std::uint16_t flags, std::size_t& n) {
-    const std::size_t prefix = fdt::PrefixSize(flags);
-    if (std::size_t(end - p) < prefix) return false;
-    n = prefix == 2 ? ReadLE16(p) : *p;
-    p += prefix;
-    return std::size_t(end - p) >= n;
-  };
-
   for (std::int16_t i = 0; i <= index; ++i) {
     const fdt::FieldInfo field = Field(i);
-    if (bitmap) {
-      if (bits_left % 8 == 0) {
-        if (bits_left == 0) return true;  // no bit: absent
-        bits = *bitmap++;
-      }
-      const bool present = (bits & 0x80) != 0;
-      bits = static_cast<std::uint8_t>(bits << 1);
-      --bits_left;
+    if (presence.used) {
+      bool present = false;
+      if (!presence.Take(present)) return true;  // no bit: absent
       if (!present) {
-        if (i == index || (bits == 0 && bits_left < 8)) return true;  // absent
+        if (i == index || presence.RestAbsent()) return true;  // absent
         continue;
       }
     }
     switch (field.kind) {
-      case fdt::kKindSingle: {
-        std::size_t n = field.width;
-        if (field.flags & fdt::kFieldFixed) {
-          if (std::size_t(end - p) < n) return false;
-        } else if (!take_prefix(field.flags, n)) {
-          return false;
-        }
-        if (i == index) {
-          view = {true, field.kind, p, n, 0};
-          return true;
-        }
-        p += n;
-        break;
-      }
+      case fdt::kKindSingle:
       case fdt::kKindList8:
       case fdt::kKindList16: {
-        const std::size_t count_size = field.kind == fdt::kKindList8 ? 1 : 2;
-        if (std::size_t(end - p) < count_size) return false;
-        const std::uint32_t count = count_size == 1 ? *p : ReadLE16(p);
-        p += count_size;
-        const std::uint8_t* first = p;
-        for (std::uint32_t k = 0; k < count; ++k) {
-          std::size_t n = 0;
-          if (!take_prefix(field.flags, n)) return false;
-          p += n;
-        }
+        fdt::FieldView value;
+        if (!at.TakeValue(field, value)) return false;
         if (i == index) {
-          view = {true, field.kind, first, std::size_t(p - first), count};
+          view = value;
           return true;
         }
         break;

@@ -202,6 +202,17 @@ class FDT {
   };
 
   void DropStructure();
+  // The steps of NewStru. The header and the field descriptors, with no
+  // allocation for a count the file cannot hold.
+  [[nodiscard]] bool ReadHeader(os::File& file, std::uint64_t file_length);
+  // The largest record the structure allows, into the header, and the record
+  // buffer for it.
+  [[nodiscard]] bool SizeRecordBuffer();
+  // Skips the auxiliary block; collects the field names, marks the members
+  // of groups and reads each field's description.
+  [[nodiscard]] bool ReadFieldTexts(os::File& file);
+  // One length-prefixed description; false when it cannot be read whole.
+  [[nodiscard]] static bool ReadDescription(os::File& file, std::string& description);
   [[nodiscard]] std::size_t RunSize(std::size_t first, std::size_t n) const;
   [[nodiscard]] const std::uint8_t* Descriptor(std::size_t i) const {
     return descriptors_.data() + i * fdt::kDescriptorSize;
