@@ -1,17 +1,7 @@
 // Helpers shared by the file and system commands.
 #include "commands/command_util.h"
 
-#include <array>
-#include <cstdio>
-
 namespace veupd::cmd {
-
-std::string Hex8(std::uint32_t value) {
-  constexpr std::size_t kHexDigits = 8;
-  std::array<char, kHexDigits + 1> text{};
-  std::snprintf(text.data(), text.size(), "%08X", static_cast<unsigned>(value));
-  return {text.data(), kHexDigits};
-}
 
 ErrorCode RequireParams(CommandHost& host, std::initializer_list<Slot> slots) {
   for (const Slot slot : slots) {

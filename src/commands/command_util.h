@@ -15,8 +15,6 @@
 
 namespace veupd::cmd {
 
-// A CRC-32 value as the log shows it: eight upper-case hex digits.
-[[nodiscard]] std::string Hex8(std::uint32_t value);
 
 // Checks the slots in the order given and reports the first empty one as
 // error 4 with the slot's name. Returns 0 when all are set.

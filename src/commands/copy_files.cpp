@@ -78,7 +78,7 @@ ErrorCode CopyAndVerify(CommandHost& host, const TargetFolder& folder, const std
   std::uint32_t copy_crc = 0;
   if (ErrorCode rc = Checksum(host, kPhaseCopy, copy_path, copy_crc); !rc.ok()) return rc;
   if (copy_crc != source_crc) {
-    return host.Fail(Err::kCopyCorrupted, source, cmd::Hex8(source_crc), copy_path, cmd::Hex8(copy_crc));
+    return host.Fail(Err::kCopyCorrupted, source, CrcHex(source_crc), copy_path, CrcHex(copy_crc));
   }
   return ErrorCode::Ok();
 }

@@ -111,6 +111,8 @@ std::string FormatText(std::string_view format, std::initializer_list<FormatArg>
   return out;
 }
 
+std::string CrcHex(std::uint32_t value) { return FormatText("%08X", {std::int64_t{value}}); }
+
 std::int32_t TextToInt(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;

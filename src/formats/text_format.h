@@ -22,6 +22,9 @@ using FormatArg = std::variant<std::int64_t, std::string_view>;
 
 constexpr int kMaxFormatWidth = 256;
 
+// A CRC-32 value as logs and tools show it: eight upper-case hex digits.
+[[nodiscard]] std::string CrcHex(std::uint32_t value);
+
 // Decimal text-to-number as the parameter file uses it: optional blanks, an
 // optional sign, the leading digits; 0 when there are none. Saturates
 // instead of overflowing.

@@ -4,11 +4,11 @@
 #include "patch/patch_commands.h"
 
 #include <array>
-#include <cstdio>
 #include <string>
 
 #include "engine/pointer_step.h"
 #include "formats/crc32.h"
+#include "formats/text_format.h"
 #include "patch/patch_engine.h"
 #include "patch/patch_steps.h"
 #include "platform/platform.h"
@@ -35,12 +35,6 @@ constexpr std::string_view kNoCheckUpdateName = "XXXXXX";
 constexpr std::string_view kIndexTempSuffix = "$I$";
 
 enum class Kind { kFix, kFdt, kFixInPlace, kFdtInPlace };
-
-std::string Hex8(std::uint32_t value) {
-  std::array<char, 9> buf{};
-  std::snprintf(buf.data(), buf.size(), "%08X", static_cast<unsigned>(value));
-  return buf.data();
-}
 
 class PatchCommand {
  public:
@@ -155,7 +149,7 @@ class PatchCommand {
     std::uint32_t value = 0;
     if (!crc.FileCrc(value, file)) return host_.Fail(Err::kCannotOpenSource, file);
     if (value != expected) {
-      return host_.Fail(Err::kFileCheckFailed, host_.ControlFilePath(), Hex8(expected), file, Hex8(value));
+      return host_.Fail(Err::kFileCheckFailed, host_.ControlFilePath(), CrcHex(expected), file, CrcHex(value));
     }
     return {};
   }

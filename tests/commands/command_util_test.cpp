@@ -22,11 +22,6 @@ TEST(CommandUtilTest, TemporaryNameUsesLastDotOfWholePath) {
   }
 }
 
-TEST(CommandUtilTest, CrcIsEightUpperCaseHexDigits) {
-  EXPECT_EQ(cmd::Hex8(0x2DFD2D88u), "2DFD2D88");
-  EXPECT_EQ(cmd::Hex8(0xAu), "0000000A");
-}
-
 TEST(CommandUtilTest, FirstEmptySlotIsReported) {
   test::FakeHost host;
   host.SetParams({"a", "", "c", ""});

@@ -30,6 +30,7 @@ TEST(FormatText, FormatsTheConversionsItTakes) {
       {"text width and precision", FormatText("[%5s|%-4s|%.2s]", {std::string_view("ab"), std::string_view("c"), std::string_view("xyz")}),
        "[   ab|c   |xy]"},
       {"hex", FormatText("%08X", {std::int64_t{0x2DFD2D88}}), "2DFD2D88"},
+      {"crc text", CrcHex(0xAu) + CrcHex(0xFFFFFFFFu), "0000000AFFFFFFFF"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.name;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formats/crc32.h"
+#include "formats/text_format.h"
 #include "patch/patch_engine.h"
 #include "patch/update_data.h"
 #include "patch_check.h"
@@ -59,7 +60,7 @@ int Apply(const std::vector<std::string>& args) {
   CCrc32 calc;
   std::uint32_t crc = 0;
   if (calc.FileCrc(crc, new_path)) {
-    std::printf("%s written, CRC %s\n", new_path.c_str(), Hex8(crc).c_str());
+    std::printf("%s written, CRC %s\n", new_path.c_str(), CrcHex(crc).c_str());
   } else {
     std::printf("%s: the result is empty and was removed (expected CRC 0)\n", new_path.c_str());
   }

@@ -13,6 +13,7 @@
 #include "formats/ascii.h"
 #include "formats/byte_order.h"
 #include "formats/crc32.h"
+#include "formats/text_format.h"
 #include "platform/platform.h"
 #include "tables/fdb_update_control.h"
 #include "tables/update_fdb.h"
@@ -27,12 +28,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-
-std::string Hex8(std::uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-  return text;
-}
 
 // A key as text: printable bytes as they are, the others as \xHH.
 std::string ShowKey(std::string_view key) {
@@ -226,7 +221,7 @@ int Create(const std::vector<std::string>& args) {
   std::uint32_t value = 0;
   if (!crc.FileCrc(value, db)) return Problem("cannot read " + db);
   std::printf("%s: %zu records, key length %u, CRC %s\n", db.c_str(), names.size(),
-              static_cast<unsigned>(key_length), Hex8(value).c_str());
+              static_cast<unsigned>(key_length), CrcHex(value).c_str());
   return kExitOk;
 }
 
@@ -246,7 +241,7 @@ int List(const std::vector<std::string>& args) {
   RecordInfo record;
   while (walker.Next(record) && walker.Data(record, fold)) {
     std::printf("%s\t%llu\t%u\t%s\n", ShowKey(record.key).c_str(), static_cast<unsigned long long>(record.offset),
-                static_cast<unsigned>(record.data_length), Hex8(crc).c_str());
+                static_cast<unsigned>(record.data_length), CrcHex(crc).c_str());
     crc = 0;
   }
   return walker.problem().empty() ? kExitOk : Problem(args[0] + ": " + walker.problem());
@@ -375,7 +370,7 @@ int Check(const std::vector<std::string>& args) {
   std::uint32_t value = 0;
   if (!crc.FileCrc(value, db)) return Problem("cannot read " + db);
   std::printf("OK: %llu records, key length %u, CRC %s\n", static_cast<unsigned long long>(records),
-              static_cast<unsigned>(key_length), Hex8(value).c_str());
+              static_cast<unsigned>(key_length), CrcHex(value).c_str());
   return kExitOk;
 }
 

@@ -8,16 +8,11 @@
 
 #include "engine/message_table.h"
 #include "formats/crc32.h"
+#include "formats/text_format.h"
 #include "patch/update_data.h"
 #include "platform/platform.h"
 
 namespace veupd::tool {
-
-std::string Hex8(std::uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-  return text;
-}
 
 std::string EngineErrorText(const PatchErrorList::Entry& entry) {
   std::string text(ErrorMessage(entry.code.code()));
@@ -83,18 +78,18 @@ PatchVerdict VerifyPatch(const std::string& old_path, const std::string& update_
     if (!old_present) {
       PatchVerdict v = Verdict(Kind::kOldMissing, "the old file " + old_path +
                                                       " is missing; the update was made from a file with CRC " +
-                                                      Hex8(*scan->old_crc));
+                                                      CrcHex(*scan->old_crc));
       v.recorded_old_crc = scan->old_crc;
       return v;
     }
     if (old_crc != *scan->old_crc) {
-      PatchVerdict v = Verdict(Kind::kWrongOldVersion, "wrong old version: " + old_path + " has CRC " + Hex8(old_crc) +
+      PatchVerdict v = Verdict(Kind::kWrongOldVersion, "wrong old version: " + old_path + " has CRC " + CrcHex(old_crc) +
                                                            ", the update was made from a file with CRC " +
-                                                           Hex8(*scan->old_crc));
+                                                           CrcHex(*scan->old_crc));
       v.recorded_old_crc = scan->old_crc;
       return v;
     }
-    found = "the old file is the version the update was made from (CRC " + Hex8(old_crc) + ")";
+    found = "the old file is the version the update was made from (CRC " + CrcHex(old_crc) + ")";
   } else {
     found = "the update data carries no old-file CRC";
   }
@@ -133,12 +128,12 @@ PatchVerdict VerifyPatch(const std::string& old_path, const std::string& update_
   const std::uint32_t shown = v.result_crc.value_or(0);
   if (expected && *expected != shown && !(v.result_crc == std::nullopt && *expected == 0)) {
     v.kind = Kind::kWrongExpectedCrc;
-    v.text = "the result has CRC " + Hex8(shown) + ", the line expects " + Hex8(*expected) +
+    v.text = "the result has CRC " + CrcHex(shown) + ", the line expects " + CrcHex(*expected) +
              (scan->old_crc ? ": wrong expected CRC (old file and update data are right)"
                             : ": wrong expected CRC, or a wrong old version (no old-file CRC recorded to tell)");
     return v;
   }
-  v.text = found + "; result " + (v.result_crc ? "CRC " + Hex8(shown) : std::string("empty (the file is removed)"));
+  v.text = found + "; result " + (v.result_crc ? "CRC " + CrcHex(shown) : std::string("empty (the file is removed)"));
   return v;
 }
 

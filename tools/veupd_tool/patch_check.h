@@ -39,6 +39,4 @@ struct PatchVerdict {
 // "Invalid path (8): x" for an engine error entry.
 [[nodiscard]] std::string EngineErrorText(const PatchErrorList::Entry& entry);
 
-[[nodiscard]] std::string Hex8(std::uint32_t value);
-
 }  // namespace veupd::tool
