@@ -47,10 +47,9 @@ class PatchCommand {
     const int required = InPlace() ? 3 : 4;
     for (int i = 0; i < required; ++i) {
       if (p_[i].empty()) {
-        const Slot slot = static_cast<Slot>(i);
-        host_.ReportError(Err::kParamMissing, SlotName(slot));
-        host_.ReportStep(false, i == 0 ? std::string(Name()) : StepText(), Err::kParamMissing);
-        return Err::kParamMissing;
+        const ErrorCode rc = host_.Fail(Err::kParamMissing, SlotName(static_cast<Slot>(i)));
+        host_.ReportStep(false, i == 0 ? std::string(Name()) : StepText(), rc);
+        return rc;
       }
     }
     if (InPlace()) temp_ = InPlaceTemporaryPath(p_[0]);
