@@ -171,20 +171,21 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
   setup.log_name = PrepareLogName(params_.log_file_name, params_.level);
   setup.in_place_mode = params_.in_place_mode;
   setup.program_dir = program_dir_;
+  setup.level = params_.level;
+  setup.server_automation = params_.server_automation;
 
   if (!params_.upd_dir_prg.empty() && !PrepareProgramUpdate()) return kExitNotRun;
 
-  level_state_.level = params_.level;
-  level_state_.server_automation = params_.server_automation;
-  bool unfinished = false;
+  auto runner = std::make_unique<LevelRunner>(std::move(setup), *this, Commands());
   {
-    CVeUpdateDlg dialog(*view_, *this, level_state_, setup, Commands(),
-                        DialogParams{params_.brand, params_.level, params_.hwnd});
+    CVeUpdateDlg dialog(*view_, *this, *runner, DialogParams{params_.brand, params_.level, params_.hwnd});
     (void)dialog.DoModal();  // the outcome is the success flag
     success_ = dialog.Succeeded();
-    if (!dialog.LevelStarted()) return kExitNotRun;
-    unfinished = dialog.LevelUnfinished();
   }
+  if (!runner->Started()) return kExitNotRun;
+  // A thread that would not end was left running; it still uses its runner,
+  // and the process is about to end anyway.
+  LevelRunner& level = runner->ThreadEnded() ? *runner : *runner.release();
   // The caller may start the next level as soon as it learns the result.
   lock.Release();
 
@@ -194,9 +195,9 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
   }
   // A level stopped from outside reports failure and leaves the caller
   // alone: it must not start again on half-done work.
-  if (!unfinished && !params_.parent_prg.empty() && os::HasSeparator(params_.parent_prg)) StartParentProgram();
-  const std::string log_path = LevelLogPath(setup);
-  ConsoleNote(LevelSummary(params_.level, level_state_.result, log_path, os::Exists(log_path)));
+  if (!level.Unfinished() && !params_.parent_prg.empty() && os::HasSeparator(params_.parent_prg)) StartParentProgram();
+  const std::string log_path = LevelLogPath(level.Setup());
+  ConsoleNote(LevelSummary(params_.level, level.Result(), log_path, os::Exists(log_path)));
   return success_ ? kExitSuccess : kExitLevelFailed;
 }
 

@@ -9,8 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/level_state.h"
-#include "engine/update_thread.h"
+#include "engine/level_runner.h"
 #include "formats/ini_file.h"
 #include "platform/progress_view.h"
 #include "tables/message_dictionary.h"
@@ -93,7 +92,6 @@ class CVeUpdateApp final : public TextSource {
   CIniClass ini_;
   StartupParams params_;
   std::string program_dir_;
-  LevelState level_state_;
   bool success_ = false;
 };
 

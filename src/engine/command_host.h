@@ -12,6 +12,7 @@
 
 #include "engine/command_context.h"
 #include "engine/error_code.h"
+#include "engine/stop_signal.h"
 
 namespace veupd {
 
@@ -43,6 +44,9 @@ class CommandHost {
   // Step reporter: one step entry (or none under the short-report flag).
   virtual void ReportStep(bool success, std::string_view text, ErrorCode code) = 0;
   [[nodiscard]] virtual std::uint32_t ErrorCount() const = 0;
+
+  // The level's stop signal (the break command ends the level through it).
+  virtual StopSignal& Stop() = 0;
 
   virtual CheckpointRecord& Checkpoint() = 0;
   virtual void WriteCheckpoint() = 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -68,6 +69,7 @@ class FakeHost : public CommandHost {
   [[nodiscard]] std::uint32_t ErrorCount() const override {
     return static_cast<std::uint32_t>(errors.size());
   }
+  StopSignal& Stop() override { return *stop; }
   CheckpointRecord& Checkpoint() override { return checkpoint; }
   void WriteCheckpoint() override { phases_written.push_back(checkpoint.phase); }
   std::uint32_t& FileCounter() override { return file_counter; }
@@ -124,6 +126,7 @@ class FakeHost : public CommandHost {
   std::vector<Dispatched> dispatched;
   std::vector<std::uint32_t> phases_written;
   std::vector<PointerCall> pointer_calls;
+  std::shared_ptr<StopSignal> stop = std::make_shared<StopSignal>();  // keeps the host assignable
   CheckpointRecord checkpoint;
   std::uint32_t file_counter = 0;
   int pointer_result = 0;
