@@ -11,7 +11,6 @@ namespace veupd {
 namespace {
 
 constexpr std::size_t kPrefixLength = 2;  // selector, opcode digit
-constexpr std::int32_t kSelfOpcode = 9;
 constexpr int kFirstLetterDir = 10;  // 'A' selects UpdDir10
 
 // The update directory a selector names, or -1 for none.
@@ -45,7 +44,7 @@ ErrorCode RunConditional(CommandHost& host) {
   const std::string number = std::to_string(opcode);
   host.ReportStep(/*success=*/true, cmd::FormatText("Conditional executing command %d", {number}),
                   ErrorCode::Ok());
-  if (opcode == kSelfOpcode) {
+  if (opcode == static_cast<std::int32_t>(Opcode::kConditional)) {
     // Logged only: the level's error count does not grow.
     host.ReportStep(/*success=*/false,
                     cmd::FormatText("Conditional command (%d) not found !", {number}),

@@ -45,9 +45,8 @@ class TextSource {
   [[nodiscard]] virtual std::string Text(std::uint32_t number) = 0;
 };
 
-// Opcode -> command. Slot 0 holds FDT-Update, which also runs every opcode
-// outside 1 to 13; slots 1 to 13 hold their commands.
-constexpr std::size_t kCommandSlots = 14;
+// Opcode -> command, indexed by Opcode.
+constexpr std::size_t kCommandSlots = static_cast<std::size_t>(kLastOpcode) + 1;
 using CommandTable = std::array<CommandFn, kCommandSlots>;
 
 }  // namespace veupd

@@ -205,9 +205,7 @@ ReadResult CUpdateThread::ReadCommand() {
 }
 
 ErrorCode CUpdateThread::Dispatch(std::int32_t opcode) {
-  const bool known = opcode >= kFirstOpcode && opcode <= kLastOpcode;
-  const CommandFn fn = runner_.commands_[known ? static_cast<std::size_t>(opcode) : 0];
-  return fn(*this);
+  return runner_.commands_[static_cast<std::size_t>(CommandOf(opcode))](*this);
 }
 
 void CUpdateThread::ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) {

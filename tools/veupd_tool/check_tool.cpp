@@ -35,22 +35,23 @@ constexpr std::size_t kMaxLineChars = kControlPieceChars - 1;  // the line end n
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 const char* CommandName(std::int32_t opcode) {
-  switch (opcode) {
-    case 1: return "copy files";
-    case 2: return "clean directory";
-    case 3: return "edit ini file";
-    case 4: return "Fix-Update";
-    case 5: return "program or DLL call";
-    case 6: return "create pointer";
-    case 7: return "empty directory";
-    case 8: return "break after error";
-    case 9: return "conditional";
-    case 10: return "FDT-Update-InPlace";
-    case 11: return "Fix-Update in place";
-    case 12: return "rename";
-    case 13: return "update FDB";
-    default: return "FDT-Update";
+  switch (CommandOf(opcode)) {
+    case Opcode::kCopyFiles: return "copy files";
+    case Opcode::kCleanDirectory: return "clean directory";
+    case Opcode::kEditIniFile: return "edit ini file";
+    case Opcode::kFixUpdate: return "Fix-Update";
+    case Opcode::kProgramCall: return "program or DLL call";
+    case Opcode::kCreatePointer: return "create pointer";
+    case Opcode::kEmptyDirectory: return "empty directory";
+    case Opcode::kBreakAfterError: return "break after error";
+    case Opcode::kConditional: return "conditional";
+    case Opcode::kFdtUpdateInPlace: return "FDT-Update-InPlace";
+    case Opcode::kFixUpdateInPlace: return "Fix-Update in place";
+    case Opcode::kRename: return "rename";
+    case Opcode::kUpdateFdb: return "update FDB";
+    case Opcode::kFdtUpdate: break;
   }
+  return "FDT-Update";
 }
 
 bool HasWildcard(const std::string& path) { return path.find_first_of("*?") != std::string::npos; }
@@ -84,7 +85,7 @@ class Checker {
   void CheckCopy();
   void CheckClean();
   void CheckIni();
-  void CheckPatch(std::int32_t opcode);
+  void CheckPatch(Opcode opcode);
   void CheckCall();
   void CheckPointer();
   void CheckConditional();
@@ -259,9 +260,10 @@ void Checker::CheckIni() {
   if (action == "A") Made(P(1));
 }
 
-void Checker::CheckPatch(std::int32_t opcode) {
-  const bool in_place = opcode == 10 || opcode == 11;
-  const TokenSet tokens = opcode == 4 || opcode == 11 ? TokenSet::kFix : TokenSet::kFdt;
+void Checker::CheckPatch(Opcode opcode) {
+  const bool in_place = opcode == Opcode::kFdtUpdateInPlace || opcode == Opcode::kFixUpdateInPlace;
+  const TokenSet tokens =
+      opcode == Opcode::kFixUpdate || opcode == Opcode::kFixUpdateInPlace ? TokenSet::kFix : TokenSet::kFdt;
   if (!Require(in_place ? 3 : 4)) return;
   const std::string& old_path = P(1);
   if (!in_place && !os::HasSeparator(old_path)) {
@@ -297,9 +299,9 @@ void Checker::CheckPatch(std::int32_t opcode) {
     NeedWritableDir(P(4), bytes);
     Made(new_path);
   }
-  const std::string& structure = opcode == 0 || opcode > kLastOpcode || opcode < kFirstOpcode ? P(5)
-                                 : opcode == 10                                             ? P(4)
-                                                                                            : std::string();
+  const std::string& structure = opcode == Opcode::kFdtUpdate          ? P(5)
+                                 : opcode == Opcode::kFdtUpdateInPlace ? P(4)
+                                                                       : std::string();
   if (!structure.empty()) NeedFile(structure, "the structure file");
 }
 
@@ -366,7 +368,7 @@ void Checker::CheckConditional() {
   }
   const char digit = P(1).size() > 1 ? P(1)[1] : '\0';
   const std::int32_t nested = digit >= '0' && digit <= '9' ? digit - '0' : 0;
-  if (nested == 9) {
+  if (CommandOf(nested) == Opcode::kConditional) {
     Error("opcode digit 9 is no command here: error 6");
     return;
   }
@@ -418,17 +420,17 @@ void Checker::CheckFdb() {
 }
 
 void Checker::CheckCommand(std::int32_t opcode, bool nested) {
-  switch (opcode) {
-    case 1: CheckCopy(); break;
-    case 2:
-    case 7: CheckClean(); break;
-    case 3: CheckIni(); break;
-    case 4:
-    case 10:
-    case 11: CheckPatch(opcode); break;
-    case 5: CheckCall(); break;
-    case 6: CheckPointer(); break;
-    case 8:
+  switch (const Opcode command = CommandOf(opcode)) {
+    case Opcode::kCopyFiles: CheckCopy(); break;
+    case Opcode::kCleanDirectory:
+    case Opcode::kEmptyDirectory: CheckClean(); break;
+    case Opcode::kEditIniFile: CheckIni(); break;
+    case Opcode::kFixUpdate:
+    case Opcode::kFdtUpdateInPlace:
+    case Opcode::kFixUpdateInPlace: CheckPatch(command); break;
+    case Opcode::kProgramCall: CheckCall(); break;
+    case Opcode::kCreatePointer: CheckPointer(); break;
+    case Opcode::kBreakAfterError:
       if (ctx_.skip_after_error) {
         Warn("a break-after-error line with prefix ? or - is itself skipped after an error, so it never fires; "
              "write #8");
@@ -437,12 +439,12 @@ void Checker::CheckCommand(std::int32_t opcode, bool nested) {
                        : "after an error: ends the level");
       }
       break;
-    case 9:
+    case Opcode::kConditional:
       if (!nested) CheckConditional();
       break;
-    case 12: CheckRename(); break;
-    case 13: CheckFdb(); break;
-    default: CheckPatch(0); break;
+    case Opcode::kRename: CheckRename(); break;
+    case Opcode::kUpdateFdb: CheckFdb(); break;
+    case Opcode::kFdtUpdate: CheckPatch(command); break;
   }
 }
 
@@ -483,7 +485,7 @@ int Checker::Run(const std::string& control_file) {
     } else if (!has_prefix) {
       Warn("the line starts with no prefix (#, ?, = or -): all of it is split into parameters and runs as "
            "FDT-Update");
-    } else if (ctx_.opcode != 0 && (ctx_.opcode < kFirstOpcode || ctx_.opcode > kLastOpcode)) {
+    } else if (ctx_.opcode != 0 && CommandOf(ctx_.opcode) == Opcode::kFdtUpdate) {
       Warn(std::string("unknown opcode '") + raw[1] + "': the line runs as FDT-Update");
     }
     for (std::size_t pct = raw.find('%'); pct != std::string::npos; pct = raw.find('%', pct + 2)) {
