@@ -11,7 +11,6 @@
 namespace veupd {
 namespace {
 
-constexpr std::uint32_t kCallStatusText = 4865;
 constexpr std::uint32_t kWaitSliceMs = 100;
 constexpr std::uint32_t kResultMask = 0xFFFFu;  // only the low 16 bits of a DLL result count
 constexpr std::string_view kStep = "Programm/function call (%s)";
@@ -116,7 +115,7 @@ ErrorCode RunProgramCall(CommandHost& host) {
   if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam2}); !rc.ok()) {
     return cmd::FailStep(host, step, rc);
   }
-  cmd::SetStatus(host, kCallStatusText, target);
+  host.RefreshProgress();
 
   const std::size_t dot = target.rfind('.');
   if (dot == std::string::npos) {

@@ -12,7 +12,6 @@ namespace veupd {
 
 namespace {
 
-constexpr std::uint32_t kTextPointer = 4864;
 constexpr char kPlaceholder = '@';
 constexpr std::uint32_t kPointerResultMask = 0xFFFF;
 
@@ -39,7 +38,7 @@ ErrorCode RunCreatePointer(CommandHost& host) {
   const std::string step = cmd::FormatText("Creating pointer (%s)", {structure});
   if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam2}); !rc.ok()) return cmd::FailStep(host, step, rc);
 
-  cmd::SetStatus(host, kTextPointer, structure);
+  host.RefreshProgress();
 
   std::string data_name;
   std::string index_name;

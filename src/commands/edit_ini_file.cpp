@@ -11,7 +11,6 @@
 namespace veupd {
 namespace {
 
-constexpr std::uint32_t kIniStatusText = 4862;
 constexpr bool kNoCase = true;
 constexpr std::string_view kToggleOn = "1";
 constexpr std::string_view kToggleOff = "2";
@@ -40,7 +39,7 @@ ErrorCode RunEditIniFile(CommandHost& host) {
     host.ReportError(rc, SlotName(Slot::kParam5), action);
     return cmd::FailStep(host, failed_step, rc);
   }
-  cmd::SetStatus(host, kIniStatusText, file);
+  host.RefreshProgress();
 
   CIniClass& ini = host.Ini();
   std::string current;

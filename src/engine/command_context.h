@@ -45,7 +45,6 @@ struct CommandContext {
   std::int32_t opcode = 0;
   bool skip_after_error = false;
   bool short_report = false;
-  std::string status_text;
   std::uint32_t line_count = 0;
   std::uint32_t line_index = 0;
 

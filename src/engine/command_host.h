@@ -76,7 +76,7 @@ class CommandHost {
   [[nodiscard]] virtual std::string Message(std::uint32_t number) = 0;
   // Yes/No question from the update thread.
   [[nodiscard]] virtual bool AskYesNo(std::string_view text) = 0;
-  // Refreshes the progress display (bar, counter, status).
+  // Refreshes the progress display (bar and counter).
   virtual void RefreshProgress() = 0;
   // Brings the progress dialog back to the foreground (after a started
   // program that was waited for).

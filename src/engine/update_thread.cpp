@@ -124,7 +124,6 @@ void CUpdateThread::RunLine() {
   if (!(ctx_.skip_after_error && error_count_ != 0)) {
     file_counter_ = 0;
     (void)Dispatch(ctx_.opcode);
-    ctx_.status_text.clear();
   }
   ++ctx_.line_index;
   checkpoint_.line_index = ctx_.line_index;

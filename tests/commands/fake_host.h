@@ -93,11 +93,7 @@ class FakeHost : public CommandHost {
     return "T" + std::to_string(number);
   }
   [[nodiscard]] bool AskYesNo(std::string_view) override { return true; }
-  // Keeps each status text once, as it changes.
-  void RefreshProgress() override {
-    const bool changed = statuses.empty() ? !ctx.status_text.empty() : statuses.back() != ctx.status_text;
-    if (changed) statuses.push_back(ctx.status_text);
-  }
+  void RefreshProgress() override {}
 
   void BringDialogToForeground() override { ++foreground_calls; }
 
@@ -122,7 +118,6 @@ class FakeHost : public CommandHost {
   CommandContext ctx;
   std::vector<ErrorEntry> errors;
   std::vector<StepEntry> steps;
-  std::vector<std::string> statuses;
   std::vector<Dispatched> dispatched;
   std::vector<std::uint32_t> phases_written;
   std::vector<PointerCall> pointer_calls;
