@@ -8,17 +8,13 @@
 #include "engine/level_runner.h"
 #include "engine/message_table.h"
 #include "engine/text_format.h"
-
-#ifndef VEUPD_POINTER_CC
-#define VEUPD_POINTER_CC
-#endif
+#include "platform/export.h"
 
 namespace veupd {
 namespace {
 
-// The pointer component's entry; the calling convention comes from the build
-// (__stdcall on 32-bit Windows).
-using PointerEntry = int(VEUPD_POINTER_CC*)(const char* structure, const void*, const char* data,
+// The pointer component's entry.
+using PointerEntry = int(VEUPD_STDCALL*)(const char* structure, const void*, const char* data,
                                             const char* index, const void*, const void*,
                                             const void*);
 
