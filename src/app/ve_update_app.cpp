@@ -273,7 +273,7 @@ bool CVeUpdateApp::PrepareProgramUpdate() {
         return false;
       }
       const bool emptied = DeleteTree(sav);
-      if (!emptied || !os::RemoveDirectory(sav).ok()) {
+      if (!emptied || !os::RemoveFolder(sav).ok()) {
         if (!quiet) ShowBox(FormatText(Text(kTextCannotMove), {std::string_view(x)}));
         return false;
       }
@@ -308,7 +308,7 @@ bool CVeUpdateApp::DeleteTree(const std::string& dir) {
       if (!entry.name.empty() && entry.name[0] == '.') continue;
       // What stopped a deeper level has been shown there: one box only.
       if (!DeleteTree(path)) return false;
-      ok = os::RemoveDirectory(path).ok() || !os::Exists(path);
+      ok = os::RemoveFolder(path).ok() || !os::Exists(path);
     } else {
       (void)os::SetReadOnly(path, false);  // the removal below tells whether it mattered
       ok = os::RemoveFile(path).ok();

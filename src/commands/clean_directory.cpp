@@ -65,7 +65,7 @@ bool CleanDirectory(CommandHost& host, const std::string& directory, const std::
     if (!entry.name.empty() && entry.name.front() == '.') continue;
     if (!CleanDirectory(host, path, mask, remove_subdirs)) return false;
     // A folder still holding files outside the mask stays, without complaint.
-    if (remove_subdirs && os::RemoveDirectory(path).ok()) CountItem(host);
+    if (remove_subdirs && os::RemoveFolder(path).ok()) CountItem(host);
   }
   return true;
 }
