@@ -158,21 +158,8 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
   }
 
   if (params_.hwnd != 0) view_->BringToForeground(params_.hwnd);
-  if (!params_.parent_params.empty()) {
-    std::string automation;
-    (void)ini_.ReadValue(kSection, "ServerAutomation", "0", automation,
-                         RemoveQuotes(params_.parent_params), /*no_case=*/true);  // default on failure
-    params_.server_automation = TextToInt(automation) == 1;
-  }
-  LevelSetup setup;
-  setup.upd_dirs = params_.upd_dirs;
-  setup.control_file = params_.control_file;
-  setup.log_dir = PrepareLogDir(params_.log_file_dir, params_.control_file, params_.upd_dirs);
-  setup.log_name = PrepareLogName(params_.log_file_name, params_.level);
-  setup.in_place_mode = params_.in_place_mode;
-  setup.program_dir = program_dir_;
-  setup.level = params_.level;
-  setup.server_automation = params_.server_automation;
+  ReadServerAutomation();
+  LevelSetup setup = MakeLevelSetup();
 
   if (!params_.upd_dir_prg.empty() && !PrepareProgramUpdate()) return kExitNotRun;
 
@@ -189,6 +176,32 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
   // The caller may start the next level as soon as it learns the result.
   lock.Release();
 
+  HandBack(level);
+  return success_ ? kExitSuccess : kExitLevelFailed;
+}
+
+void CVeUpdateApp::ReadServerAutomation() {
+  if (params_.parent_params.empty()) return;
+  std::string automation;
+  (void)ini_.ReadValue(kSection, "ServerAutomation", "0", automation, RemoveQuotes(params_.parent_params),
+                       /*no_case=*/true);  // default on failure
+  params_.server_automation = TextToInt(automation) == 1;
+}
+
+LevelSetup CVeUpdateApp::MakeLevelSetup() const {
+  LevelSetup setup;
+  setup.upd_dirs = params_.upd_dirs;
+  setup.control_file = params_.control_file;
+  setup.log_dir = PrepareLogDir(params_.log_file_dir, params_.control_file, params_.upd_dirs);
+  setup.log_name = PrepareLogName(params_.log_file_name, params_.level);
+  setup.in_place_mode = params_.in_place_mode;
+  setup.program_dir = program_dir_;
+  setup.level = params_.level;
+  setup.server_automation = params_.server_automation;
+  return setup;
+}
+
+void CVeUpdateApp::HandBack(const LevelRunner& level) {
   if (!params_.parent_params.empty()) {
     (void)ini_.WriteValue(kSection, kResultKey, success_ ? "1" : "0", RemoveQuotes(params_.parent_params),
                           /*no_case=*/true);  // nothing more to tell anyone if this fails
@@ -198,7 +211,6 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
   if (!level.Unfinished() && !params_.parent_prg.empty() && os::HasSeparator(params_.parent_prg)) StartParentProgram();
   const std::string log_path = LevelLogPath(level.Setup());
   ConsoleNote(LevelSummary(params_.level, level.Result(), log_path, os::Exists(log_path)));
-  return success_ ? kExitSuccess : kExitLevelFailed;
 }
 
 void CVeUpdateApp::ExplainParamFile() {

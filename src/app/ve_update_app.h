@@ -81,11 +81,16 @@ class CVeUpdateApp final : public TextSource {
   [[nodiscard]] bool ReadParameters();
   // A line on stderr when the parameter file is missing, empty or LF-ended.
   void ExplainParamFile();
+  // ServerAutomation from the parent parameter file.
+  void ReadServerAutomation();
+  [[nodiscard]] LevelSetup MakeLevelSetup() const;
   // False when the program is to end.
   [[nodiscard]] bool PrepareProgramUpdate();
   [[nodiscard]] bool DeleteTree(const std::string& dir);
   void ShowBox(std::string_view text);
   void StartParentProgram();
+  // The outcome to the caller: result key, parent program, console summary.
+  void HandBack(const LevelRunner& level);
 
   std::unique_ptr<os::ProgressView> view_;
   TDM_FdtTessel dictionary_{nullptr, nullptr, "D0"};
