@@ -81,6 +81,12 @@ class Checker {
   [[nodiscard]] int Warnings() const { return warnings_; }
 
  private:
+  // What one control line says: its text, command, flags and parameters.
+  void ShowLine(const std::string& raw) const;
+  void WarnAboutPrefix(const std::string& raw, bool first);
+  void WarnAboutPlaceholders(const std::string& raw);
+  // Lines behind the short line that ends the level are never read.
+  void WarnAboutUnreadLines(const std::vector<std::string>& pieces, std::uint32_t count);
   void CheckCommand(std::int32_t opcode, bool nested);
   void CheckCopy();
   void CheckClean();
@@ -448,6 +454,60 @@ void Checker::CheckCommand(std::int32_t opcode, bool nested) {
   }
 }
 
+void Checker::ShowLine(const std::string& raw) const {
+  std::string shown = raw;
+  while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+  std::replace(shown.begin(), shown.end(), '\t', '|');
+  std::printf("line %u: %s\n", static_cast<unsigned>(line_), shown.c_str());
+  std::printf("  %s%s\n", CommandName(ctx_.opcode),
+              ctx_.skip_after_error ? (ctx_.short_report ? " (skipped after an error, short log)"
+                                                         : " (skipped after an error)")
+                                    : (ctx_.short_report ? " (short log)" : ""));
+  for (int p = 0; p < kParamCount; ++p) {
+    if (!ctx_.param[static_cast<std::size_t>(p)].empty()) {
+      std::printf("    PARAM%d %s\n", p + 1, ctx_.param[static_cast<std::size_t>(p)].c_str());
+    }
+  }
+}
+
+void Checker::WarnAboutPrefix(const std::string& raw, bool first) {
+  const char prefix = raw[0];
+  const bool has_prefix = prefix == '#' || prefix == '?' || prefix == '=' || prefix == '-';
+  if (first && raw.compare(0, 3, kUtf8Bom) == 0) {
+    Warn("the file starts with a UTF-8 byte order mark: this line has no prefix and runs as FDT-Update; save the "
+         "file without BOM");
+  } else if (!has_prefix) {
+    Warn("the line starts with no prefix (#, ?, = or -): all of it is split into parameters and runs as "
+         "FDT-Update");
+  } else if (ctx_.opcode != 0 && CommandOf(ctx_.opcode) == Opcode::kFdtUpdate) {
+    Warn(std::string("unknown opcode '") + raw[1] + "': the line runs as FDT-Update");
+  }
+}
+
+void Checker::WarnAboutPlaceholders(const std::string& raw) {
+  for (std::size_t pct = raw.find('%'); pct != std::string::npos; pct = raw.find('%', pct + 2)) {
+    const char c = pct + 1 < raw.size() ? raw[pct + 1] : '\0';
+    if (c == 'L') continue;
+    int dir = 0;
+    if (c >= '1' && c <= '9') dir = c - '0';
+    if (c >= 'A' && c <= 'J') dir = 10 + (c - 'A');
+    if (ctx_.upd_dir[static_cast<std::size_t>(dir)].empty()) {
+      Warn(std::string("placeholder %") + (c == '\n' || c == '\0' ? ' ' : c) + " stands for UpdDir" +
+           std::to_string(dir) + ", which is empty");
+    }
+  }
+}
+
+void Checker::WarnAboutUnreadLines(const std::vector<std::string>& pieces, std::uint32_t count) {
+  if (count >= pieces.size()) return;
+  std::size_t behind = 0;
+  for (std::size_t i = count + 1; i < pieces.size(); ++i) behind += pieces[i].size() >= kMinControlLineChars;
+  if (behind == 0) return;
+  std::printf("line %u: (%s)\n", static_cast<unsigned>(count + 1),
+              pieces[count] == "\n" ? "empty" : "shorter than 3 characters");
+  Warn("this line ends the level: the " + std::to_string(behind) + " line(s) behind it are never read");
+}
+
 int Checker::Run(const std::string& control_file) {
   std::vector<std::string> pieces;
   CommandContext count_ctx;
@@ -464,41 +524,9 @@ int Checker::Run(const std::string& control_file) {
     const std::string& raw = pieces[i];
     line_ = i + 1;
     ParseControlLine(raw, ctx_, level_);
-    std::string shown = raw;
-    while (!shown.empty() && shown.back() == '\n') shown.pop_back();
-    std::replace(shown.begin(), shown.end(), '\t', '|');
-    std::printf("line %u: %s\n", static_cast<unsigned>(line_), shown.c_str());
-    const char prefix = raw[0];
-    const bool has_prefix = prefix == '#' || prefix == '?' || prefix == '=' || prefix == '-';
-    std::printf("  %s%s\n", CommandName(ctx_.opcode),
-                ctx_.skip_after_error ? (ctx_.short_report ? " (skipped after an error, short log)"
-                                                           : " (skipped after an error)")
-                                      : (ctx_.short_report ? " (short log)" : ""));
-    for (int p = 0; p < kParamCount; ++p) {
-      if (!ctx_.param[static_cast<std::size_t>(p)].empty()) {
-        std::printf("    PARAM%d %s\n", p + 1, ctx_.param[static_cast<std::size_t>(p)].c_str());
-      }
-    }
-    if (i == 0 && raw.compare(0, 3, kUtf8Bom) == 0) {
-      Warn("the file starts with a UTF-8 byte order mark: this line has no prefix and runs as FDT-Update; save the "
-           "file without BOM");
-    } else if (!has_prefix) {
-      Warn("the line starts with no prefix (#, ?, = or -): all of it is split into parameters and runs as "
-           "FDT-Update");
-    } else if (ctx_.opcode != 0 && CommandOf(ctx_.opcode) == Opcode::kFdtUpdate) {
-      Warn(std::string("unknown opcode '") + raw[1] + "': the line runs as FDT-Update");
-    }
-    for (std::size_t pct = raw.find('%'); pct != std::string::npos; pct = raw.find('%', pct + 2)) {
-      const char c = pct + 1 < raw.size() ? raw[pct + 1] : '\0';
-      if (c == 'L') continue;
-      int dir = 0;
-      if (c >= '1' && c <= '9') dir = c - '0';
-      if (c >= 'A' && c <= 'J') dir = 10 + (c - 'A');
-      if (ctx_.upd_dir[static_cast<std::size_t>(dir)].empty()) {
-        Warn(std::string("placeholder %") + (c == '\n' || c == '\0' ? ' ' : c) + " stands for UpdDir" +
-             std::to_string(dir) + ", which is empty");
-      }
-    }
+    ShowLine(raw);
+    WarnAboutPrefix(raw, i == 0);
+    WarnAboutPlaceholders(raw);
     const bool cut = raw.empty() || raw.back() != '\n';
     if (cut && raw.size() >= kControlPieceChars && i + 1 < pieces.size()) {
       Warn("physical line " + std::to_string(physical) + " is longer than " + std::to_string(kMaxLineChars) +
@@ -507,15 +535,7 @@ int Checker::Run(const std::string& control_file) {
     if (!cut) ++physical;
     CheckCommand(ctx_.opcode, /*nested=*/false);
   }
-  if (count < pieces.size()) {
-    std::size_t behind = 0;
-    for (std::size_t i = count + 1; i < pieces.size(); ++i) behind += pieces[i].size() >= kMinControlLineChars;
-    if (behind > 0) {
-      std::printf("line %u: (%s)\n", static_cast<unsigned>(count + 1),
-                  pieces[count] == "\n" ? "empty" : "shorter than 3 characters");
-      Warn("this line ends the level: the " + std::to_string(behind) + " line(s) behind it are never read");
-    }
-  }
+  WarnAboutUnreadLines(pieces, count);
   return 0;
 }
 
@@ -530,8 +550,8 @@ constexpr const char* kCheckUsage =
     "usage: veupd-tool check PARAMS.ini\n"
     "       veupd-tool check --control FILE --root DIR [--level N]\n";
 
-int Check(const std::vector<std::string>& args) {
-  CheckArgs a;
+// False (and the usage on stderr) when the words make no check.
+bool ParseCheckArgs(const std::vector<std::string>& args, CheckArgs& a) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool has_value = i + 1 < args.size();
     if (args[i] == "--control" && has_value) {
@@ -544,81 +564,104 @@ int Check(const std::vector<std::string>& args) {
       a.param_file = args[i];
     } else {
       std::fputs(kCheckUsage, stderr);
-      return 2;
+      return false;
     }
   }
   if (a.param_file.empty() == a.control_file.empty() || (!a.control_file.empty() && a.root.empty())) {
     std::fputs(kCheckUsage, stderr);
-    return 2;
+    return false;
   }
+  return true;
+}
 
-  int errors = 0;
-  int warnings = 0;
+// What the control file is checked with.
+struct CheckPlan {
   UpdDirs dirs;
-  std::int32_t level = a.level.value_or(1);
-  std::string control_file = a.control_file;
-  std::string log_path;
-  if (!a.param_file.empty()) {
-    std::printf("parameter file %s\n", a.param_file.c_str());
-    const IniFileProblem problem = CheckIniFile(a.param_file);
-    if (problem != IniFileProblem::kNone) {
-      std::printf("  error: %s: the updater finds no keys in it and runs no level\n",
-                  IniProblemText(problem).c_str());
-      std::printf("check: 1 error, 0 warnings; the level would not run\n");
-      return 1;
-    }
-    CIniClass ini;
-    const StartupParams params = ReadStartupParams(ini, a.param_file);
-    const auto missing = [&](const char* key) {
-      std::printf("  error: key %s is missing or empty: the updater ends before the level\n", key);
-      ++errors;
-    };
-    if (params.msg_file.empty()) missing("Msg");
-    if (params.language.empty()) missing("Language");
-    if (params.control_file.empty()) missing("File");
-    if (!params.msg_file.empty() && !os::Exists(params.msg_file)) {
-      std::printf("  error: the message table %s does not exist: the updater ends before the level\n",
-                  params.msg_file.c_str());
-      ++errors;
-    }
-    if (errors > 0) {
-      std::printf("check: %d error(s), 0 warnings; the level would not run\n", errors);
-      return 1;
-    }
-    dirs = params.upd_dirs;
-    level = a.level.value_or(params.level);
-    control_file = params.control_file;
-    LevelSetup setup;
-    setup.log_dir = PrepareLogDir(params.log_file_dir, params.control_file, params.upd_dirs);
-    setup.log_name = PrepareLogName(params.log_file_name, params.level);
-    log_path = LevelLogPath(setup);
-    for (int i = 0; i < kUpdDirCount; ++i) {
-      const std::string& dir = dirs[static_cast<std::size_t>(i)];
-      if (!dir.empty()) std::printf("  UpdDir%d = %s%s\n", i, dir.c_str(), os::IsDirectory(dir) ? "" : " (no folder)");
-    }
-    std::printf("  level %d, log %s\n", static_cast<int>(level), log_path.c_str());
-    const std::size_t sep = os::FindLastSeparator(log_path);
-    if (sep != std::string::npos && !os::IsDirectory(log_path.substr(0, sep))) {
-      std::printf("  warning: the log folder %s does not exist: the level runs without a log\n",
-                  log_path.substr(0, sep).c_str());
+  std::int32_t level = 1;
+  std::string control_file;
+  int warnings = 0;
+};
+
+// The update directories, the log folder and the parent parameter file.
+int WarnAboutLevelPlaces(const StartupParams& params, std::int32_t level) {
+  int warnings = 0;
+  LevelSetup setup;
+  setup.log_dir = PrepareLogDir(params.log_file_dir, params.control_file, params.upd_dirs);
+  setup.log_name = PrepareLogName(params.log_file_name, params.level);
+  const std::string log_path = LevelLogPath(setup);
+  for (int i = 0; i < kUpdDirCount; ++i) {
+    const std::string& dir = params.upd_dirs[static_cast<std::size_t>(i)];
+    if (!dir.empty()) std::printf("  UpdDir%d = %s%s\n", i, dir.c_str(), os::IsDirectory(dir) ? "" : " (no folder)");
+  }
+  std::printf("  level %d, log %s\n", static_cast<int>(level), log_path.c_str());
+  const std::size_t sep = os::FindLastSeparator(log_path);
+  if (sep != std::string::npos && !os::IsDirectory(log_path.substr(0, sep))) {
+    std::printf("  warning: the log folder %s does not exist: the level runs without a log\n",
+                log_path.substr(0, sep).c_str());
+    ++warnings;
+  }
+  if (!params.parent_params.empty()) {
+    std::string parent = params.parent_params;
+    std::erase(parent, '"');
+    if (os::Exists(parent) && CheckIniFile(parent) == IniFileProblem::kLfLineEnds) {
+      std::printf("  warning: %s: %s\n", parent.c_str(), IniProblemText(IniFileProblem::kLfLineEnds).c_str());
       ++warnings;
     }
-    if (!params.parent_params.empty()) {
-      std::string parent = params.parent_params;
-      std::erase(parent, '"');
-      if (os::Exists(parent) && CheckIniFile(parent) == IniFileProblem::kLfLineEnds) {
-        std::printf("  warning: %s: %s\n", parent.c_str(), IniProblemText(IniFileProblem::kLfLineEnds).c_str());
-        ++warnings;
-      }
-    }
-  } else {
-    dirs.fill(a.root);
   }
+  return warnings;
+}
 
-  Checker checker(dirs, level);
-  const int status = checker.Run(control_file);
-  errors += checker.Errors() + status;
-  warnings += checker.Warnings();
+// Reads the parameter file into the plan; false (after the summary line)
+// when the updater would not get to the level.
+bool CheckParamFile(const CheckArgs& a, CheckPlan& plan) {
+  std::printf("parameter file %s\n", a.param_file.c_str());
+  const IniFileProblem problem = CheckIniFile(a.param_file);
+  if (problem != IniFileProblem::kNone) {
+    std::printf("  error: %s: the updater finds no keys in it and runs no level\n", IniProblemText(problem).c_str());
+    std::printf("check: 1 error, 0 warnings; the level would not run\n");
+    return false;
+  }
+  CIniClass ini;
+  const StartupParams params = ReadStartupParams(ini, a.param_file);
+  int errors = 0;
+  const auto missing = [&](const char* key) {
+    std::printf("  error: key %s is missing or empty: the updater ends before the level\n", key);
+    ++errors;
+  };
+  if (params.msg_file.empty()) missing("Msg");
+  if (params.language.empty()) missing("Language");
+  if (params.control_file.empty()) missing("File");
+  if (!params.msg_file.empty() && !os::Exists(params.msg_file)) {
+    std::printf("  error: the message table %s does not exist: the updater ends before the level\n",
+                params.msg_file.c_str());
+    ++errors;
+  }
+  if (errors > 0) {
+    std::printf("check: %d error(s), 0 warnings; the level would not run\n", errors);
+    return false;
+  }
+  plan.dirs = params.upd_dirs;
+  plan.level = a.level.value_or(params.level);
+  plan.control_file = params.control_file;
+  plan.warnings += WarnAboutLevelPlaces(params, plan.level);
+  return true;
+}
+
+int Check(const std::vector<std::string>& args) {
+  CheckArgs a;
+  if (!ParseCheckArgs(args, a)) return 2;
+  CheckPlan plan;
+  if (!a.param_file.empty()) {
+    if (!CheckParamFile(a, plan)) return 1;
+  } else {
+    plan.dirs.fill(a.root);
+    plan.level = a.level.value_or(1);
+    plan.control_file = a.control_file;
+  }
+  Checker checker(plan.dirs, plan.level);
+  const int status = checker.Run(plan.control_file);
+  const int errors = checker.Errors() + status;
+  const int warnings = plan.warnings + checker.Warnings();
   std::printf("check: %d error(s), %d warning(s)%s\n", errors, warnings,
               errors == 0 ? "" : "; the level would report errors");
   return errors == 0 ? 0 : 1;
