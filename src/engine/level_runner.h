@@ -18,12 +18,12 @@ namespace veupd {
 
 class LevelRunner {
  public:
-  // How a wait passes the time: sleeps, or keeps answering the dialog.
+  // How a wait passes the time.
   using WaitStep = std::function<void(std::uint32_t ms)>;
 
   LevelRunner(LevelSetup setup, TextSource& texts, const CommandTable& commands);
-  // Joins an ended thread. One that would not end must have been detached,
-  // and the runner must then outlive it (see ThreadEnded).
+  // Joins the thread; one that would not end must have been detached, and
+  // the runner must then outlive it.
   ~LevelRunner();
   LevelRunner(const LevelRunner&) = delete;
   LevelRunner& operator=(const LevelRunner&) = delete;

@@ -54,11 +54,6 @@ CUpdateThread::CUpdateThread(LevelRunner& runner) : runner_(runner), setup_(runn
   ctx_.upd_dir = setup_.upd_dirs;
 }
 
-CUpdateThread::~CUpdateThread() {
-  pointer_entry_ = nullptr;
-  pointer_module_.Unload();
-}
-
 void CUpdateThread::Run() {
   if (dialog_ == nullptr) return;
   runner_.running_ = true;

@@ -37,7 +37,6 @@ constexpr std::size_t kCopyBufferSize = 32768;
 class CUpdateThread final : public CommandHost {
  public:
   explicit CUpdateThread(LevelRunner& runner);
-  ~CUpdateThread() override;
   CUpdateThread(const CUpdateThread&) = delete;
   CUpdateThread& operator=(const CUpdateThread&) = delete;
 
@@ -99,7 +98,7 @@ class CUpdateThread final : public CommandHost {
   std::uint32_t error_count_ = 0;
   std::uint32_t file_counter_ = 0;
 
-  os::Module pointer_module_;
+  os::Module pointer_module_;  // unloaded when the thread object goes
   void* pointer_entry_ = nullptr;
   CDeltaCrc32 crc_;
   CIniClass ini_;

@@ -59,53 +59,27 @@ std::string ToNative(std::string_view path) {
 
 namespace {
 
-// A path split once into its components; each piece ends where its
-// component's text ends, so that Prefix(k) is the path up to and including
-// component k as the walk rebuilds it (doubled separators collapsed).
-struct SplitPath {
-  struct Part {
-    std::size_t begin;
-    std::size_t end;
-  };
-  explicit SplitPath(const std::string& path) : text(path) {
-    std::size_t at = 0;
-    if (!text.empty() && text[0] == '/') {
-      root = "/";
-      at = 1;
-    }
-    while (at < text.size()) {
-      std::size_t end = text.find('/', at);
-      if (end == std::string::npos) end = text.size();
-      if (end > at) parts.push_back({at, end});
-      at = end + 1;
-    }
+// The path's components, doubled separators collapsed.
+std::vector<std::string_view> Components(std::string_view path) {
+  std::vector<std::string_view> parts;
+  for (std::size_t at = 0; at < path.size();) {
+    const std::size_t end = std::min(path.find('/', at), path.size());
+    if (end > at) parts.push_back(path.substr(at, end - at));
+    at = end + 1;
   }
-  [[nodiscard]] std::string_view Name(std::size_t k) const {
-    return std::string_view(text).substr(parts[k].begin, parts[k].end - parts[k].begin);
-  }
-  [[nodiscard]] std::string Prefix(std::size_t count) const {
-    std::string p = root;
-    for (std::size_t k = 0; k < count; ++k) {
-      if (k > 0) p += '/';
-      p += Name(k);
-    }
-    return p;
-  }
+  return parts;
+}
 
-  const std::string& text;
-  std::string root;
-  std::vector<Part> parts;
-};
-
-// Most missing paths are a new name in an existing folder: the deepest
-// ancestor that exists as written (every component of an existing path
-// exists too, so a walk would keep it unchanged) is where the search starts,
-// instead of listing every folder from the root. Returns the number of
-// components it holds; out becomes it with a trailing separator.
-std::size_t DeepestExistingAncestor(const SplitPath& path, std::string& out) {
-  out = path.root;
-  for (std::size_t known = path.parts.empty() ? 0 : path.parts.size() - 1; known > 0; --known) {
-    std::string ancestor = path.Prefix(known);
+// Most missing paths are a new name in an existing folder: the search starts
+// at the deepest ancestor that exists as written (every component of an
+// existing path exists too, so a walk would keep it unchanged) instead of
+// listing every folder from the root. Returns how many components it holds;
+// out becomes it with a trailing separator.
+std::size_t DeepestExistingAncestor(const std::vector<std::string_view>& parts, std::string& out) {
+  const std::string root = out;
+  for (std::size_t known = parts.empty() ? 0 : parts.size() - 1; known > 0; --known) {
+    std::string ancestor = root;
+    for (std::size_t k = 0; k < known; ++k) (ancestor += k > 0 ? "/" : "") += parts[k];
     if (EntryExists(ancestor)) {
       out = std::move(ancestor) + '/';
       return known;
@@ -119,15 +93,15 @@ std::size_t DeepestExistingAncestor(const SplitPath& path, std::string& out) {
 std::string ResolvePath(std::string_view path) {
   std::string native = ToNative(path);
   if (native.empty() || EntryExists(native)) return native;
-  const SplitPath split(native);
-  std::string out;
-  const std::size_t known = DeepestExistingAncestor(split, out);
+  const std::vector<std::string_view> parts = Components(native);
+  std::string out = native[0] == '/' ? "/" : "";
+  const std::size_t known = DeepestExistingAncestor(parts, out);
 
   // Walk the rest component by component; once a component is missing even
   // ignoring case, the rest is kept as written.
   bool missing = false;
-  for (std::size_t k = known; k < split.parts.size(); ++k) {
-    const std::string_view part = split.Name(k);
+  for (std::size_t k = known; k < parts.size(); ++k) {
+    const std::string_view part = parts[k];
     std::string candidate = out + std::string(part);
     std::string found;
     if (!missing && part != "." && part != ".." && !EntryExists(candidate)) {
@@ -138,7 +112,7 @@ std::string ResolvePath(std::string_view path) {
       }
     }
     out = std::move(candidate);
-    if (k + 1 < split.parts.size()) out += '/';
+    if (k + 1 < parts.size()) out += '/';
   }
   if (native.back() == '/' && (out.empty() || out.back() != '/')) out += '/';
   return out;
