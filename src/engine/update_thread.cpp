@@ -86,10 +86,7 @@ void CUpdateThread::Run() {
 bool CUpdateThread::StartLines() {
   RemoveCheckpoint();
   reader_ = ControlReader(setup_.control_file);
-  if (!reader_.CountLines(ctx_)) return false;
-  checkpoint_.line_count = ctx_.line_count;
-  checkpoint_.line_index = ctx_.line_index;
-  return true;
+  return reader_.CountLines(ctx_);  // the checkpoint takes the count when it is written
 }
 
 void CUpdateThread::RunLines() {

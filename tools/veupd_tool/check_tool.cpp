@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -34,25 +35,15 @@ namespace {
 constexpr std::size_t kMaxLineChars = kControlPieceChars - 1;  // the line end needs the last one
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
-const char* CommandName(std::int32_t opcode) {
-  switch (CommandOf(opcode)) {
-    case Opcode::kCopyFiles: return "copy files";
-    case Opcode::kCleanDirectory: return "clean directory";
-    case Opcode::kEditIniFile: return "edit ini file";
-    case Opcode::kFixUpdate: return "Fix-Update";
-    case Opcode::kProgramCall: return "program or DLL call";
-    case Opcode::kCreatePointer: return "create pointer";
-    case Opcode::kEmptyDirectory: return "empty directory";
-    case Opcode::kBreakAfterError: return "break after error";
-    case Opcode::kConditional: return "conditional";
-    case Opcode::kFdtUpdateInPlace: return "FDT-Update-InPlace";
-    case Opcode::kFixUpdateInPlace: return "Fix-Update in place";
-    case Opcode::kRename: return "rename";
-    case Opcode::kUpdateFdb: return "update FDB";
-    case Opcode::kFdtUpdate: break;
-  }
-  return "FDT-Update";
-}
+// Indexed by Opcode.
+constexpr const char* kCommandNames[] = {
+    "FDT-Update",         "copy files",          "clean directory", "edit ini file",     "Fix-Update",
+    "program or DLL call", "create pointer",     "empty directory", "break after error", "conditional",
+    "FDT-Update-InPlace", "Fix-Update in place", "rename",          "update FDB",
+};
+static_assert(std::size(kCommandNames) == static_cast<std::size_t>(kLastOpcode) + 1);
+
+const char* CommandName(std::int32_t opcode) { return kCommandNames[static_cast<std::size_t>(CommandOf(opcode))]; }
 
 bool HasWildcard(const std::string& path) { return path.find_first_of("*?") != std::string::npos; }
 
@@ -550,7 +541,7 @@ constexpr const char* kCheckUsage =
     "usage: veupd-tool check PARAMS.ini\n"
     "       veupd-tool check --control FILE --root DIR [--level N]\n";
 
-// False (and the usage on stderr) when the words make no check.
+// False when the words make no check.
 bool ParseCheckArgs(const std::vector<std::string>& args, CheckArgs& a) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool has_value = i + 1 < args.size();
@@ -563,15 +554,10 @@ bool ParseCheckArgs(const std::vector<std::string>& args, CheckArgs& a) {
     } else if (!args[i].empty() && args[i][0] != '-' && a.param_file.empty()) {
       a.param_file = args[i];
     } else {
-      std::fputs(kCheckUsage, stderr);
       return false;
     }
   }
-  if (a.param_file.empty() == a.control_file.empty() || (!a.control_file.empty() && a.root.empty())) {
-    std::fputs(kCheckUsage, stderr);
-    return false;
-  }
-  return true;
+  return a.param_file.empty() != a.control_file.empty() && (a.control_file.empty() || !a.root.empty());
 }
 
 // What the control file is checked with.
@@ -649,7 +635,10 @@ bool CheckParamFile(const CheckArgs& a, CheckPlan& plan) {
 
 int Check(const std::vector<std::string>& args) {
   CheckArgs a;
-  if (!ParseCheckArgs(args, a)) return 2;
+  if (!ParseCheckArgs(args, a)) {
+    std::fputs(kCheckUsage, stderr);
+    return 2;
+  }
   CheckPlan plan;
   if (!a.param_file.empty()) {
     if (!CheckParamFile(a, plan)) return 1;
