@@ -88,7 +88,7 @@ void CVeUpdateDlg::OnInitDialog() {
 void CVeUpdateDlg::OnIdle() { (void)runner_.Start(*this); }  // once: later calls do nothing
 
 void CVeUpdateDlg::OnCloseRequest() {
-  if (runner_.Started() && !runner_.Finished() && !runner_.ThreadEnded()) {
+  if (!runner_.Finished() && !runner_.ThreadEnded()) {
     // Not the thread's own request (it sets the finished flag first): the
     // program is being ended from outside. The level stops before its next
     // command, and the thread's own close request then ends the dialog.

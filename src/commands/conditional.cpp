@@ -51,7 +51,7 @@ ErrorCode RunConditional(CommandHost& host) {
                     ErrorCode::Ok());
     return ErrorCode(Err::kUnknownParam);
   }
-  // Kept after the call, so that a nested break ends the level like a direct one.
+  // The line's opcode is the nested one from here on, also after the call.
   ctx.opcode = opcode;
   return host.Dispatch(opcode);
 }
