@@ -1,5 +1,4 @@
-// Opcode -> command: the one place that maps them. Slot 0 is FDT-Update,
-// which the update thread also runs for every opcode outside 1 to 13.
+// Opcode -> command: the one place that maps them.
 #include "app/command_table.h"
 
 // Command headers, one per command.
@@ -17,22 +16,27 @@
 namespace veupd {
 namespace {
 
-const CommandTable kCommands = {
-    /*  0 FDT-Update               */ RunFdtUpdate,
-    /*  1 copy files               */ RunCopyFiles,
-    /*  2 clean directory          */ RunCleanDirectory,
-    /*  3 edit ini file            */ RunEditIniFile,
-    /*  4 Fix-Update               */ RunFixUpdate,
-    /*  5 program or DLL call      */ RunProgramCall,
-    /*  6 create pointer           */ RunCreatePointer,
-    /*  7 empty directory          */ RunEmptyDirectory,
-    /*  8 break after error        */ RunBreakAfterError,
-    /*  9 conditional command      */ RunConditional,
-    /* 10 FDT-Update-InPlace       */ RunFdtUpdateInPlace,
-    /* 11 Fix-Update in place      */ RunFixUpdateInPlace,
-    /* 12 rename                   */ RunRename,
-    /* 13 update FDB               */ RunUpdateFdb,
-};
+CommandTable MakeTable() {
+  CommandTable table{};
+  const auto put = [&](Opcode opcode, CommandFn fn) { table[static_cast<std::size_t>(opcode)] = fn; };
+  put(Opcode::kFdtUpdate, RunFdtUpdate);
+  put(Opcode::kCopyFiles, RunCopyFiles);
+  put(Opcode::kCleanDirectory, RunCleanDirectory);
+  put(Opcode::kEditIniFile, RunEditIniFile);
+  put(Opcode::kFixUpdate, RunFixUpdate);
+  put(Opcode::kProgramCall, RunProgramCall);
+  put(Opcode::kCreatePointer, RunCreatePointer);
+  put(Opcode::kEmptyDirectory, RunEmptyDirectory);
+  put(Opcode::kBreakAfterError, RunBreakAfterError);
+  put(Opcode::kConditional, RunConditional);
+  put(Opcode::kFdtUpdateInPlace, RunFdtUpdateInPlace);
+  put(Opcode::kFixUpdateInPlace, RunFixUpdateInPlace);
+  put(Opcode::kRename, RunRename);
+  put(Opcode::kUpdateFdb, RunUpdateFdb);
+  return table;
+}
+
+const CommandTable kCommands = MakeTable();
 
 }  // namespace
 

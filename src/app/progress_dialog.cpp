@@ -2,7 +2,6 @@
 #include "app/progress_dialog.h"
 
 #include <array>
-#include <chrono>
 #include <utility>
 
 #include "formats/text_format.h"
@@ -30,7 +29,6 @@ constexpr std::array<Brand, 7> kBrands = {{
 constexpr std::uint32_t kPercentScale = 100;
 constexpr std::uint32_t kThousand = 1000;
 constexpr std::uint32_t kMillion = 1000000;
-constexpr std::uint32_t kFinePollMs = 1;
 constexpr int kExitStillRunning = 1;  // the level failed, as far as anyone can tell
 
 std::string ThreeDigits(std::uint32_t v) {
@@ -62,16 +60,8 @@ std::uint32_t PercentDone(std::uint32_t line_index, std::uint32_t line_count) {
   return p > kPercentScale ? kPercentScale : p;
 }
 
-CVeUpdateDlg::CVeUpdateDlg(os::ProgressView& view, TextSource& texts, LevelState& state,
-                           const LevelSetup& setup, const CommandTable& commands, DialogParams params)
-    : view_(view), texts_(texts), state_(state), setup_(setup), commands_(commands),
-      params_(std::move(params)) {}
-
-CVeUpdateDlg::~CVeUpdateDlg() {
-  // A thread that would not end in time was detached; its object must
-  // outlive it, and the process is about to end anyway.
-  if (thread_ && !thread_->ThreadEnded()) (void)thread_.release();
-}
+CVeUpdateDlg::CVeUpdateDlg(os::ProgressView& view, TextSource& texts, LevelRunner& runner, DialogParams params)
+    : view_(view), texts_(texts), runner_(runner), params_(std::move(params)) {}
 
 int CVeUpdateDlg::DoModal() { return view_.RunModal(*this); }
 
@@ -87,56 +77,33 @@ void CVeUpdateDlg::OnInitDialog() {
   if (params_.caller_window != 0) view_.BringToForeground(params_.caller_window);
 }
 
-void CVeUpdateDlg::OnIdle() {
-  if (state_.running || state_.finished || started_) return;
-  started_ = true;
-  CUpdateThread::StartLevel(thread_, *this, setup_, state_, texts_, commands_);
-}
+void CVeUpdateDlg::OnIdle() { (void)runner_.Start(*this); }  // once: later calls do nothing
 
 void CVeUpdateDlg::OnCloseRequest() {
-  if (thread_ && !state_.finished && !thread_->ThreadEnded()) {
+  if (!runner_.Finished() && !runner_.ThreadEnded()) {
     // Not the thread's own request (it sets the finished flag first): the
     // program is being ended from outside. The level stops before its next
     // command, and the thread's own close request then ends the dialog.
-    state_.stop_requested = true;
+    runner_.RequestStop(StopCause::kFromOutside);
     return;
   }
-  if (thread_) {
-    // The close request comes while the thread is still returning: poll
-    // finely so that the process ends as soon as the thread does, within
-    // the same overall bound as the coarse poll.
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(kFirstWaitMs + kPollMs * kPollTries);
-    while ((state_.running || !thread_->ThreadEnded()) && std::chrono::steady_clock::now() < deadline) {
-      os::SleepMs(kFinePollMs);
-    }
-    if (thread_->ThreadEnded()) {
-      (void)thread_->Join();
-      thread_.reset();
-    } else {
-      // Threads cannot be killed portably: leave it running detached and
-      // keep its object alive until the process ends.
-      thread_->Detach();
-      (void)thread_.release();
-    }
-    state_.running = false;
-  }
-  success_ = state_.result == 0;
+  // The close request comes while the thread is still returning. One that
+  // would not end in time is left running on its own: threads cannot be
+  // killed portably.
+  if (!runner_.WaitForEnd(kLevelEndBoundMs, [](std::uint32_t ms) { os::SleepMs(ms); })) runner_.Detach();
+  success_ = runner_.Result() == 0;
   view_.EndModal(kModalDone);
 }
 
 void CVeUpdateDlg::OnSessionEnd() {
-  if (!thread_ || state_.finished) return;
-  state_.stop_requested = true;
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(kFirstWaitMs + kPollMs * kPollTries);
-  while (!thread_->ThreadEnded() && std::chrono::steady_clock::now() < deadline) {
-    view_.WaitAnsweringControls(kFinePollMs);
-  }
+  if (!runner_.Started() || runner_.Finished()) return;
+  runner_.RequestStop(StopCause::kFromOutside);
   // A thread still inside a command would go on using this dialog and the
   // application after them; end here, before either goes away. The level
   // log and the checkpoint show where the level stood.
-  if (!thread_->ThreadEnded()) os::EndProcessNow(kExitStillRunning);
+  if (!runner_.WaitForEnd(kLevelEndBoundMs, [this](std::uint32_t ms) { view_.WaitAnsweringControls(ms); })) {
+    os::EndProcessNow(kExitStillRunning);
+  }
 }
 
 void CVeUpdateDlg::RefreshProgress(std::uint32_t line_count, std::uint32_t line_index,
@@ -153,10 +120,6 @@ void CVeUpdateDlg::RefreshProgress(std::uint32_t line_count, std::uint32_t line_
     shown_counter_ = done_items;
     view_.SetCounterText(FormatCounter(done_items));
   }
-}
-
-void CVeUpdateDlg::OnCrcProgress(std::uint32_t /*phase*/, std::uint32_t /*total*/, std::uint32_t /*done*/) {
-  if (thread_) thread_->RefreshProgress();
 }
 
 }  // namespace veupd

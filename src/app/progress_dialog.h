@@ -1,17 +1,15 @@
 // CVeUpdateDlg: the progress dialog's logic, independent of the view that
-// shows it. It starts the level when the modal loop is first idle, turns the
-// update thread's counts into bar and counter, and ends the level on the
-// close request. Events run on the main thread; the refresh on the update
+// shows it. It starts the level runner when the modal loop is first idle,
+// turns the update thread's counts into bar and counter, and closes once the
+// level is over. Events run on the main thread; the refresh on the update
 // thread. One dialog per program run.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
-#include "engine/level_state.h"
-#include "engine/update_thread.h"
+#include "engine/level_runner.h"
 #include "platform/progress_view.h"
 
 namespace veupd {
@@ -40,14 +38,12 @@ struct DialogParams {
 
 class CVeUpdateDlg final : public os::ProgressViewEvents, public LevelDialog {
  public:
-  static constexpr std::uint32_t kFirstWaitMs = 100;
-  static constexpr std::uint32_t kPollMs = 100;
-  static constexpr int kPollTries = 50;
+  // How long the close waits for the thread to return: a first wait and
+  // 50 polls of 100 ms.
+  static constexpr std::uint32_t kLevelEndBoundMs = 100 + 50 * 100;
   static constexpr int kModalDone = 1;
 
-  CVeUpdateDlg(os::ProgressView& view, TextSource& texts, LevelState& state,
-               const LevelSetup& setup, const CommandTable& commands, DialogParams params);
-  ~CVeUpdateDlg() override;
+  CVeUpdateDlg(os::ProgressView& view, TextSource& texts, LevelRunner& runner, DialogParams params);
   CVeUpdateDlg(const CVeUpdateDlg&) = delete;
   CVeUpdateDlg& operator=(const CVeUpdateDlg&) = delete;
 
@@ -55,9 +51,7 @@ class CVeUpdateDlg final : public os::ProgressViewEvents, public LevelDialog {
   int DoModal();
   [[nodiscard]] bool Succeeded() const { return success_; }
   // True once the level has been started (the first idle notification).
-  [[nodiscard]] bool LevelStarted() const { return started_; }
-  // True when the level was stopped from outside before its last line.
-  [[nodiscard]] bool LevelUnfinished() const { return state_.stopped; }
+  [[nodiscard]] bool LevelStarted() const { return runner_.Started(); }
 
   // os::ProgressViewEvents (main thread)
   void OnInitDialog() override;
@@ -70,17 +64,12 @@ class CVeUpdateDlg final : public os::ProgressViewEvents, public LevelDialog {
                        std::uint32_t done_items) override;
   void PostClose() override { view_.PostCloseRequest(); }
   void BringToForeground() override { view_.BringToForeground(view_.WindowHandle()); }
-  void OnCrcProgress(std::uint32_t phase, std::uint32_t total, std::uint32_t done) override;
 
  private:
   os::ProgressView& view_;
   TextSource& texts_;
-  LevelState& state_;
-  const LevelSetup& setup_;
-  const CommandTable& commands_;
+  LevelRunner& runner_;
   DialogParams params_;
-  std::unique_ptr<CUpdateThread> thread_;
-  bool started_ = false;
   bool success_ = false;
   // Remembered display state; touched only by the refresh (update thread).
   std::uint32_t shown_percent_ = 0;

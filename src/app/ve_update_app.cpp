@@ -158,12 +158,37 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
   }
 
   if (params_.hwnd != 0) view_->BringToForeground(params_.hwnd);
-  if (!params_.parent_params.empty()) {
-    std::string automation;
-    (void)ini_.ReadValue(kSection, "ServerAutomation", "0", automation,
-                         RemoveQuotes(params_.parent_params), /*no_case=*/true);  // default on failure
-    params_.server_automation = TextToInt(automation) == 1;
+  ReadServerAutomation();
+  LevelSetup setup = MakeLevelSetup();
+
+  if (!params_.upd_dir_prg.empty() && !PrepareProgramUpdate()) return kExitNotRun;
+
+  auto runner = std::make_unique<LevelRunner>(std::move(setup), *this, Commands());
+  {
+    CVeUpdateDlg dialog(*view_, *this, *runner, DialogParams{params_.brand, params_.level, params_.hwnd});
+    (void)dialog.DoModal();  // the outcome is the success flag
+    success_ = dialog.Succeeded();
   }
+  if (!runner->Started()) return kExitNotRun;
+  // A thread that would not end was left running; it still uses its runner,
+  // and the process is about to end anyway.
+  LevelRunner& level = runner->ThreadEnded() ? *runner : *runner.release();
+  // The caller may start the next level as soon as it learns the result.
+  lock.Release();
+
+  HandBack(level);
+  return success_ ? kExitSuccess : kExitLevelFailed;
+}
+
+void CVeUpdateApp::ReadServerAutomation() {
+  if (params_.parent_params.empty()) return;
+  std::string automation;
+  (void)ini_.ReadValue(kSection, "ServerAutomation", "0", automation, RemoveQuotes(params_.parent_params),
+                       /*no_case=*/true);  // default on failure
+  params_.server_automation = TextToInt(automation) == 1;
+}
+
+LevelSetup CVeUpdateApp::MakeLevelSetup() const {
   LevelSetup setup;
   setup.upd_dirs = params_.upd_dirs;
   setup.control_file = params_.control_file;
@@ -171,33 +196,21 @@ int CVeUpdateApp::InitInstance(std::string_view command_line) {
   setup.log_name = PrepareLogName(params_.log_file_name, params_.level);
   setup.in_place_mode = params_.in_place_mode;
   setup.program_dir = program_dir_;
+  setup.level = params_.level;
+  setup.server_automation = params_.server_automation;
+  return setup;
+}
 
-  if (!params_.upd_dir_prg.empty() && !PrepareProgramUpdate()) return kExitNotRun;
-
-  level_state_.level = params_.level;
-  level_state_.server_automation = params_.server_automation;
-  bool unfinished = false;
-  {
-    CVeUpdateDlg dialog(*view_, *this, level_state_, setup, Commands(),
-                        DialogParams{params_.brand, params_.level, params_.hwnd});
-    (void)dialog.DoModal();  // the outcome is the success flag
-    success_ = dialog.Succeeded();
-    if (!dialog.LevelStarted()) return kExitNotRun;
-    unfinished = dialog.LevelUnfinished();
-  }
-  // The caller may start the next level as soon as it learns the result.
-  lock.Release();
-
+void CVeUpdateApp::HandBack(const LevelRunner& level) {
   if (!params_.parent_params.empty()) {
     (void)ini_.WriteValue(kSection, kResultKey, success_ ? "1" : "0", RemoveQuotes(params_.parent_params),
                           /*no_case=*/true);  // nothing more to tell anyone if this fails
   }
   // A level stopped from outside reports failure and leaves the caller
   // alone: it must not start again on half-done work.
-  if (!unfinished && !params_.parent_prg.empty() && os::HasSeparator(params_.parent_prg)) StartParentProgram();
-  const std::string log_path = LevelLogPath(setup);
-  ConsoleNote(LevelSummary(params_.level, level_state_.result, log_path, os::Exists(log_path)));
-  return success_ ? kExitSuccess : kExitLevelFailed;
+  if (!level.Unfinished() && !params_.parent_prg.empty() && os::HasSeparator(params_.parent_prg)) StartParentProgram();
+  const std::string log_path = LevelLogPath(level.Setup());
+  ConsoleNote(LevelSummary(params_.level, level.Result(), log_path, os::Exists(log_path)));
 }
 
 void CVeUpdateApp::ExplainParamFile() {
@@ -272,7 +285,7 @@ bool CVeUpdateApp::PrepareProgramUpdate() {
         return false;
       }
       const bool emptied = DeleteTree(sav);
-      if (!emptied || !os::RemoveDirectory(sav).ok()) {
+      if (!emptied || !os::RemoveFolder(sav).ok()) {
         if (!quiet) ShowBox(FormatText(Text(kTextCannotMove), {std::string_view(x)}));
         return false;
       }
@@ -307,7 +320,7 @@ bool CVeUpdateApp::DeleteTree(const std::string& dir) {
       if (!entry.name.empty() && entry.name[0] == '.') continue;
       // What stopped a deeper level has been shown there: one box only.
       if (!DeleteTree(path)) return false;
-      ok = os::RemoveDirectory(path).ok() || !os::Exists(path);
+      ok = os::RemoveFolder(path).ok() || !os::Exists(path);
     } else {
       (void)os::SetReadOnly(path, false);  // the removal below tells whether it mattered
       ok = os::RemoveFile(path).ok();

@@ -9,8 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/level_state.h"
-#include "engine/update_thread.h"
+#include "engine/level_runner.h"
 #include "formats/ini_file.h"
 #include "platform/progress_view.h"
 #include "tables/message_dictionary.h"
@@ -82,18 +81,22 @@ class CVeUpdateApp final : public TextSource {
   [[nodiscard]] bool ReadParameters();
   // A line on stderr when the parameter file is missing, empty or LF-ended.
   void ExplainParamFile();
+  // ServerAutomation from the parent parameter file.
+  void ReadServerAutomation();
+  [[nodiscard]] LevelSetup MakeLevelSetup() const;
   // False when the program is to end.
   [[nodiscard]] bool PrepareProgramUpdate();
   [[nodiscard]] bool DeleteTree(const std::string& dir);
   void ShowBox(std::string_view text);
   void StartParentProgram();
+  // The outcome to the caller: result key, parent program, console summary.
+  void HandBack(const LevelRunner& level);
 
   std::unique_ptr<os::ProgressView> view_;
   TDM_FdtTessel dictionary_{nullptr, nullptr, "D0"};
   CIniClass ini_;
   StartupParams params_;
   std::string program_dir_;
-  LevelState level_state_;
   bool success_ = false;
 };
 

@@ -12,7 +12,6 @@
 namespace veupd {
 namespace {
 
-constexpr std::uint32_t kCallStatusText = 4865;
 constexpr std::uint32_t kWaitSliceMs = 100;
 constexpr std::uint32_t kResultMask = 0xFFFFu;  // only the low 16 bits of a DLL result count
 constexpr std::string_view kStep = "Programm/function call (%s)";
@@ -94,7 +93,7 @@ ErrorCode RunProgramCall(CommandHost& host) {
   if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam2}); !rc.ok()) {
     return cmd::FailStep(host, step, rc);
   }
-  cmd::SetStatus(host, kCallStatusText, target);
+  host.RefreshProgress();
 
   const std::size_t dot = target.rfind('.');
   if (dot == std::string::npos) return cmd::FailStep(host, step, host.Fail(Err::kInvalidPath, target));

@@ -10,7 +10,6 @@
 namespace veupd {
 namespace {
 
-constexpr std::uint32_t kCleanStatusText = 4861;
 constexpr std::string_view kFailedStep = "Empty directory (%s)";
 constexpr std::string_view kDoneStep = "Cleaning directory (%d files) (%s)";
 
@@ -29,7 +28,7 @@ ErrorCode RunClean(CommandHost& host, bool remove_subdirs) {
   if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam1, Slot::kParam2}); !rc.ok()) {
     return cmd::FailStep(host, failed_step, rc);
   }
-  cmd::SetStatus(host, kCleanStatusText, dir_and_mask);
+  host.RefreshProgress();
   host.FileCounter() = 0;
   if (!CleanDirectory(host, directory, mask, remove_subdirs)) {
     // The file that stopped the work was reported as error 21 already.
@@ -66,7 +65,7 @@ bool CleanDirectory(CommandHost& host, const std::string& directory, const std::
     if (!entry.name.empty() && entry.name.front() == '.') continue;
     if (!CleanDirectory(host, path, mask, remove_subdirs)) return false;
     // A folder still holding files outside the mask stays, without complaint.
-    if (remove_subdirs && os::RemoveDirectory(path).ok()) CountItem(host);
+    if (remove_subdirs && os::RemoveFolder(path).ok()) CountItem(host);
   }
   return true;
 }

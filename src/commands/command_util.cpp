@@ -20,14 +20,6 @@ ErrorCode FinishStep(CommandHost& host, std::string_view text, ErrorCode code) {
   return code;
 }
 
-void SetStatus(CommandHost& host, std::uint32_t text_number, std::string_view detail) {
-  std::string status = host.Message(text_number);
-  status.push_back(' ');
-  status.append(detail);
-  host.Context().status_text = std::move(status);
-  host.RefreshProgress();
-}
-
 std::size_t LastSeparator(std::string_view path) { return os::FindLastSeparator(path); }
 
 bool HasWildcard(std::string_view text) { return text.find_first_of("*?") != std::string_view::npos; }

@@ -25,9 +25,6 @@ namespace veupd::cmd {
 // Logs the step as successful for code 0, as failed otherwise; returns code.
 [[nodiscard]] ErrorCode FinishStep(CommandHost& host, std::string_view text, ErrorCode code);
 
-// Status text "<dictionary text> <detail>", then a progress refresh.
-void SetStatus(CommandHost& host, std::uint32_t text_number, std::string_view detail);
-
 // Position of the last path separator, or npos. The tail from there on
 // (separator included) is the name part.
 [[nodiscard]] std::size_t LastSeparator(std::string_view path);

@@ -11,7 +11,6 @@ namespace veupd {
 namespace {
 
 constexpr std::size_t kPrefixLength = 2;  // selector, opcode digit
-constexpr std::int32_t kSelfOpcode = 9;
 constexpr int kFirstLetterDir = 10;  // 'A' selects UpdDir10
 
 // The update directory a selector names, or -1 for none.
@@ -43,14 +42,14 @@ ErrorCode RunConditional(CommandHost& host) {
   const std::int64_t number = opcode;
   host.ReportStep(/*success=*/true, FormatText("Conditional executing command %d", {number}),
                   ErrorCode::Ok());
-  if (opcode == kSelfOpcode) {
+  if (opcode == static_cast<std::int32_t>(Opcode::kConditional)) {
     // Logged only: the level's error count does not grow.
     host.ReportStep(/*success=*/false,
                     FormatText("Conditional command (%d) not found !", {number}),
                     ErrorCode::Ok());
     return ErrorCode(Err::kUnknownParam);
   }
-  // Kept after the call, so that a nested break ends the level like a direct one.
+  // The line's opcode is the nested one from here on, also after the call.
   ctx.opcode = opcode;
   return host.Dispatch(opcode);
 }

@@ -15,7 +15,6 @@
 namespace veupd {
 namespace {
 
-constexpr std::uint32_t kCopyStatusText = 4860;
 constexpr std::string_view kTempSuffix = "$U$";
 constexpr std::size_t kDriveRootLength = 3;  // "C:\" is created directly
 constexpr std::uint32_t kPhaseSource = 1;
@@ -99,20 +98,8 @@ ErrorCode ReplaceTarget(CommandHost& host, const TargetFolder& folder, const std
 
 bool IsDotName(const std::string& name) { return !name.empty() && name.front() == '.'; }
 
-// One command's walk: the status text is looked up once, not per file.
-struct CopyRun {
-  explicit CopyRun(CommandHost& h) : host(h), status_text(h.Message(kCopyStatusText)) {}
-  void SetStatus(std::string_view source) {
-    host.Context().status_text = status_text + " " + std::string(source);
-    host.RefreshProgress();
-  }
-  CommandHost& host;
-  std::string status_text;
-};
-
-ErrorCode CopyOne(CopyRun& run, const std::string& source, const std::string& target,
+ErrorCode CopyOne(CommandHost& host, const std::string& source, const std::string& target,
                   const TargetFolder& folder = {});
-ErrorCode CopyMatching(CopyRun& run, const std::string& pattern, const std::string& target_dir);
 
 }  // namespace
 
@@ -128,22 +115,14 @@ bool MakeDirectoryPath(const std::string& path) {
 }
 
 ErrorCode CopyOneFile(CommandHost& host, const std::string& source, const std::string& target) {
-  CopyRun run(host);
-  return CopyOne(run, source, target);
-}
-
-ErrorCode CopyMatchingFiles(CommandHost& host, const std::string& pattern,
-                            const std::string& target_dir) {
-  CopyRun run(host);
-  return CopyMatching(run, pattern, target_dir);
+  return CopyOne(host, source, target);
 }
 
 namespace {
 
-ErrorCode CopyOne(CopyRun& run, const std::string& source, const std::string& target,
+ErrorCode CopyOne(CommandHost& host, const std::string& source, const std::string& target,
                   const TargetFolder& folder) {
-  CommandHost& host = run.host;
-  run.SetStatus(source);
+  host.RefreshProgress();
 
   std::uint32_t source_crc = 0;
   if (ErrorCode rc = Checksum(host, kPhaseSource, source, source_crc); !rc.ok()) return rc;
@@ -168,8 +147,9 @@ ErrorCode CopyOne(CopyRun& run, const std::string& source, const std::string& ta
   return ErrorCode::Ok();
 }
 
-ErrorCode CopyMatching(CopyRun& run, const std::string& pattern, const std::string& target_dir) {
-  CommandHost& host = run.host;
+}  // namespace
+
+ErrorCode CopyMatchingFiles(CommandHost& host, const std::string& pattern, const std::string& target_dir) {
   const std::size_t sep = cmd::LastSeparator(pattern);
   if (sep == std::string::npos) return host.Fail(Err::kInvalidPath, pattern);
   const std::string source_dir = pattern.substr(0, sep + 1);
@@ -188,7 +168,7 @@ ErrorCode CopyMatching(CopyRun& run, const std::string& pattern, const std::stri
     if (!first) host.RefreshProgress();
     first = false;
     if (!entry.is_dir) {
-      if (ErrorCode rc = CopyOne(run, source_dir + entry.name, os::JoinAsGiven(target_dir, entry.name), folder);
+      if (ErrorCode rc = CopyOne(host, source_dir + entry.name, os::JoinAsGiven(target_dir, entry.name), folder);
           !rc.ok()) {
         return rc;
       }
@@ -201,12 +181,10 @@ ErrorCode CopyMatching(CopyRun& run, const std::string& pattern, const std::stri
       return host.Fail(Err::kCannotCreateDirectory, sub_target);
     }
     const std::string sub_pattern = os::JoinAsGiven(source_dir + entry.name, mask);
-    if (ErrorCode rc = CopyMatching(run, sub_pattern, sub_target); !rc.ok()) return rc;
+    if (ErrorCode rc = CopyMatchingFiles(host, sub_pattern, sub_target); !rc.ok()) return rc;
   }
   return ErrorCode::Ok();
 }
-
-}  // namespace
 
 ErrorCode RunCopyFiles(CommandHost& host) {
   const CommandContext& ctx = host.Context();
@@ -222,18 +200,17 @@ ErrorCode RunCopyFiles(CommandHost& host) {
   }
   host.FileCounter() = 0;
 
-  CopyRun run(host);
   ErrorCode rc;
   if (cmd::HasWildcard(source)) {
-    rc = CopyMatching(run, source, target_dir);
+    rc = CopyMatchingFiles(host, source, target_dir);
   } else {
-    run.SetStatus(source);
+    host.RefreshProgress();
     const std::size_t sep = cmd::LastSeparator(source);
     if (sep == std::string::npos) {
       rc = ErrorCode(Err::kInvalidPath);
       return cmd::FailStep(host, failed_step, host.Fail(rc, source));
     }
-    rc = CopyOne(run, source, target_dir + source.substr(sep));
+    rc = CopyOne(host, source, target_dir + source.substr(sep));
   }
 
   if (!rc.ok()) return cmd::FailStep(host, failed_step, rc);

@@ -13,7 +13,6 @@ namespace veupd {
 
 namespace {
 
-constexpr std::uint32_t kTextPointer = 4864;
 constexpr char kPlaceholder = '@';
 
 bool FoundBySearch(const std::string& path) {
@@ -35,7 +34,7 @@ ErrorCode RunCreatePointer(CommandHost& host) {
   const std::string step = FormatText("Creating pointer (%s)", {structure});
   if (ErrorCode rc = cmd::RequireParams(host, {Slot::kParam2}); !rc.ok()) return cmd::FailStep(host, step, rc);
 
-  cmd::SetStatus(host, kTextPointer, structure);
+  host.RefreshProgress();
 
   std::string data_name;
   std::string index_name;

@@ -11,7 +11,6 @@
 namespace veupd {
 namespace {
 
-constexpr std::uint32_t kIniStatusText = 4862;
 constexpr bool kNoCase = true;
 constexpr std::string_view kToggleOn = "1";
 constexpr std::string_view kToggleOff = "2";
@@ -38,7 +37,7 @@ ErrorCode RunEditIniFile(CommandHost& host) {
   if (action != "D" && action != "T" && value.empty()) {
     return cmd::FailStep(host, failed_step, host.Fail(Err::kParamMissing, SlotName(Slot::kParam5), action));
   }
-  cmd::SetStatus(host, kIniStatusText, file);
+  host.RefreshProgress();
 
   CIniClass& ini = host.Ini();
   std::string current;

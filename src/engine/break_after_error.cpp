@@ -1,4 +1,4 @@
-// Break after error: returns 27 (and reports it) to make the run loop stop.
+// Break after error: reports 27 and stops the level.
 #include "engine/break_after_error.h"
 
 namespace veupd {
@@ -9,6 +9,7 @@ ErrorCode RunBreakAfterError(CommandHost& host) {
   if (ask && !host.AskYesNo(host.Message(kBreakQuestionText))) return ErrorCode::Ok();
   const ErrorCode rc = Err::kBreakAfterError;
   host.ReportError(rc);
+  host.Stop().Request(StopCause::kBreakAfterError);
   return rc;
 }
 

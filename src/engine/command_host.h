@@ -12,6 +12,7 @@
 
 #include "engine/command_context.h"
 #include "engine/error_code.h"
+#include "engine/stop_signal.h"
 
 namespace veupd {
 
@@ -58,6 +59,9 @@ class CommandHost : public ErrorReporter {
   virtual void ReportStep(bool success, std::string_view text, ErrorCode code) = 0;
   [[nodiscard]] virtual std::uint32_t ErrorCount() const = 0;
 
+  // The level's stop signal (the break command ends the level through it).
+  virtual StopSignal& Stop() = 0;
+
   virtual CheckpointRecord& Checkpoint() = 0;
   virtual void WriteCheckpoint() = 0;
   // Per-command count of handled files (copy, clean, empty).
@@ -86,7 +90,7 @@ class CommandHost : public ErrorReporter {
   [[nodiscard]] virtual std::string Message(std::uint32_t number) = 0;
   // Yes/No question from the update thread.
   [[nodiscard]] virtual bool AskYesNo(std::string_view text) = 0;
-  // Refreshes the progress display (bar, counter, status).
+  // Refreshes the progress display (bar and counter).
   void RefreshProgress() override = 0;
   // Brings the progress dialog back to the foreground (after a started
   // program that was waited for).

@@ -20,9 +20,6 @@ namespace veupd {
 constexpr std::size_t kControlPieceChars = 255;
 // A control line shorter than this (line end included) ends the list.
 constexpr std::size_t kMinControlLineChars = 3;
-// Opcodes 1 to 13 select a command; everything else runs FDT-Update.
-constexpr std::int32_t kFirstOpcode = 1;
-constexpr std::int32_t kLastOpcode = 13;
 // Ends a substitution whose replacement values keep bringing in new
 // placeholders: after this many replacements, or once the line has grown
 // past this length, the rest of the line stays as it is.

@@ -1,38 +1,35 @@
-// What the update thread shares with the application and its progress
-// dialog: level-wide values, the dialog seen from the engine, and the
-// message source. The application owns all of them for the whole run.
+// What one update level shares with the application and its progress
+// dialog: the start-up values it runs with, the dialog seen from the engine,
+// the message source, the command table and the stop signal.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "engine/command_host.h"
-#include "formats/crc32.h"
+#include "engine/control_reader.h"
 
 namespace veupd {
 
-// Written by the update thread, read by the dialog's handlers on the main
-// thread; atomics keep that free of data races without any locking.
-struct LevelState {
+// What the level needs from the start-up parameters.
+struct LevelSetup {
+  UpdDirs upd_dirs;
+  std::string control_file;
+  std::string log_dir;   // prepared: ends in a separator
+  std::string log_name;  // prepared; empty gives kDefaultLogName
+  bool in_place_mode = false;
+  std::string program_dir;
   std::int32_t level = 1;
   bool server_automation = false;
-  std::atomic<bool> running{false};
-  std::atomic<bool> finished{false};
-  std::atomic<std::uint32_t> result{0};
-  // The program is asked to end from outside: the run loop stops before its
-  // next command, at a point where no file is half-done.
-  std::atomic<bool> stop_requested{false};
-  // The level ended on that request with control lines left: unfinished.
-  std::atomic<bool> stopped{false};
 };
 
 // The progress dialog as the update thread sees it. RefreshProgress runs on
 // the update thread; PostClose may be called from any thread and must not
 // wait for the dialog.
-class LevelDialog : public CrcProgressSink {
+class LevelDialog {
  public:
+  virtual ~LevelDialog() = default;
   virtual void RefreshProgress(std::uint32_t line_count, std::uint32_t line_index,
                                std::uint32_t done_items) = 0;
   virtual void PostClose() = 0;
@@ -48,9 +45,8 @@ class TextSource {
   [[nodiscard]] virtual std::string Text(std::uint32_t number) = 0;
 };
 
-// Opcode -> command. Slot 0 holds FDT-Update, which also runs every opcode
-// outside 1 to 13; slots 1 to 13 hold their commands.
-constexpr std::size_t kCommandSlots = 14;
+// Opcode -> command, indexed by Opcode.
+constexpr std::size_t kCommandSlots = static_cast<std::size_t>(kLastOpcode) + 1;
 using CommandTable = std::array<CommandFn, kCommandSlots>;
 
 }  // namespace veupd

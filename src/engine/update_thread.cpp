@@ -1,24 +1,20 @@
 // The run loop of one update level, its reporters and its checkpoint file.
-// Runs on the update thread; only StartLevel runs on the main thread.
+// Update thread only.
 #include "engine/update_thread.h"
 
 #include <cstring>
-#include <exception>
 #include <utility>
 
+#include "engine/level_runner.h"
 #include "engine/message_table.h"
 #include "formats/text_format.h"
-
-#ifndef VEUPD_POINTER_CC
-#define VEUPD_POINTER_CC
-#endif
+#include "platform/export.h"
 
 namespace veupd {
 namespace {
 
-// The pointer component's entry; the calling convention comes from the build
-// (__stdcall on 32-bit Windows).
-using PointerEntry = int(VEUPD_POINTER_CC*)(const char* structure, const void*, const char* data,
+// The pointer component's entry.
+using PointerEntry = int(VEUPD_STDCALL*)(const char* structure, const void*, const char* data,
                                             const char* index, const void*, const void*,
                                             const void*);
 
@@ -54,158 +50,121 @@ std::array<std::uint8_t, kCheckpointSize> EncodeCheckpoint(const CheckpointRecor
   return bytes;
 }
 
-CUpdateThread::CUpdateThread(LevelState& state, TextSource& texts, const CommandTable& commands)
-    : state_(state), texts_(texts), commands_(commands) {}
-
-CUpdateThread::~CUpdateThread() {
-  if (thread_.joinable()) thread_.join();
-  pointer_entry_ = nullptr;
-  pointer_module_.Unload();
-  log_.reset();
-}
-
-void CUpdateThread::StartLevel(std::unique_ptr<CUpdateThread>& slot, LevelDialog& dialog,
-                               const LevelSetup& setup, LevelState& state, TextSource& texts,
-                               const CommandTable& commands) {
-  if (slot) {
-    if (!slot->ThreadEnded()) return;
-    slot.reset();
-  }
-  const std::string log_path = LevelLogPath(setup);
-  if (!setup.in_place_mode && os::Exists(log_path)) {
-    (void)os::RemoveFile(log_path);  // a log that stays only gets appended to
-  }
-  auto thread = std::make_unique<CUpdateThread>(state, texts, commands);
-  thread->SetDialog(&dialog);
-  thread->ctx_.upd_dir = setup.upd_dirs;
-  thread->SetLogPath(log_path);
-  thread->SetControlFile(setup.control_file);
-  thread->SetProgramDir(setup.program_dir);
-  state.result = 0;
-  CUpdateThread* raw = thread.get();
-  slot = std::move(thread);
-  raw->thread_ = std::thread([raw] { raw->ThreadMain(); });
-}
-
-void CUpdateThread::ThreadMain() {
-  os::LowerCurrentThreadPriority();
-  try {
-    Run();
-  } catch (const std::exception& e) {
-    WriteLog(std::string("Failed - internal error: ") + e.what());
-    state_.result = error_count_ + 1;
-    if (state_.running) ExitInstance();
-  } catch (...) {
-    WriteLog("Failed - internal error");
-    state_.result = error_count_ + 1;
-    if (state_.running) ExitInstance();
-  }
-  ended_ = true;
-}
-
-void CUpdateThread::SetLogPath(std::string path) {
-  log_path_ = std::move(path);
-  log_ = std::make_unique<CLogClass>(log_path_);
-}
-
-bool CUpdateThread::Join() {
-  if (!thread_.joinable()) return true;
-  if (!ended_) return false;
-  thread_.join();
-  return true;
-}
-
-void CUpdateThread::Detach() {
-  if (thread_.joinable()) thread_.detach();
+CUpdateThread::CUpdateThread(LevelRunner& runner) : runner_(runner), setup_(runner.setup_) {
+  ctx_.upd_dir = setup_.upd_dirs;
 }
 
 void CUpdateThread::Run() {
   if (dialog_ == nullptr) return;
-  crc_.m_pDialog = dialog_;
-  crc_.m_pThread = this;
-  state_.running = true;
+  runner_.running_ = true;
   error_count_ = 0;
-  checkpoint_path_ = CheckpointPath(control_file_);
+  checkpoint_path_ = CheckpointPath(setup_.control_file);
   checkpoint_ = CheckpointRecord{};
   ctx_.line_count = 0;
   ctx_.line_index = 0;
 
-  log_ = std::make_unique<CLogClass>(log_path_);
-  WriteLog(FormatText("***----- Starting Update Level %d -----***\r\n", {std::int64_t{state_.level}}) +
+  WriteLog(FormatText("***----- Starting Update Level %d -----***\r\n", {std::int64_t{Level()}}) +
            TimeText(os::Now()));
-
   if (!LoadPointer()) {
-    ReportError(Err::kCannotLoadPointerDll, os::JoinPath(program_dir_, kPointerDllName));
-    state_.result = 1;
+    ReportError(Err::kCannotLoadPointerDll, os::JoinPath(setup_.program_dir, kPointerDllName));
+    SetResult(1);
     ExitInstance();
     return;
   }
-
-  RemoveCheckpoint();
-  reader_ = ControlReader(control_file_);
-  if (!reader_.CountLines(ctx_)) {
-    ReportError(Err::kCannotOpenUpdateFile, control_file_);
-    state_.result = error_count_;
-    WriteLog(TimeText(os::Now()) +
-             FormatText("\r\n***----- Terminating Update Level %d -----***", {std::int64_t{state_.level}}));
+  if (!StartLines()) {
+    ReportError(Err::kCannotOpenUpdateFile, setup_.control_file);
+    SetResult(error_count_);
+    WriteClosingBanner();
     ExitInstance();
     return;
   }
-  checkpoint_.line_count = ctx_.line_count;
-  checkpoint_.line_index = ctx_.line_index;
-
   WriteCheckpoint();
   RefreshProgress();
+  RunLines();
+}
+
+bool CUpdateThread::StartLines() {
+  RemoveCheckpoint();
+  reader_ = ControlReader(setup_.control_file);
+  return reader_.CountLines(ctx_);  // the checkpoint takes the count when it is written
+}
+
+void CUpdateThread::RunLines() {
+  StopSignal& stop = Stop();
   ReadResult next = ReadCommand();
   while (next == ReadResult::kOk) {
-    if (state_.stop_requested) {
+    // Checked with a line still to run: a stop during the last line lets the
+    // level end in order.
+    if (stop.Cause() == StopCause::kFromOutside) {
       StopUnfinished();
       return;
     }
-    WriteCheckpoint();
-    checkpoint_.phase = 0;
-    ErrorCode rc;
-    if (!(ctx_.skip_after_error && error_count_ != 0)) {
-      file_counter_ = 0;
-      rc = Dispatch(ctx_.opcode);
-      ctx_.status_text.clear();
-    }
-    ++ctx_.line_index;
-    checkpoint_.line_index = ctx_.line_index;
-    WriteCheckpoint();
-    RefreshProgress();
-    if (rc.raw() == static_cast<std::uint32_t>(Err::kBreakAfterError) && ctx_.opcode == 8) break;
+    RunLine();
+    if (stop.Cause() == StopCause::kBreakAfterError) break;
     next = ReadCommand();
   }
   EndLevel();
 }
 
+void CUpdateThread::RunLine() {
+  WriteCheckpoint();
+  checkpoint_.phase = 0;
+  if (!(ctx_.skip_after_error && error_count_ != 0)) {
+    file_counter_ = 0;
+    (void)Dispatch(ctx_.opcode);
+  }
+  ++ctx_.line_index;
+  checkpoint_.line_index = ctx_.line_index;
+  WriteCheckpoint();
+  RefreshProgress();
+}
+
 void CUpdateThread::EndLevel() {
   RemoveCheckpoint();
-  state_.result = error_count_;
-  WriteLog(TimeText(os::Now()) +
-           FormatText("\r\n***----- Terminating Update Level %d -----***", {std::int64_t{state_.level}}));
+  SetResult(error_count_);
+  WriteClosingBanner();
   ExitInstance();
 }
 
 void CUpdateThread::StopUnfinished() {
   // The checkpoint stays and no closing banner is written: both show that
   // the level was cut short, and where.
-  state_.stopped = true;
-  state_.result = error_count_ + 1;
+  runner_.unfinished_ = true;
+  SetResult(error_count_ + 1);
   ExitInstance();
 }
 
+void CUpdateThread::EndOnInternalError(std::string_view what) {
+  WriteLog(what.empty() ? std::string("Failed - internal error")
+                        : "Failed - internal error: " + std::string(what));
+  SetResult(error_count_ + 1);
+  if (runner_.running_) ExitInstance();
+}
+
+void CUpdateThread::SetResult(std::uint32_t result) { runner_.result_ = result; }
+
+void CUpdateThread::WriteClosingBanner() {
+  WriteLog(TimeText(os::Now()) +
+           FormatText("\r\n***----- Terminating Update Level %d -----***", {std::int64_t{Level()}}));
+}
+
 void CUpdateThread::ExitInstance() {
-  state_.running = false;
-  state_.finished = true;
+  runner_.stop_.Request(StopCause::kLevelEnded);
+  runner_.running_ = false;
+  runner_.finished_ = true;
   if (dialog_ != nullptr) dialog_->PostClose();
 }
+
+StopSignal& CUpdateThread::Stop() { return runner_.stop_; }
+std::int32_t CUpdateThread::Level() const { return setup_.level; }
+bool CUpdateThread::ServerAutomation() const { return setup_.server_automation; }
+std::string CUpdateThread::ControlFilePath() const { return setup_.control_file; }
+std::string CUpdateThread::Message(std::uint32_t number) { return runner_.texts_.Text(number); }
 
 bool CUpdateThread::LoadPointer() {
   if (dialog_ == nullptr) return false;
   if (!pointer_module_.IsLoaded()) {
-    if (!pointer_module_.Load(os::JoinPath(program_dir_, kPointerDllName)).ok()) return false;
+    if (!pointer_module_.Load(os::JoinPath(setup_.program_dir, kPointerDllName)).ok()) return false;
   }
   if (pointer_entry_ == nullptr) {
     pointer_entry_ = pointer_module_.Symbol(kPointerExport);
@@ -227,15 +186,13 @@ int CUpdateThread::CallPointer(const std::string& structure, const std::string& 
 }
 
 ReadResult CUpdateThread::ReadCommand() {
-  const ReadResult r = reader_.ReadCommand(ctx_, state_.level);
-  if (r == ReadResult::kCannotOpen) ReportError(Err::kCannotOpenUpdateFile, control_file_);
+  const ReadResult r = reader_.ReadCommand(ctx_, Level());
+  if (r == ReadResult::kCannotOpen) ReportError(Err::kCannotOpenUpdateFile, setup_.control_file);
   return r;
 }
 
 ErrorCode CUpdateThread::Dispatch(std::int32_t opcode) {
-  const bool known = opcode >= kFirstOpcode && opcode <= kLastOpcode;
-  const CommandFn fn = commands_[known ? static_cast<std::size_t>(opcode) : 0];
-  return fn(*this);
+  return runner_.commands_[static_cast<std::size_t>(CommandOf(opcode))](*this);
 }
 
 void CUpdateThread::ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) {
@@ -296,8 +253,6 @@ void CUpdateThread::BringDialogToForeground() {
   if (dialog_ != nullptr) dialog_->BringToForeground();
 }
 
-void CUpdateThread::WriteLog(std::string_view text) {
-  if (log_) log_->Write(text);
-}
+void CUpdateThread::WriteLog(std::string_view text) { runner_.log_.Write(text); }
 
 }  // namespace veupd

@@ -29,18 +29,9 @@ class CCrc32 {
   std::uint32_t m_nError = kNoError;
 };
 
-// Where the update thread's calculator reports its progress; implemented by
-// the engine so that formats/ does not depend on it.
-class CrcProgressSink {
- public:
-  virtual ~CrcProgressSink() = default;
-  virtual void OnCrcProgress(std::uint32_t phase, std::uint32_t total, std::uint32_t done) = 0;
-};
-
+// The update thread's calculator.
 class CDeltaCrc32 : public CCrc32 {
  public:
-  CrcProgressSink* m_pDialog = nullptr;  // the running level's progress display
-  void* m_pThread = nullptr;             // the owning update thread
   std::uint32_t m_nPhase = 0;  // 1 source of a copy, 2 the copy, 0 patching
 };
 

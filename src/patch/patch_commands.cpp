@@ -19,11 +19,6 @@ namespace veupd {
 
 namespace {
 
-// Dictionary texts that head the status line.
-constexpr std::uint32_t kTextApply = 4863;
-constexpr std::uint32_t kTextPointer = 4864;
-constexpr std::uint32_t kTextVerify = 4866;
-
 // Phases kept in the checkpoint record.
 constexpr std::uint32_t kPhaseDone = 0;  // also "apply" at the start; 1 is handled alike
 constexpr std::uint32_t kPhaseVerify = 2;
@@ -105,13 +100,8 @@ class PatchCommand {
     return rc;
   }
 
-  void SetStatus(std::uint32_t text, std::string_view detail) {
-    host_.Context().status_text = host_.Message(text) + " " + std::string(detail);
-    host_.RefreshProgress();
-  }
-
   ErrorCode Apply() {
-    if (Table()) SetStatus(kTextApply, p_[0]);
+    if (Table()) host_.RefreshProgress();
     ApplyRequest req;
     req.old_path = p_[0];
     req.update_path = p_[2];
@@ -133,12 +123,11 @@ class PatchCommand {
   ErrorCode Verify() {
     const std::uint32_t expected = CFdbUpdateControl::HexToNumber(p_[1]);
     if (expected == 0 && p_[2] == kNoCheckUpdateName) return {};
+    host_.RefreshProgress();
     std::string file;
     if (InPlace()) {
-      SetStatus(kTextVerify, temp_);
       file = temp_;
     } else {
-      SetStatus(kTextVerify, p_[0]);
       if (!NewFilePath(p_[3], p_[0], file)) return host_.Fail(Err::kInvalidPath, p_[0]);
     }
     // An expected CRC of 0 with no file: the update removed it.
@@ -224,7 +213,7 @@ class PatchCommand {
   ErrorCode Pointer() {
     const std::string& structure = kind_ == Kind::kFdtInPlace ? p_[3] : p_[4];
     if (structure.empty()) return {};
-    SetStatus(kTextPointer, structure);
+    host_.RefreshProgress();
     std::string data_path;
     std::string index_path;
     if (ErrorCode rc = PointerPaths(structure, data_path, index_path, /*report=*/true); !rc.ok()) return rc;
@@ -245,7 +234,7 @@ class PatchCommand {
     const std::string& structure = p_[3];
     if (!structure.empty() && os::Exists(temp_) &&
         PointerPaths(structure, data_path, index_path, /*report=*/false).ok()) {
-      SetStatus(kTextPointer, structure);
+      host_.RefreshProgress();
       const std::string temp_index = index_path + std::string(kIndexTempSuffix);
       if (CallPointerComponent(host_, structure, temp_, temp_index) == 0) early_index = temp_index;
     }

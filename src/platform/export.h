@@ -1,5 +1,6 @@
-// Marks a function exported by name from a module with C linkage, and the
-// calling convention of the pointer component's entry (__stdcall on 32-bit
+// The one home of the export and calling-convention marks: a function
+// exported by name with C linkage, and the Windows-API convention of the
+// pointer component's entry and of such DLL functions (__stdcall on 32-bit
 // Windows, the default elsewhere).
 #pragma once
 

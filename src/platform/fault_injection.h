@@ -22,7 +22,7 @@ enum class Call : std::uint8_t {
   kClose,          // File::Close (the handle is closed all the same)
   kCopy,           // CopyFileOver
   kMove,           // MoveNoReplace, MoveReplace
-  kRemove,         // RemoveFile, RemoveDirectory
+  kRemove,         // RemoveFile, RemoveFolder
   kMakeDirectory,  // MakeDirectory
   kSetAttributes,  // SetReadOnly
   kAny,

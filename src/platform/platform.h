@@ -207,7 +207,7 @@ class FolderNames {
 // Fails with kAccessDenied on a read-only file, whoever runs the program.
 [[nodiscard]] OsResult RemoveFile(const std::string& path);
 [[nodiscard]] OsResult MakeDirectory(const std::string& path);
-[[nodiscard]] OsResult RemoveDirectory(const std::string& path);
+[[nodiscard]] OsResult RemoveFolder(const std::string& path);
 [[nodiscard]] OsResult GetReadOnly(const std::string& path, bool& read_only);
 [[nodiscard]] OsResult SetReadOnly(const std::string& path, bool read_only);
 

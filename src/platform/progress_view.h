@@ -1,5 +1,6 @@
 // The progress dialog's view: what the portable dialog logic (app/) needs
-// from a window (Windows, built in skin/) or a terminal line (POSIX). The
+// from a window (win32/, its dialog resource in skin/) or a terminal line
+// (posix/). The
 // view runs the modal loop on the main thread and calls the events back.
 #pragma once
 

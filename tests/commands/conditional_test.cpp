@@ -37,7 +37,7 @@ TEST(ConditionalTest, SetDirectoryRunsNestedCommandWithShortenedParam1) {
     EXPECT_EQ(host.dispatched[0].params[0], c.nested_param1);
     EXPECT_EQ(host.dispatched[0].params[1], "P2");
     EXPECT_EQ(host.dispatched[0].params[4], "P5");
-    EXPECT_EQ(host.ctx.opcode, c.opcode);  // kept, so a nested break ends the level
+    EXPECT_EQ(host.ctx.opcode, c.opcode);  // kept after the call
     ASSERT_EQ(host.steps.size(), 1u);
     EXPECT_TRUE(host.steps[0].success);
     EXPECT_EQ(host.steps[0].text, "Conditional executing command " + std::to_string(c.opcode));

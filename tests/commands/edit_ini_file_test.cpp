@@ -49,7 +49,6 @@ TEST(EditIniFileTest, ActionsLeaveTheseBytes) {
     ASSERT_EQ(host.steps.size(), 1u);
     EXPECT_TRUE(host.steps[0].success);
     EXPECT_EQ(host.steps[0].text, "Editing ini file (" + ini.string() + " -> " + c.action + ")");
-    EXPECT_EQ(host.statuses.at(0), "T4862 " + ini.string());
     if (c.after) {
       EXPECT_EQ(ReadFile(ini), *c.after);
     } else {

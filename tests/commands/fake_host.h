@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -68,6 +69,7 @@ class FakeHost : public CommandHost {
   [[nodiscard]] std::uint32_t ErrorCount() const override {
     return static_cast<std::uint32_t>(errors.size());
   }
+  StopSignal& Stop() override { return *stop; }
   CheckpointRecord& Checkpoint() override { return checkpoint; }
   void WriteCheckpoint() override { phases_written.push_back(checkpoint.phase); }
   std::uint32_t& FileCounter() override { return file_counter; }
@@ -91,11 +93,7 @@ class FakeHost : public CommandHost {
     return "T" + std::to_string(number);
   }
   [[nodiscard]] bool AskYesNo(std::string_view) override { return true; }
-  // Keeps each status text once, as it changes.
-  void RefreshProgress() override {
-    const bool changed = statuses.empty() ? !ctx.status_text.empty() : statuses.back() != ctx.status_text;
-    if (changed) statuses.push_back(ctx.status_text);
-  }
+  void RefreshProgress() override {}
 
   void BringDialogToForeground() override { ++foreground_calls; }
 
@@ -120,10 +118,10 @@ class FakeHost : public CommandHost {
   CommandContext ctx;
   std::vector<ErrorEntry> errors;
   std::vector<StepEntry> steps;
-  std::vector<std::string> statuses;
   std::vector<Dispatched> dispatched;
   std::vector<std::uint32_t> phases_written;
   std::vector<PointerCall> pointer_calls;
+  std::shared_ptr<StopSignal> stop = std::make_shared<StopSignal>();  // keeps the host assignable
   CheckpointRecord checkpoint;
   std::uint32_t file_counter = 0;
   int pointer_result = 0;

@@ -1,6 +1,6 @@
 // The reporters' entries, the checkpoint record and the level's end when
 // the pointer component is missing, read back from the files they write.
-#include "engine/update_thread.h"
+#include "engine/level_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,6 @@ class RecordingDialog : public LevelDialog {
  public:
   void RefreshProgress(std::uint32_t, std::uint32_t, std::uint32_t) override { ++refreshes; }
   void PostClose() override { ++closes; }
-  void OnCrcProgress(std::uint32_t, std::uint32_t, std::uint32_t) override {}
   int refreshes = 0;
   int closes = 0;
 };
@@ -32,16 +31,22 @@ const CommandTable kTable = {Succeed, Succeed, Succeed, Succeed, Succeed, Succee
 
 class UpdateThreadTest : public ::testing::Test {
  protected:
-  UpdateThreadTest() : thread_(state_, texts_, kTable) {
-    thread_.SetLogPath(log_path_);
+  LevelSetup MakeSetup() {
+    LevelSetup setup;
+    setup.log_dir = dir_.str() + "/";
+    setup.log_name = "level.log";
+    setup.program_dir = dir_.str();
+    setup.control_file = dir_ / "ctrl.txt";
+    setup.level = 4;
+    return setup;
   }
   std::string Log() { return test::ReadFile(log_path_); }
 
   test::TempDir dir_;
   std::string log_path_ = dir_ / "level.log";
-  LevelState state_;
   NoTexts texts_;
-  CUpdateThread thread_;
+  LevelRunner runner_{MakeSetup(), texts_, kTable};
+  CUpdateThread& thread_ = runner_.Worker();
 };
 
 TEST(MessageTable, TextsArePaddedTo37Characters) {
@@ -102,18 +107,16 @@ TEST(LevelLogPath, JoinsDirectoryAndNameOrTheDefault) {
 // Error paths.
 TEST_F(UpdateThreadTest, RunWithoutDialogDoesNothing) {
   thread_.Run();
-  EXPECT_FALSE(state_.finished);
+  EXPECT_FALSE(runner_.Finished());
   EXPECT_FALSE(std::filesystem::exists(log_path_));
 }
 
 TEST_F(UpdateThreadTest, MissingPointerComponentEndsTheLevelWithError19) {
   RecordingDialog dialog;
-  thread_.SetDialog(&dialog);
-  thread_.SetProgramDir(dir_.str());
-  thread_.SetControlFile(dir_ / "ctrl.txt");
   test::WriteFile(dir_ / "ctrl.txt", "#1a\n");
-  state_.level = 4;
-  thread_.Run();
+  ASSERT_TRUE(runner_.Start(dialog));
+  ASSERT_TRUE(runner_.WaitForEnd(10000, [](std::uint32_t ms) { os::SleepMs(ms); }));
+  EXPECT_FALSE(runner_.Start(dialog)) << "one level per runner";
   const std::string log = Log();
   EXPECT_EQ(log.rfind("***----- Starting Update Level 4 -----***\r\n", 0), 0u) << log;
   const std::string entry = "Error : Cannot load DODUDAV.DLL               (Line 0, code 19, subcode 0)\r\n"
@@ -121,9 +124,9 @@ TEST_F(UpdateThreadTest, MissingPointerComponentEndsTheLevelWithError19) {
   ASSERT_GE(log.size(), entry.size());
   EXPECT_EQ(log.substr(log.size() - entry.size()), entry);
   EXPECT_EQ(log.find("Terminating"), std::string::npos);
-  EXPECT_EQ(state_.result, 1u);
-  EXPECT_TRUE(state_.finished);
-  EXPECT_FALSE(state_.running);
+  EXPECT_EQ(runner_.Result(), 1u);
+  EXPECT_TRUE(runner_.Finished());
+  EXPECT_FALSE(runner_.Running());
   EXPECT_EQ(dialog.closes, 1);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "UpdCtrl.log"));
 }

@@ -101,7 +101,6 @@ TEST_F(PatchCommandTest, FixUpdateWritesVerifiesAndCountsTheItem) {
   ASSERT_EQ(host.steps.size(), 1u);
   EXPECT_TRUE(host.steps[0].success);
   EXPECT_EQ(host.steps[0].text, "Fix-Update (" + old_path + ")");
-  EXPECT_EQ(host.statuses, Strings{"T4866 " + old_path});
 }
 
 TEST_F(PatchCommandTest, CrcMismatchFailsWith16AndStaysInPhase2) {
@@ -123,7 +122,6 @@ TEST_F(PatchCommandTest, ZeroCrcWithXXXXXXSkipsVerification) {
   host.checkpoint.phase = 2;
   host.SetParams({"NOSEPARATOR", "0", "XXXXXX", new_dir});
   EXPECT_TRUE(RunFixUpdate(host).ok());
-  EXPECT_TRUE(host.statuses.empty());
   // Lower case does not count: the file is checked, and fails.
   PatchHost h;
   h.checkpoint.phase = 2;
@@ -183,7 +181,6 @@ TEST_F(FdtCommandTest, RunsApplyVerifyAndPointer) {
   EXPECT_EQ(host.pointer_calls[0].structure, structure);
   EXPECT_EQ(host.pointer_calls[0].data, test::Native(dir, "new/TAB0042.DAT"));
   EXPECT_EQ(host.pointer_calls[0].index, test::Native(dir, "new/PTR0042.IDX"));
-  EXPECT_EQ(host.statuses, (Strings{"T4863 " + old, "T4866 " + old, "T4864 " + structure}));
   EXPECT_EQ(host.steps[0].text, "FDT-Update (" + old + ")");
   EXPECT_EQ(host.checkpoint.done_items, 1u);
 }
@@ -266,7 +263,6 @@ TEST_F(PatchCommandTest, FixInPlaceReplacesTheFileAndLeavesNoTemporary) {
   EXPECT_EQ(ReadFile(old_path), kCheckText);
   EXPECT_FALSE(fs::exists(test::Native(dir, "old/T.DU$")));
   EXPECT_EQ(host.phases_written, (Phases{2, 0}));
-  EXPECT_EQ(host.statuses, Strings{"T4866 " + test::Native(dir, "old/T.DU$")});
   EXPECT_EQ(host.steps[0].text, "Fix-Update (" + old_path + ")");
 }
 

@@ -149,10 +149,10 @@ TEST(FileOps, DirectoriesAreMadeAndRemoved) {
   EXPECT_TRUE(IsDirectory(dir / "sub"));
   EXPECT_EQ(MakeDirectory(dir / "SUB").kind, OsErr::kExists);
   test::WriteFile(dir.path() / "Sub" / "f", "1");
-  EXPECT_FALSE(RemoveDirectory(dir / "sub").ok());
+  EXPECT_FALSE(RemoveFolder(dir / "sub").ok());
   EXPECT_EQ(RemoveFile(dir / "sub").kind, OsErr::kAccessDenied);
   ASSERT_TRUE(RemoveFile(dir / "sub/f").ok());
-  ASSERT_TRUE(RemoveDirectory(dir / "sub").ok());
+  ASSERT_TRUE(RemoveFolder(dir / "sub").ok());
   EXPECT_FALSE(Exists(dir / "Sub"));
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -34,24 +35,15 @@ namespace {
 constexpr std::size_t kMaxLineChars = kControlPieceChars - 1;  // the line end needs the last one
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
-const char* CommandName(std::int32_t opcode) {
-  switch (opcode) {
-    case 1: return "copy files";
-    case 2: return "clean directory";
-    case 3: return "edit ini file";
-    case 4: return "Fix-Update";
-    case 5: return "program or DLL call";
-    case 6: return "create pointer";
-    case 7: return "empty directory";
-    case 8: return "break after error";
-    case 9: return "conditional";
-    case 10: return "FDT-Update-InPlace";
-    case 11: return "Fix-Update in place";
-    case 12: return "rename";
-    case 13: return "update FDB";
-    default: return "FDT-Update";
-  }
-}
+// Indexed by Opcode.
+constexpr const char* kCommandNames[] = {
+    "FDT-Update",         "copy files",          "clean directory", "edit ini file",     "Fix-Update",
+    "program or DLL call", "create pointer",     "empty directory", "break after error", "conditional",
+    "FDT-Update-InPlace", "Fix-Update in place", "rename",          "update FDB",
+};
+static_assert(std::size(kCommandNames) == static_cast<std::size_t>(kLastOpcode) + 1);
+
+const char* CommandName(std::int32_t opcode) { return kCommandNames[static_cast<std::size_t>(CommandOf(opcode))]; }
 
 bool HasWildcard(const std::string& path) { return path.find_first_of("*?") != std::string::npos; }
 
@@ -75,11 +67,17 @@ class Checker {
   [[nodiscard]] int Warnings() const { return warnings_; }
 
  private:
+  // What one control line says: its text, command, flags and parameters.
+  void ShowLine(const std::string& raw) const;
+  void WarnAboutPrefix(const std::string& raw, bool first);
+  void WarnAboutPlaceholders(const std::string& raw);
+  // Lines behind the short line that ends the level are never read.
+  void WarnAboutUnreadLines(const std::vector<std::string>& pieces, std::uint32_t count);
   void CheckCommand(std::int32_t opcode, bool nested);
   void CheckCopy();
   void CheckClean();
   void CheckIni();
-  void CheckPatch(std::int32_t opcode);
+  void CheckPatch(Opcode opcode);
   void CheckCall();
   void CheckPointer();
   void CheckConditional();
@@ -254,9 +252,10 @@ void Checker::CheckIni() {
   if (action == "A") Made(P(1));
 }
 
-void Checker::CheckPatch(std::int32_t opcode) {
-  const bool in_place = opcode == 10 || opcode == 11;
-  const TokenSet tokens = opcode == 4 || opcode == 11 ? TokenSet::kFix : TokenSet::kFdt;
+void Checker::CheckPatch(Opcode opcode) {
+  const bool in_place = opcode == Opcode::kFdtUpdateInPlace || opcode == Opcode::kFixUpdateInPlace;
+  const TokenSet tokens =
+      opcode == Opcode::kFixUpdate || opcode == Opcode::kFixUpdateInPlace ? TokenSet::kFix : TokenSet::kFdt;
   if (!Require(in_place ? 3 : 4)) return;
   const std::string& old_path = P(1);
   if (!in_place && !os::HasSeparator(old_path)) {
@@ -292,9 +291,9 @@ void Checker::CheckPatch(std::int32_t opcode) {
     NeedWritableDir(P(4), bytes);
     Made(new_path);
   }
-  const std::string& structure = opcode == 0 || opcode > kLastOpcode || opcode < kFirstOpcode ? P(5)
-                                 : opcode == 10                                             ? P(4)
-                                                                                            : std::string();
+  const std::string& structure = opcode == Opcode::kFdtUpdate          ? P(5)
+                                 : opcode == Opcode::kFdtUpdateInPlace ? P(4)
+                                                                       : std::string();
   if (!structure.empty()) NeedFile(structure, "the structure file");
 }
 
@@ -361,7 +360,7 @@ void Checker::CheckConditional() {
   }
   const char digit = P(1).size() > 1 ? P(1)[1] : '\0';
   const std::int32_t nested = digit >= '0' && digit <= '9' ? digit - '0' : 0;
-  if (nested == 9) {
+  if (CommandOf(nested) == Opcode::kConditional) {
     Error("opcode digit 9 is no command here: error 6");
     return;
   }
@@ -413,17 +412,17 @@ void Checker::CheckFdb() {
 }
 
 void Checker::CheckCommand(std::int32_t opcode, bool nested) {
-  switch (opcode) {
-    case 1: CheckCopy(); break;
-    case 2:
-    case 7: CheckClean(); break;
-    case 3: CheckIni(); break;
-    case 4:
-    case 10:
-    case 11: CheckPatch(opcode); break;
-    case 5: CheckCall(); break;
-    case 6: CheckPointer(); break;
-    case 8:
+  switch (const Opcode command = CommandOf(opcode)) {
+    case Opcode::kCopyFiles: CheckCopy(); break;
+    case Opcode::kCleanDirectory:
+    case Opcode::kEmptyDirectory: CheckClean(); break;
+    case Opcode::kEditIniFile: CheckIni(); break;
+    case Opcode::kFixUpdate:
+    case Opcode::kFdtUpdateInPlace:
+    case Opcode::kFixUpdateInPlace: CheckPatch(command); break;
+    case Opcode::kProgramCall: CheckCall(); break;
+    case Opcode::kCreatePointer: CheckPointer(); break;
+    case Opcode::kBreakAfterError:
       if (ctx_.skip_after_error) {
         Warn("a break-after-error line with prefix ? or - is itself skipped after an error, so it never fires; "
              "write #8");
@@ -432,13 +431,67 @@ void Checker::CheckCommand(std::int32_t opcode, bool nested) {
                        : "after an error: ends the level");
       }
       break;
-    case 9:
+    case Opcode::kConditional:
       if (!nested) CheckConditional();
       break;
-    case 12: CheckRename(); break;
-    case 13: CheckFdb(); break;
-    default: CheckPatch(0); break;
+    case Opcode::kRename: CheckRename(); break;
+    case Opcode::kUpdateFdb: CheckFdb(); break;
+    case Opcode::kFdtUpdate: CheckPatch(command); break;
   }
+}
+
+void Checker::ShowLine(const std::string& raw) const {
+  std::string shown = raw;
+  while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+  std::replace(shown.begin(), shown.end(), '\t', '|');
+  std::printf("line %u: %s\n", static_cast<unsigned>(line_), shown.c_str());
+  std::printf("  %s%s\n", CommandName(ctx_.opcode),
+              ctx_.skip_after_error ? (ctx_.short_report ? " (skipped after an error, short log)"
+                                                         : " (skipped after an error)")
+                                    : (ctx_.short_report ? " (short log)" : ""));
+  for (int p = 0; p < kParamCount; ++p) {
+    if (!ctx_.param[static_cast<std::size_t>(p)].empty()) {
+      std::printf("    PARAM%d %s\n", p + 1, ctx_.param[static_cast<std::size_t>(p)].c_str());
+    }
+  }
+}
+
+void Checker::WarnAboutPrefix(const std::string& raw, bool first) {
+  const char prefix = raw[0];
+  const bool has_prefix = prefix == '#' || prefix == '?' || prefix == '=' || prefix == '-';
+  if (first && raw.compare(0, 3, kUtf8Bom) == 0) {
+    Warn("the file starts with a UTF-8 byte order mark: this line has no prefix and runs as FDT-Update; save the "
+         "file without BOM");
+  } else if (!has_prefix) {
+    Warn("the line starts with no prefix (#, ?, = or -): all of it is split into parameters and runs as "
+         "FDT-Update");
+  } else if (ctx_.opcode != 0 && CommandOf(ctx_.opcode) == Opcode::kFdtUpdate) {
+    Warn(std::string("unknown opcode '") + raw[1] + "': the line runs as FDT-Update");
+  }
+}
+
+void Checker::WarnAboutPlaceholders(const std::string& raw) {
+  for (std::size_t pct = raw.find('%'); pct != std::string::npos; pct = raw.find('%', pct + 2)) {
+    const char c = pct + 1 < raw.size() ? raw[pct + 1] : '\0';
+    if (c == 'L') continue;
+    int dir = 0;
+    if (c >= '1' && c <= '9') dir = c - '0';
+    if (c >= 'A' && c <= 'J') dir = 10 + (c - 'A');
+    if (ctx_.upd_dir[static_cast<std::size_t>(dir)].empty()) {
+      Warn(std::string("placeholder %") + (c == '\n' || c == '\0' ? ' ' : c) + " stands for UpdDir" +
+           std::to_string(dir) + ", which is empty");
+    }
+  }
+}
+
+void Checker::WarnAboutUnreadLines(const std::vector<std::string>& pieces, std::uint32_t count) {
+  if (count >= pieces.size()) return;
+  std::size_t behind = 0;
+  for (std::size_t i = count + 1; i < pieces.size(); ++i) behind += pieces[i].size() >= kMinControlLineChars;
+  if (behind == 0) return;
+  std::printf("line %u: (%s)\n", static_cast<unsigned>(count + 1),
+              pieces[count] == "\n" ? "empty" : "shorter than 3 characters");
+  Warn("this line ends the level: the " + std::to_string(behind) + " line(s) behind it are never read");
 }
 
 int Checker::Run(const std::string& control_file) {
@@ -457,41 +510,9 @@ int Checker::Run(const std::string& control_file) {
     const std::string& raw = pieces[i];
     line_ = i + 1;
     ParseControlLine(raw, ctx_, level_);
-    std::string shown = raw;
-    while (!shown.empty() && shown.back() == '\n') shown.pop_back();
-    std::replace(shown.begin(), shown.end(), '\t', '|');
-    std::printf("line %u: %s\n", static_cast<unsigned>(line_), shown.c_str());
-    const char prefix = raw[0];
-    const bool has_prefix = prefix == '#' || prefix == '?' || prefix == '=' || prefix == '-';
-    std::printf("  %s%s\n", CommandName(ctx_.opcode),
-                ctx_.skip_after_error ? (ctx_.short_report ? " (skipped after an error, short log)"
-                                                           : " (skipped after an error)")
-                                      : (ctx_.short_report ? " (short log)" : ""));
-    for (int p = 0; p < kParamCount; ++p) {
-      if (!ctx_.param[static_cast<std::size_t>(p)].empty()) {
-        std::printf("    PARAM%d %s\n", p + 1, ctx_.param[static_cast<std::size_t>(p)].c_str());
-      }
-    }
-    if (i == 0 && raw.compare(0, 3, kUtf8Bom) == 0) {
-      Warn("the file starts with a UTF-8 byte order mark: this line has no prefix and runs as FDT-Update; save the "
-           "file without BOM");
-    } else if (!has_prefix) {
-      Warn("the line starts with no prefix (#, ?, = or -): all of it is split into parameters and runs as "
-           "FDT-Update");
-    } else if (ctx_.opcode != 0 && (ctx_.opcode < kFirstOpcode || ctx_.opcode > kLastOpcode)) {
-      Warn(std::string("unknown opcode '") + raw[1] + "': the line runs as FDT-Update");
-    }
-    for (std::size_t pct = raw.find('%'); pct != std::string::npos; pct = raw.find('%', pct + 2)) {
-      const char c = pct + 1 < raw.size() ? raw[pct + 1] : '\0';
-      if (c == 'L') continue;
-      int dir = 0;
-      if (c >= '1' && c <= '9') dir = c - '0';
-      if (c >= 'A' && c <= 'J') dir = 10 + (c - 'A');
-      if (ctx_.upd_dir[static_cast<std::size_t>(dir)].empty()) {
-        Warn(std::string("placeholder %") + (c == '\n' || c == '\0' ? ' ' : c) + " stands for UpdDir" +
-             std::to_string(dir) + ", which is empty");
-      }
-    }
+    ShowLine(raw);
+    WarnAboutPrefix(raw, i == 0);
+    WarnAboutPlaceholders(raw);
     const bool cut = raw.empty() || raw.back() != '\n';
     if (cut && raw.size() >= kControlPieceChars && i + 1 < pieces.size()) {
       Warn("physical line " + std::to_string(physical) + " is longer than " + std::to_string(kMaxLineChars) +
@@ -500,15 +521,7 @@ int Checker::Run(const std::string& control_file) {
     if (!cut) ++physical;
     CheckCommand(ctx_.opcode, /*nested=*/false);
   }
-  if (count < pieces.size()) {
-    std::size_t behind = 0;
-    for (std::size_t i = count + 1; i < pieces.size(); ++i) behind += pieces[i].size() >= kMinControlLineChars;
-    if (behind > 0) {
-      std::printf("line %u: (%s)\n", static_cast<unsigned>(count + 1),
-                  pieces[count] == "\n" ? "empty" : "shorter than 3 characters");
-      Warn("this line ends the level: the " + std::to_string(behind) + " line(s) behind it are never read");
-    }
-  }
+  WarnAboutUnreadLines(pieces, count);
   return 0;
 }
 
@@ -523,8 +536,8 @@ constexpr const char* kCheckUsage =
     "usage: veupd-tool check PARAMS.ini\n"
     "       veupd-tool check --control FILE --root DIR [--level N]\n";
 
-int Check(const std::vector<std::string>& args) {
-  CheckArgs a;
+// False when the words make no check.
+bool ParseCheckArgs(const std::vector<std::string>& args, CheckArgs& a) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool has_value = i + 1 < args.size();
     if (args[i] == "--control" && has_value) {
@@ -536,82 +549,103 @@ int Check(const std::vector<std::string>& args) {
     } else if (!args[i].empty() && args[i][0] != '-' && a.param_file.empty()) {
       a.param_file = args[i];
     } else {
-      std::fputs(kCheckUsage, stderr);
-      return 2;
+      return false;
     }
   }
-  if (a.param_file.empty() == a.control_file.empty() || (!a.control_file.empty() && a.root.empty())) {
+  return a.param_file.empty() != a.control_file.empty() && (a.control_file.empty() || !a.root.empty());
+}
+
+// What the control file is checked with.
+struct CheckPlan {
+  UpdDirs dirs;
+  std::int32_t level = 1;
+  std::string control_file;
+  int warnings = 0;
+};
+
+// The update directories, the log folder and the parent parameter file.
+int WarnAboutLevelPlaces(const StartupParams& params, std::int32_t level) {
+  int warnings = 0;
+  LevelSetup setup;
+  setup.log_dir = PrepareLogDir(params.log_file_dir, params.control_file, params.upd_dirs);
+  setup.log_name = PrepareLogName(params.log_file_name, params.level);
+  const std::string log_path = LevelLogPath(setup);
+  for (int i = 0; i < kUpdDirCount; ++i) {
+    const std::string& dir = params.upd_dirs[static_cast<std::size_t>(i)];
+    if (!dir.empty()) std::printf("  UpdDir%d = %s%s\n", i, dir.c_str(), os::IsDirectory(dir) ? "" : " (no folder)");
+  }
+  std::printf("  level %d, log %s\n", static_cast<int>(level), log_path.c_str());
+  const std::size_t sep = os::FindLastSeparator(log_path);
+  if (sep != std::string::npos && !os::IsDirectory(log_path.substr(0, sep))) {
+    std::printf("  warning: the log folder %s does not exist: the level runs without a log\n",
+                log_path.substr(0, sep).c_str());
+    ++warnings;
+  }
+  if (!params.parent_params.empty()) {
+    std::string parent = params.parent_params;
+    std::erase(parent, '"');
+    if (os::Exists(parent) && CheckIniFile(parent) == IniFileProblem::kLfLineEnds) {
+      std::printf("  warning: %s: %s\n", parent.c_str(), IniProblemText(IniFileProblem::kLfLineEnds).c_str());
+      ++warnings;
+    }
+  }
+  return warnings;
+}
+
+// Reads the parameter file into the plan; false (after the summary line)
+// when the updater would not get to the level.
+bool CheckParamFile(const CheckArgs& a, CheckPlan& plan) {
+  std::printf("parameter file %s\n", a.param_file.c_str());
+  const IniFileProblem problem = CheckIniFile(a.param_file);
+  if (problem != IniFileProblem::kNone) {
+    std::printf("  error: %s: the updater finds no keys in it and runs no level\n", IniProblemText(problem).c_str());
+    std::printf("check: 1 error, 0 warnings; the level would not run\n");
+    return false;
+  }
+  CIniClass ini;
+  const StartupParams params = ReadStartupParams(ini, a.param_file);
+  int errors = 0;
+  const auto missing = [&](const char* key) {
+    std::printf("  error: key %s is missing or empty: the updater ends before the level\n", key);
+    ++errors;
+  };
+  if (params.msg_file.empty()) missing("Msg");
+  if (params.language.empty()) missing("Language");
+  if (params.control_file.empty()) missing("File");
+  if (!params.msg_file.empty() && !os::Exists(params.msg_file)) {
+    std::printf("  error: the message table %s does not exist: the updater ends before the level\n",
+                params.msg_file.c_str());
+    ++errors;
+  }
+  if (errors > 0) {
+    std::printf("check: %d error(s), 0 warnings; the level would not run\n", errors);
+    return false;
+  }
+  plan.dirs = params.upd_dirs;
+  plan.level = a.level.value_or(params.level);
+  plan.control_file = params.control_file;
+  plan.warnings += WarnAboutLevelPlaces(params, plan.level);
+  return true;
+}
+
+int Check(const std::vector<std::string>& args) {
+  CheckArgs a;
+  if (!ParseCheckArgs(args, a)) {
     std::fputs(kCheckUsage, stderr);
     return 2;
   }
-
-  int errors = 0;
-  int warnings = 0;
-  UpdDirs dirs;
-  std::int32_t level = a.level.value_or(1);
-  std::string control_file = a.control_file;
-  std::string log_path;
+  CheckPlan plan;
   if (!a.param_file.empty()) {
-    std::printf("parameter file %s\n", a.param_file.c_str());
-    const IniFileProblem problem = CheckIniFile(a.param_file);
-    if (problem != IniFileProblem::kNone) {
-      std::printf("  error: %s: the updater finds no keys in it and runs no level\n",
-                  IniProblemText(problem).c_str());
-      std::printf("check: 1 error, 0 warnings; the level would not run\n");
-      return 1;
-    }
-    CIniClass ini;
-    const StartupParams params = ReadStartupParams(ini, a.param_file);
-    const auto missing = [&](const char* key) {
-      std::printf("  error: key %s is missing or empty: the updater ends before the level\n", key);
-      ++errors;
-    };
-    if (params.msg_file.empty()) missing("Msg");
-    if (params.language.empty()) missing("Language");
-    if (params.control_file.empty()) missing("File");
-    if (!params.msg_file.empty() && !os::Exists(params.msg_file)) {
-      std::printf("  error: the message table %s does not exist: the updater ends before the level\n",
-                  params.msg_file.c_str());
-      ++errors;
-    }
-    if (errors > 0) {
-      std::printf("check: %d error(s), 0 warnings; the level would not run\n", errors);
-      return 1;
-    }
-    dirs = params.upd_dirs;
-    level = a.level.value_or(params.level);
-    control_file = params.control_file;
-    LevelSetup setup;
-    setup.log_dir = PrepareLogDir(params.log_file_dir, params.control_file, params.upd_dirs);
-    setup.log_name = PrepareLogName(params.log_file_name, params.level);
-    log_path = LevelLogPath(setup);
-    for (int i = 0; i < kUpdDirCount; ++i) {
-      const std::string& dir = dirs[static_cast<std::size_t>(i)];
-      if (!dir.empty()) std::printf("  UpdDir%d = %s%s\n", i, dir.c_str(), os::IsDirectory(dir) ? "" : " (no folder)");
-    }
-    std::printf("  level %d, log %s\n", static_cast<int>(level), log_path.c_str());
-    const std::size_t sep = os::FindLastSeparator(log_path);
-    if (sep != std::string::npos && !os::IsDirectory(log_path.substr(0, sep))) {
-      std::printf("  warning: the log folder %s does not exist: the level runs without a log\n",
-                  log_path.substr(0, sep).c_str());
-      ++warnings;
-    }
-    if (!params.parent_params.empty()) {
-      std::string parent = params.parent_params;
-      std::erase(parent, '"');
-      if (os::Exists(parent) && CheckIniFile(parent) == IniFileProblem::kLfLineEnds) {
-        std::printf("  warning: %s: %s\n", parent.c_str(), IniProblemText(IniFileProblem::kLfLineEnds).c_str());
-        ++warnings;
-      }
-    }
+    if (!CheckParamFile(a, plan)) return 1;
   } else {
-    dirs.fill(a.root);
+    plan.dirs.fill(a.root);
+    plan.level = a.level.value_or(1);
+    plan.control_file = a.control_file;
   }
-
-  Checker checker(dirs, level);
-  const int status = checker.Run(control_file);
-  errors += checker.Errors() + status;
-  warnings += checker.Warnings();
+  Checker checker(plan.dirs, plan.level);
+  const int status = checker.Run(plan.control_file);
+  const int errors = checker.Errors() + status;
+  const int warnings = plan.warnings + checker.Warnings();
   std::printf("check: %d error(s), %d warning(s)%s\n", errors, warnings,
               errors == 0 ? "" : "; the level would report errors");
   return errors == 0 ? 0 : 1;

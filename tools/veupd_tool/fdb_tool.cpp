@@ -139,6 +139,58 @@ class RecordWalker {
 
 // ------------------------------------------------------------------ create
 
+// The files of a folder, their names in capitals; empty files get no record.
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  os::DirSearch search;
+  os::DirEntry entry;
+  if (!search.Start(os::JoinPath(folder, "*")).ok()) return names;
+  while (search.Next(entry)) {
+    if (entry.is_dir) continue;
+    if (entry.size == 0) {
+      std::fprintf(stderr, "veupd-tool fdb: %s is empty and gets no record\n", entry.name.c_str());
+      continue;
+    }
+    names.push_back(UpperAscii(entry.name));
+  }
+  return names;
+}
+
+// Why the sorted names cannot be the keys, or empty when they can.
+std::string KeyProblem(const std::vector<std::string>& names, std::uint32_t key_length, bool cut_names) {
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i].size() < key_length || (!cut_names && names[i].size() != key_length)) {
+      return names[i] + ": every name needs the key length " + std::to_string(key_length) +
+             " (or give --key-length to cut longer names)";
+    }
+    if (i > 0 && names[i - 1].compare(0, key_length, names[i], 0, key_length) == 0) {
+      return names[i - 1] + " and " + names[i] + " give the same key";
+    }
+  }
+  return {};
+}
+
+// An empty database: the header record and the header entry only. Returns
+// the file that could not be written, or empty.
+std::string WriteEmptyDatabase(const std::string& db, const std::string& fdx, std::uint32_t key_length,
+                               std::string header) {
+  header.resize(key_length, '\0');
+  std::string head;
+  AppendLE32(head, key_length);
+  head += header;
+  std::string head_entry = header;
+  AppendLE32(head_entry, 0);
+  for (const auto& [path, bytes] : {std::pair{db, head}, std::pair{fdx, head_entry}}) {
+    os::File out;
+    if (!out.Open(path, os::OpenMode::kCreateNew).ok() || !out.Write(bytes.data(), bytes.size()).ok() ||
+        !out.Close().ok()) {
+      return path;
+    }
+  }
+  return {};
+}
+
+// Makes an empty database, then the updater's own merge adds every file.
 int Create(const std::vector<std::string>& args) {
   std::string db;
   std::string folder;
@@ -165,46 +217,13 @@ int Create(const std::vector<std::string>& args) {
   if (!CUpdateFDB::IndexPath(db, fdx)) return Problem(db + ": the name must end in .FDB");
   if (os::Exists(db) || os::Exists(fdx)) return Problem(db + " or its index exists already");
 
-  std::vector<std::string> names;
-  os::DirSearch search;
-  os::DirEntry entry;
-  if (search.Start(os::JoinPath(folder, "*")).ok()) {
-    while (search.Next(entry)) {
-      if (entry.is_dir) continue;
-      if (entry.size == 0) {
-        std::fprintf(stderr, "veupd-tool fdb: %s is empty and gets no record\n", entry.name.c_str());
-        continue;
-      }
-      names.push_back(UpperAscii(entry.name));
-    }
-  }
+  std::vector<std::string> names = FileNames(folder);
   if (names.empty()) return Problem("no files in " + folder);
   std::sort(names.begin(), names.end());  // byte order, as the records are kept
   if (key_length == 0) key_length = static_cast<std::uint32_t>(names.front().size());
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (names[i].size() < key_length || (!cut_names && names[i].size() != key_length)) {
-      return Problem(names[i] + ": every name needs the key length " + std::to_string(key_length) +
-                     " (or give --key-length to cut longer names)");
-    }
-    if (i > 0 && names[i - 1].compare(0, key_length, names[i], 0, key_length) == 0) {
-      return Problem(names[i - 1] + " and " + names[i] + " give the same key");
-    }
-  }
-
-  // An empty database (header record and header entry only), then the
-  // updater's own merge adds every file.
-  header.resize(key_length, '\0');
-  std::string head;
-  AppendLE32(head, key_length);
-  head += header;
-  std::string head_entry = header;
-  AppendLE32(head_entry, 0);
-  for (const auto& [path, bytes] : {std::pair{db, head}, std::pair{fdx, head_entry}}) {
-    os::File out;
-    if (!out.Open(path, os::OpenMode::kCreateNew).ok() || !out.Write(bytes.data(), bytes.size()).ok() ||
-        !out.Close().ok()) {
-      return Problem("cannot write " + path);
-    }
+  if (std::string problem = KeyProblem(names, key_length, cut_names); !problem.empty()) return Problem(problem);
+  if (std::string failed = WriteEmptyDatabase(db, fdx, key_length, header); !failed.empty()) {
+    return Problem("cannot write " + failed);
   }
   std::string block;
   for (const std::string& name : names) {
@@ -303,21 +322,11 @@ int Extract(const std::vector<std::string>& args) {
 
 // ------------------------------------------------------------------ check
 
-int Check(const std::vector<std::string>& args) {
-  if (args.size() != 1) return Problem("usage: fdb check DB.FDB");
-  const std::string& db = args[0];
-  std::string fdx_path;
-  if (!CUpdateFDB::IndexPath(db, fdx_path)) return Problem(db + ": the name must end in .FDB");
-  RecordWalker walker;
-  if (std::string problem = walker.Open(db); !problem.empty()) return Problem(db + ": " + problem);
+// Walks the records beside the index entries, the header entry first; each
+// mismatch goes to problems. Returns the number of records walked.
+std::uint64_t CompareWithIndex(RecordWalker& walker, os::File& fdx, std::vector<std::string>& problems) {
   const std::uint32_t key_length = walker.key_length();
   const std::size_t entry_length = key_length + kLengthSize;
-
-  os::File fdx;
-  std::uint64_t fdx_length = 0;
-  if (!fdx.Open(fdx_path, os::OpenMode::kReadDenyWrite).ok() || !fdx.Length(fdx_length).ok()) {
-    return Problem("cannot open " + fdx_path);
-  }
   std::vector<std::uint8_t> entry(entry_length);
   std::uint64_t entries_read = 0;
   const auto next_entry = [&]() {
@@ -325,11 +334,6 @@ int Check(const std::vector<std::string>& args) {
     ++entries_read;
     return fdx.Read(entry.data(), entry_length, got).ok() && got == entry_length;
   };
-  std::vector<std::string> problems;
-  if (fdx_length % entry_length != 0) {
-    problems.push_back(fdx_path + ": length " + std::to_string(fdx_length) + " is no multiple of " +
-                       std::to_string(entry_length));
-  }
   if (!next_entry() || std::memcmp(entry.data(), walker.header_key().data(), key_length) != 0 ||
       ReadLE32(entry.data() + key_length) != 0) {
     problems.push_back("index entry 0 is not the header record's");
@@ -357,6 +361,30 @@ int Check(const std::vector<std::string>& args) {
                          std::to_string(record.offset));
     }
   }
+  return records;
+}
+
+int Check(const std::vector<std::string>& args) {
+  if (args.size() != 1) return Problem("usage: fdb check DB.FDB");
+  const std::string& db = args[0];
+  std::string fdx_path;
+  if (!CUpdateFDB::IndexPath(db, fdx_path)) return Problem(db + ": the name must end in .FDB");
+  RecordWalker walker;
+  if (std::string problem = walker.Open(db); !problem.empty()) return Problem(db + ": " + problem);
+  const std::uint32_t key_length = walker.key_length();
+  const std::size_t entry_length = key_length + kLengthSize;
+
+  os::File fdx;
+  std::uint64_t fdx_length = 0;
+  if (!fdx.Open(fdx_path, os::OpenMode::kReadDenyWrite).ok() || !fdx.Length(fdx_length).ok()) {
+    return Problem("cannot open " + fdx_path);
+  }
+  std::vector<std::string> problems;
+  if (fdx_length % entry_length != 0) {
+    problems.push_back(fdx_path + ": length " + std::to_string(fdx_length) + " is no multiple of " +
+                       std::to_string(entry_length));
+  }
+  const std::uint64_t records = CompareWithIndex(walker, fdx, problems);
   if (!walker.problem().empty()) problems.push_back(db + ": " + walker.problem());
   if (fdx_length / entry_length != records + 1) {
     problems.push_back(fdx_path + ": " + std::to_string(fdx_length / entry_length) + " entries for " +

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "formats/crc32.h"
-#include "patch/update_diff.h"
+#include "veupd_tool/update_diff.h"
 #include "platform/platform.h"
 #include "tool_registry.h"
 

@@ -187,6 +187,84 @@ bool IsNumberField(const fdt::FieldInfo& field) {
 
 // ---------------------------------------------------------------- build
 
+// The words after "flags"; the error text, empty when all are known.
+std::string ParseFlags(const std::vector<std::string>& words, TableDef& table) {
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    std::uint64_t value = 0;
+    if (words[i] == "backward") table.flags |= fdt::kFlagBackward;
+    else if (words[i] == "nearest") table.flags |= fdt::kFlagNearest;
+    else if (words[i] == "bitmap") table.flags |= fdt::kFlagBitmap;
+    else if (words[i] == "tree") table.flags |= fdt::kFlagTree;
+    else if (ParseNumber(words[i], 0xFFFFFFFF, value)) table.flags |= static_cast<std::uint32_t>(value);
+    else return "unknown flag '" + words[i] + "'";
+  }
+  return {};
+}
+
+// The options after a field's width; the error text, empty when all are known.
+std::string ParseFieldOptions(const std::vector<std::string>& words, FieldDef& field) {
+  for (std::size_t i = 4; i < words.size(); ++i) {
+    std::uint64_t value = 0;
+    const std::string& option = words[i];
+    if (option == "fixed") field.flags |= fdt::kFieldFixed;
+    else if (option == "number") field.flags = static_cast<std::uint16_t>((field.flags & ~kTypeMask) | kTypeNumber);
+    else if (option == "long") field.flags = static_cast<std::uint16_t>((field.flags & ~kTypeMask) | kTypeLong);
+    else if (option.rfind("max=", 0) == 0 && ParseNumber(option.substr(4), 0xFFFF, value))
+      field.max_occurs = static_cast<std::uint16_t>(value);
+    else if (option.rfind("type=", 0) == 0 && ParseNumber(option.substr(5), 7, value))
+      field.flags = static_cast<std::uint16_t>((field.flags & ~kTypeMask) | (value << 1));
+    else return "unknown field option '" + option + "'";
+  }
+  return {};
+}
+
+// "field NAME KIND WIDTH OPTIONS..."; the error text, empty when it is added.
+std::string ParseField(const std::vector<std::string>& words, const std::string& description, TableDef& table) {
+  FieldDef field;
+  field.name = words[1];
+  field.description = description;
+  std::uint64_t width = 0;
+  if (field.name.size() != fdt::kFieldNameLength) return "a field name has two characters";
+  if (words[2] == "single") field.kind = fdt::kKindSingle;
+  else if (words[2] == "list8") field.kind = fdt::kKindList8;
+  else if (words[2] == "list16") field.kind = fdt::kKindList16;
+  else return "kind must be single, list8 or list16";
+  if (!ParseNumber(words[3], 0xFFFF, width) || width == 0) return "width must be 1 to 65535";
+  field.width = static_cast<std::uint16_t>(width);
+  if (std::string error = ParseFieldOptions(words, field); !error.empty()) return error;
+  if ((field.flags & kTypeMask) == kTypeNumber && !(field.flags & fdt::kFieldFixed)) {
+    return "a number field must be fixed";
+  }
+  if (field.kind != fdt::kKindSingle && (field.flags & fdt::kFieldFixed)) {
+    return "list elements always carry a length prefix";
+  }
+  table.fields.push_back(field);
+  return {};
+}
+
+// One line's words; the error text, empty when the line was understood.
+std::string ParseDescriptionLine(const std::vector<std::string>& words, const std::string& description,
+                                 const std::string& line, TableDef& table) {
+  const std::string& verb = words[0];
+  if ((verb == "data" || verb == "index") && words.size() <= 2) {
+    const std::string name = words.size() == 2 ? words[1] : "";
+    if (name.size() > kMaxFileName) return "file name longer than 12 characters";
+    (verb == "data" ? table.data_name : table.index_name) = name;
+    return {};
+  }
+  if (verb == "flags") return ParseFlags(words, table);
+  if (verb == "entry" && words.size() == 2) {
+    std::uint64_t value = 0;
+    if (!ParseNumber(words[1], 0xFFFF, value) || value <= fdt::kEntryOffsetSize) {
+      return "entry length must be 5 to 65535";
+    }
+    table.entry_length = static_cast<std::uint16_t>(value);
+    return {};
+  }
+  if (verb == "field" && words.size() >= 4) return ParseField(words, description, table);
+  return "cannot read '" + line + "'";
+}
+
 bool ParseDescription(const std::string& text, TableDef& table, std::string& error) {
   int line_no = 0;
   for (std::string line : Lines(text)) {
@@ -199,82 +277,8 @@ bool ParseDescription(const std::string& text, TableDef& table, std::string& err
     if (const std::size_t hash = line.find('#'); hash != std::string::npos) line.resize(hash);
     const std::vector<std::string> words = Words(line);
     if (words.empty()) continue;
-    const std::string where = "description line " + std::to_string(line_no) + ": ";
-    const std::string& verb = words[0];
-    if ((verb == "data" || verb == "index") && words.size() <= 2) {
-      const std::string name = words.size() == 2 ? words[1] : "";
-      if (name.size() > kMaxFileName) {
-        error = where + "file name longer than 12 characters";
-        return false;
-      }
-      (verb == "data" ? table.data_name : table.index_name) = name;
-    } else if (verb == "flags") {
-      for (std::size_t i = 1; i < words.size(); ++i) {
-        std::uint64_t value = 0;
-        if (words[i] == "backward") table.flags |= fdt::kFlagBackward;
-        else if (words[i] == "nearest") table.flags |= fdt::kFlagNearest;
-        else if (words[i] == "bitmap") table.flags |= fdt::kFlagBitmap;
-        else if (words[i] == "tree") table.flags |= fdt::kFlagTree;
-        else if (ParseNumber(words[i], 0xFFFFFFFF, value)) table.flags |= static_cast<std::uint32_t>(value);
-        else {
-          error = where + "unknown flag '" + words[i] + "'";
-          return false;
-        }
-      }
-    } else if (verb == "entry" && words.size() == 2) {
-      std::uint64_t value = 0;
-      if (!ParseNumber(words[1], 0xFFFF, value) || value <= fdt::kEntryOffsetSize) {
-        error = where + "entry length must be 5 to 65535";
-        return false;
-      }
-      table.entry_length = static_cast<std::uint16_t>(value);
-    } else if (verb == "field" && words.size() >= 4) {
-      FieldDef field;
-      field.name = words[1];
-      field.description = description;
-      std::uint64_t width = 0;
-      if (field.name.size() != fdt::kFieldNameLength) {
-        error = where + "a field name has two characters";
-        return false;
-      }
-      if (words[2] == "single") field.kind = fdt::kKindSingle;
-      else if (words[2] == "list8") field.kind = fdt::kKindList8;
-      else if (words[2] == "list16") field.kind = fdt::kKindList16;
-      else {
-        error = where + "kind must be single, list8 or list16";
-        return false;
-      }
-      if (!ParseNumber(words[3], 0xFFFF, width) || width == 0) {
-        error = where + "width must be 1 to 65535";
-        return false;
-      }
-      field.width = static_cast<std::uint16_t>(width);
-      for (std::size_t i = 4; i < words.size(); ++i) {
-        std::uint64_t value = 0;
-        const std::string& option = words[i];
-        if (option == "fixed") field.flags |= fdt::kFieldFixed;
-        else if (option == "number") field.flags = static_cast<std::uint16_t>((field.flags & ~kTypeMask) | kTypeNumber);
-        else if (option == "long") field.flags = static_cast<std::uint16_t>((field.flags & ~kTypeMask) | kTypeLong);
-        else if (option.rfind("max=", 0) == 0 && ParseNumber(option.substr(4), 0xFFFF, value))
-          field.max_occurs = static_cast<std::uint16_t>(value);
-        else if (option.rfind("type=", 0) == 0 && ParseNumber(option.substr(5), 7, value))
-          field.flags = static_cast<std::uint16_t>((field.flags & ~kTypeMask) | (value << 1));
-        else {
-          error = where + "unknown field option '" + option + "'";
-          return false;
-        }
-      }
-      if ((field.flags & kTypeMask) == kTypeNumber && !(field.flags & fdt::kFieldFixed)) {
-        error = where + "a number field must be fixed";
-        return false;
-      }
-      if (field.kind != fdt::kKindSingle && (field.flags & fdt::kFieldFixed)) {
-        error = where + "list elements always carry a length prefix";
-        return false;
-      }
-      table.fields.push_back(field);
-    } else {
-      error = where + "cannot read '" + line + "'";
+    if (std::string problem = ParseDescriptionLine(words, description, line, table); !problem.empty()) {
+      error = "description line " + std::to_string(line_no) + ": " + problem;
       return false;
     }
   }

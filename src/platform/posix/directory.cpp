@@ -386,7 +386,7 @@ OsResult MakeDirectory(const std::string& path) {
   return OsResult::Ok();
 }
 
-OsResult RemoveDirectory(const std::string& path) {
+OsResult RemoveFolder(const std::string& path) {
   if (OsResult failed; Injected(Call::kRemove, failed)) return failed;
   const std::string native = ResolvePath(path);
   struct stat st;

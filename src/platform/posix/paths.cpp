@@ -49,58 +49,51 @@ std::string ToNative(std::string_view path) {
   return out;
 }
 
+namespace {
+
+// The path's components, doubled separators collapsed.
+std::vector<std::string_view> Components(std::string_view path) {
+  std::vector<std::string_view> parts;
+  for (std::size_t at = 0; at < path.size();) {
+    const std::size_t end = std::min(path.find('/', at), path.size());
+    if (end > at) parts.push_back(path.substr(at, end - at));
+    at = end + 1;
+  }
+  return parts;
+}
+
+// Most missing paths are a new name in an existing folder: the search starts
+// at the deepest ancestor that exists as written (every component of an
+// existing path exists too, so a walk would keep it unchanged) instead of
+// listing every folder from the root. Returns how many components it holds;
+// out becomes it with a trailing separator.
+std::size_t DeepestExistingAncestor(const std::vector<std::string_view>& parts, std::string& out) {
+  const std::string root = out;
+  for (std::size_t known = parts.empty() ? 0 : parts.size() - 1; known > 0; --known) {
+    std::string ancestor = root;
+    for (std::size_t k = 0; k < known; ++k) (ancestor += k > 0 ? "/" : "") += parts[k];
+    if (EntryExists(ancestor)) {
+      out = std::move(ancestor) + '/';
+      return known;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
 std::string ResolvePath(std::string_view path) {
   std::string native = ToNative(path);
   if (native.empty() || EntryExists(native)) return native;
-
-  // Split once; each piece ends where its component's text ends, so that
-  // prefix(k) is the path up to and including component k as the walk
-  // below rebuilds it (doubled separators collapsed).
-  std::string out;
-  std::size_t i = 0;
-  if (native[0] == '/') {
-    out = "/";
-    i = 1;
-  }
-  struct Part {
-    std::size_t begin;
-    std::size_t end;
-  };
-  std::vector<Part> parts;
-  for (std::size_t at = i; at < native.size();) {
-    std::size_t end = native.find('/', at);
-    if (end == std::string::npos) end = native.size();
-    if (end > at) parts.push_back({at, end});
-    at = end + 1;
-  }
-  const auto prefix = [&](std::size_t count) {
-    std::string p = out;
-    for (std::size_t k = 0; k < count; ++k) {
-      if (k > 0) p += '/';
-      p.append(native, parts[k].begin, parts[k].end - parts[k].begin);
-    }
-    return p;
-  };
-
-  // Most missing paths are a new name in an existing folder: find the
-  // deepest ancestor that exists as written (every component of an existing
-  // path exists too, so a walk would keep it unchanged) and search only the
-  // tail, instead of listing every folder from the root.
-  std::size_t known = parts.empty() ? 0 : parts.size() - 1;
-  for (; known > 0; --known) {
-    std::string ancestor = prefix(known);
-    if (EntryExists(ancestor)) {
-      out = std::move(ancestor);
-      out += '/';
-      break;
-    }
-  }
+  const std::vector<std::string_view> parts = Components(native);
+  std::string out = native[0] == '/' ? "/" : "";
+  const std::size_t known = DeepestExistingAncestor(parts, out);
 
   // Walk the rest component by component; once a component is missing even
   // ignoring case, the rest is kept as written.
   bool missing = false;
   for (std::size_t k = known; k < parts.size(); ++k) {
-    const std::string_view part(native.data() + parts[k].begin, parts[k].end - parts[k].begin);
+    const std::string_view part = parts[k];
     std::string candidate = out + std::string(part);
     std::string found;
     if (!missing && part != "." && part != ".." && !EntryExists(candidate)) {

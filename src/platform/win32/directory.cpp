@@ -193,7 +193,7 @@ OsResult MakeDirectory(const std::string& path) {
   return OsResult::Ok();
 }
 
-OsResult RemoveDirectory(const std::string& path) {
+OsResult RemoveFolder(const std::string& path) {
   if (OsResult failed; Injected(Call::kRemove, failed)) return failed;
   if (!::RemoveDirectoryA(path.c_str())) return LastError();
   return OsResult::Ok();

@@ -9,10 +9,6 @@
 #endif
 #include <windows.h>
 
-// Our own function of that name is declared in platform.h; the SDK's macro
-// would rename it.
-#undef RemoveDirectory
-
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
 

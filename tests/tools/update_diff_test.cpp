@@ -1,7 +1,7 @@
 // The update data builder: every update it writes, applied by the patch
 // engine, gives the new file exactly; scattered edits cost no more than the
 // edit list that made them; table files get record tokens.
-#include "patch/update_diff.h"
+#include "veupd_tool/update_diff.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // old file and scans the new file at every offset, so a change is found near
 // its true size. Records are emitted in old-file order, as the engine reads
 // them in one forward pass.
-#include "patch/update_diff.h"
+#include "veupd_tool/update_diff.h"
 
 #include <algorithm>
 #include <bit>

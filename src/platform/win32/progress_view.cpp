@@ -125,56 +125,58 @@ class Win32ProgressView final : public ProgressView {
         events_->OnIdle();
         return TRUE;
       case WM_TIMER:
-        // Some modal loops (Wine's) show the dialog normally the first time
-        // their queue runs empty, after the initialisation: minimize again.
-        if (wparam == kKeepInBackgroundTimer) {
-          KillTimer(hwnd, kKeepInBackgroundTimer);
-          if (!IsIconic(hwnd)) ShowWindow(hwnd, SW_SHOWMINNOACTIVE);
-          return TRUE;
-        }
-        return FALSE;
+        return KeepInBackground(hwnd, wparam);
       case WM_CLOSE:
         events_->OnCloseRequest();
         return TRUE;
       case WM_QUERYENDSESSION:
-        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, TRUE);  // the session may end; WM_ENDSESSION stops the level
-        return TRUE;
+        return Answer(hwnd, TRUE);  // the session may end; WM_ENDSESSION stops the level
       case WM_ENDSESSION:
         if (wparam != FALSE) events_->OnSessionEnd();
-        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, 0);
-        return TRUE;
+        return Answer(hwnd, 0);
       case WM_SYSCOMMAND:
         // Alt+F4 and the system menu's close arrive here; the user cannot
         // close the dialog.
-        if ((wparam & kSystemCommandMask) == SC_CLOSE) {
-          SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, 0);
-          return TRUE;
-        }
-        return FALSE;
+        return (wparam & kSystemCommandMask) == SC_CLOSE ? Answer(hwnd, 0) : FALSE;
       case WM_COMMAND:
         // Enter (IDOK) and Escape (IDCANCEL) do nothing.
         return LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL;
       case WM_HELP:  // F1
         return TRUE;
       case WM_QUERYDRAGICON:
-        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(minimized_icon_));
-        return TRUE;
+        return Answer(hwnd, reinterpret_cast<LONG_PTR>(minimized_icon_));
       case WM_PAINT:
-        if (IsIconic(hwnd)) {
-          PAINTSTRUCT ps;
-          HDC dc = BeginPaint(hwnd, &ps);
-          RECT rect;
-          GetClientRect(hwnd, &rect);
-          const int x = (rect.right - rect.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
-          const int y = (rect.bottom - rect.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
-          DrawIcon(dc, x, y, minimized_icon_);
-          EndPaint(hwnd, &ps);
-          return TRUE;
-        }
-        return FALSE;
+        return IsIconic(hwnd) ? PaintMinimized(hwnd) : FALSE;
       default:
         return FALSE;
     }
+  }
+
+  // A dialog procedure's answer travels in DWLP_MSGRESULT.
+  static INT_PTR Answer(HWND hwnd, LONG_PTR result) {
+    SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, result);
+    return TRUE;
+  }
+
+  // Some modal loops (Wine's) show the dialog normally the first time their
+  // queue runs empty, after the initialisation: minimize again.
+  static INT_PTR KeepInBackground(HWND hwnd, WPARAM timer) {
+    if (timer != kKeepInBackgroundTimer) return FALSE;
+    KillTimer(hwnd, kKeepInBackgroundTimer);
+    if (!IsIconic(hwnd)) ShowWindow(hwnd, SW_SHOWMINNOACTIVE);
+    return TRUE;
+  }
+
+  INT_PTR PaintMinimized(HWND hwnd) const {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    RECT rect;
+    GetClientRect(hwnd, &rect);
+    const int x = (rect.right - rect.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (rect.bottom - rect.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, minimized_icon_);
+    EndPaint(hwnd, &ps);
+    return TRUE;
   }
 
   ScaleMessages scale_messages_;
