@@ -187,6 +187,7 @@ bool CUpdateFDB::Open(const std::string& path, std::uint32_t key_length, std::ui
   read_back_ok_ = true;
   tmp_end_ = 0;
   written_back_ = 0;
+  write_behind_off_ = false;
   new_index_.clear();
   gather_ = true;
   new_index_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(fdx_length + kBufferSize, kMaxGatheredIndex)));
@@ -460,12 +461,12 @@ bool CUpdateFDB::WriteTmp(std::uint8_t* data, std::size_t size) {
     }
   }
   tmp_end_ = end;
-  if (tmp_end_ - written_back_ >= kWriteBehind) {
+  if (tmp_end_ - written_back_ >= kWriteBehind && !write_behind_off_) {
     if (!write_behind_) {
       try {
         write_behind_ = std::make_unique<WriteBehind>(tmp_);
       } catch (const std::exception&) {
-        written_back_ = std::numeric_limits<std::uint64_t>::max() / 2;  // no thread: the rename writes it all
+        write_behind_off_ = true;  // no thread: the rename has it all written
         return true;
       }
     }

@@ -181,6 +181,7 @@ class CUpdateFDB {
   std::uint64_t tmp_end_ = 0;       // bytes written to the ".TMP"
   std::uint64_t written_back_ = 0;  // handed to the write-behind so far
   std::unique_ptr<WriteBehind> write_behind_;
+  bool write_behind_off_ = false;  // the thread could not be started
   bool gather_ = false;                 // new_index_ holds every record so far
   std::vector<std::uint8_t> new_index_;  // the ".FDX" of the ".TMP", entry by entry
   std::vector<std::uint8_t> buffer_;
