@@ -102,6 +102,11 @@ class File {
   [[nodiscard]] OsResult SetLength(std::uint64_t length);
   // Pushes the written data to the disk (fsync / FlushFileBuffers).
   [[nodiscard]] OsResult Flush();
+  // Starts writing a written range to the disk and returns without waiting
+  // for it: a hint, so that a later flush or replace finds less to write.
+  // Safe beside Write on another thread; does nothing where the system has
+  // no such call (Windows' cache writes behind by itself).
+  void StartWriteBack(std::uint64_t offset, std::uint64_t length);
   [[nodiscard]] OsResult Close();
 
   struct Impl;

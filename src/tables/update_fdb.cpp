@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <new>
 
@@ -20,6 +21,7 @@ constexpr std::string_view kTmpExtension = ".TMP";
 constexpr std::string_view kIndexTempSuffix = "$X$";  // beside the ".FDX"
 constexpr std::uint64_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
 constexpr std::size_t kMaxGatheredIndex = 4u << 20;
+constexpr std::uint64_t kWriteBehind = 8u << 20;
 
 // The upper-cased path with every ".FDB" replaced; false when there is none,
 // since the companion would then be the database itself.
@@ -155,6 +157,11 @@ bool CUpdateFDB::Open(const std::string& path, std::uint32_t key_length, std::ui
   chain_entry_ = 0;
   chain_header_.clear();
   tmp_complete_ = false;
+  read_back_crc_ = 0;
+  read_back_ok_ = true;
+  tmp_end_ = 0;
+  written_back_ = 0;
+  write_behind_off_ = false;
   new_index_.clear();
   gather_ = true;
   new_index_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(fdx_length + kBufferSize, kMaxGatheredIndex)));
@@ -365,6 +372,7 @@ bool CUpdateFDB::Delete(std::string_view key) {
 }
 
 bool CUpdateFDB::FinishCopy(bool ok) {
+  write_behind_.reset();
   if (ok && tmp_.IsOpen() && !tmp_.Close().ok()) {
     ok = Fail(kWriteFailed, "Write error by file %s!", tmp_path_);
   }
@@ -375,6 +383,7 @@ bool CUpdateFDB::FinishCopy(bool ok) {
 }
 
 void CUpdateFDB::CloseFiles() {
+  write_behind_.reset();  // before the ".TMP" it works on is closed
   (void)tmp_.Close();  // a failed change: the ".TMP" is incomplete anyway
   (void)fdb_.Close();  // read-only
   std::vector<std::uint8_t>().swap(index_);
@@ -385,8 +394,14 @@ bool CUpdateFDB::Finish(std::uint32_t expected_crc) {
   if (expected_crc != 0) {
     // The check reads the ".TMP" back from the file: it vouches for what
     // will replace the database, not for what was meant to be written.
-    CCrc32 crc;
-    if (!crc.CheckFile(tmp_path_, expected_crc)) {
+    bool matches = false;
+    if (tmp_complete_ && read_back_ok_) {
+      matches = read_back_crc_ == expected_crc;
+    } else {
+      CCrc32 crc;
+      matches = crc.CheckFile(tmp_path_, expected_crc);
+    }
+    if (!matches) {
       (void)os::RemoveFile(tmp_path_);  // the old database stays as it was
       return Fail(kCrcMismatch, "CRC error by file %s!", tmp_path_);
     }
@@ -404,8 +419,68 @@ bool CUpdateFDB::Finish(std::uint32_t expected_crc) {
   return true;
 }
 
-bool CUpdateFDB::WriteTmp(const std::uint8_t* data, std::size_t size) {
-  return tmp_.Write(data, size).ok();
+bool CUpdateFDB::WriteTmp(std::uint8_t* data, std::size_t size) {
+  if (!tmp_.Write(data, size).ok()) return false;
+  const std::uint64_t end = tmp_end_ + size;
+  if (read_back_ok_) {
+    // Read back what the file now holds; reading the whole ".TMP" again at
+    // the end would fetch every byte from memory a second time.
+    std::size_t got = 0;
+    read_back_ok_ = tmp_.Seek(static_cast<std::int64_t>(tmp_end_), os::SeekFrom::kBegin).ok() &&
+                    tmp_.Read(data, size, got).ok() && got == size;
+    if (read_back_ok_) {
+      CCrc32::AddBytes(read_back_crc_, data, size);
+    } else if (!tmp_.Seek(static_cast<std::int64_t>(end), os::SeekFrom::kBegin).ok()) {
+      return false;  // the next block would land in the wrong place
+    }
+  }
+  tmp_end_ = end;
+  if (tmp_end_ - written_back_ >= kWriteBehind && !write_behind_off_) {
+    if (!write_behind_) {
+      try {
+        write_behind_ = std::make_unique<WriteBehind>(tmp_);
+      } catch (const std::exception&) {
+        write_behind_off_ = true;  // no thread: the rename has it all written
+        return true;
+      }
+    }
+    write_behind_->Written(tmp_end_);
+    written_back_ = tmp_end_;
+  }
+  return true;
+}
+
+CUpdateFDB::WriteBehind::WriteBehind(os::File& file) : file_(file), thread_([this] { Run(); }) {}
+
+CUpdateFDB::WriteBehind::~WriteBehind() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
+}
+
+void CUpdateFDB::WriteBehind::Written(std::uint64_t end) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    end_ = end;
+  }
+  wake_.notify_one();
+}
+
+void CUpdateFDB::WriteBehind::Run() {
+  std::uint64_t started = 0;
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [&] { return stop_ || end_ > started; });
+    if (stop_) return;  // what is left goes to the disk with the rename
+    const std::uint64_t end = end_;
+    lock.unlock();
+    file_.StartWriteBack(started, end - started);
+    started = end;
+    lock.lock();
+  }
 }
 
 void CUpdateFDB::GatherEntry(const std::uint8_t* key, std::uint64_t offset) {

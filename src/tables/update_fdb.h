@@ -10,10 +10,14 @@
 // record's length field in the ".FDB"; the first entry is the header's (0).
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -106,8 +110,10 @@ class CUpdateFDB {
   bool CheckChainEnd();
   bool WriteIndexTo(os::File& fdx);
   bool FinishCopy(bool ok);
-  // Every byte of the ".TMP" goes through here, so its CRC is known at the end.
-  bool WriteTmp(const std::uint8_t* data, std::size_t size);
+  // Every byte of the ".TMP" goes through here. Each block is read back from
+  // the file over data at once, while it is still in the processor's cache,
+  // and folded into the CRC that Finish checks.
+  bool WriteTmp(std::uint8_t* data, std::size_t size);
   // The ".FDX" entry of a record written to the ".TMP" at offset.
   void GatherEntry(const std::uint8_t* key, std::uint64_t offset);
   // Writes the entries gathered while the ".TMP" was written, which are what
@@ -147,6 +153,35 @@ class CUpdateFDB {
   std::vector<std::uint8_t> chain_header_;
   std::vector<std::uint8_t> last_key_;  // of the last record written to the ".TMP"
   bool tmp_complete_ = false;           // the ".TMP" was written whole and closed
+  // CRC of the ".TMP" as read back block by block; when a read-back failed,
+  // Finish reads the whole file again instead.
+  std::uint32_t read_back_crc_ = 0;
+  bool read_back_ok_ = false;
+  // The disk writes of the ".TMP" start behind the merge, on a thread of
+  // its own: replacing the database makes the file system write the whole
+  // new file before the rename returns, and then little is left to write.
+  class WriteBehind {
+   public:
+    explicit WriteBehind(os::File& file);
+    ~WriteBehind();
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+    // The file is written up to end.
+    void Written(std::uint64_t end);
+
+   private:
+    void Run();
+    os::File& file_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::uint64_t end_ = 0;
+    bool stop_ = false;
+    std::thread thread_;  // last: starts when the rest is ready
+  };
+  std::uint64_t tmp_end_ = 0;       // bytes written to the ".TMP"
+  std::uint64_t written_back_ = 0;  // handed to the write-behind so far
+  std::unique_ptr<WriteBehind> write_behind_;
+  bool write_behind_off_ = false;  // the thread could not be started
   bool gather_ = false;                 // new_index_ holds every record so far
   std::vector<std::uint8_t> new_index_;  // the ".FDX" of the ".TMP", entry by entry
   std::vector<std::uint8_t> buffer_;

@@ -47,6 +47,21 @@ TEST(FileModes, CreateTruncateEmptiesAndSetLengthCuts) {
   EXPECT_EQ(test::ReadFile(dir / "a.dat"), "abcd");
 }
 
+// A hint only: the data and the position stay, also past the end or with
+// no file open.
+TEST(FileModes, StartWriteBackChangesNothingVisible) {
+  test::TempDir dir;
+  File f;
+  f.StartWriteBack(0, 10);
+  ASSERT_TRUE(f.Open(dir / "a.dat", OpenMode::kCreateTruncate).ok());
+  ASSERT_TRUE(f.Write("abcdef", 6).ok());
+  f.StartWriteBack(0, 6);
+  f.StartWriteBack(4, 100);
+  ASSERT_TRUE(f.Write("gh", 2).ok());
+  ASSERT_TRUE(f.Close().ok());
+  EXPECT_EQ(test::ReadFile(dir / "a.dat"), "abcdefgh");
+}
+
 TEST(FileModes, MovedHandleStaysOpen) {
   test::TempDir dir;
   test::WriteFile(dir / "a.dat", "xyz");

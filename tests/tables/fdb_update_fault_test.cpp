@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -139,6 +141,62 @@ TEST(FdbUpdateFault, DiskFullAtAnyPointLeavesTheOldOrTheNewDatabase) {
       CheckRun(run, ok);
     });
     EXPECT_GE(failed, 3u);
+  }
+}
+
+// A database large enough that its ".TMP" is written to the disk behind the
+// merge on a second thread, and read back block by block for the CRC: a
+// fault anywhere still leaves the old or the whole new database, and no
+// thread outlives the change.
+std::string ReadWhole(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(static_cast<std::size_t>(std::filesystem::file_size(path)), '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
+}
+
+TEST(FdbUpdateFault, LargeMergeWrittenBehindLeavesTheOldOrTheNewDatabase) {
+  constexpr std::size_t kMiB = 1u << 20;
+  const std::vector<Rec> old_recs{{"A0001.DAT", std::string(5 * kMiB, '1')},
+                                  {"A0002.DAT", std::string(5 * kMiB, '2')},
+                                  {"A0003.DAT", std::string(kMiB, '3')}};
+  const std::vector<Rec> new_recs{old_recs[0], {"A0002.DAT", std::string(6 * kMiB, 'x')}, old_recs[2]};
+  const std::string old_fdb = test::fdb::FdbBytes(kKey, old_recs);
+  const std::string new_fdb = test::fdb::FdbBytes(kKey, new_recs);
+  char crc[9];
+  std::snprintf(crc, sizeof crc, "%08X", test::fdb::Crc(new_fdb));
+  struct Fault {
+    const char* name;
+    std::function<void(os::fault::FaultScope&)> arm;
+    bool succeeds;
+  };
+  const Fault faults[] = {
+      {"none", [](os::fault::FaultScope&) {}, true},
+      {"disk full after 4 MiB", [&](os::fault::FaultScope& f) { f.DiskFullAfter(4 * kMiB); }, false},
+      {"disk full after 10 MiB", [&](os::fault::FaultScope& f) { f.DiskFullAfter(10 * kMiB); }, false},
+      // Reads alternate between the old database and the read-back of the
+      // block just written; a failed read-back means reading the whole
+      // ".TMP" again, a failed read of the database ends the change.
+      {"read 40 fails", [](os::fault::FaultScope& f) { f.FailCall(os::fault::Call::kRead, 40); }, false},
+      {"read 41 fails", [](os::fault::FaultScope& f) { f.FailCall(os::fault::Call::kRead, 41); }, true},
+  };
+  for (const Fault& fault : faults) {
+    SCOPED_TRACE(fault.name);
+    test::TempDir dir;
+    test::fdb::WriteDb(dir, kKey, old_recs);
+    test::WriteFile(dir.path() / "upd" / "a0002.dat", new_recs[1].data);
+    CFdbUpdateControl driver;
+    bool ok = false;
+    {
+      os::fault::FaultScope scope;
+      fault.arm(scope);
+      ok = driver.UpdateEntry(dir / "DATA.FDB", crc, (dir.path() / "upd" / "*.*").string());
+    }
+    const std::string fdb = ReadWhole(dir.path() / "DATA.FDB");
+    EXPECT_EQ(ok, fault.succeeds) << driver.GetMessages();
+    EXPECT_TRUE(Holds(fdb, ok ? new_fdb : old_fdb, ok ? "new database" : "old database"));
+    EXPECT_TRUE(Holds(ReadWhole(dir.path() / "DATA.FDX"),
+                      test::fdb::FdxBytes(kKey, ok ? new_recs : old_recs), "index"));
   }
 }
 

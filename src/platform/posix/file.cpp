@@ -90,9 +90,12 @@ OsResult File::Open(const std::string& path, OpenMode mode) {
     result = FromErrno(EACCES);  // root could write, Windows would not
   } else if (lock != 0 && ::flock(fd, lock | LOCK_NB) != 0) {
     result = LastError();
-  } else if (truncate && ::ftruncate(fd, 0) != 0) {
+  } else if (truncate && (st.st_size != 0 || (::fstat(fd, &st) == 0 && st.st_size != 0)) &&
+             ::ftruncate(fd, 0) != 0) {
     // Truncation waits until the lock is held, so a refused open
-    // leaves the other owner's data alone.
+    // leaves the other owner's data alone. An empty file is left as it is:
+    // on ext4 a truncation to zero makes the file's close start writing
+    // back all that was written to it, and the closer waits for that.
     result = LastError();
   }
   if (!result.ok()) {
@@ -176,6 +179,17 @@ OsResult File::Flush() {
   if (OsResult failed; Injected(Call::kFlush, failed)) return failed;
   if (::fsync(impl_->fd) != 0 && errno != EINVAL) return LastError();
   return OsResult::Ok();
+}
+
+void File::StartWriteBack(std::uint64_t offset, std::uint64_t length) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  if (impl_ && length > 0) {
+    (void)::sync_file_range(impl_->fd, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+  }
+#else
+  (void)offset;
+  (void)length;
+#endif
 }
 
 OsResult File::Close() {

@@ -137,6 +137,8 @@ OsResult File::Flush() {
   return OsResult::Ok();
 }
 
+void File::StartWriteBack(std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
+
 OsResult File::Close() {
   if (!impl_) return OsResult::Ok();
   const HANDLE h = impl_->handle;
