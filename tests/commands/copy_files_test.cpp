@@ -8,6 +8,7 @@
 #include <string>
 
 #include "commands/fake_host.h"
+#include "platform/platform.h"
 #include "test_support.h"
 
 namespace veupd {
@@ -15,16 +16,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::FakeHost;
+using test::MakeReadOnly;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
 std::string N(const fs::path& p) { return p.string(); }
-
-void MakeReadOnly(const fs::path& p) {
-  fs::permissions(p, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                  fs::perm_options::remove);
-}
 
 bool IsReadOnly(const fs::path& p) {
   return (fs::status(p).permissions() & fs::perms::owner_write) == fs::perms::none;
@@ -170,35 +167,31 @@ TEST_F(CopyFilesTest, WildcardCopyStopsAtReadOnlyTargetFromTheListing) {
 
 // ---- failures: each reported once, then one failed step line
 
-TEST_F(CopyFilesTest, MissingParametersNameTheirSlot) {
+TEST_F(CopyFilesTest, RefusedCopies) {
+  const std::string dst = N(dir.path() / "dst");
+  const std::string trailing = dst + os::kNativeSeparator;
   struct Case {
     const char* name;
-    std::string p1, p2, slot;
-  } cases[] = {{"both empty", "", "", "PARAM1"},
-               {"no source", "", "x", "PARAM1"},
-               {"no target", "y", "", "PARAM2"}};
+    std::string p1, p2;
+    Err error;
+    std::string param;
+  } cases[] = {{"both empty", "", "", Err::kParamMissing, "PARAM1"},
+               {"no source", "", "x", Err::kParamMissing, "PARAM1"},
+               {"no target", "y", "", Err::kParamMissing, "PARAM2"},
+               {"source without separator", "plain.dat", dst, Err::kInvalidPath, "plain.dat"},
+               {"pattern without separator", "*.dat", dst, Err::kInvalidPath, "*.dat"},
+               {"target with a trailing separator", N(dir.path() / "a.dat"), trailing, Err::kCannotCreateDirectory,
+                trailing}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     host = FakeHost();
-    EXPECT_EQ(Run(c.p1, c.p2), ErrorCode(Err::kParamMissing));
+    EXPECT_EQ(Run(c.p1, c.p2), ErrorCode(c.error));
     ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_EQ(test::Params(host.errors[0])[0], c.slot);
+    EXPECT_EQ(test::Params(host.errors[0])[0], c.param);
     ASSERT_EQ(host.steps.size(), 1u);
     EXPECT_FALSE(host.steps[0].success);
     EXPECT_EQ(host.steps[0].text, "Copying file(s) (" + c.p1 + " -> " + c.p2 + ")");
-    EXPECT_EQ(host.steps[0].code, 4);
-  }
-}
-
-TEST_F(CopyFilesTest, SourceWithoutSeparatorIsInvalidPath) {
-  for (const std::string source : {"plain.dat", "*.dat"}) {
-    SCOPED_TRACE(source);
-    host = FakeHost();
-    EXPECT_EQ(Run(source, N(dir.path() / "dst")), ErrorCode(Err::kInvalidPath));
-    EXPECT_EQ(host.ErrorCodes(), std::vector<std::uint16_t>{8});
-    EXPECT_EQ(test::Params(host.errors[0])[0], source);
-    ASSERT_EQ(host.steps.size(), 1u);
-    EXPECT_EQ(host.steps[0].code, 8);
+    EXPECT_EQ(host.steps[0].code, static_cast<std::uint16_t>(c.error));
   }
 }
 
@@ -251,9 +244,7 @@ TEST_F(CopyFilesTest, CopyChangedWhileCheckedIsCorruptedAndTargetKept) {
 TEST_F(CopyFilesTest, CopyIntoReadOnlyFolderFails) {
   WriteFile(dir.path() / "src" / "a.dat", "a");
   fs::create_directories(dir.path() / "locked");
-  fs::permissions(dir.path() / "locked", fs::perms::owner_write | fs::perms::group_write |
-                                             fs::perms::others_write,
-                  fs::perm_options::remove);
+  MakeReadOnly(dir.path() / "locked");
   {
     std::ofstream probe(dir.path() / "locked" / "probe");
     if (probe) GTEST_SKIP() << "folder permissions do not apply to this user";

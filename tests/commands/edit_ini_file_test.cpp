@@ -29,6 +29,7 @@ TEST(EditIniFileTest, ActionsLeaveTheseBytes) {
       {"add creates a missing file", std::nullopt, "A", "k", "v", "\r\n[S]\r\nk=v\r\n"},
       {"update adds a missing key", "[S]\r\na=1\r\n", "U", "k", "v", "[S]\r\na=1\r\nk=v\r\n\r\n"},
       {"update sets an existing key", "[S]\r\nk=1\r\n", "U", "k", "9", "[S]\r\nk=9\r\n"},
+      {"update on missing file writes nothing", std::nullopt, "U", "k", "v", std::nullopt},
       {"delete on missing file leaves it empty", std::nullopt, "D", "a", "", ""},
       {"toggle 2 gives 1", "[S]\r\nk= 2 \r\n", "T", "k", "", "[S]\r\nk=1\r\n"},
       {"toggle 0 gives 1", "[S]\r\nk=0\r\n", "T", "k", "", "[S]\r\nk=1\r\n"},

@@ -63,6 +63,17 @@ TEST_F(UpdateFdbCommandTest, FailedSingleChangeReportsThreeParamsAndTwoSteps) {
   EXPECT_EQ(host_.steps[1].code, 30);
 }
 
+TEST_F(UpdateFdbCommandTest, FailedControlListReportsTheListAndTwoSteps) {
+  const std::string list = dir_ / "none.txt";
+  host_.SetParams({list});
+  EXPECT_EQ(RunUpdateFdb(host_).code(), 30);
+  ASSERT_EQ(host_.errors.size(), 1u);
+  EXPECT_EQ(test::Params(host_.errors[0]), (std::vector<std::string>{list, "", "", ""}));
+  ASSERT_EQ(host_.steps.size(), 2u);
+  EXPECT_EQ(host_.steps[0].text, "Updating FDB using file (" + list + ")");
+  EXPECT_EQ(host_.steps[1].text, "Could not open file " + list + "!\n");
+}
+
 TEST_F(UpdateFdbCommandTest, ParamOneAndTwoWithoutThreeIsAControlList) {
   const std::string list = dir_ / "ctl.txt";
   test::WriteFile(list, Db() + "\tDELETE\tD.DAT\n");

@@ -44,14 +44,6 @@ class UpdateThreadTest : public ::testing::Test {
   CUpdateThread thread_;
 };
 
-TEST(MessageTable, TextsArePaddedTo37Characters) {
-  EXPECT_EQ(ErrorMessage(9), "Cannot copy file                     ");
-  EXPECT_EQ(ErrorMessage(24), "Cannot load DLL (LoadLibrary failed) ");
-  EXPECT_EQ(ErrorMessage(30), "FDB update failed                    ");
-  EXPECT_EQ(ErrorMessage(31), "Unknown error code                   ");
-  EXPECT_EQ(ErrorMessage(0xFFFF), ErrorMessage(31));
-}
-
 TEST_F(UpdateThreadTest, ErrorEntryHasPaddedMessageLineCodesAndGivenParameters) {
   thread_.Context().line_index = 3;
   thread_.ReportError(Err::kCannotCopy, "src", std::nullopt, "third");
@@ -80,10 +72,8 @@ TEST_F(UpdateThreadTest, StepEntriesFollowTheShortReportRules) {
             "Failed - 18\r\n");
 }
 
-TEST(Checkpoint, RecordIsFourLittleEndianNumbers) {
-  const auto bytes = EncodeCheckpoint({0x04030201u, 2, 0x100, 0xA0B0C0D0u});
-  const std::array<std::uint8_t, 16> want = {1, 2, 3, 4, 2, 0, 0, 0, 0, 1, 0, 0, 0xD0, 0xC0, 0xB0, 0xA0};
-  EXPECT_EQ(bytes, want);
+TEST(MessageTable, CodesBeyondTheTableReadAsUnknown) {
+  EXPECT_EQ(ErrorMessage(0xFFFF), ErrorMessage(31));
 }
 
 TEST(Checkpoint, FileLivesBesideTheControlFile) {
@@ -91,12 +81,10 @@ TEST(Checkpoint, FileLivesBesideTheControlFile) {
   EXPECT_EQ(CheckpointPath("ctrl.txt"), "UpdCtrl.log");
 }
 
-TEST(LevelLogPath, JoinsDirectoryAndNameOrTheDefault) {
-  LevelSetup setup;
-  setup.log_dir = "C:\\LOG\\";
-  EXPECT_EQ(LevelLogPath(setup), "C:\\LOG\\DedozUdu.log");
-  setup.log_name = "upd012.log";
-  EXPECT_EQ(LevelLogPath(setup), "C:\\LOG\\upd012.log");
+TEST(Checkpoint, RecordIsFourLittleEndianNumbers) {
+  const auto bytes = EncodeCheckpoint({0x04030201u, 2, 0x100, 0xA0B0C0D0u});
+  const std::array<std::uint8_t, 16> want = {1, 2, 3, 4, 2, 0, 0, 0, 0, 1, 0, 0, 0xD0, 0xC0, 0xB0, 0xA0};
+  EXPECT_EQ(bytes, want);
 }
 
 // Error paths.

@@ -3,7 +3,6 @@
 // The other process is this test program again, running LockHolder only.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
 #include <string>
 
@@ -97,10 +96,7 @@ TEST(LockedFileTest, IniReadFailsWhileAnotherProcessWrites) {
   ASSERT_TRUE(held.ready());
   CIniClass ini;
   std::string value;
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(ini.ReadValue("S", "a", "DEF", value, path, /*no_case=*/true));
-  // Three tries, each followed by its 100 ms pause.
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
   EXPECT_EQ(value, "DEF");
   EXPECT_FALSE(ini.ReadValueCached("S", "a", "DEF", value, path, /*no_case=*/true));
   EXPECT_EQ(value, "DEF");

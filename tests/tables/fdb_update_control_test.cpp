@@ -98,15 +98,6 @@ TEST_F(DriverTest, MaskWithoutStarDotStarComparesWholeNames) {
                                          {"A0003.DAT", "three"}}));
 }
 
-TEST_F(DriverTest, WrongCrcKeepsDatabaseAndSaysWhy) {
-  AddFile("A0004.DAT", "four");
-  const std::string old_fdb = test::ReadFile(Db());
-  EXPECT_FALSE(driver_.UpdateEntry(Db(), "12345678", Upd("A*.DAT")));
-  EXPECT_EQ(driver_.GetMessages(),
-            "CRC error by file " + UpperTmp() + "!\nError during update " + Db() + " -> " + Upd("A*.DAT") + "!\n");
-  EXPECT_EQ(test::ReadFile(Db()), old_fdb);
-}
-
 TEST_F(DriverTest, DeleteModeInAnyCaseUpperCasesTheKey) {
   EXPECT_TRUE(driver_.UpdateEntry(" \"" + Db() + "\" ", "dElEtE", "a0002.dat")) << driver_.GetMessages();
   EXPECT_EQ(Records(), (std::vector<Rec>{{"A0001.DAT", "one"}, {"A0003.DAT", "three"}}));

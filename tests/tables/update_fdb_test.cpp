@@ -203,15 +203,6 @@ INSTANTIATE_TEST_SUITE_P(
                       DeleteCase{"MissingAfterAll", "Z.DAT", kAllThree}),
     [](const ::testing::TestParamInfo<DeleteCase>& info) { return std::string(info.param.name); });
 
-TEST(UpdateFdbTest, MatchingCrcReplacesTheDatabase) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}});
-  const std::uint32_t crc = test::fdb::Crc(test::fdb::FdbBytes(kKey, {{"A.DAT", "a"}, {"B.DAT", "b"}}));
-  CUpdateFDB fdb;
-  ASSERT_TRUE(Merge(fdb, dir, {{"A.DAT", "a"}}, crc)) << fdb.ErrorText();
-  EXPECT_EQ(test::fdb::ReadDb(dir, kKey).records, (std::vector<Rec>{{"A.DAT", "a"}, {"B.DAT", "b"}}));
-}
-
 TEST(UpdateFdbTest, CrcMismatchLeavesOldDatabaseAndRemovesTmp) {
   TempDir dir;
   test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}});
@@ -389,15 +380,6 @@ TEST(UpdateFdbTest, WriteIndexOfADamagedDatabaseKeepsTheOldIndex) {
     EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), kTwoFdx);
     EXPECT_FALSE(std::filesystem::exists(dir / "DATA.FDX$X$"));
   }
-}
-
-TEST(UpdateFdbTest, WriteIndexBuildsTheIndexOfADatabase) {
-  TempDir dir;
-  test::WriteFile(dir / "DATA.FDB", kTwoFdb);
-  CUpdateFDB fdb;
-  ASSERT_TRUE(fdb.SetDatabase(dir / "DATA.FDB", kKey));
-  ASSERT_TRUE(fdb.WriteIndex()) << fdb.ErrorText();
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), kTwoFdx);
 }
 
 }  // namespace
