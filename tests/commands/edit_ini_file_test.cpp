@@ -59,20 +59,6 @@ TEST(EditIniFileTest, ActionsLeaveTheseBytes) {
   }
 }
 
-TEST(EditIniFileTest, UsesTheHostsOwnIniObject) {
-  TempDir dir;
-  const fs::path ini = dir.path() / "c.ini";
-  WriteFile(ini, "[S]\r\nk=1\r\n");
-  FakeHost host;
-  std::string cached;
-  ASSERT_TRUE(host.ini.ReadValueCached("S", "k", "", cached, ini.string(), true));
-  host.SetParams({ini.string(), "A", "S", "k", "5"});
-  EXPECT_TRUE(RunEditIniFile(host).ok());
-  // A write empties the object's cache, so the next cached read sees the file.
-  ASSERT_TRUE(host.ini.ReadValueCached("S", "k", "", cached, ini.string(), true));
-  EXPECT_EQ(cached, "5");
-}
-
 // ---- failures: nothing is touched
 
 TEST(EditIniFileTest, RefusedLines) {
