@@ -181,5 +181,19 @@ TEST_F(CopyFilesTest, CopyChangedWhileCheckedIsCorruptedAndTargetKept) {
   EXPECT_TRUE(fs::exists(temp));  // left for inspection, as the log says
 }
 
+TEST_F(CopyFilesTest, WildcardCopyStopsAtReadOnlyTargetFromTheListing) {
+  const fs::path src = dir.path() / "src";
+  WriteFile(src / "a.dat", "new a");
+  WriteFile(src / "b.dat", "new b");
+  const fs::path dst = dir.path() / "dst";
+  WriteFile(dst / "a.dat", "kept");
+  MakeReadOnly(dst / "a.dat");
+  const ErrorCode rc = Run(N(src / "*.dat"), N(dst));
+  EXPECT_EQ(rc, ErrorCode(Err::kCannotDeleteFile));
+  EXPECT_EQ(ReadFile(dst / "a.dat"), "kept");
+  EXPECT_FALSE(fs::exists(dst / "a.$U$"));
+  EXPECT_FALSE(fs::exists(dst / "b.dat"));
+}
+
 }  // namespace
 }  // namespace veupd

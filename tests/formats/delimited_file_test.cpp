@@ -126,5 +126,21 @@ TEST_F(DelimitedFileTest, OpenFailsWithoutPathOrFile) {
   EXPECT_STREQ(file.ReadField(0), "");
 }
 
+TEST_F(DelimitedFileTest, CountRecordsKeepsThePosition) {
+  CDelimitedFile file;
+  file.SetDelimiter(2, "\t");
+  ASSERT_TRUE(file.Open(Make("k1\tv1\r\nk2\tv2\r\nk3\tv3").c_str()));
+  EXPECT_EQ(file.CountRecords(), 3);
+  EXPECT_EQ(file.RecordCount(), 3);
+  ASSERT_TRUE(file.ReadRecord());
+  EXPECT_STREQ(file.GetFieldText(0), "k1");
+  EXPECT_EQ(file.CountRecords(), 2);
+  EXPECT_STREQ(file.ReadField(1), "v2");
+  EXPECT_STREQ(file.ReadField(1), "v3");
+  EXPECT_STREQ(file.ReadField(0), "") << "past the end";
+  EXPECT_FALSE(file.ReadRecord());
+  EXPECT_EQ(file.CountRecords(), 0);
+}
+
 }  // namespace
 }  // namespace veupd

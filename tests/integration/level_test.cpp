@@ -127,17 +127,6 @@ TEST(Level, MissingControlFileIsError2AndEndsTheLevel) {
   EXPECT_EQ(r.err, runner.Summary(1));
 }
 
-TEST(Level, CheckpointShowsWhereALevelStopped) {
-  // A program started by the level copies the checkpoint of its own line
-  // away, so that the test can read it after the level.
-  LevelRunner runner;
-  const std::string script = LevelHelper(runner.Dir().path(), "snap");
-  const LevelResult r = runner.RunLevel("#C\t\n#5" + script + "\t" + runner.CheckpointFile() + "\t1\n");
-  // Two lines, the second (index 1) running, phase 0, nothing counted.
-  EXPECT_EQ(ReadFile(runner.Path("seen.bin")), CheckpointBytes(2, 1, 0, 0)) << r.log;
-  EXPECT_FALSE(r.checkpoint.has_value());
-}
-
 TEST(Level, LongLineRunsAsPiecesOf255Characters) {
   // 300 characters: the first 255 are one rename without PARAM2, the rest
   // another line without prefix.

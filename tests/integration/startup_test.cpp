@@ -48,14 +48,6 @@ TEST(Startup, EmptyCommandLineShowsUsage) {
   }
 }
 
-TEST(Startup, GarbageParameterFileCountsAsMissingMsg) {
-  LevelRunner runner;
-  WriteFile(runner.ParamFile(), std::string("\x01\x02[UPD\0ATE\r\n=\r\n", 14));
-  const ProgramRun run = RunProgram({runner.ParamFile()}, runner.Dir().path());
-  EXPECT_EQ(run.exit_status, 2);
-  EXPECT_EQ(run.err, runner.ParamFile() + " :\n[UPDATE]\nMsg = ? !\n");
-}
-
 // Beside the designed message, a line that says why the file gave nothing.
 TEST(Startup, UnreadableParameterFileIsExplained) {
   if (IsWindowsBuild()) GTEST_SKIP() << "shows a message box, which waits for a click";
@@ -93,22 +85,6 @@ TEST(Startup, HelpAndVersionOnlyAsTheWholeCommandLine) {
   const ProgramRun run = RunProgram({"--help", "x"}, dir.path());
   EXPECT_EQ(run.exit_status, 2);
   EXPECT_NE(run.err.find("--help x :\n[UPDATE]\nMsg = ? !"), std::string::npos) << run.err;
-}
-
-TEST(Startup, LevelNumberIsReadAsDecimal) {
-  struct Case {
-    const char* name;
-    std::optional<std::string> value;
-    int level;
-  };
-  const std::vector<Case> cases = {
-      {"missing", std::nullopt, 1}, {"plain", "7", 7}, {"letters", "abc", 0}, {"digits then text", "12x", 12}};
-  for (const auto& c : cases) {
-    LevelRunner runner;
-    if (c.value) runner.Set("Level", *c.value);
-    const LevelResult r = runner.RunLevel("");
-    EXPECT_EQ(LevelBody(r.log, c.level), "") << c.name << "\n" << r.log;
-  }
 }
 
 TEST(Startup, LogNameAndDirectoryFromTheParameters) {

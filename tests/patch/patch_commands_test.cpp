@@ -221,5 +221,17 @@ TEST_F(PatchCommandTest, InPlaceOnItsOwnTemporaryNameIsRefused) {
   EXPECT_EQ(ReadFile(self), kOldText);
 }
 
+TEST_F(PatchCommandTest, InPlaceReadOnlyOldFileFailsWith5AndKeepsBoth) {
+  WriteFile(old_path, kOldText);
+  WriteFile(upd_path, kFixToCheck);
+  test::MakeReadOnly(old_path);
+  host.SetParams({old_path, kCheckCrc, upd_path});
+  EXPECT_TRUE(RunFixUpdateInPlace(host).Is(Err::kCannotDeleteFile));
+  EXPECT_EQ(test::Given(host.errors[0]), Strings{old_path});
+  EXPECT_EQ(ReadFile(old_path), kOldText);
+  EXPECT_EQ(ReadFile(test::Native(dir, "old/T.DU$")), kCheckText);
+  EXPECT_EQ(host.phases_written, (Phases{2, 0}));
+}
+
 }  // namespace
 }  // namespace veupd

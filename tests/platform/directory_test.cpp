@@ -114,5 +114,12 @@ TEST(FileOps, CopyAndMoveToNewNameTakeTheNameAsWritten) {
   EXPECT_EQ(SearchNames(dir / "Sub/*.dat"), (std::vector<std::string>{"Moved.dat", "src.dat", "taken.dat"}));
 }
 
+TEST(FileOps, MoveMayChangeOnlyTheCase) {
+  test::TempDir dir;
+  test::WriteFile(dir / "name.dat", "N");
+  ASSERT_TRUE(MoveNoReplace(dir / "name.dat", dir / "NAME.DAT").ok());
+  EXPECT_EQ(SearchNames(dir / "*.dat"), std::vector<std::string>{"NAME.DAT"});
+}
+
 }  // namespace
 }  // namespace veupd::os
