@@ -11,7 +11,8 @@ namespace {
 // In a case's texts "{d}" stands for the runner's folder and a separator,
 // "{D}" for the folder alone.
 std::string Expand(std::string text, const LevelRunner& runner) {
-  for (const auto& [mark, dir] : {std::pair<std::string, std::string>{"{d}", runner.Path("")}, {"{D}", runner.Dir().str()}}) {
+  const std::pair<std::string, std::string> marks[] = {{"{d}", runner.Path("")}, {"{D}", runner.Dir().str()}};
+  for (const auto& [mark, dir] : marks) {
     for (std::size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, mark.size(), dir);
   }
   return text;

@@ -175,7 +175,8 @@ TEST(Startup, ProgramUpdatePreparation) {
     std::filesystem::create_directories(dir / "prg" / ".hidden");
     for (const auto& name : c.prg_files) WriteFile(dir / "prg" / name, "x");
     for (const auto& name : c.old_files) WriteFile(dir / name, "a");
-    if (!c.old_files.empty()) std::filesystem::permissions(dir / c.old_files.back(), std::filesystem::perms::owner_read);
+    // A read-only file does not keep the old folder from going.
+    if (!c.old_files.empty()) MakeReadOnly(dir / c.old_files.back());
     runner.Set("UpdDirPrg", runner.Path("prg"));
     if (!c.level_prg.empty()) runner.Set("LevelPrg", c.level_prg);
     runner.Set("UpdDir8", runner.Path("") + c.upd_dir8);
