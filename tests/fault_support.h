@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 
+#include "engine/error_code.h"
 #include "platform/fault_injection.h"
 #include "test_support.h"
 
@@ -81,6 +83,30 @@ std::uint32_t ForEachDiskFullPoint(std::uint64_t step, Attempt attempt) {
   return kMaxFaultRuns;
 }
 
+// ForEachFailingCall for every case of kFileFaults: attempt(c, faults).
+template <class Attempt>
+void ForEveryFileFault(Attempt attempt) {
+  for (const FaultCase& c : kFileFaults) {
+    ForEachFailingCall(c, [&](os::fault::FaultScope& faults) { attempt(c, faults); });
+  }
+}
+
+// The errors an operation may report when a call of a kind fails.
+using DesignedErrors = std::map<os::fault::Call, std::set<Err>>;
+
+inline void ExpectDesignedError(const DesignedErrors& designed, os::fault::Call call, std::uint16_t code) {
+  const auto errors = designed.find(call);
+  ASSERT_NE(errors, designed.end()) << "this call should not fail the operation";
+  EXPECT_TRUE(errors->second.count(static_cast<Err>(code))) << "error " << code;
+}
+
+// Compares contents without printing large files on a mismatch.
+inline ::testing::AssertionResult Holds(const std::string& actual, const std::string& expected, const char* what) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << what << ": " << actual.size() << " bytes, not the expected "
+                                       << expected.size();
+}
+
 // Every file below root: relative path (with '/') -> content.
 inline std::map<std::string, std::string> Snapshot(const std::filesystem::path& root) {
   std::map<std::string, std::string> files;
@@ -88,6 +114,12 @@ inline std::map<std::string, std::string> Snapshot(const std::filesystem::path& 
     if (e.is_regular_file()) files[e.path().lexically_relative(root).generic_string()] = ReadFile(e.path());
   }
   return files;
+}
+
+// Fails for each file still in a snapshot after a test took out the ones it
+// expected.
+inline void ExpectNothingLeft(const std::map<std::string, std::string>& left) {
+  for (const auto& entry : left) ADD_FAILURE() << "left behind: " << entry.first;
 }
 
 }  // namespace veupd::test

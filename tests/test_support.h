@@ -50,6 +50,22 @@ inline void WriteFile(const std::filesystem::path& path, std::string_view bytes)
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// Takes the write permission away, as a read-only attribute does.
+inline void MakeReadOnly(const std::filesystem::path& path) {
+  std::filesystem::permissions(path,
+                               std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove);
+}
+
+// A program of the output folder, "<name>.exe" where the build made one.
+inline std::string OutProgram(const std::string& name) {
+  const std::filesystem::path out(VEUPD_OUT_DIR);
+  std::error_code ec;
+  const std::filesystem::path windows = (out / (name + ".exe")).make_preferred();
+  return std::filesystem::exists(windows, ec) ? windows.string() : (out / name).make_preferred().string();
+}
+
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

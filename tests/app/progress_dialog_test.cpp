@@ -72,14 +72,6 @@ TEST(FormatCounter, GroupsOnlyTheLastSixDigits) {
   EXPECT_EQ(FormatCounter(1234567890), "1234.567.890");
 }
 
-TEST(BrandDisplayName, LooksUpIgnoringCaseAndPassesUnknownCodes) {
-  EXPECT_EQ(BrandDisplayName("nr"), "NOR2");
-  EXPECT_EQ(BrandDisplayName("NR"), "NOR2");
-  EXPECT_EQ(BrandDisplayName("Ve"), "VELA");
-  EXPECT_EQ(BrandDisplayName("zz9"), "zz9");
-  EXPECT_EQ(BrandDisplayName(""), "");
-}
-
 TEST_F(DialogTest, InitialisationSetsTitleStatusAndPlacement) {
   CVeUpdateDlg dlg = Make("ve", 7, 4711);
   dlg.OnInitDialog();
@@ -100,34 +92,14 @@ TEST_F(DialogTest, SecondBrandInCapitalsGetsItsCaptionAndIcon) {
   EXPECT_TRUE(view_.foreground.empty());
 }
 
-TEST_F(DialogTest, BarFollowsTheLinesDone) {
+// The bar and the counter are sent only when they change; the percentage
+// is capped, and 0 equals the remembered start value.
+TEST_F(DialogTest, RefreshSendsOnlyChanges) {
   CVeUpdateDlg dlg = Make("ve", 1);
-  for (std::uint32_t done = 0; done <= 4; ++done) dlg.RefreshProgress(4, done, 0);
-  // 0 equals the remembered start value, so the first refresh sends nothing.
-  EXPECT_EQ(view_.positions, (std::vector<int>{25, 50, 75, 100}));
-  EXPECT_TRUE(view_.counters.empty());
-}
-
-TEST_F(DialogTest, EmptyLevelKeepsBarAtZeroAndCounterUntouched) {
-  CVeUpdateDlg dlg = Make("ve", 1);
-  dlg.RefreshProgress(0, 0, 0);
-  EXPECT_EQ(view_.positions, std::vector<int>{0});
-  EXPECT_TRUE(view_.counters.empty());
-}
-
-TEST_F(DialogTest, PercentageIsCappedAndSentOnlyWhenItChanges) {
-  CVeUpdateDlg dlg = Make("ve", 1);
-  dlg.RefreshProgress(3, 1, 0);  // 33
-  dlg.RefreshProgress(3, 1, 0);
-  dlg.RefreshProgress(3, 9, 0);  // beyond the count: 100
-  EXPECT_EQ(view_.positions, (std::vector<int>{33, 100}));
-}
-
-TEST_F(DialogTest, CounterIsWrittenOnlyWhenItChanges) {
-  CVeUpdateDlg dlg = Make("ve", 1);
-  dlg.RefreshProgress(10, 1, 1000);
-  dlg.RefreshProgress(10, 2, 1000);
-  dlg.RefreshProgress(10, 3, 1234567);
+  const std::uint32_t refreshes[][3] = {{0, 0, 0}, {4, 0, 0}, {4, 1, 0}, {4, 1, 0}, {4, 2, 1000},
+                                        {4, 3, 1000}, {4, 9, 1234567}};
+  for (const auto& r : refreshes) dlg.RefreshProgress(r[0], r[1], r[2]);
+  EXPECT_EQ(view_.positions, (std::vector<int>{0, 25, 50, 75, 100}));
   EXPECT_EQ(view_.counters, (std::vector<std::string>{"1.000", "1.234.567"}));
 }
 

@@ -1,5 +1,4 @@
-// Start-up parameter preparation: the command line, the log location and
-// the marker file name.
+// Start-up parameter preparation: the command line and the log location.
 #include "app/ve_update_app.h"
 
 #include <gtest/gtest.h>
@@ -39,22 +38,6 @@ TEST(PrepareLogDir, UsesTheControlFileFolderOrTheSubstitutedValue) {
   EXPECT_EQ(PrepareLogDir("%2\\LOG\\", "x", dirs), "C:\\U2\\LOG\\");
   // '%L' is not the level here.
   EXPECT_EQ(PrepareLogDir("%L", "x", dirs), "C:\\CAT" + sep);
-}
-
-TEST(PrepareLogName, FormatsThePatternWithTheLevel) {
-  EXPECT_EQ(PrepareLogName("upd%03d.log", 12), "upd012.log");
-  EXPECT_EQ(PrepareLogName("upd%03d.log", 7), "upd007.log");
-  EXPECT_EQ(PrepareLogName("plain.log", 7), "plain.log");
-  EXPECT_EQ(PrepareLogName("", 7), "");
-  // Any conversion is safe: a text one prints the level, extra ones get 0.
-  EXPECT_EQ(PrepareLogName("a%sb%d.log", 7), "a7b0.log");
-}
-
-TEST(MarkerFileName, WidensFrom100On) {
-  EXPECT_EQ(MarkerFileName(5), "upd006.log");
-  EXPECT_EQ(MarkerFileName(98), "upd099.log");
-  EXPECT_EQ(MarkerFileName(99), "upd100.log");
-  EXPECT_EQ(MarkerFileName(1233), "upd1234.log");
 }
 
 }  // namespace

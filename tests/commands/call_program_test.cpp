@@ -60,20 +60,6 @@ class ProgramCallTest : public ::testing::Test {
   FakeHost host;
 };
 
-TEST(ProgramCommandLineTest, QuotesArgumentTextWithBlanks) {
-  struct Case {
-    const char* name;
-    std::string args, line;
-  } cases[] = {{"plain", "x", " x"},
-               {"blank", "a b", " \"a b\""},
-               {"already quoted", "\"a b\" c", " \"a b\" c"},
-               {"quote later", "a \"b c\"", " \"a \"b c\"\""}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(ProgramCommandLine(c.args), c.line);
-  }
-}
-
 TEST_F(ProgramCallTest, WaitedProgramGetsArgumentsAndFolder) {
   struct Case {
     const char* name;
@@ -102,18 +88,6 @@ TEST_F(ProgramCallTest, ExtensionComparesIgnoringCase) {
   fs::copy_file(program, upper);
   EXPECT_TRUE(Run({N(upper), "y", "1"}).ok());
   EXPECT_EQ(Recorded(work).at(1), "arg=y");
-}
-
-TEST_F(ProgramCallTest, NotWaitingIgnoresTheExitCode) {
-  EXPECT_TRUE(Run({N(program), "exit=3"}).ok());
-  EXPECT_TRUE(host.errors.empty());
-  EXPECT_TRUE(host.steps.at(0).success);
-}
-
-TEST_F(ProgramCallTest, DllFunctionReceivesTheText) {
-  const std::string target = N(dir.path() / "from dll.txt");
-  EXPECT_TRUE(Run({N(library), target, "WriteArg"}).ok());
-  EXPECT_EQ(ReadFile(target), target);
 }
 
 TEST_F(ProgramCallTest, WaitedProgramBringsTheDialogBackOnlyAfterTheWait) {

@@ -113,9 +113,7 @@ TEST_F(CleanDirectoryTest, MissingParametersNameTheirSlot) {
 }
 
 TEST_F(CleanDirectoryTest, ReadOnlyFileStopsWithError21) {
-  fs::permissions(root / "x.tmp" / "c.tmp", fs::perms::owner_write | fs::perms::group_write |
-                                                fs::perms::others_write,
-                  fs::perm_options::remove);
+  test::MakeReadOnly(root / "x.tmp" / "c.tmp");
   EXPECT_EQ(Run(true, N(root), "*.tmp"), ErrorCode(Err::kCannotEmptyDirectory));
   ASSERT_EQ(host.ErrorCodes(), std::vector<std::uint16_t>{21});
   EXPECT_EQ(test::Params(host.errors[0])[0], N(root / "x.tmp" / "c.tmp"));

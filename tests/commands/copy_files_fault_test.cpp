@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
-#include <set>
 #include <string>
 
 #include "commands/copy_files.h"
@@ -40,7 +38,7 @@ const Target kTargets[] = {
 };
 
 // The errors each failing primitive may lead to while copying.
-const std::map<Call, std::set<Err>> kDesignedErrors = {
+const test::DesignedErrors kDesignedErrors = {
     {Call::kOpen, {Err::kCannotOpenSource, Err::kCannotCopy}},
     {Call::kRead, {Err::kCannotOpenSource}},
     {Call::kFlush, {Err::kCannotCopy}},
@@ -71,8 +69,7 @@ class CopyFilesFaultTest : public ::testing::Test {
       if (t.old_data != nullptr) WriteFile(tgt / t.name, t.old_data);
     }
     fs::create_directories(tgt);
-    fs::permissions(src / "c.dat", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
+    test::MakeReadOnly(src / "c.dat");
     run.source = (src / "*").string();
     run.target_dir = tgt.string();
     run.host.SetParams({run.source, run.target_dir});
@@ -103,7 +100,7 @@ class CopyFilesFaultTest : public ::testing::Test {
       }
       left.erase(found);
     }
-    for (const auto& [name, content] : left) ADD_FAILURE() << "left behind: " << name;
+    test::ExpectNothingLeft(left);
 
     const std::string failed_step = "Copying file(s) (" + run.source + " -> " + run.target_dir + ")";
     ASSERT_EQ(host.steps.size(), 1u);
@@ -117,21 +114,17 @@ class CopyFilesFaultTest : public ::testing::Test {
     EXPECT_EQ(host.steps[0].code, run.rc.code());
     ASSERT_EQ(host.errors.size(), 1u);
     EXPECT_EQ(host.errors[0].code, run.rc.code());
-    const auto designed = kDesignedErrors.find(call);
-    ASSERT_NE(designed, kDesignedErrors.end()) << "this call should not fail a copy";
-    EXPECT_TRUE(designed->second.count(static_cast<Err>(run.rc.code()))) << "error " << run.rc.code();
+    test::ExpectDesignedError(kDesignedErrors, call, run.rc.code());
   }
 };
 
 TEST_F(CopyFilesFaultTest, EveryFailingCallLeavesEachTargetOldOrVerifiedNew) {
-  for (const test::FaultCase& c : test::kFileFaults) {
-    test::ForEachFailingCall(c, [&](os::fault::FaultScope&) {
-      Run run;
-      Prepare(run);
-      run.rc = RunCopyFiles(run.host);
-      CheckLeftovers(run, c.call);
-    });
-  }
+  test::ForEveryFileFault([&](const test::FaultCase& c, os::fault::FaultScope&) {
+    Run run;
+    Prepare(run);
+    run.rc = RunCopyFiles(run.host);
+    CheckLeftovers(run, c.call);
+  });
 }
 
 TEST_F(CopyFilesFaultTest, FailingReplaceIsReportedAsDesigned) {

@@ -62,14 +62,6 @@ TEST_F(CreatePointerTest, VariablePartFillsBothNames) {
   EXPECT_EQ(host.steps[0].text, "Creating pointer (" + structure + ")");
 }
 
-TEST_F(CreatePointerTest, NameWithoutPlaceholderIgnoresPARAM3) {
-  Structure("TABLE.DAT", "TABLE.IDX");
-  test::WriteFile(Native(dir, "DATA/TABLE.DAT"), "x");
-  host.SetParams({structure, data_dir, "0042"});
-  EXPECT_TRUE(RunCreatePointer(host).ok());
-  EXPECT_EQ(host.pointer_calls.at(0).data, Native(dir, "DATA/TABLE.DAT"));
-}
-
 TEST_F(CreatePointerTest, AbsentDataFileRemovesTheIndex) {
   Structure("TAB@.DAT", "PTR@.IDX");
   test::WriteFile(Native(dir, "DATA/PTR0042.IDX"), "stale");

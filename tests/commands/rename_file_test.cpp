@@ -20,29 +20,6 @@ using test::WriteFile;
 
 std::string N(const fs::path& p) { return p.string(); }
 
-TEST(RenameTest, RenamesWithinTheFolderWithoutLogging) {
-  TempDir dir;
-  WriteFile(dir.path() / "a.dat", "A");
-  FakeHost host;
-  host.SetParams({N(dir.path() / "a.dat"), "b b.dat"});
-  EXPECT_TRUE(RunRename(host).ok());
-  EXPECT_EQ(ReadFile(dir.path() / "b b.dat"), "A");
-  EXPECT_FALSE(fs::exists(dir.path() / "a.dat"));
-  EXPECT_TRUE(host.errors.empty());
-  EXPECT_TRUE(host.steps.empty());
-}
-
-TEST(RenameTest, CaseOnlyRenameGoesThrough) {
-  TempDir dir;
-  WriteFile(dir.path() / "a.dat", "A");
-  FakeHost host;
-  host.SetParams({N(dir.path() / "a.dat"), "A.DAT"});
-  EXPECT_TRUE(RunRename(host).ok());
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
-  EXPECT_EQ(names, std::vector<std::string>{"A.DAT"});
-}
-
 // ---- failures
 
 TEST(RenameTest, RefusalsAndTheirLogLines) {

@@ -46,21 +46,15 @@ TEST_F(UpdateFdbCommandTest, MissingParam1) {
   EXPECT_EQ(host_.steps[0].code, 4);
 }
 
-TEST_F(UpdateFdbCommandTest, FailedSingleChangeReportsThreeParamsAndTwoSteps) {
-  const std::string missing = dir_ / "NONE.FDB";
-  host_.SetParams({missing, "DELETE", "B.DAT"});
+TEST_F(UpdateFdbCommandTest, FailedControlListReportsTheListAndTwoSteps) {
+  const std::string list = dir_ / "none.txt";
+  host_.SetParams({list});
   EXPECT_EQ(RunUpdateFdb(host_).code(), 30);
   ASSERT_EQ(host_.errors.size(), 1u);
-  EXPECT_EQ(host_.errors[0].code, 30);
-  EXPECT_EQ(test::Params(host_.errors[0]), (std::vector<std::string>{missing, "DELETE", "B.DAT", ""}));
+  EXPECT_EQ(test::Params(host_.errors[0]), (std::vector<std::string>{list, "", "", ""}));
   ASSERT_EQ(host_.steps.size(), 2u);
-  EXPECT_FALSE(host_.steps[0].success);
-  EXPECT_EQ(host_.steps[0].text, "Updating FDB (" + missing + ")");
-  EXPECT_EQ(host_.steps[0].code, 30);
-  EXPECT_FALSE(host_.steps[1].success);
-  EXPECT_EQ(host_.steps[1].text,
-            "FDB " + missing + " not found!\nError during update " + missing + " -> B.DAT!\n");
-  EXPECT_EQ(host_.steps[1].code, 30);
+  EXPECT_EQ(host_.steps[0].text, "Updating FDB using file (" + list + ")");
+  EXPECT_EQ(host_.steps[1].text, "Could not open file " + list + "!\n");
 }
 
 TEST_F(UpdateFdbCommandTest, ParamOneAndTwoWithoutThreeIsAControlList) {

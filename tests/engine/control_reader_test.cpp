@@ -23,23 +23,6 @@ UpdDirs TestDirs() {
   return dirs;
 }
 
-struct OpcodeCase {
-  const char* name;
-  char c;
-  std::int32_t opcode;
-};
-
-TEST(DecodeOpcode, MapsCharactersAsTheOriginalArithmeticDoes) {
-  const std::vector<OpcodeCase> cases = {
-      {"digit one", '1', 1},    {"digit nine", '9', 9},   {"upper A", 'A', 10},
-      {"upper D", 'D', 13},     {"colon", ':', 3},        {"at sign", '@', 9},
-      {"question mark", '?', 8}, {"zero", '0', 0},        {"upper E", 'E', 14},
-      {"lower a", 'a', 42},     {"lower d", 'd', 45},     {"blank", ' ', -16},
-      {"byte 0xE4", static_cast<char>(0xE4), -28 - 48},
-  };
-  for (const auto& c : cases) EXPECT_EQ(DecodeOpcode(c.c), c.opcode) << c.name;
-}
-
 struct LineCase {
   const char* name;
   std::string line;  // as read, line end included
@@ -86,13 +69,6 @@ TEST(ParseControlLine, DecodesPrefixOpcodePlaceholdersAndFields) {
   }
 }
 
-TEST(SubstitutePlaceholders, ReplacesPercentBroughtInByAReplacement) {
-  UpdDirs dirs;
-  dirs[1] = "%2";
-  dirs[2] = "end";
-  EXPECT_EQ(SubstitutePlaceholders("a%1b", dirs, 1), "aendb");
-}
-
 TEST(SubstitutePlaceholders, EndsASubstitutionThatWouldNeverFinish) {
   UpdDirs dirs;
   dirs[1] = "%1";  // the same placeholder again, forever
@@ -101,28 +77,6 @@ TEST(SubstitutePlaceholders, EndsASubstitutionThatWouldNeverFinish) {
   EXPECT_EQ(same, "a%1b");
   const std::string grown = SubstitutePlaceholders("%2", dirs, 1);
   EXPECT_EQ(grown.size(), static_cast<std::size_t>(kMaxSubstitutions) + 2);
-}
-
-// Each replacement is scanned again from its start, also where a '%' at the
-// end of one takes its letter from the text after it.
-TEST(SubstitutePlaceholders, ReplacementsChainAcrossTheirEnds) {
-  UpdDirs dirs = TestDirs();
-  struct Case {
-    const char* line;
-    const char* dir1;
-    const char* expected;
-  } cases[] = {
-      {"%1Bz", "a%", "aD11z"},     // '%' ends dir 1, 'B' of the line names dir 11
-      {"x%1", "%", "xC:\\CAT"},    // '%' at the very end: dir 0
-      {"%1%1", "<%2>", "<C:\\U2><C:\\U2>"},
-      {"%1L", "%", "7"},            // dir 1's '%' and the line's 'L': the level
-  };
-  dirs[11] = "D11";
-  for (const Case& c : cases) {
-    dirs[1] = c.dir1;
-    dirs[2] = "C:\\U2";
-    EXPECT_EQ(SubstitutePlaceholders(c.line, dirs, 7), c.expected) << c.line << " with dir 1 " << c.dir1;
-  }
 }
 
 // The bounds leave the rest of the line as it stands, however far the
@@ -138,10 +92,6 @@ TEST(SubstitutePlaceholders, BoundsKeepTheRestAsItStands) {
   dirs[2] = "%1";  // two placeholders that bring in each other, forever
   const std::string bounced = SubstitutePlaceholders("<%1>", dirs, 1);
   EXPECT_EQ(bounced, "<%1" + std::string(kMaxSubstitutions / 2, 'y') + ">");
-}
-
-TEST(SubstitutePlaceholders, WithoutLevelTheLetterLIsUpdDir0) {
-  EXPECT_EQ(SubstitutePlaceholders("%L\\LOG", TestDirs(), std::nullopt), "C:\\CAT\\LOG");
 }
 
 class ControlFileTest : public ::testing::Test {
@@ -180,21 +130,6 @@ TEST_F(ControlFileTest, CountsUpToTheFirstShortLine) {
       {"NUL ends the text of a piece", std::string("#1\0abc\n#1d\n", 11), 0},
   };
   for (const auto& c : cases) EXPECT_EQ(Count(c.content), c.count) << c.name;
-}
-
-TEST_F(ControlFileTest, ReadsEachLineAfreshByIndex) {
-  const std::string path = Write("#1first\n?2second\n");
-  CommandContext ctx;
-  ASSERT_TRUE(ControlReader(path).CountLines(ctx));
-  ctx.line_index = 1;
-  ASSERT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kOk);
-  EXPECT_EQ(ctx.opcode, 2);
-  EXPECT_EQ(ctx.param[0], "second");
-  // The file is reopened for every command: a change shows at once.
-  test::WriteFile(path, "#1first\n#3changed\n");
-  ASSERT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kOk);
-  EXPECT_EQ(ctx.opcode, 3);
-  EXPECT_EQ(ctx.param[0], "changed");
 }
 
 // Error paths.

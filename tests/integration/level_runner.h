@@ -40,16 +40,6 @@ inline bool IsWindowsBuild() {
   return std::filesystem::exists(std::filesystem::path(VEUPD_OUT_DIR) / "VeUpd.exe", ec);
 }
 
-// "\n" -> "\r\n", for the INI files, which need CR LF.
-inline std::string CrLf(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
 using Texts = std::vector<std::pair<std::uint32_t, std::string>>;
 
 // The texts the updater uses, in English.

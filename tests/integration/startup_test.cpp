@@ -48,14 +48,6 @@ TEST(Startup, EmptyCommandLineShowsUsage) {
   }
 }
 
-TEST(Startup, GarbageParameterFileCountsAsMissingMsg) {
-  LevelRunner runner;
-  WriteFile(runner.ParamFile(), std::string("\x01\x02[UPD\0ATE\r\n=\r\n", 14));
-  const ProgramRun run = RunProgram({runner.ParamFile()}, runner.Dir().path());
-  EXPECT_EQ(run.exit_status, 2);
-  EXPECT_EQ(run.err, runner.ParamFile() + " :\n[UPDATE]\nMsg = ? !\n");
-}
-
 // Beside the designed message, a line that says why the file gave nothing.
 TEST(Startup, UnreadableParameterFileIsExplained) {
   if (IsWindowsBuild()) GTEST_SKIP() << "shows a message box, which waits for a click";
@@ -93,22 +85,6 @@ TEST(Startup, HelpAndVersionOnlyAsTheWholeCommandLine) {
   const ProgramRun run = RunProgram({"--help", "x"}, dir.path());
   EXPECT_EQ(run.exit_status, 2);
   EXPECT_NE(run.err.find("--help x :\n[UPDATE]\nMsg = ? !"), std::string::npos) << run.err;
-}
-
-TEST(Startup, LevelNumberIsReadAsDecimal) {
-  struct Case {
-    const char* name;
-    std::optional<std::string> value;
-    int level;
-  };
-  const std::vector<Case> cases = {
-      {"missing", std::nullopt, 1}, {"plain", "7", 7}, {"letters", "abc", 0}, {"digits then text", "12x", 12}};
-  for (const auto& c : cases) {
-    LevelRunner runner;
-    if (c.value) runner.Set("Level", *c.value);
-    const LevelResult r = runner.RunLevel("");
-    EXPECT_EQ(LevelBody(r.log, c.level), "") << c.name << "\n" << r.log;
-  }
 }
 
 TEST(Startup, LogNameAndDirectoryFromTheParameters) {
@@ -172,93 +148,67 @@ TEST(Startup, ParentProgramStartsAfterTheResultIsWritten) {
   }
 }
 
-// Program-update preparation.
-TEST(Startup, ProgramUpdateWritesTheMarkerAndMovesTheProgramFolder) {
+// Program-update preparation: what is left of the program folder UpdDir8,
+// its "_Sav" and the marker in UpdDirPrg after a level.
+TEST(Startup, ProgramUpdatePreparation) {
   struct Case {
     const char* name;
-    int level_prg;
-    const char* marker;
+    std::vector<std::string> prg_files;  // in UpdDirPrg ("" makes only a hidden folder)
+    std::string level_prg;               // "" to leave LevelPrg out
+    std::string upd_dir8;                // below the runner's folder
+    std::vector<std::string> old_files;  // below the folder before the level
+    std::vector<std::string> there, gone;
   };
-  for (const Case& c : {Case{"below 100", 5, "upd006.log"}, Case{"from 100 on", 99, "upd100.log"}}) {
+  const std::vector<Case> cases = {
+      // X = UpdDir8 without its last character exists, UpdDir8 does not: X moves there.
+      {"below 100", {"new.exe"}, "5", "old~", {"old/a.txt"}, {"prg/upd006.log", "old~/a.txt"}, {"old"}},
+      {"from 100 on", {"new.exe"}, "99", "old~", {"old/a.txt"}, {"prg/upd100.log", "old~/a.txt"}, {"old"}},
+      {"old folder deleted through _Sav", {"new.exe"}, "", "p8/", {"p8/sub/a.txt", "p8/b.txt"},
+       {"prg/upd001.log"}, {"p8", "p8_Sav"}},
+      {"missing folder created", {"new.exe"}, "", "p8/", {}, {"p8"}, {}},
+      {"empty update folder prepares nothing", {}, "", "p8/", {}, {}, {"p8", "prg/upd001.log"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     LevelRunner runner;
-    const auto prg = runner.Dir().path() / "prg";
-    WriteFile(prg / "new.exe", "x");
-    // X = UpdDir8 without its last character exists, UpdDir8 does not.
-    WriteFile(runner.Dir().path() / "old" / "a.txt", "a");
-    runner.Set("UpdDirPrg", prg.string());
-    runner.Set("LevelPrg", std::to_string(c.level_prg));
-    runner.Set("UpdDir8", runner.Path("old") + "~");
+    const auto dir = runner.Dir().path();
+    std::filesystem::create_directories(dir / "prg" / ".hidden");
+    for (const auto& name : c.prg_files) WriteFile(dir / "prg" / name, "x");
+    for (const auto& name : c.old_files) WriteFile(dir / name, "a");
+    // A read-only file does not keep the old folder from going.
+    if (!c.old_files.empty()) MakeReadOnly(dir / c.old_files.back());
+    runner.Set("UpdDirPrg", runner.Path("prg"));
+    if (!c.level_prg.empty()) runner.Set("LevelPrg", c.level_prg);
+    runner.Set("UpdDir8", runner.Path("") + c.upd_dir8);
     const LevelResult r = runner.RunLevel("");
-    EXPECT_TRUE(std::filesystem::exists(prg / c.marker)) << c.name;
-    EXPECT_EQ(std::filesystem::file_size(prg / c.marker), 0u) << c.name;
-    EXPECT_TRUE(std::filesystem::exists(runner.Dir().path() / "old~" / "a.txt")) << c.name;
-    EXPECT_EQ(r.exit_status, 0) << c.name;
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, runner.Summary(0));
+    for (const auto& name : c.there) EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+    for (const auto& name : c.gone) EXPECT_FALSE(std::filesystem::exists(dir / name)) << name;
+    if (!c.level_prg.empty()) {
+      EXPECT_EQ(std::filesystem::file_size(dir / c.there[0]), 0u);  // the marker
+    }
   }
 }
 
-TEST(Startup, ProgramUpdateDeletesTheOldFolderThroughSav) {
-  LevelRunner runner;
-  const auto prg = runner.Dir().path() / "prg";
-  WriteFile(prg / "new.exe", "x");
-  WriteFile(runner.Dir().path() / "p8" / "sub" / "a.txt", "a");
-  WriteFile(runner.Dir().path() / "p8" / "b.txt", "b");
-  std::filesystem::permissions(runner.Dir().path() / "p8" / "b.txt", std::filesystem::perms::owner_read);
-  runner.Set("UpdDirPrg", prg.string());
-  runner.Set("UpdDir8", runner.Path("p8") + "/");
-  const LevelResult r = runner.RunLevel("");
-  EXPECT_FALSE(std::filesystem::exists(runner.Path("p8")));
-  EXPECT_FALSE(std::filesystem::exists(runner.Path("p8_Sav")));
-  EXPECT_EQ(r.exit_status, 0);
-  EXPECT_EQ(r.err, runner.Summary(0));
-}
-
-TEST(Startup, ProgramUpdateCreatesAMissingFolder) {
-  LevelRunner runner;
-  WriteFile(runner.Dir().path() / "prg" / "new.exe", "x");
-  runner.Set("UpdDirPrg", runner.Path("prg"));
-  runner.Set("UpdDir8", runner.Path("p8") + "/");
-  const LevelResult r = runner.RunLevel("");
-  EXPECT_TRUE(std::filesystem::is_directory(runner.Path("p8")));
-  EXPECT_EQ(r.exit_status, 0);
-}
-
-TEST(Startup, EmptyProgramUpdateFolderPreparesNothing) {
-  LevelRunner runner;
-  std::filesystem::create_directories(runner.Dir().path() / "prg" / ".hidden");
-  runner.Set("UpdDirPrg", runner.Path("prg"));
-  runner.Set("UpdDir8", runner.Path("p8") + "/");
-  const LevelResult r = runner.RunLevel("");
-  EXPECT_FALSE(std::filesystem::exists(runner.Path("p8")));
-  EXPECT_FALSE(std::filesystem::exists(runner.Path("prg/upd001.log")));
-  EXPECT_EQ(r.exit_status, 0);
-}
-
-// Error paths of the preparation: a message, no level, no result.
+// Error paths of the preparation: a message (none under server
+// automation), no level, no result.
 TEST(Startup, ProgramUpdateFailureEndsWithoutALevel) {
-  LevelRunner runner;
-  WriteFile(runner.Dir().path() / "prg" / "new.exe", "x");
-  WriteFile(runner.Path("blocker"), "a file where the folder should be made");
-  runner.Set("UpdDirPrg", runner.Path("prg"));
-  runner.Set("UpdDir8", runner.Path("blocker") + "/sub/");
-  runner.Set("Marke", "NR");
-  const LevelResult r = runner.RunLevel("");
-  EXPECT_EQ(r.exit_status, 2);
-  EXPECT_EQ(r.log, "");
-  EXPECT_FALSE(r.result.has_value());
-  EXPECT_EQ(r.err, "Cannot create " + runner.Path("blocker") + "/sub\n");
-}
-
-TEST(Startup, ProgramUpdateFailureIsSilentUnderServerAutomation) {
-  LevelRunner runner;
-  WriteFile(runner.Dir().path() / "prg" / "new.exe", "x");
-  WriteFile(runner.Path("blocker"), "x");
-  WriteFile(runner.Path("parent.ini"), ParamText({{"ServerAutomation", "1"}}));
-  runner.Set("UpdDirPrg", runner.Path("prg"));
-  runner.Set("UpdDir8", runner.Path("blocker") + "/sub/");
-  const LevelResult r = runner.RunLevel("");
-  EXPECT_EQ(r.exit_status, 2);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.result, std::nullopt);
+  for (const bool automated : {false, true}) {
+    SCOPED_TRACE(automated ? "server automation" : "interactive");
+    LevelRunner runner;
+    WriteFile(runner.Dir().path() / "prg" / "new.exe", "x");
+    WriteFile(runner.Path("blocker"), "a file where the folder should be made");
+    if (automated) WriteFile(runner.Path("parent.ini"), ParamText({{"ServerAutomation", "1"}}));
+    runner.Set("UpdDirPrg", runner.Path("prg"));
+    runner.Set("UpdDir8", runner.Path("blocker") + "/sub/");
+    runner.Set("Marke", "NR");
+    const LevelResult r = runner.RunLevel("");
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_EQ(r.log, "");
+    EXPECT_FALSE(r.result.has_value());
+    EXPECT_EQ(r.err, automated ? "" : "Cannot create " + runner.Path("blocker") + "/sub\n");
+  }
 }
 
 }  // namespace

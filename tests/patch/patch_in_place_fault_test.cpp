@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
-#include <set>
 #include <string>
 
 #include "commands/fake_host.h"
@@ -63,13 +61,6 @@ std::string Hex8(const std::string& data) {
   return text;
 }
 
-// Compares contents without printing 200 KB on a mismatch.
-::testing::AssertionResult Holds(const std::string& actual, const std::string& expected, const char* what) {
-  if (actual == expected) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << what << ": " << actual.size() << " bytes, not the expected "
-                                       << expected.size();
-}
-
 struct Command {
   const char* name;
   ErrorCode (*run)(CommandHost&);
@@ -86,7 +77,7 @@ const Command kCommands[] = {
 // file reads as a missing old file (28); a failed read of it as a position
 // beyond its end (15); a short update data file as a bad token or early end;
 // the structure file of the pointer step as a missing table (17).
-const std::map<Call, std::set<Err>> kDesignedErrors = {
+const test::DesignedErrors kDesignedErrors = {
     {Call::kOpen,
      {Err::kCannotOpenUpdateFile, Err::kOldFileMissing, Err::kCannotCreateNewFile, Err::kCannotOpenSource,
       Err::kFdtNotFound}},
@@ -138,41 +129,26 @@ void CheckFailedRun(InPlaceRun& run, ErrorCode rc, Call call) {
   if (rc.ok()) {
     EXPECT_TRUE(host.errors.empty());
     EXPECT_EQ(left.size(), 1u);
-    EXPECT_TRUE(Holds(left["T.DAT"], NewData(), "new file"));
+    EXPECT_TRUE(test::Holds(left["T.DAT"], NewData(), "new file"));
     return;
   }
   EXPECT_EQ(host.steps[0].code, rc.code());
   ASSERT_EQ(host.errors.size(), 1u);
   EXPECT_EQ(host.errors[0].code, rc.code());
-  const auto designed = kDesignedErrors.find(call);
-  ASSERT_NE(designed, kDesignedErrors.end()) << "this call should not fail the update";
-  EXPECT_TRUE(designed->second.count(static_cast<Err>(rc.code()))) << "error " << rc.code();
+  test::ExpectDesignedError(kDesignedErrors, call, rc.code());
 
   const auto target = left.find("T.DAT");
   if (target == left.end()) {
     // Deleted and not renamed: the verified version waits under the "DU$" name.
     EXPECT_EQ(host.errors[0].code, Code(Err::kCannotRename));
     EXPECT_EQ(test::Given(host.errors[0]), (std::vector<std::string>{run.temp, run.target}));
-    EXPECT_TRUE(Holds(left["T.DU$"], NewData(), "temporary file"));
+    EXPECT_TRUE(test::Holds(left["T.DU$"], NewData(), "temporary file"));
   } else if (target->second != kOld) {
-    EXPECT_TRUE(Holds(target->second, NewData(), "old file damaged"));
+    EXPECT_TRUE(test::Holds(target->second, NewData(), "old file damaged"));
   }
   left.erase("T.DAT");
   left.erase("T.DU$");  // kept by design after a failed apply or check
-  for (const auto& [name, content] : left) ADD_FAILURE() << "left behind: " << name;
-}
-
-TEST(PatchInPlaceFault, EveryFailingCallLeavesTheFileOldOrVerifiedNew) {
-  for (const Command& command : kCommands) {
-    SCOPED_TRACE(command.name);
-    for (const test::FaultCase& c : test::kFileFaults) {
-      test::ForEachFailingCall(c, [&](os::fault::FaultScope&) {
-        InPlaceRun run(command);
-        const ErrorCode rc = run.Go();
-        CheckFailedRun(run, rc, c.call);
-      });
-    }
-  }
+  test::ExpectNothingLeft(left);
 }
 
 TEST(PatchInPlaceFault, DiskFullAtAnyPointLeavesTheOldFile) {
@@ -187,25 +163,24 @@ TEST(PatchInPlaceFault, DiskFullAtAnyPointLeavesTheOldFile) {
   }
 }
 
-// The run loop starts every line at phase 0, so a second run of the line
-// meets whatever the failed one left: from the old file it must finish the
-// update, from a failed rename it must not lose the verified version, and
-// from a finished replacement it may fail but must not touch the new file.
-TEST(PatchInPlaceFault, ASecondRunFinishesTheUpdateOrLeavesTheNewFile) {
+// Every failing call leaves the file old or verified new. The run loop
+// starts every line at phase 0, so a second run of the line meets whatever
+// the failed one left: from the old file it must finish the update, from a
+// failed rename it must not lose the verified version, and from a finished
+// replacement it may fail but must not touch the new file.
+TEST(PatchInPlaceFault, EveryFailingCallLeavesAStateASecondRunFinishes) {
   for (const Command& command : kCommands) {
     SCOPED_TRACE(command.name);
-    for (const test::FaultCase& c : test::kFileFaults) {
-      test::ForEachFailingCall(c, [&](os::fault::FaultScope& faults) {
-        InPlaceRun run(command);
-        (void)run.Go();
-        if (!faults.Fired()) return;  // its one failure spent, the plan lets the second run be
-        const bool replaced = test::ReadFile(run.target) == NewData();
-        PatchHost again;
-        const ErrorCode rc = run.Go(again);
-        EXPECT_TRUE(replaced || rc.ok()) << "error " << rc.code();
-        EXPECT_TRUE(Holds(test::ReadFile(run.target), NewData(), "after the second run"));
-      });
-    }
+    test::ForEveryFileFault([&](const test::FaultCase& c, os::fault::FaultScope& faults) {
+      InPlaceRun run(command);
+      CheckFailedRun(run, run.Go(), c.call);
+      if (!faults.Fired()) return;  // its one failure spent, the plan lets the second run be
+      const bool replaced = test::ReadFile(run.target) == NewData();
+      PatchHost again;
+      const ErrorCode rc = run.Go(again);
+      EXPECT_TRUE(replaced || rc.ok()) << "error " << rc.code();
+      EXPECT_TRUE(test::Holds(test::ReadFile(run.target), NewData(), "after the second run"));
+    });
   }
 }
 

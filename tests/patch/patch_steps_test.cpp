@@ -48,11 +48,5 @@ TEST(SubstitutePlaceholderTest, CarriesTheVariablePartIntoTheIndexPath) {
   }
 }
 
-TEST(SubstitutePlaceholderTest, FailsWhenTheIndexPathHasNoPlaceholder) {
-  std::string index = "D:\\DATA\\PTR.IDX";
-  EXPECT_FALSE(SubstitutePlaceholder("TAB@.DAT", "TAB0042.DAT", index));
-  EXPECT_EQ(index, "D:\\DATA\\PTR.IDX");
-}
-
 }  // namespace
 }  // namespace veupd

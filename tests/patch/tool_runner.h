@@ -13,13 +13,6 @@
 
 namespace veupd::test {
 
-inline std::string ToolProgram() {
-  const std::filesystem::path out(VEUPD_OUT_DIR);
-  std::error_code ec;
-  if (std::filesystem::exists(out / "veupd-tool.exe", ec)) return (out / "veupd-tool.exe").string();
-  return (out / "veupd-tool").string();
-}
-
 struct ToolRun {
   int status = -1;
   std::string out;
@@ -29,7 +22,7 @@ struct ToolRun {
 inline ToolRun Tool(const TempDir& scratch, const std::vector<std::string>& args) {
   const std::string out_file = scratch / "tool_out.txt";
   const std::string err_file = scratch / "tool_err.txt";
-  std::string command = "\"" + ToolProgram() + "\"";
+  std::string command = "\"" + OutProgram("veupd-tool") + "\"";
   for (const auto& a : args) command += " \"" + a + "\"";
   command += " >\"" + out_file + "\" 2>\"" + err_file + "\"";
   // cmd.exe drops the first and the last quote of the whole line.

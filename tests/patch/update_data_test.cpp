@@ -87,30 +87,5 @@ TEST(UpdateDataWriterTest, RefusesPayloadsThatDisagreeWithTheLength) {
   EXPECT_EQ(test::ReadFile(dir / "u.bin"), std::string("\x04\x03\x02\x01u\x02\x00xy", 9));
 }
 
-TEST(UpdateDataReaderTest, ReadsHeadersAndPayloadsAndIgnoresStrayBytes) {
-  test::TempDir dir;
-  test::WriteFile(dir / "u.bin", std::string("\xFF\xFF\xFF\x7F" "A\x03\x00" "abc"
-                                             "\x00\x00\x00\x80" "D\xFF\xFF"
-                                             "\x01\x02\x03\x04\x05\x06",
-                                             23));
-  UpdateDataReader r;
-  ASSERT_TRUE(r.Open(dir / "u.bin").ok());
-  UpdateRecord rec;
-  ASSERT_TRUE(r.NextHeader(rec));
-  EXPECT_EQ(rec.position, 0x7FFFFFFF);
-  EXPECT_EQ(rec.token, 'A');
-  EXPECT_EQ(rec.length, 3);
-  std::uint8_t payload[3];
-  std::size_t got = 0;
-  r.ReadPayload(payload, 3, got);
-  EXPECT_EQ(got, 3u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(payload), 3), "abc");
-  ASSERT_TRUE(r.NextHeader(rec));
-  EXPECT_EQ(rec.position, -2147483647 - 1);
-  EXPECT_EQ(rec.token, 'D');
-  EXPECT_EQ(rec.length, 0xFFFF);
-  EXPECT_FALSE(r.NextHeader(rec));  // six stray bytes
-}
-
 }  // namespace
 }  // namespace veupd

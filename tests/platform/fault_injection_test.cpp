@@ -33,32 +33,6 @@ TEST(FaultInjection, FailsOnlyThePlannedCallOfItsKind) {
   EXPECT_EQ(faults.Calls(Call::kAny), 5u);
 }
 
-TEST(FaultInjection, FailureKindsKeepTheirMeaning) {
-  const struct {
-    Failure failure;
-    OsErr kind;
-  } cases[] = {
-      {Failure::kIo, OsErr::kOther},
-      {Failure::kDiskFull, OsErr::kOther},
-      {Failure::kAccessDenied, OsErr::kAccessDenied},
-      {Failure::kSharing, OsErr::kSharing},
-  };
-  test::TempDir dir;
-  test::WriteFile(dir / "a.dat", "x");
-  int natives[4] = {};
-  int i = 0;
-  for (const auto& c : cases) {
-    FaultScope faults;
-    faults.FailCall(Call::kRemove, 1, c.failure);
-    const OsResult r = RemoveFile(dir / "a.dat");
-    EXPECT_EQ(r.kind, c.kind);
-    natives[i++] = r.native;
-    EXPECT_TRUE(Exists(dir / "a.dat"));
-  }
-  // Disk full and a plain I/O error are told apart by their native codes.
-  EXPECT_NE(natives[0], natives[1]);
-}
-
 TEST(FaultInjection, AnyCountsEveryPrimitive) {
   test::TempDir dir;
   test::WriteFile(dir / "a.dat", "x");
@@ -87,32 +61,6 @@ TEST(FaultInjection, DiskFullWritesWhatFitsThenFails) {
   EXPECT_EQ(test::ReadFile(dir / "a.dat"), "abcde");
   EXPECT_FALSE(CopyFileOver(dir / "src.dat", dir / "b.dat", true).ok());
   EXPECT_FALSE(Exists(dir / "b.dat"));
-}
-
-TEST(FaultInjection, FailedCloseStillReleasesTheFile) {
-  test::TempDir dir;
-  {
-    FaultScope faults;
-    faults.FailCall(Call::kClose, 1);
-    File f;
-    ASSERT_TRUE(f.Open(dir / "a.dat", OpenMode::kCreateNew).ok());
-    ASSERT_TRUE(f.Write("abc", 3).ok());
-    EXPECT_FALSE(f.Close().ok());
-    EXPECT_FALSE(f.IsOpen());
-  }
-  // The exclusive lock is gone with the handle.
-  File again;
-  EXPECT_TRUE(again.Open(dir / "a.dat", OpenMode::kReadWriteExisting).ok());
-}
-
-TEST(FaultInjection, NothingFailsOnceTheScopeEnds) {
-  test::TempDir dir;
-  {
-    FaultScope faults;
-    faults.FailCall(Call::kOpen, 1);
-  }
-  File f;
-  EXPECT_TRUE(f.Open(dir / "a.dat", OpenMode::kCreateNew).ok());
 }
 
 }  // namespace

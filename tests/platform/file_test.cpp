@@ -15,38 +15,6 @@ std::string ReadAll(File& f) {
   return out;
 }
 
-TEST(FileModes, ReadWriteCreateKeepsContent) {
-  test::TempDir dir;
-  test::WriteFile(dir / "a.dat", "12345");
-  File f;
-  ASSERT_TRUE(f.Open(dir / "a.dat", OpenMode::kReadWriteCreate).ok());
-  ASSERT_TRUE(f.Seek(0, SeekFrom::kEnd).ok());
-  ASSERT_TRUE(f.Write("67", 2).ok());
-  std::uint64_t length = 0;
-  ASSERT_TRUE(f.Length(length).ok());
-  EXPECT_EQ(length, 7u);
-  ASSERT_TRUE(f.Close().ok());
-  EXPECT_EQ(test::ReadFile(dir / "a.dat"), "1234567");
-}
-
-TEST(FileModes, CreateTruncateEmptiesAndSetLengthCuts) {
-  test::TempDir dir;
-  test::WriteFile(dir / "a.dat", "old content");
-  File f;
-  ASSERT_TRUE(f.Open(dir / "a.dat", OpenMode::kCreateTruncate).ok());
-  ASSERT_TRUE(f.Write("abcdef", 6).ok());
-  ASSERT_TRUE(f.SetLength(4).ok());
-  std::uint64_t pos = 0;
-  ASSERT_TRUE(f.Seek(-2, SeekFrom::kEnd, &pos).ok());
-  EXPECT_EQ(pos, 2u);
-  EXPECT_EQ(ReadAll(f), "cd");
-  ASSERT_TRUE(f.Tell(pos).ok());
-  EXPECT_EQ(pos, 4u);
-  ASSERT_TRUE(f.Flush().ok());
-  ASSERT_TRUE(f.Close().ok());
-  EXPECT_EQ(test::ReadFile(dir / "a.dat"), "abcd");
-}
-
 // A hint only: the data and the position stay, also past the end or with
 // no file open.
 TEST(FileModes, StartWriteBackChangesNothingVisible) {
@@ -72,25 +40,6 @@ TEST(FileModes, MovedHandleStaysOpen) {
   EXPECT_EQ(ReadAll(b), "xyz");
 }
 
-// Error paths.
-TEST(FileModes, MissingFileIsNotFound) {
-  test::TempDir dir;
-  File f;
-  EXPECT_EQ(f.Open(dir / "none.dat", OpenMode::kRead).kind, OsErr::kNotFound);
-  EXPECT_EQ(f.Open(dir / "none.dat", OpenMode::kReadWriteExisting).kind, OsErr::kNotFound);
-  EXPECT_EQ(f.Open(dir / "nodir/none.dat", OpenMode::kCreateTruncate).kind, OsErr::kNotFound);
-  EXPECT_FALSE(f.IsOpen());
-}
-
-TEST(FileModes, CreateNewRefusesExistingName) {
-  test::TempDir dir;
-  test::WriteFile(dir / "a.dat", "keep");
-  File f;
-  EXPECT_EQ(f.Open(dir / "a.dat", OpenMode::kCreateNew).kind, OsErr::kExists);
-  EXPECT_EQ(f.Open(dir / "A.DAT", OpenMode::kCreateNew).kind, OsErr::kExists);
-  EXPECT_EQ(test::ReadFile(dir / "a.dat"), "keep");
-}
-
 TEST(FileModes, ReadOnlyFileRefusesWritersEvenForAdministrators) {
   test::TempDir dir;
   test::WriteFile(dir / "ro.dat", "keep");
@@ -106,37 +55,6 @@ TEST(FileModes, DirectoryIsNotAFile) {
   test::TempDir dir;
   File f;
   EXPECT_EQ(f.Open(dir.str(), OpenMode::kRead).kind, OsErr::kAccessDenied);
-}
-
-// Text mode: CR LF reads as one line end, counted after the translation.
-TEST(TextReader, CrLfLinesAndPieces) {
-  test::TempDir dir;
-  const std::string long_line(300, 'x');
-  test::WriteFile(dir / "c.txt", "one\r\ntwo\nthree\rfour\r\n" + long_line + "\r\nlast");
-  TextReader r;
-  ASSERT_TRUE(r.Open(dir / "c.txt").ok());
-  std::string line;
-  const std::vector<std::string> expected = {
-      "one\n", "two\n", "three\rfour\n", std::string(255, 'x'), std::string(45, 'x') + "\n", "last"};
-  for (const std::string& want : expected) {
-    ASSERT_TRUE(r.ReadLine(line, 255));
-    EXPECT_EQ(line, want);
-  }
-  EXPECT_FALSE(r.ReadLine(line, 255));
-  EXPECT_TRUE(line.empty());
-}
-
-TEST(TextReader, LineEndCountsAsOneCharacterOfTheLimit) {
-  test::TempDir dir;
-  // 254 characters and CR LF: the translated line end still fits in 255.
-  test::WriteFile(dir / "c.txt", std::string(254, 'a') + "\r\nb");
-  TextReader r;
-  ASSERT_TRUE(r.Open(dir / "c.txt").ok());
-  std::string line;
-  ASSERT_TRUE(r.ReadLine(line, 255));
-  EXPECT_EQ(line, std::string(254, 'a') + "\n");
-  ASSERT_TRUE(r.ReadLine(line, 255));
-  EXPECT_EQ(line, "b");
 }
 
 TEST(TextReader, CrLfAcrossTheReadBufferAndPositions) {

@@ -67,12 +67,6 @@ struct FdbRun {
   CFdbUpdateControl driver;
 };
 
-::testing::AssertionResult Holds(const std::string& actual, const std::string& expected, const char* what) {
-  if (actual == expected) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << what << ": " << actual.size() << " bytes, not the expected "
-                                       << expected.size();
-}
-
 void CheckRun(FdbRun& run, bool ok) {
   const std::string old_fdb = test::fdb::FdbBytes(kKey, kOld);
   const std::string new_fdb = test::fdb::FdbBytes(kKey, run.change.result);
@@ -85,8 +79,8 @@ void CheckRun(FdbRun& run, bool ok) {
   if (ok) {
     EXPECT_EQ(messages, "");
     EXPECT_EQ(left.size(), 2u);
-    EXPECT_TRUE(Holds(left["DATA.FDB"], new_fdb, "database"));
-    EXPECT_TRUE(Holds(left["DATA.FDX"], new_fdx, "index"));
+    EXPECT_TRUE(test::Holds(left["DATA.FDB"], new_fdb, "database"));
+    EXPECT_TRUE(test::Holds(left["DATA.FDX"], new_fdx, "index"));
     return;
   }
   // One failed step, then the driver's closing line for the change.
@@ -98,10 +92,10 @@ void CheckRun(FdbRun& run, bool ok) {
   if (fdb == left.end()) {
     // Only a failed rename leaves no database, and the new one waits as ".TMP".
     EXPECT_NE(messages.find("Rename error by files "), std::string::npos) << messages;
-    EXPECT_TRUE(Holds(left["DATA.TMP"], new_fdb, "database left as .TMP"));
+    EXPECT_TRUE(test::Holds(left["DATA.TMP"], new_fdb, "database left as .TMP"));
     is_new = true;
   } else if (fdb->second != old_fdb) {
-    EXPECT_TRUE(Holds(fdb->second, new_fdb, "database damaged"));
+    EXPECT_TRUE(test::Holds(fdb->second, new_fdb, "database damaged"));
     is_new = true;
   }
   // Until the database is replaced its index stays as it was. After that
@@ -109,26 +103,24 @@ void CheckRun(FdbRun& run, bool ok) {
   // name and renamed: the old one or the whole new one, never a part.
   const std::string& fdx = left["DATA.FDX"];
   if (!is_new || fdb == left.end()) {
-    EXPECT_TRUE(Holds(fdx, old_fdx, "index of the old database"));
+    EXPECT_TRUE(test::Holds(fdx, old_fdx, "index of the old database"));
   } else if (fdx != old_fdx) {
-    EXPECT_TRUE(Holds(fdx, new_fdx, "index neither old nor new"));
+    EXPECT_TRUE(test::Holds(fdx, new_fdx, "index neither old nor new"));
   }
   left.erase("DATA.FDB");
   left.erase("DATA.FDX");
   left.erase("DATA.TMP");  // an incomplete or unrenamed new database stays by design
-  for (const auto& [name, content] : left) ADD_FAILURE() << "left behind: " << name;
+  test::ExpectNothingLeft(left);
 }
 
 TEST(FdbUpdateFault, EveryFailingCallLeavesTheOldOrTheNewDatabase) {
   for (const Change& change : kChanges) {
     SCOPED_TRACE(change.name);
-    for (const test::FaultCase& c : test::kFileFaults) {
-      test::ForEachFailingCall(c, [&](os::fault::FaultScope&) {
-        FdbRun run(change);
-        const bool ok = run.Go();
-        CheckRun(run, ok);
-      });
-    }
+    test::ForEveryFileFault([&](const test::FaultCase&, os::fault::FaultScope&) {
+      FdbRun run(change);
+      const bool ok = run.Go();
+      CheckRun(run, ok);
+    });
   }
 }
 

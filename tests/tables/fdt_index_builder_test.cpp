@@ -194,17 +194,6 @@ TEST_F(IndexBuilderTest, TreeLayoutFitsBlocksAndLevels) {
   EXPECT_FALSE(PlanTree(10, 4, layout));
 }
 
-TEST_F(IndexBuilderTest, EqualKeysKeepFileOrder) {
-  // Forward comparison on a 1-byte key; records 0 and 2 share the key 'b'.
-  test::StructureLayout layout;
-  layout.entry_length = 5;
-  layout.fields = {{"KY", 1, 1, test::kSingle, 0, test::kFixed, ""}, {"TX", 9, 1, test::kSingle, 0, 0, ""}};
-  const std::string data = Record("b" + Var8("1")) + Record("a" + Var8("2")) + Record("b" + Var8("3"));
-  ASSERT_EQ(Build(layout, data), IndexResult::kOk);
-  // Offsets: 0, 5, 10; sorted a(5), b(0), b(10).
-  EXPECT_EQ(test::ReadFile(dir_.path() / "T.IDX"), "a" + Le32(5) + "b" + Le32(0) + "b" + Le32(10));
-}
-
 TEST_F(IndexBuilderTest, KeysComeAfterTheBitmapAndArePadded) {
   test::StructureLayout layout;
   layout.entry_length = 8;

@@ -67,34 +67,6 @@ std::string TreeHeader(std::uint16_t entry, std::uint16_t steps, std::uint16_t l
   return h;
 }
 
-TEST_F(FdtTest, NewStruReturnsNamesFieldsAndDescriptions) {
-  StructureLayout layout;
-  layout.header_length = 48;
-  layout.data_name = "MSG@.DAT";
-  layout.index_name = "";
-  layout.aux = "auxiliary";
-  layout.fields = {{"NR", 4, 1, test::kSingle, 0, test::kFixed, "number"},
-                 {"D0", 200, 1, test::kSingle, 0, 0, ""},
-                 {"LS", 10, 3, test::kList8, 0, 0, std::string(250, 'x')},
-                 {"ZZ", 1, 1, test::kSingle, 0, test::kFixed, "last"}};
-  test::WriteFile(dir_ / "T.STR", test::StructureBytes(layout));
-  std::string data_name = "old", index_name = "old";
-  ASSERT_TRUE(fdt_.NewStru(dir_ / "T.STR", data_name, index_name));
-  EXPECT_EQ(data_name, "MSG@.DAT");
-  EXPECT_EQ(index_name, "");
-  EXPECT_EQ(fdt_.FieldCount(), 4);
-  EXPECT_EQ(fdt_.FieldNames(), "NR|D0|LS|ZZ");
-  // D = 0 gives an empty text and the next length follows at once; a long
-  // text is cut to 199 bytes and reading goes on after its full length.
-  ASSERT_EQ(fdt_.Descriptions().size(), 4u);
-  EXPECT_EQ(fdt_.Descriptions()[0], "number");
-  EXPECT_EQ(fdt_.Descriptions()[1], "");
-  EXPECT_EQ(fdt_.Descriptions()[2], std::string(199, 'x'));
-  EXPECT_EQ(fdt_.Descriptions()[3], "last");
-  // 4 + (200 + 1) + (3 * 10 + 1 + 1) + 1
-  EXPECT_EQ(fdt_.MaxRecordLength(), 238);
-}
-
 TEST_F(FdtTest, RecordLengthFollowsTheSizingRules) {
   struct Row {
     const char* name;
@@ -150,20 +122,6 @@ TEST_F(FdtTest, GroupMembersGetMemberKinds) {
   EXPECT_EQ(fdt_.Field(4).kind, 3);
 }
 
-TEST_F(FdtTest, FindFieldGivesIndexOrNotFound) {
-  Load(test::NumberTextLayout(0), "", "");
-  bool found = false;
-  EXPECT_EQ(fdt_.FindField("D0", found), 1);
-  EXPECT_TRUE(found);
-  EXPECT_EQ(fdt_.FindField("NR", found), 0);
-  EXPECT_TRUE(found);
-  EXPECT_EQ(fdt_.FindField("XY", found), 0xFFFF);
-  EXPECT_FALSE(found);
-  // Pieces of the joined list are not names.
-  EXPECT_EQ(fdt_.FindField("R|D", found), 0xFFFF);
-  EXPECT_FALSE(found);
-}
-
 TEST_F(FdtTest, ListSearchFindsKeysAndNearestGreater) {
   const std::string index = test::ListIndex({{Key(10), 0}, {Key(20), 10}, {Key(30), 20}});
   struct Row {
@@ -187,19 +145,6 @@ TEST_F(FdtTest, ListSearchFindsKeysAndNearestGreater) {
     Load(test::NumberTextLayout(row.flags), ThreeRecords(), index);
     EXPECT_EQ(Find(row.key), row.offset) << row.name;
   }
-}
-
-TEST_F(FdtTest, ForwardComparisonUsesByteOrder) {
-  // 0x0100 sorts below 0x0002 byte by byte from the first byte.
-  const std::string index = test::ListIndex({{Key(0x100), 8}, {Key(0x2), 0}});
-  Load(test::NumberTextLayout(0), Record(Key(2) + Var8("a")) + Record(Key(0x100) + Var8("b")), index);
-  EXPECT_EQ(Find(2), 0);
-  EXPECT_EQ(Find(0x100), 8);
-  // Under the backward comparison the same index is out of order: the
-  // search for 2 turns away from 0x100 and never meets it.
-  fdt_.FreeStru();
-  Load(test::NumberTextLayout(fdt::kFlagBackward), Record(Key(2) + Var8("a")) + Record(Key(0x100) + Var8("b")), index);
-  EXPECT_EQ(Find(2), -1);
 }
 
 TEST_F(FdtTest, SearchComparesOnlyTheGivenKeyLength) {
@@ -301,15 +246,6 @@ TEST_F(FdtTest, TreeSearchWalksAHandBuiltTree) {
       EXPECT_EQ(Find(35), -1);
     }
   }
-}
-
-TEST_F(FdtTest, TreeHeaderStartsAtGivenStepAndPosition) {
-  // Steps 2 with the search entering at step 1, position 8: the block's top
-  // entry is never read, only the pair below it.
-  const std::string index = TreeHeader(8, 2, 1, 24, 1, 8, 100) + Key(99) + Le32(99) + Key(20) + Le32(10) + std::string(8, '\0');
-  Load(test::NumberTextLayout(fdt::kFlagBackward | fdt::kFlagTree), ThreeRecords(), index);
-  EXPECT_EQ(Find(20), 10);
-  EXPECT_EQ(Find(99), -1);
 }
 
 // ---- damaged input

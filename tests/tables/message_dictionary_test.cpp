@@ -69,12 +69,6 @@ TEST_F(DictionaryTest, OpenFindsTextsByNumber) {
   EXPECT_EQ(out, "");
 }
 
-TEST_F(DictionaryTest, ConstructorOpensWhenStructureAndLanguageAreGiven) {
-  TDM_FdtTessel dictionary(Structure().c_str(), "D", "D0");
-  EXPECT_TRUE(dictionary.IsOpen());
-  EXPECT_STREQ(dictionary.GetText(4860), "Fertig");
-}
-
 TEST_F(DictionaryTest, SetLanguageSwitchesOrKeepsTheOldPair) {
   TDM_FdtTessel dictionary(Structure().c_str(), "E", "D0");
   ASSERT_TRUE(dictionary.IsOpen());

@@ -124,18 +124,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"B.DAT", kBig}, {"C.DAT", kBigger}, {"D.DAT", "d"}, {"F.DAT", kBigger}}}),
     [](const ::testing::TestParamInfo<MergeCase>& info) { return std::string(info.param.name); });
 
-TEST(UpdateFdbTest, UpdateWithoutNamesKeepsDatabase) {
-  TempDir dir;
-  const std::vector<Rec> recs{{"B.DAT", "b"}, {"D.DAT", "d"}};
-  test::fdb::WriteDb(dir, kKey, recs);
-  CUpdateFDB fdb;
-  ASSERT_TRUE(fdb.Open(dir / "DATA.FDB", kKey, 0));
-  ASSERT_TRUE(fdb.Update(std::string(1, '\0'), dir.str(), 0));
-  ASSERT_TRUE(fdb.Finish(0) && fdb.WriteIndex());
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), test::fdb::FdbBytes(kKey, recs));
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), test::fdb::FdxBytes(kKey, recs));
-}
-
 TEST(UpdateFdbTest, LeftOutTrailingBytesReplaceUnderTheNewName) {
   TempDir dir;
   test::fdb::WriteDb(dir, 9, {{"A0001.DAT", "one"}, {"A0002.DAT", "two"}});
@@ -203,15 +191,6 @@ INSTANTIATE_TEST_SUITE_P(
                       DeleteCase{"MissingAfterAll", "Z.DAT", kAllThree}),
     [](const ::testing::TestParamInfo<DeleteCase>& info) { return std::string(info.param.name); });
 
-TEST(UpdateFdbTest, MatchingCrcReplacesTheDatabase) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}});
-  const std::uint32_t crc = test::fdb::Crc(test::fdb::FdbBytes(kKey, {{"A.DAT", "a"}, {"B.DAT", "b"}}));
-  CUpdateFDB fdb;
-  ASSERT_TRUE(Merge(fdb, dir, {{"A.DAT", "a"}}, crc)) << fdb.ErrorText();
-  EXPECT_EQ(test::fdb::ReadDb(dir, kKey).records, (std::vector<Rec>{{"A.DAT", "a"}, {"B.DAT", "b"}}));
-}
-
 TEST(UpdateFdbTest, CrcMismatchLeavesOldDatabaseAndRemovesTmp) {
   TempDir dir;
   test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}});
@@ -229,29 +208,6 @@ TEST(UpdateFdbTest, CrcMismatchLeavesOldDatabaseAndRemovesTmp) {
 
 // ---- failures of the update's own steps, with their codes and texts
 
-TEST(UpdateFdbTest, OpenFailuresGiveTheirCodeAndFile) {
-  struct Case {
-    const char* name;
-    bool fdb, fdx, tmp_folder;
-    std::uint32_t code;
-    std::string file;  // "" = the database as given
-  } cases[] = {{"index missing", true, false, false, 4, ".FDX"},
-               {"database missing", false, true, false, 2, ""},
-               {"tmp cannot be created", true, true, true, 5, ".TMP"}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    if (c.fdb) test::WriteFile(dir / "DATA.FDB", test::fdb::FdbBytes(kKey, {}));
-    if (c.fdx) test::WriteFile(dir / "DATA.FDX", test::fdb::FdxBytes(kKey, {}));
-    if (c.tmp_folder) std::filesystem::create_directories(dir / "DATA.TMP");
-    CUpdateFDB fdb;
-    EXPECT_FALSE(fdb.Open(dir / "DATA.FDB", kKey, 0));
-    EXPECT_EQ(fdb.LastError(), c.code);
-    EXPECT_EQ(fdb.ErrorText(),
-              "Open error by file " + (c.file.empty() ? dir / "DATA.FDB" : Companion(dir, c.file)) + "!");
-  }
-}
-
 TEST(UpdateFdbTest, MissingUpdateFileFailsWithCode3AndKeepsDatabase) {
   TempDir dir;
   test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}});
@@ -262,18 +218,6 @@ TEST(UpdateFdbTest, MissingUpdateFileFailsWithCode3AndKeepsDatabase) {
   EXPECT_EQ(fdb.LastError(), 3u);
   EXPECT_EQ(fdb.ErrorText(), "Open error by file " + (dir / "none") + os::kNativeSeparator + "A.DAT!");
   EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), old_fdb);
-}
-
-TEST(UpdateFdbTest, ReadOnlyDatabaseFailsWithCode8AndKeepsBothFiles) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}});
-  ASSERT_TRUE(os::SetReadOnly(dir / "DATA.FDB", true).ok());
-  CUpdateFDB fdb;
-  EXPECT_FALSE(Merge(fdb, dir, {{"A.DAT", "a"}}));
-  EXPECT_EQ(fdb.LastError(), 8u);
-  EXPECT_EQ(fdb.ErrorText(), "Delete error by file " + (dir / "DATA.FDB") + "!");
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), test::fdb::FdbBytes(kKey, {{"B.DAT", "b"}}));
-  EXPECT_EQ(test::ReadFile(dir / "DATA.TMP"), test::fdb::FdbBytes(kKey, {{"A.DAT", "a"}, {"B.DAT", "b"}}));
 }
 
 // ---- damaged input: refused with the old database and index untouched
@@ -351,15 +295,6 @@ TEST(UpdateFdbTest, NamesOutOfOrderOrShorterThanTheKeyAreRefused) {
   EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), kTwoFdb);
 }
 
-TEST(UpdateFdbTest, DeleteKeyOfOtherLengthIsRefused) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, kKey, kTwo);
-  CUpdateFDB fdb;
-  EXPECT_FALSE(fdb.Open(dir / "DATA.FDB", 4, 8) && fdb.Delete("B.DA"));
-  EXPECT_EQ(fdb.LastError(), CUpdateFDB::kIndexMismatch);
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), kTwoFdb);
-}
-
 TEST(UpdateFdbTest, PathWithoutFdbExtensionIsRefused) {
   TempDir dir;
   test::WriteFile(dir / "DATA.DB", kTwoFdb);
@@ -367,37 +302,6 @@ TEST(UpdateFdbTest, PathWithoutFdbExtensionIsRefused) {
   EXPECT_FALSE(fdb.Open(dir / "DATA.DB", kKey, 0));
   EXPECT_EQ(fdb.LastError(), CUpdateFDB::kBadDatabaseName);
   EXPECT_EQ(test::ReadFile(dir / "DATA.DB"), kTwoFdb);
-}
-
-TEST(UpdateFdbTest, WriteIndexOfADamagedDatabaseKeepsTheOldIndex) {
-  const struct {
-    const char* name;
-    std::string fdb;
-    std::uint32_t key_length;
-  } cases[] = {{"record running past the end", Cut(kTwoFdb, 1), kKey},
-               {"no header record", "", kKey},
-               {"header of another key length", kTwoFdb, kKey - 1}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    test::WriteFile(dir / "DATA.FDB", c.fdb);
-    test::WriteFile(dir / "DATA.FDX", kTwoFdx);
-    CUpdateFDB fdb;
-    ASSERT_TRUE(fdb.SetDatabase(dir / "DATA.FDB", c.key_length));
-    EXPECT_FALSE(fdb.WriteIndex());
-    EXPECT_EQ(fdb.LastError(), CUpdateFDB::kIndexMismatch);
-    EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), kTwoFdx);
-    EXPECT_FALSE(std::filesystem::exists(dir / "DATA.FDX$X$"));
-  }
-}
-
-TEST(UpdateFdbTest, WriteIndexBuildsTheIndexOfADatabase) {
-  TempDir dir;
-  test::WriteFile(dir / "DATA.FDB", kTwoFdb);
-  CUpdateFDB fdb;
-  ASSERT_TRUE(fdb.SetDatabase(dir / "DATA.FDB", kKey));
-  ASSERT_TRUE(fdb.WriteIndex()) << fdb.ErrorText();
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), kTwoFdx);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // that one build serves every test on every system. Its one argument is a
 // file path F:
 //   cut.exe     cuts F down to its first line (the control file, mid-level)
-//   snap.exe    copies F to "seen.bin" in F's folder (the checkpoint file)
 //   parent.exe  copies F to F + ".seen" (the parent parameter file)
 //   hold.exe    writes "started" beside F, then waits until F exists
 // On Windows every name also writes the show command it was started with to
@@ -55,7 +54,6 @@ int main(int argc, char** argv) {
     const std::string text = Read(file);
     return Write(file, text.substr(0, text.find('\n') + 1)) ? 0 : 1;
   }
-  if (role == "snap") return Write(file.parent_path() / "seen.bin", Read(file)) ? 0 : 1;
   if (role == "parent") return Write(file.string() + ".seen", Read(file)) ? 0 : 1;
   if (role == "hold") {
     if (!Write(file.parent_path() / "started", "")) return 1;
