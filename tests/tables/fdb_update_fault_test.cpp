@@ -186,8 +186,8 @@ TEST(FdbUpdateFault, LargeMergeWrittenBehindLeavesTheOldOrTheNewDatabase) {
     }
     const std::string fdb = ReadWhole(dir.path() / "DATA.FDB");
     EXPECT_EQ(ok, fault.succeeds) << driver.GetMessages();
-    EXPECT_TRUE(Holds(fdb, ok ? new_fdb : old_fdb, ok ? "new database" : "old database"));
-    EXPECT_TRUE(Holds(ReadWhole(dir.path() / "DATA.FDX"),
+    EXPECT_TRUE(test::Holds(fdb, ok ? new_fdb : old_fdb, ok ? "new database" : "old database"));
+    EXPECT_TRUE(test::Holds(ReadWhole(dir.path() / "DATA.FDX"),
                       test::fdb::FdxBytes(kKey, ok ? new_recs : old_recs), "index"));
   }
 }
