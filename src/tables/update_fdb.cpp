@@ -99,9 +99,26 @@ bool CUpdateFDB::Open(const std::string& path, std::uint32_t key_length, std::ui
   written_ = 0;
   append_only_ = true;
   if (!SetDatabase(path, key_length)) return false;
-
-  os::File fdx;
   std::uint64_t fdx_length = 0;
+  if (!LoadIndex(fdx_length)) return false;
+  if (!IndexMatchesDatabase()) {
+    CloseFiles();
+    return Fail(kIndexMismatch, "Index error by file %s!", fdx_path_);
+  }
+  if (!tmp_.Open(tmp_path_, os::OpenMode::kCreateTruncate).ok()) {
+    CloseFiles();
+    return Fail(kTmpNotCreated, "Open error by file %s!", tmp_path_);
+  }
+  StartMerge(fdx_length, estimate);
+  if (!CopyUpTo(entry_length_)) {
+    CloseFiles();
+    return false;
+  }
+  return true;
+}
+
+bool CUpdateFDB::LoadIndex(std::uint64_t& fdx_length) {
+  os::File fdx;
   if (!fdx.Open(fdx_path_, os::OpenMode::kRead).ok() || !fdx.Length(fdx_length).ok()) {
     return Fail(kIndexNotOpened, "Open error by file %s!", fdx_path_);
   }
@@ -132,7 +149,10 @@ bool CUpdateFDB::Open(const std::string& path, std::uint32_t key_length, std::ui
     old_count_ = static_cast<std::uint32_t>(fdx_length / entry_length_ - 1);
     append_only_ = false;
   }
+  return true;
+}
 
+bool CUpdateFDB::IndexMatchesDatabase() const {
   // The merge copies the old database in ranges between index offsets, so
   // the offsets must rise record by record and the keys must be in order.
   bool consistent = index_.empty() ? fdb_length_ == entry_length_ : EntryOffset(0) == 0;
@@ -143,16 +163,10 @@ bool CUpdateFDB::Open(const std::string& path, std::uint32_t key_length, std::ui
                  (i == 1 || std::memcmp(Entry(i - 1), Entry(i), key_length_) < 0);
     earliest = offset + entry_length_;
   }
-  if (consistent && old_count_ > 0) consistent = earliest <= fdb_length_;
-  if (!consistent) {
-    CloseFiles();
-    return Fail(kIndexMismatch, "Index error by file %s!", fdx_path_);
-  }
+  return consistent && (old_count_ == 0 || earliest <= fdb_length_);
+}
 
-  if (!tmp_.Open(tmp_path_, os::OpenMode::kCreateTruncate).ok()) {
-    CloseFiles();
-    return Fail(kTmpNotCreated, "Open error by file %s!", tmp_path_);
-  }
+void CUpdateFDB::StartMerge(std::uint64_t fdx_length, std::uint32_t estimate) {
   chain_next_ = 0;
   chain_entry_ = 0;
   chain_header_.clear();
@@ -169,11 +183,6 @@ bool CUpdateFDB::Open(const std::string& path, std::uint32_t key_length, std::ui
   last_key_.clear();
   progress_total_ = static_cast<std::uint32_t>(std::max<std::uint64_t>(fdb_length_, estimate));
   OnProgress(progress_total_, 0);
-  if (!CopyUpTo(entry_length_)) {
-    CloseFiles();
-    return false;
-  }
-  return true;
 }
 
 bool CUpdateFDB::CopyUpTo(std::uint64_t offset) {

@@ -96,6 +96,11 @@ class CUpdateFDB {
  private:
   bool Fail(Error code, std::string_view pattern, std::string_view path1,
             std::string_view path2 = {});
+  // Open's steps: the old index read and sized against the database, its
+  // entries checked for rising offsets and keys, the merge state reset.
+  bool LoadIndex(std::uint64_t& fdx_length);
+  bool IndexMatchesDatabase() const;
+  void StartMerge(std::uint64_t fdx_length, std::uint32_t estimate);
   bool CopyUpTo(std::uint64_t offset);
   bool AppendFile(std::string_view name, const std::string& directory);
   // Drops old record i from the copy: the read position jumps past it.
