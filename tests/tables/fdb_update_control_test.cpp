@@ -14,32 +14,22 @@
 namespace veupd {
 namespace {
 
-using test::TempDir;
+using test::fdb::FdbBytes;
+using test::fdb::FdxBytes;
 using test::fdb::Rec;
+using Recs = std::vector<Rec>;
 
 constexpr std::size_t kKey = 9;  // "A0001.DAT"
 
-TEST(FdbUpdateControlTest, HexToNumber) {
-  const struct {
-    const char* name;
-    std::string text;
-    std::uint32_t value;
-  } cases[] = {{"empty", "", 0}, {"zero", "0", 0}, {"mixed case", "1a2B", 0x1A2B},
-               {"eight digits", "DEADBEEF", 0xDEADBEEF}, {"nine digits keep last eight", "123456789", 0x23456789},
-               {"blank and tab skipped", " 12 3\t4", 0x1234}, {"other character ends", "12G34", 0x12},
-               {"leading other gives zero", "x12", 0}, {"delete word is not hex", "DELETE", 0xDE}};
-  for (const auto& c : cases) EXPECT_EQ(CFdbUpdateControl::HexToNumber(c.text), c.value) << c.name;
-}
-
-TEST(FdbUpdateControlTest, Trim) {
-  const struct {
-    const char* name;
-    std::string text, trimmed;
-  } cases[] = {{"bare", "a b", "a b"}, {"blanks", " \t a b \t", "a b"},
-               {"quotes inside blanks", "  \"C:\\x y\"  ", "C:\\x y"},
-               {"blanks inside quotes stay", "\" a \"", " a "}, {"several quotes", "\"\"a\"\"", "a"},
-               {"only quotes", "\"\"", ""}};
-  for (const auto& c : cases) EXPECT_EQ(CFdbUpdateControl::Trim(c.text), c.trimmed) << c.name;
+TEST(FdbUpdateControlTest, HexToNumberAndTrim) {
+  const std::pair<std::string, std::uint32_t> hex[] = {
+      {"", 0}, {"0", 0}, {"1a2B", 0x1A2B}, {"DEADBEEF", 0xDEADBEEF}, {"123456789", 0x23456789} /* last eight */,
+      {" 12 3\t4", 0x1234} /* blanks skipped */, {"12G34", 0x12}, {"x12", 0}, {"DELETE", 0xDE}};
+  for (const auto& [text, value] : hex) EXPECT_EQ(CFdbUpdateControl::HexToNumber(text), value) << text;
+  const std::pair<std::string, std::string> trim[] = {{"a b", "a b"}, {" \t a b \t", "a b"},
+                                                       {"  \"C:\\x y\"  ", "C:\\x y"}, {"\" a \"", " a "},
+                                                       {"\"\"a\"\"", "a"}, {"\"\"", ""}};
+  for (const auto& [text, trimmed] : trim) EXPECT_EQ(CFdbUpdateControl::Trim(text), trimmed) << text;
 }
 
 // A database "<dir>/DATA.FDB" with three records and an update folder.
@@ -47,130 +37,115 @@ class DriverTest : public ::testing::Test {
  protected:
   void SetUp() override { test::fdb::WriteDb(dir_, kKey, kOld); }
 
-  std::string Db() const { return dir_ / "DATA.FDB"; }
   std::string Upd(const std::string& name) const { return (dir_.path() / "upd" / name).string(); }
-  void AddFile(const std::string& name, const std::string& data) const { test::WriteFile(Upd(name), data); }
   std::string WriteList(const std::string& name, const std::string& text) const {
     test::WriteFile(dir_.path() / name, text);
     return dir_ / name;
   }
-  std::vector<Rec> Records() const {
+  Recs Records() const {
     const auto parsed = test::fdb::ReadDb(dir_, kKey);
     EXPECT_EQ(parsed.problem, "");
     return parsed.records;
   }
-  std::string UpperTmp() const {
-    std::string path = Db();
-    for (char& c : path) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    return path.replace(path.size() - 4, 4, ".TMP");
-  }
+  std::string Fails(const std::string& argument) const { return "!\nError during update " + db_ + " -> " + argument + "!\n"; }
 
-  const std::vector<Rec> kOld{{"A0001.DAT", "one"}, {"A0002.DAT", "two"}, {"A0003.DAT", "three"}};
-  TempDir dir_;
+  const Recs kOld{{"A0001.DAT", "one"}, {"A0002.DAT", "two"}, {"A0003.DAT", "three"}};
+  test::TempDir dir_;
+  const std::string db_ = dir_ / "DATA.FDB";
   CFdbUpdateControl driver_;
 };
 
-TEST_F(DriverTest, MaskWithoutStarDotStarComparesWholeNames) {
-  AddFile("A0002.NEW", "TWO");
-  EXPECT_TRUE(driver_.UpdateEntry(Db(), "0", Upd("*.NEW"))) << driver_.GetMessages();
-  EXPECT_EQ(Records(), (std::vector<Rec>{{"A0001.DAT", "one"}, {"A0002.DAT", "two"}, {"A0002.NEW", "TWO"},
-                                         {"A0003.DAT", "three"}}));
-}
-
-TEST_F(DriverTest, DeleteListWithBlankLineDeletesTheOthersAndFails) {
+TEST_F(DriverTest, MasksListsAndTheirFailures) {
+  // A mask without "*.*" compares whole names.
+  test::WriteFile(Upd("A0002.NEW"), "TWO");
+  EXPECT_TRUE(driver_.UpdateEntry(db_, "0", Upd("*.NEW"))) << driver_.GetMessages();
+  EXPECT_EQ(Records(), (Recs{kOld[0], kOld[1], {"A0002.NEW", "TWO"}, kOld[2]}));
+  // A mask matching only folders changes nothing.
+  std::filesystem::remove(Upd("A0002.NEW"));
+  std::filesystem::create_directories(dir_.path() / "upd" / "SUB00.DAT");
+  const std::string before = test::ReadFile(db_);
+  EXPECT_FALSE(driver_.UpdateEntry(db_, "0", Upd("*.*")));
+  EXPECT_EQ(driver_.GetMessages(), "UpdateFile " + Upd("*.*") + " not found" + Fails(Upd("*.*")));
+  EXPECT_EQ(test::ReadFile(db_), before);
+  // A delete list with a blank line deletes the others and fails.
+  test::fdb::WriteDb(dir_, kKey, kOld);
   const std::string list = WriteList("del.txt", "A0001.DAT\r\n\r\na0003.dat\textra\r\n");
-  EXPECT_FALSE(driver_.UpdateEntry(Db(), "LIST_DELETE", list));
-  EXPECT_EQ(driver_.GetMessages(), "Key length error by file " + Db() + "!\nError during delete " + Db() +
-                                       "!\nError during update " + Db() + " -> " + list + "!\n");
-  EXPECT_EQ(Records(), (std::vector<Rec>{{"A0002.DAT", "two"}}));
+  CFdbUpdateControl driver;
+  EXPECT_FALSE(driver.UpdateEntry(db_, "LIST_DELETE", list));
+  EXPECT_EQ(driver.GetMessages(), "Key length error by file " + db_ + "!\nError during delete " + db_ + Fails(list));
+  EXPECT_EQ(Records(), (Recs{kOld[1]}));
 }
 
-TEST_F(DriverTest, ControlListSecondLineFailsThirdStillRuns) {
-  AddFile("A0004.DAT", "four");
+TEST_F(DriverTest, ControlListGoesOnAfterAFailedLine) {
+  test::WriteFile(Upd("A0004.DAT"), "four");
   const std::string missing = dir_ / "NONE.FDB";
-  const std::string list = WriteList("ctl.txt", Db() + "\t0\t" + Upd("A0004.DAT") + "\n" + missing + "\tDELETE\tA0001.DAT\n" +
-                                                    Db() + "\tDELETE\tA0002.DAT\n");
+  const std::string list = WriteList("ctl.txt", db_ + "\t0\t" + Upd("A0004.DAT") + "\n" + missing +
+                                                    "\tDELETE\tA0001.DAT\n" + db_ + "\tDELETE\tA0002.DAT\n");
   EXPECT_FALSE(driver_.Run(list));
   EXPECT_EQ(driver_.GetMessages(), "FDB " + missing + " not found!\nError during update " + missing +
                                        " -> A0001.DAT!\nError during update using file " + list + "!\n");
-  EXPECT_EQ(Records(), (std::vector<Rec>{{"A0001.DAT", "one"}, {"A0003.DAT", "three"}, {"A0004.DAT", "four"}}));
-}
-
-TEST_F(DriverTest, ControlListLineWithMissingFieldsFails) {
-  const std::string list = WriteList("ctl.txt", Db() + "\n");
-  const std::string old_fdb = test::ReadFile(Db());
-  EXPECT_FALSE(driver_.Run(list));
-  EXPECT_EQ(driver_.GetMessages(), "UpdateFile  not found!\nError during update " + Db() +
-                                       " -> !\nError during update using file " + list + "!\n");
-  EXPECT_EQ(test::ReadFile(Db()), old_fdb);
-}
-
-TEST_F(DriverTest, MaskMatchingOnlyDirectoriesFailsWithDatabaseUntouched) {
-  std::filesystem::create_directories(dir_.path() / "upd" / "SUB00.DAT");
-  const std::string old_fdb = test::ReadFile(Db());
-  EXPECT_FALSE(driver_.UpdateEntry(Db(), "0", Upd("*.*")));
-  EXPECT_EQ(driver_.GetMessages(), "UpdateFile " + Upd("*.*") + " not found!\nError during update " + Db() +
-                                       " -> " + Upd("*.*") + "!\n");
-  EXPECT_EQ(test::ReadFile(Db()), old_fdb);
+  EXPECT_EQ(Records(), (Recs{kOld[0], kOld[2], {"A0004.DAT", "four"}}));
+  // A line with missing fields fails.
+  const std::string before = test::ReadFile(db_);
+  const std::string short_list = WriteList("ctl2.txt", db_ + "\n");
+  CFdbUpdateControl driver;
+  EXPECT_FALSE(driver.Run(short_list));
+  EXPECT_EQ(driver.GetMessages(), "UpdateFile  not found" + Fails("") + "Error during update using file " + short_list + "!\n");
+  EXPECT_EQ(test::ReadFile(db_), before);
 }
 
 // A run ended between replacing a database and its index leaves the index
 // missing, empty or the old one; the next change rebuilds it from the
 // database and goes through. A database that cannot be indexed keeps the
 // error and its index file as it was.
-TEST_F(DriverTest, IndexNotMatchingADatabaseIsRebuiltBeforeTheChange) {
-  const std::vector<Rec> newer{{"A0001.DAT", "one"}, {"A0003.DAT", "three"}};
+TEST_F(DriverTest, IndexNotMatchingTheDatabaseIsRebuiltOrKept) {
+  const Recs newer{kOld[0], kOld[2]};
   const struct {
     const char* name;
     bool fdx_present;
     std::string fdx;
-  } cases[] = {{"missing", false, ""},
+  } stale[] = {{"missing", false, ""},
                {"empty", true, ""},
-               {"cut in an entry", true, test::fdb::FdxBytes(kKey, newer).substr(0, kKey + 6)},
-               {"of the database before", true, test::fdb::FdxBytes(kKey, kOld)}};
-  for (const auto& c : cases) {
+               {"cut in an entry", true, FdxBytes(kKey, newer).substr(0, kKey + 6)},
+               {"of the database before", true, FdxBytes(kKey, kOld)}};
+  for (const auto& c : stale) {
     SCOPED_TRACE(c.name);
-    test::WriteFile(Db(), test::fdb::FdbBytes(kKey, newer));
+    test::WriteFile(db_, FdbBytes(kKey, newer));
     std::filesystem::remove(dir_.path() / "DATA.FDX");
     if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", c.fdx);
     CFdbUpdateControl driver;
-    EXPECT_TRUE(driver.UpdateEntry(Db(), "DELETE", "A0003.DAT")) << driver.GetMessages();
-    EXPECT_EQ(Records(), (std::vector<Rec>{{"A0001.DAT", "one"}}));
-    EXPECT_EQ(test::ReadFile(dir_.path() / "DATA.FDX"), test::fdb::FdxBytes(kKey, {{"A0001.DAT", "one"}}));
-    AddFile("A0002.DAT", "TWO");
-    EXPECT_TRUE(driver.UpdateEntry(Db(), "0", Upd("A*.DAT"))) << driver.GetMessages();
+    EXPECT_TRUE(driver.UpdateEntry(db_, "DELETE", "A0003.DAT")) << driver.GetMessages();
+    EXPECT_EQ(Records(), (Recs{kOld[0]}));
+    test::WriteFile(Upd("A0002.DAT"), "TWO");
+    EXPECT_TRUE(driver.UpdateEntry(db_, "0", Upd("A*.DAT"))) << driver.GetMessages();
     std::filesystem::remove(Upd("A0002.DAT"));
   }
-}
 
-TEST_F(DriverTest, DamagedDatabaseKeepsTheIndexErrorAndTheIndexFile) {
-  const std::string fdb = test::fdb::FdbBytes(kKey, kOld);
+  const std::string fdb = FdbBytes(kKey, kOld);
   const struct {
     const char* name;
     std::string fdb;
     bool fdx_present;
     std::string key;
     std::string message;  // of the first line, before the index path
-  } cases[] = {{"cut, index missing", fdb.substr(0, fdb.size() - 1), false, "A0001.DAT", "Open error by file "},
-               {"cut, index of the whole", fdb.substr(0, fdb.size() - 1), true, "A0001.DAT", "Index error by file "},
-               {"empty, index missing", "", false, "A0001.DAT", "Open error by file "},
-               {"key of another length", fdb, true, "A0001.DA", "Index error by file "}};
-  for (const auto& c : cases) {
+  } damaged[] = {{"cut, index missing", fdb.substr(0, fdb.size() - 1), false, "A0001.DAT", "Open error by file "},
+                 {"cut, index of the whole", fdb.substr(0, fdb.size() - 1), true, "A0001.DAT", "Index error by file "},
+                 {"empty, index missing", "", false, "A0001.DAT", "Open error by file "},
+                 {"key of another length", fdb, true, "A0001.DA", "Index error by file "}};
+  // The index path as the updater names it: upper-cased.
+  std::string fdx = dir_ / "DATA.FDX";
+  for (char& c : fdx) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  for (const auto& c : damaged) {
     SCOPED_TRACE(c.name);
-    test::WriteFile(Db(), c.fdb);
+    test::WriteFile(db_, c.fdb);
     std::filesystem::remove(dir_.path() / "DATA.FDX");
-    if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", test::fdb::FdxBytes(kKey, kOld));
+    if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", FdxBytes(kKey, kOld));
     CFdbUpdateControl driver;
-    EXPECT_FALSE(driver.UpdateEntry(Db(), "DELETE", c.key));
-    std::string fdx = UpperTmp();
-    fdx.replace(fdx.size() - 4, 4, ".FDX");
-    EXPECT_EQ(driver.GetMessages(),
-              c.message + fdx + "!\nError during update " + Db() + " -> " + c.key + "!\n");
-    EXPECT_EQ(test::ReadFile(Db()), c.fdb);
+    EXPECT_FALSE(driver.UpdateEntry(db_, "DELETE", c.key));
+    EXPECT_EQ(driver.GetMessages(), c.message + fdx + Fails(c.key));
+    EXPECT_EQ(test::ReadFile(db_), c.fdb);
     EXPECT_EQ(std::filesystem::exists(dir_.path() / "DATA.FDX"), c.fdx_present);
-    if (c.fdx_present) {
-      EXPECT_EQ(test::ReadFile(dir_.path() / "DATA.FDX"), test::fdb::FdxBytes(kKey, kOld));
-    }
+    EXPECT_EQ(c.fdx_present ? test::ReadFile(dir_.path() / "DATA.FDX") : "", c.fdx_present ? FdxBytes(kKey, kOld) : "");
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "DATA.FDX$X$"));
   }
 }

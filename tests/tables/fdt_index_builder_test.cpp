@@ -14,23 +14,9 @@
 namespace veupd::fdt {
 namespace {
 
-using test::Le16;
 using test::Le32;
 using test::Record;
 using test::Var8;
-
-std::string TextFor(std::uint32_t key) { return "t" + std::to_string(key); }
-
-// Records keyed 2, 4, ..., 2n in shuffled file order, each with its text.
-std::string ShuffledRecords(std::size_t n, std::uint32_t seed) {
-  std::vector<std::uint32_t> keys(n);
-  for (std::size_t i = 0; i < n; ++i) keys[i] = static_cast<std::uint32_t>(2 * (i + 1));
-  std::mt19937 random(seed);
-  std::shuffle(keys.begin(), keys.end(), random);
-  std::string data;
-  for (const std::uint32_t key : keys) data += Record(Le32(key) + Var8(TextFor(key)));
-  return data;
-}
 
 class IndexBuilderTest : public ::testing::Test {
  protected:
@@ -49,16 +35,19 @@ class IndexBuilderTest : public ::testing::Test {
 };
 
 TEST_F(IndexBuilderTest, EveryKeyIsFoundInBothFormsAtEverySize) {
-  const std::vector<std::size_t> sizes = {1, 2, 3, 4, 7, 8, 15, 16, 100, 255, 256, 511, 512, 513, 1000, 4095, 4096, 100000};
-  for (const std::size_t n : sizes) {
-    const std::string data = ShuffledRecords(n, static_cast<std::uint32_t>(n));
-    for (const bool tree : {false, true}) {
-      // The list form is a plain binary search, covered well below 100,000.
-      if (!tree && n > 10000) continue;
-      for (const bool nearest : {false, true}) {
-        const std::string name = std::to_string(n) + (tree ? " tree" : " list") + (nearest ? " nearest" : "");
-        const std::uint32_t flags = kFlagBackward | (tree ? kFlagTree : 0) | (nearest ? kFlagNearest : 0);
-        ASSERT_EQ(Build(test::NumberTextLayout(flags), data), IndexResult::kOk) << name;
+  for (const std::size_t n : {1, 2, 3, 4, 7, 8, 15, 16, 100, 255, 256, 511, 512, 513, 1000, 4095, 4096, 100000}) {
+    // Records keyed 2, 4, ..., 2n in shuffled file order.
+    std::vector<std::uint32_t> keys(n);
+    for (std::size_t i = 0; i < n; ++i) keys[i] = static_cast<std::uint32_t>(2 * (i + 1));
+    std::mt19937 random(static_cast<std::uint32_t>(n));
+    std::shuffle(keys.begin(), keys.end(), random);
+    std::string data;
+    for (const std::uint32_t key : keys) data += Record(Le32(key) + Var8("t" + std::to_string(key)));
+    // The list form is a plain binary search, covered well below 100,000.
+    for (const std::uint32_t form : n > 10000 ? std::vector<std::uint32_t>{kFlagTree} : std::vector<std::uint32_t>{0, kFlagTree}) {
+      for (const std::uint32_t nearest : {0u, kFlagNearest}) {
+        const std::string name = std::to_string(n) + (form ? " tree" : " list") + (nearest ? " nearest" : "");
+        ASSERT_EQ(Build(test::NumberTextLayout(kFlagBackward | form | nearest), data), IndexResult::kOk) << name;
         FDT fdt;
         Open(fdt);
         std::size_t misses = 0;
@@ -67,7 +56,7 @@ TEST_F(IndexBuilderTest, EveryKeyIsFoundInBothFormsAtEverySize) {
           const bool found = fdt.Search(bytes.data(), 4);
           // Even keys exist; odd ones lie between (or below, or beyond all).
           const bool expect_found = key % 2 == 0 || (nearest && key < 2 * n + 1);
-          const std::string expect_text = expect_found ? TextFor(key % 2 == 0 ? key : key + 1) : "";
+          const std::string expect_text = expect_found ? "t" + std::to_string(key + key % 2) : "";
           const std::string text = found ? fdt.GetField(1) : "";
           if (found != expect_found || text != expect_text) {
             ADD_FAILURE() << name << ": key " << key << " found " << found << " text '" << text << "'";
@@ -79,42 +68,32 @@ TEST_F(IndexBuilderTest, EveryKeyIsFoundInBothFormsAtEverySize) {
   }
 }
 
+// E = 1000 gives blocks of 3 entries (2 steps), so 2000 keys need 6 levels;
+// one-byte keys repeat. Forward comparison: the first bytes decide.
 TEST_F(IndexBuilderTest, WideAndNarrowEntriesMakeDeepAndShallowTrees) {
-  struct Row {
-    const char* name;
-    std::uint16_t entry_length;
-    std::size_t count;
-  };
-  // E = 1000 gives blocks of 3 entries (2 steps), so 2000 keys need 6 levels.
-  const std::vector<Row> rows = {{"wide keys", 1000, 2000}, {"one-byte keys with repeats", 5, 3000}};
-  for (const Row& row : rows) {
-    const std::size_t key_length = row.entry_length - 4u;
+  for (const auto& [entry_length, count] : {std::pair<std::uint16_t, std::size_t>{1000, 2000}, {5, 3000}}) {
+    const std::size_t key_length = entry_length - 4u;
     test::StructureLayout layout;
-    layout.entry_length = row.entry_length;
+    layout.entry_length = entry_length;
     layout.flags = kFlagTree;
     layout.fields = {{"KY", static_cast<std::uint16_t>(key_length), 1, test::kSingle, 0, test::kFixed, ""},
-                   {"TX", 20, 1, test::kSingle, 0, 0, ""}};
-    std::vector<std::string> keys;
+                     {"TX", 20, 1, test::kSingle, 0, 0, ""}};
+    std::vector<std::pair<std::string, std::string>> keys;  // key, text
     std::string data;
-    for (std::size_t i = 0; i < row.count; ++i) {
-      std::string key(key_length, '\0');
-      // Forward comparison: the text in the first bytes decides.
+    for (std::size_t i = 0; i < count; ++i) {
       const std::string digits = std::to_string((i * 7919) % (key_length == 1 ? 256 : 100000));
-      if (key_length == 1) {
-        key[0] = static_cast<char>(std::stoi(digits));
-      } else {
-        key.replace(0, digits.size(), digits);
-      }
-      keys.push_back(key);
-      data += Record(key + Var8(key_length == 1 ? std::to_string(std::uint8_t(key[0])) : digits));
+      std::string key(key_length, '\0');
+      if (key_length == 1) key[0] = static_cast<char>(std::stoi(digits));
+      else key.replace(0, digits.size(), digits);
+      keys.emplace_back(key, digits);
+      data += Record(key + Var8(digits));
     }
-    ASSERT_EQ(Build(layout, data), IndexResult::kOk) << row.name;
+    ASSERT_EQ(Build(layout, data), IndexResult::kOk) << entry_length;
     FDT fdt;
     Open(fdt);
-    for (const std::string& key : keys) {
-      ASSERT_TRUE(fdt.Search(key.data(), static_cast<std::int16_t>(key_length))) << row.name;
-      const std::string expect = key_length == 1 ? std::to_string(std::uint8_t(key[0])) : key.substr(0, key.find('\0'));
-      ASSERT_EQ(std::string(fdt.GetField(1)), expect) << row.name;
+    for (const auto& [key, text] : keys) {
+      ASSERT_TRUE(fdt.Search(key.data(), static_cast<std::int16_t>(key_length))) << entry_length;
+      ASSERT_EQ(std::string(fdt.GetField(1)), text) << entry_length;
     }
   }
 }
@@ -136,42 +115,35 @@ TEST(IndexEntriesSort, MatchesStableSortUnderTheTableComparison) {
                         {3, true, 5000}, {4, false, 0}, {4, true, 0},    {4, true, 3}, {4, false, 1u << 20},
                         {4, true, 0, 1}, {4, true, 0, 2}, {2, true, 1u << 16, 2}, {4, false, 16, 0, 1000},
                         {3, true, 1u << 12, 0, 3000}};
+  constexpr std::size_t kCount = 20000;
   for (const Case& c : cases) {
-    const std::size_t entry_length = c.key_length + 4;
-    std::mt19937 random(static_cast<std::uint32_t>(c.key_length * 31 + c.range));
-    const std::size_t count = 20000;
-    std::vector<std::uint32_t> values(count);
-    for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t kl = c.key_length;
+    std::mt19937 random(static_cast<std::uint32_t>(kl * 31 + c.range));
+    std::vector<std::uint32_t> values(kCount);
+    for (std::size_t i = 0; i < kCount; ++i) {
       const bool outlier = c.outlier_every != 0 && i % c.outlier_every == 0;
       values[i] = c.range == 0 || outlier ? static_cast<std::uint32_t>(random()) : static_cast<std::uint32_t>(random() % c.range);
     }
     if (c.order != 0) std::sort(values.begin(), values.end() - (c.order == 2 ? 1 : 0));
-    std::vector<std::uint8_t> keys(count * c.key_length);
-    for (std::size_t i = 0; i < count; ++i) {
-      for (std::size_t b = 0; b < c.key_length; ++b) keys[i * c.key_length + b] = static_cast<std::uint8_t>(values[i] >> (8 * b));
-    }
+    std::vector<std::uint8_t> keys(kCount * kl);
+    for (std::size_t i = 0; i < kCount * kl; ++i) keys[i] = static_cast<std::uint8_t>(values[i / kl] >> (8 * (i % kl)));
     IndexEntries entries;
-    entries.Reset(entry_length, c.backward);
-    for (std::size_t i = 0; i < count; ++i) entries.Add(&keys[i * c.key_length], static_cast<std::uint32_t>(i * 10));
+    entries.Reset(kl + 4, c.backward);
+    for (std::size_t i = 0; i < kCount; ++i) entries.Add(&keys[i * kl], static_cast<std::uint32_t>(i * 10));
     entries.Sort();
 
-    std::vector<std::size_t> order(count);
-    for (std::size_t i = 0; i < count; ++i) order[i] = i;
+    std::vector<std::size_t> order(kCount);
+    for (std::size_t i = 0; i < kCount; ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      const std::uint8_t* x = &keys[a * c.key_length];
-      const std::uint8_t* y = &keys[b * c.key_length];
-      return (c.backward ? CompareBackward(x, y, c.key_length) : CompareForward(x, y, c.key_length)) < 0;
+      return (c.backward ? CompareBackward : CompareForward)(&keys[a * kl], &keys[b * kl], kl) < 0;
     });
-    ASSERT_EQ(entries.Count(), count);
-    std::vector<std::uint8_t> got(entry_length);
-    for (std::size_t i = 0; i < count; ++i) {
-      entries.CopyEntry(i, got.data());
-      const std::size_t want = order[i];
-      ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(c.key_length),
-                             keys.begin() + static_cast<std::ptrdiff_t>(want * c.key_length)))
-          << "key length " << c.key_length << (c.backward ? " backward" : " forward") << ", entry " << i;
-      ASSERT_EQ(Le32(static_cast<std::uint32_t>(want * 10)), std::string(got.begin() + static_cast<std::ptrdiff_t>(c.key_length), got.end()))
-          << "key length " << c.key_length << ", entry " << i;
+    ASSERT_EQ(entries.Count(), kCount);
+    std::string got(kl + 4, '\0');
+    for (std::size_t i = 0; i < kCount; ++i) {
+      entries.CopyEntry(i, reinterpret_cast<std::uint8_t*>(got.data()));
+      const std::string want(reinterpret_cast<const char*>(&keys[order[i] * kl]), kl);
+      ASSERT_EQ(got, want + Le32(static_cast<std::uint32_t>(order[i] * 10)))
+          << "key length " << kl << (c.backward ? " backward" : " forward") << ", entry " << i;
     }
   }
 }
@@ -196,35 +168,22 @@ TEST_F(IndexBuilderTest, TreeLayoutFitsBlocksAndLevels) {
 
 TEST_F(IndexBuilderTest, KeysComeAfterTheBitmapAndArePadded) {
   test::StructureLayout layout;
-  layout.entry_length = 8;
   layout.flags = kFlagBitmap;
   layout.fields = {{"KY", 4, 1, test::kSingle, 0, test::kFixed, ""}, {"TX", 9, 1, test::kSingle, 0, 0, ""}};
-  const std::string data = Record("\x01\xC0" + std::string("zzzz") + Var8("x")) + Record(std::string("\x01\x80") + "ab");
-  ASSERT_EQ(Build(layout, data), IndexResult::kOk);
-  EXPECT_EQ(test::ReadFile(dir_.path() / "T.IDX"),
-            std::string("ab\0\0", 4) + Le32(10) + "zzzz" + Le32(0));
+  ASSERT_EQ(Build(layout, Record("\x01\xC0" "zzzz" + Var8("x")) + Record("\x01\x80" "ab")), IndexResult::kOk);
+  EXPECT_EQ(test::ReadFile(dir_.path() / "T.IDX"), std::string("ab\0\0", 4) + Le32(10) + "zzzz" + Le32(0));
 }
 
-// ---- failures
-
-TEST_F(IndexBuilderTest, FailuresLeaveTheIndexAlone) {
+TEST_F(IndexBuilderTest, FailuresLeaveTheIndexAloneAndEmptyDataFindsNothing) {
   const std::string good = Record(Le32(2) + Var8("a"));
-  struct Row {
-    const char* name;
-    std::string data;
-    IndexResult expected;
-  };
-  const std::vector<Row> rows = {
-      {"record past the end", good + Le16(20) + "abc", IndexResult::kDataDamaged},
-      {"half a length word", good + "\x05", IndexResult::kDataDamaged},
-      {"record above the maximum", good + Le16(300) + std::string(300, 'x'), IndexResult::kDataDamaged},
-  };
-  for (const Row& row : rows) {
+  const std::pair<const char*, std::string> damaged[] = {{"record past the end", good + test::Le16(20) + "abc"},
+                                                         {"half a length word", good + "\x05"},
+                                                         {"record above the maximum", good + test::Le16(300) + std::string(300, 'x')}};
+  for (const auto& [name, data] : damaged) {
     test::WriteFile(dir_ / "T.IDX", "old index");
-    EXPECT_EQ(Build(test::NumberTextLayout(kFlagBackward), row.data), row.expected) << row.name;
-    EXPECT_EQ(test::ReadFile(dir_.path() / "T.IDX"), "old index") << row.name;
-    std::error_code ec;
-    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "T.IDX$P$", ec)) << row.name;
+    EXPECT_EQ(Build(test::NumberTextLayout(kFlagBackward), data), IndexResult::kDataDamaged) << name;
+    EXPECT_EQ(test::ReadFile(dir_.path() / "T.IDX"), "old index") << name;
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "T.IDX$P$")) << name;
   }
   EXPECT_EQ(BuildIndex(dir_ / "NONE.STR", dir_ / "T.DAT", dir_ / "T.IDX"), IndexResult::kNoStructure);
   EXPECT_EQ(BuildIndex(dir_ / "T.STR", dir_ / "NONE.DAT", dir_ / "T.IDX"), IndexResult::kDataUnreadable);
@@ -235,15 +194,12 @@ TEST_F(IndexBuilderTest, FailuresLeaveTheIndexAlone) {
   keyless.entry_length = 4;
   test::WriteFile(dir_ / "K.STR", test::StructureBytes(keyless));
   EXPECT_EQ(BuildIndex(dir_ / "K.STR", dir_ / "T.DAT", dir_ / "T.IDX"), IndexResult::kNoStructure);
-}
 
-TEST_F(IndexBuilderTest, EmptyDataGivesIndexesThatFindNothing) {
   for (const std::uint32_t flags : {kFlagNearest, kFlagNearest | kFlagTree}) {
     ASSERT_EQ(Build(test::NumberTextLayout(flags), ""), IndexResult::kOk);
     FDT fdt;
     Open(fdt);
-    const std::string key = Le32(1);
-    EXPECT_FALSE(fdt.Search(key.data(), 4)) << flags;
+    EXPECT_FALSE(fdt.Search(Le32(1).data(), 4)) << flags;
   }
 }
 

@@ -3,6 +3,7 @@
 // checks every rule a database and its index must keep.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -82,43 +83,20 @@ struct Parsed {
 inline Parsed ReadDb(const TempDir& dir, std::size_t key_length) {
   Parsed p;
   const std::string fdb = ReadFile(dir / "DATA.FDB");
-  const std::string fdx = ReadFile(dir / "DATA.FDX");
-  const std::size_t entry = key_length + 4;
-  if (fdb.size() < entry || GetLE32(fdb, 0) != key_length || fdb.substr(4, key_length) != HeaderKey(key_length)) {
-    p.problem = "header record";
-    return p;
-  }
-  if (fdx.size() < entry || fdx.substr(0, key_length) != HeaderKey(key_length) || GetLE32(fdx, key_length) != 0) {
-    p.problem = "header entry";
-    return p;
-  }
-  std::size_t at = entry;
-  std::size_t index_at = entry;
-  while (at < fdb.size()) {
-    if (at + entry > fdb.size()) {
-      p.problem = "record header cut at " + std::to_string(at);
-      return p;
-    }
+  for (std::size_t at = 4 + key_length; at + 4 + key_length <= fdb.size();) {
     const std::uint32_t length = GetLE32(fdb, at);
-    if (length < key_length || at + 4 + length > fdb.size()) {
-      p.problem = "record length at " + std::to_string(at);
-      return p;
-    }
-    Rec r{fdb.substr(at + 4, key_length), fdb.substr(at + 4 + key_length, length - key_length)};
-    if (!p.records.empty() && !(p.records.back().key < r.key)) {
-      p.problem = "key order at " + r.key;
-      return p;
-    }
-    if (index_at + entry > fdx.size() || fdx.substr(index_at, key_length) != r.key ||
-        GetLE32(fdx, index_at + key_length) != at) {
-      p.problem = "index entry for " + r.key;
-      return p;
-    }
-    p.records.push_back(std::move(r));
-    index_at += entry;
+    if (length < key_length || at + 4 + length > fdb.size()) break;
+    p.records.push_back({fdb.substr(at + 4, key_length), fdb.substr(at + 4 + key_length, length - key_length)});
     at += 4 + length;
   }
-  if (index_at != fdx.size()) p.problem = "index longer than the records";
+  const auto unordered = [](const Rec& a, const Rec& b) { return !(a.key < b.key); };
+  if (fdb != FdbBytes(key_length, p.records)) {
+    p.problem = "header or record lengths";
+  } else if (std::adjacent_find(p.records.begin(), p.records.end(), unordered) != p.records.end()) {
+    p.problem = "key order";
+  } else if (ReadFile(dir / "DATA.FDX") != FdxBytes(key_length, p.records)) {
+    p.problem = "index";
+  }
   return p;
 }
 
