@@ -1,14 +1,19 @@
-// CUpdateFDB: merges, deletes, the CRC check and refused damaged input, each
-// checked against databases built by hand.
-#include "tables/update_fdb.h"
-
+// FDB databases: CUpdateFDB's merges, deletes, CRC check and refused damaged
+// input; CFdbUpdateControl's modes, control lists and exact messages; and
+// both under failing file primitives. Each checked against databases built
+// by hand.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "fault_support.h"
 #include "platform/platform.h"
+#include "tables/fdb_update_control.h"
+#include "tables/update_fdb.h"
 #include "tables/update_fdb_test_db.h"
 #include "test_support.h"
 
@@ -21,7 +26,8 @@ using test::fdb::FdxBytes;
 using test::fdb::Rec;
 using Recs = std::vector<Rec>;
 
-constexpr std::uint32_t kKey = 5;  // "A.DAT"
+constexpr std::uint32_t kKey5 = 5;  // "A.DAT"
+constexpr std::size_t kKey = 9;     // "A0001.DAT"
 
 std::string NamesBlock(const std::vector<std::string>& names) {
   std::string block;
@@ -32,7 +38,7 @@ std::string NamesBlock(const std::vector<std::string>& names) {
 // Writes the update files into <dir>/upd and runs Open, Update, Finish(crc)
 // and WriteIndex on <dir>/DATA.FDB; the names go in the given order.
 bool Merge(CUpdateFDB& fdb, const TempDir& dir, const Recs& files, std::uint32_t crc = 0,
-           std::uint32_t key_length = kKey) {
+           std::uint32_t key_length = kKey5) {
   std::vector<std::string> names;
   for (const Rec& f : files) {
     test::WriteFile(dir.path() / "upd" / f.key, f.data);
@@ -80,10 +86,10 @@ TEST(UpdateFdbTest, MergesGiveTheExpectedRecordsAndAMatchingIndex) {
   };
   for (const auto& c : cases) {
     TempDir dir;
-    test::fdb::WriteDb(dir, kKey, c.old_records);
+    test::fdb::WriteDb(dir, kKey5, c.old_records);
     CUpdateFDB fdb;
     ASSERT_TRUE(Merge(fdb, dir, c.files)) << c.name << ": " << fdb.ErrorText();
-    ExpectDb(dir, kKey, c.expected, c.name);
+    ExpectDb(dir, kKey5, c.expected, c.name);
     EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP")) << c.name;
   }
   // Deletes leave out only their key.
@@ -91,11 +97,11 @@ TEST(UpdateFdbTest, MergesGiveTheExpectedRecordsAndAMatchingIndex) {
            {"B.DAT", {bdf[1], bdf[2]}}, {"D.DAT", {bdf[0], bdf[2]}}, {"F.DAT", {bdf[0], bdf[1]}},
            {"A.DAT", bdf}, {"C.DAT", bdf}, {"Z.DAT", bdf}}) {
     TempDir dir;
-    test::fdb::WriteDb(dir, kKey, bdf);
+    test::fdb::WriteDb(dir, kKey5, bdf);
     CUpdateFDB fdb;
-    ASSERT_TRUE(fdb.Open(dir / "DATA.FDB", kKey, kKey + 4) && fdb.Delete(key) && fdb.Finish(0) && fdb.WriteIndex())
+    ASSERT_TRUE(fdb.Open(dir / "DATA.FDB", kKey5, kKey5 + 4) && fdb.Delete(key) && fdb.Finish(0) && fdb.WriteIndex())
         << key << ": " << fdb.ErrorText();
-    ExpectDb(dir, kKey, expected, key);
+    ExpectDb(dir, kKey5, expected, key);
   }
 }
 
@@ -125,24 +131,24 @@ std::string Poke(std::string s, std::size_t at, char c) { return s.replace(at, 1
 
 TEST(UpdateFdbTest, DamagedInputIsRefusedAndChangesNothing) {
   const Recs two{{"B.DAT", "bbbb"}, {"D.DAT", "dd"}};
-  const std::string fdb = FdbBytes(kKey, two), fdx = FdxBytes(kKey, two);
-  constexpr std::size_t kEntry = kKey + 4;
+  const std::string fdb = FdbBytes(kKey5, two), fdx = FdxBytes(kKey5, two);
+  constexpr std::size_t kEntry = kKey5 + 4;
   const Recs descending{{"D.DAT", "d"}, {"B.DAT", "b"}};
   const struct {
     const char* name;
     std::string fdb, fdx;
     std::uint32_t key_length, error;
   } cases[] = {
-      {"index offset off by one", fdb, Poke(fdx, 2 * kEntry + kKey, static_cast<char>(fdx[2 * kEntry + kKey] + 1)), kKey, 10},
-      {"index key not the record key", fdb, Poke(fdx, 2 * kEntry, 'E'), kKey, 10},
-      {"index keys descending", FdbBytes(kKey, descending), FdxBytes(kKey, descending), kKey, 10},
-      {"index misses the last record", fdb, Cut(fdx, kEntry), kKey, 10},
-      {"index length not whole entries", fdb, Cut(fdx, 1), kKey, 10},
-      {"index only header, records present", fdb, FdxBytes(kKey, {}), kKey, 10},
-      {"database cut in the last record", Cut(fdb, 1), fdx, kKey, 10},
-      {"database shorter than the index says", Cut(fdb, 8), fdx, kKey, 10},
-      {"record length too large", Poke(fdb, kEntry, static_cast<char>(fdb[kEntry] + 1)), fdx, kKey, 10},
-      {"header record of another key length", FdbBytes(6, {}), FdxBytes(6, {}), kKey, 10},
+      {"index offset off by one", fdb, Poke(fdx, 2 * kEntry + kKey5, static_cast<char>(fdx[2 * kEntry + kKey5] + 1)), kKey5, 10},
+      {"index key not the record key", fdb, Poke(fdx, 2 * kEntry, 'E'), kKey5, 10},
+      {"index keys descending", FdbBytes(kKey5, descending), FdxBytes(kKey5, descending), kKey5, 10},
+      {"index misses the last record", fdb, Cut(fdx, kEntry), kKey5, 10},
+      {"index length not whole entries", fdb, Cut(fdx, 1), kKey5, 10},
+      {"index only header, records present", fdb, FdxBytes(kKey5, {}), kKey5, 10},
+      {"database cut in the last record", Cut(fdb, 1), fdx, kKey5, 10},
+      {"database shorter than the index says", Cut(fdb, 8), fdx, kKey5, 10},
+      {"record length too large", Poke(fdb, kEntry, static_cast<char>(fdb[kEntry] + 1)), fdx, kKey5, 10},
+      {"header record of another key length", FdbBytes(6, {}), FdxBytes(6, {}), kKey5, 10},
       {"key length above 260", fdb, fdx, 261, 11},
       {"key length zero", fdb, fdx, 0, 11},
   };
@@ -161,7 +167,7 @@ TEST(UpdateFdbTest, DamagedInputIsRefusedAndChangesNothing) {
   }
 
   TempDir dir;
-  test::fdb::WriteDb(dir, kKey, two);
+  test::fdb::WriteDb(dir, kKey5, two);
   for (const auto& [name, data] : {std::pair<const char*, const char*>{"C.DAT", "c"}, {"A.DAT", "a"}, {"A.D", "a"}}) {
     test::WriteFile(dir.path() / "upd" / name, data);
   }
@@ -173,25 +179,25 @@ TEST(UpdateFdbTest, DamagedInputIsRefusedAndChangesNothing) {
                  {{"C.DAT", "C.DAT"}, CUpdateFDB::kNamesUnsorted},  // two names of one key
                  {{"A.D"}, CUpdateFDB::kBadKeyLength}};
   for (const auto& r : refused) {
-    ASSERT_TRUE(update.Open(dir / "DATA.FDB", kKey, 0));
+    ASSERT_TRUE(update.Open(dir / "DATA.FDB", kKey5, 0));
     EXPECT_FALSE(update.Update(NamesBlock(r.names), dir / "upd", static_cast<int>(r.names.size())));
     EXPECT_EQ(update.LastError(), r.error) << r.names[0];
   }
-  ASSERT_TRUE(update.Open(dir / "DATA.FDB", kKey, 0));
+  ASSERT_TRUE(update.Open(dir / "DATA.FDB", kKey5, 0));
   EXPECT_FALSE(update.Update(NamesBlock({"A.DAT"}), dir / "none", 1));
   EXPECT_EQ(update.LastError(), CUpdateFDB::kUpdateFileNotOpened);
   EXPECT_EQ(update.ErrorText(), "Open error by file " + (dir / "none") + os::kNativeSeparator + "A.DAT!");
   EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), fdb);
 
   test::WriteFile(dir / "DATA.DB", fdb);
-  EXPECT_FALSE(update.Open(dir / "DATA.DB", kKey, 0));
+  EXPECT_FALSE(update.Open(dir / "DATA.DB", kKey5, 0));
   EXPECT_EQ(update.LastError(), CUpdateFDB::kBadDatabaseName);
 }
 
 TEST(UpdateFdbTest, CrcMismatchLeavesTheOldDatabaseAndRemovesTheTmp) {
   TempDir dir;
-  test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}});
-  const std::uint32_t right = test::fdb::Crc(FdbBytes(kKey, {{"A.DAT", "a"}, {"B.DAT", "b"}}));
+  test::fdb::WriteDb(dir, kKey5, {{"B.DAT", "b"}});
+  const std::uint32_t right = test::fdb::Crc(FdbBytes(kKey5, {{"A.DAT", "a"}, {"B.DAT", "b"}}));
   CUpdateFDB fdb;
   EXPECT_FALSE(Merge(fdb, dir, {{"A.DAT", "a"}}, right ^ 1u));
   EXPECT_EQ(fdb.LastError(), CUpdateFDB::kCrcMismatch);
@@ -200,9 +206,243 @@ TEST(UpdateFdbTest, CrcMismatchLeavesTheOldDatabaseAndRemovesTheTmp) {
   std::string tmp = dir / "DATA.TMP";
   for (char& c : tmp) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
   EXPECT_EQ(fdb.ErrorText(), "CRC error by file " + tmp + "!");
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), FdbBytes(kKey, {{"B.DAT", "b"}}));
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), FdxBytes(kKey, {{"B.DAT", "b"}}));
+  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), FdbBytes(kKey5, {{"B.DAT", "b"}}));
+  EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), FdxBytes(kKey5, {{"B.DAT", "b"}}));
   EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP"));
+}
+
+// ---- the driver
+
+TEST(FdbUpdateControlTest, HexToNumberAndTrim) {
+  const std::pair<std::string, std::uint32_t> hex[] = {
+      {"", 0}, {"0", 0}, {"1a2B", 0x1A2B}, {"DEADBEEF", 0xDEADBEEF}, {"123456789", 0x23456789} /* last eight */,
+      {" 12 3\t4", 0x1234} /* blanks skipped */, {"12G34", 0x12}, {"x12", 0}, {"DELETE", 0xDE}};
+  for (const auto& [text, value] : hex) EXPECT_EQ(CFdbUpdateControl::HexToNumber(text), value) << text;
+  const std::pair<std::string, std::string> trim[] = {{"a b", "a b"}, {" \t a b \t", "a b"},
+                                                       {"  \"C:\\x y\"  ", "C:\\x y"}, {"\" a \"", " a "},
+                                                       {"\"\"a\"\"", "a"}, {"\"\"", ""}};
+  for (const auto& [text, trimmed] : trim) EXPECT_EQ(CFdbUpdateControl::Trim(text), trimmed) << text;
+}
+
+// A database "<dir>/DATA.FDB" with three records and an update folder.
+class DriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::fdb::WriteDb(dir_, kKey, kOld); }
+
+  std::string Upd(const std::string& name) const { return (dir_.path() / "upd" / name).string(); }
+  std::string WriteList(const std::string& name, const std::string& text) const {
+    test::WriteFile(dir_.path() / name, text);
+    return dir_ / name;
+  }
+  Recs Records() const {
+    const auto parsed = test::fdb::ReadDb(dir_, kKey);
+    EXPECT_EQ(parsed.problem, "");
+    return parsed.records;
+  }
+  std::string Fails(const std::string& argument) const { return "!\nError during update " + db_ + " -> " + argument + "!\n"; }
+
+  const Recs kOld{{"A0001.DAT", "one"}, {"A0002.DAT", "two"}, {"A0003.DAT", "three"}};
+  test::TempDir dir_;
+  const std::string db_ = dir_ / "DATA.FDB";
+  CFdbUpdateControl driver_;
+};
+
+TEST_F(DriverTest, MasksListsAndTheirFailures) {
+  // A mask without "*.*" compares whole names.
+  test::WriteFile(Upd("A0002.NEW"), "TWO");
+  EXPECT_TRUE(driver_.UpdateEntry(db_, "0", Upd("*.NEW"))) << driver_.GetMessages();
+  EXPECT_EQ(Records(), (Recs{kOld[0], kOld[1], {"A0002.NEW", "TWO"}, kOld[2]}));
+  // A mask matching only folders changes nothing.
+  std::filesystem::remove(Upd("A0002.NEW"));
+  std::filesystem::create_directories(dir_.path() / "upd" / "SUB00.DAT");
+  const std::string before = test::ReadFile(db_);
+  EXPECT_FALSE(driver_.UpdateEntry(db_, "0", Upd("*.*")));
+  EXPECT_EQ(driver_.GetMessages(), "UpdateFile " + Upd("*.*") + " not found" + Fails(Upd("*.*")));
+  EXPECT_EQ(test::ReadFile(db_), before);
+  // A delete list with a blank line deletes the others and fails.
+  test::fdb::WriteDb(dir_, kKey, kOld);
+  const std::string list = WriteList("del.txt", "A0001.DAT\r\n\r\na0003.dat\textra\r\n");
+  CFdbUpdateControl driver;
+  EXPECT_FALSE(driver.UpdateEntry(db_, "LIST_DELETE", list));
+  EXPECT_EQ(driver.GetMessages(), "Key length error by file " + db_ + "!\nError during delete " + db_ + Fails(list));
+  EXPECT_EQ(Records(), (Recs{kOld[1]}));
+}
+
+TEST_F(DriverTest, ControlListGoesOnAfterAFailedLine) {
+  test::WriteFile(Upd("A0004.DAT"), "four");
+  const std::string missing = dir_ / "NONE.FDB";
+  const std::string list = WriteList("ctl.txt", db_ + "\t0\t" + Upd("A0004.DAT") + "\n" + missing +
+                                                    "\tDELETE\tA0001.DAT\n" + db_ + "\tDELETE\tA0002.DAT\n");
+  EXPECT_FALSE(driver_.Run(list));
+  EXPECT_EQ(driver_.GetMessages(), "FDB " + missing + " not found!\nError during update " + missing +
+                                       " -> A0001.DAT!\nError during update using file " + list + "!\n");
+  EXPECT_EQ(Records(), (Recs{kOld[0], kOld[2], {"A0004.DAT", "four"}}));
+  // A line with missing fields fails.
+  const std::string before = test::ReadFile(db_);
+  const std::string short_list = WriteList("ctl2.txt", db_ + "\n");
+  CFdbUpdateControl driver;
+  EXPECT_FALSE(driver.Run(short_list));
+  EXPECT_EQ(driver.GetMessages(), "UpdateFile  not found" + Fails("") + "Error during update using file " + short_list + "!\n");
+  EXPECT_EQ(test::ReadFile(db_), before);
+}
+
+// A run ended between replacing a database and its index leaves the index
+// missing, empty or the old one; the next change rebuilds it from the
+// database and goes through. A database that cannot be indexed keeps the
+// error and its index file as it was.
+TEST_F(DriverTest, IndexNotMatchingTheDatabaseIsRebuiltOrKept) {
+  const Recs newer{kOld[0], kOld[2]};
+  const struct {
+    const char* name;
+    bool fdx_present;
+    std::string fdx;
+  } stale[] = {{"missing", false, ""},
+               {"empty", true, ""},
+               {"cut in an entry", true, FdxBytes(kKey, newer).substr(0, kKey + 6)},
+               {"of the database before", true, FdxBytes(kKey, kOld)}};
+  for (const auto& c : stale) {
+    SCOPED_TRACE(c.name);
+    test::WriteFile(db_, FdbBytes(kKey, newer));
+    std::filesystem::remove(dir_.path() / "DATA.FDX");
+    if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", c.fdx);
+    CFdbUpdateControl driver;
+    EXPECT_TRUE(driver.UpdateEntry(db_, "DELETE", "A0003.DAT")) << driver.GetMessages();
+    EXPECT_EQ(Records(), (Recs{kOld[0]}));
+    test::WriteFile(Upd("A0002.DAT"), "TWO");
+    EXPECT_TRUE(driver.UpdateEntry(db_, "0", Upd("A*.DAT"))) << driver.GetMessages();
+    std::filesystem::remove(Upd("A0002.DAT"));
+  }
+
+  const std::string fdb = FdbBytes(kKey, kOld);
+  const struct {
+    const char* name;
+    std::string fdb;
+    bool fdx_present;
+    std::string key;
+    std::string message;  // of the first line, before the index path
+  } damaged[] = {{"cut, index missing", fdb.substr(0, fdb.size() - 1), false, "A0001.DAT", "Open error by file "},
+                 {"cut, index of the whole", fdb.substr(0, fdb.size() - 1), true, "A0001.DAT", "Index error by file "},
+                 {"empty, index missing", "", false, "A0001.DAT", "Open error by file "},
+                 {"key of another length", fdb, true, "A0001.DA", "Index error by file "}};
+  // The index path as the updater names it: upper-cased.
+  std::string fdx = dir_ / "DATA.FDX";
+  for (char& c : fdx) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  for (const auto& c : damaged) {
+    SCOPED_TRACE(c.name);
+    test::WriteFile(db_, c.fdb);
+    std::filesystem::remove(dir_.path() / "DATA.FDX");
+    if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", FdxBytes(kKey, kOld));
+    CFdbUpdateControl driver;
+    EXPECT_FALSE(driver.UpdateEntry(db_, "DELETE", c.key));
+    EXPECT_EQ(driver.GetMessages(), c.message + fdx + Fails(c.key));
+    EXPECT_EQ(test::ReadFile(db_), c.fdb);
+    EXPECT_EQ(std::filesystem::exists(dir_.path() / "DATA.FDX"), c.fdx_present);
+    EXPECT_EQ(c.fdx_present ? test::ReadFile(dir_.path() / "DATA.FDX") : "", c.fdx_present ? FdxBytes(kKey, kOld) : "");
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "DATA.FDX$X$"));
+  }
+}
+
+// ---- under faults
+
+std::string CrcText(const std::string& bytes) {
+  char crc[9];
+  std::snprintf(crc, sizeof crc, "%08X", test::fdb::Crc(bytes));
+  return crc;
+}
+
+const Recs kBefore{{"A0001.DAT", "one"}, {"A0002.DAT", std::string(100000, 'o')}, {"A0003.DAT", "three"}};
+const Recs kMerged{kBefore[0], {"A0002.DAT", std::string(90000, 'x')}, kBefore[2], {"A0004.DAT", "four"}};
+const Recs kDeleted{kBefore[1], kBefore[2]};
+
+// Runs the merge (by CRC) or the delete of A0001 and checks what is left.
+void RunAndCheck(bool merge) {
+  const Recs& result = merge ? kMerged : kDeleted;
+  test::TempDir dir;
+  test::fdb::WriteDb(dir, kKey, kBefore);
+  test::WriteFile(dir.path() / "upd" / "a0002.dat", kMerged[1].data);
+  test::WriteFile(dir.path() / "upd" / "a0004.dat", kMerged[3].data);
+  const std::string db = dir / "DATA.FDB", argument = merge ? (dir.path() / "upd" / "*.*").string() : "A0001.DAT";
+  CFdbUpdateControl driver;
+  const bool ok = driver.UpdateEntry(db, merge ? CrcText(FdbBytes(kKey, result)) : "DELETE", argument);
+
+  auto left = test::Snapshot(dir.path());
+  for (auto it = left.begin(); it != left.end();) it = it->first.rfind("upd/", 0) == 0 ? left.erase(it) : ++it;
+  // Each file as "old", "new", "-" (missing) or "bad", without printing it.
+  const auto state = [&](const char* name, std::string (*bytes)(std::size_t, const Recs&)) -> std::string {
+    const auto it = left.find(name);
+    if (it == left.end()) return "-";
+    const std::string content = it->second;
+    left.erase(it);
+    return content == bytes(kKey, kBefore) ? "old" : content == bytes(kKey, result) ? "new" : "bad";
+  };
+  const std::string fdb = state("DATA.FDB", FdbBytes), fdx = state("DATA.FDX", FdxBytes);
+  const std::string tmp = state("DATA.TMP", FdbBytes);  // an incomplete one stays by design
+  const std::string messages = driver.GetMessages();
+  if (ok) {
+    EXPECT_EQ(messages, "");
+    EXPECT_EQ(fdb + " " + fdx + " " + tmp, "new new -");
+  } else {
+    // One failed step, then the driver's closing line for the change.
+    EXPECT_NE(messages.find("!\nError during update " + db + " -> " + argument + "!\n"), std::string::npos) << messages;
+    // Until the database is replaced its index stays as it was; the index is
+    // written under another name and renamed, so it is never a part. Only a
+    // failed rename leaves no database, and the new one waits as ".TMP".
+    const std::string files = fdb + " " + fdx + (fdb == "-" ? " " + tmp : "");
+    EXPECT_TRUE(files == "old old" || files == "new old" || files == "new new" || files == "- old new") << files;
+    EXPECT_TRUE(fdb != "-" || messages.find("Rename error by files ") != std::string::npos) << messages;
+  }
+  test::ExpectNothingLeft(left);
+}
+
+TEST(FdbUpdateFault, EveryFailingCallOrFullDiskLeavesTheOldOrTheNewDatabase) {
+  for (const bool merge : {true, false}) {
+    SCOPED_TRACE(merge ? "merge" : "delete");
+    test::ForEveryFileFault([&](const test::FaultCase&, os::fault::FaultScope&) { RunAndCheck(merge); });
+    EXPECT_GE(test::ForEachDiskFullPoint(30000, [&](os::fault::FaultScope&) { RunAndCheck(merge); }), 3u);
+  }
+}
+
+// A database large enough that its ".TMP" is written to the disk behind the
+// merge on a second thread, and read back block by block for the CRC: a
+// fault anywhere still leaves the old or the whole new database, and no
+// thread outlives the change.
+TEST(FdbUpdateFault, LargeMergeWrittenBehindLeavesTheOldOrTheNewDatabase) {
+  constexpr std::size_t kMiB = 1u << 20;
+  const Recs old_recs{{"A0001.DAT", std::string(5 * kMiB, '1')},
+                                  {"A0002.DAT", std::string(5 * kMiB, '2')},
+                                  {"A0003.DAT", std::string(kMiB, '3')}};
+  const Recs new_recs{old_recs[0], {"A0002.DAT", std::string(6 * kMiB, 'x')}, old_recs[2]};
+  const std::string old_fdb = FdbBytes(kKey, old_recs), new_fdb = FdbBytes(kKey, new_recs);
+  const struct {
+    const char* name;
+    std::function<void(os::fault::FaultScope&)> arm;
+    bool succeeds;
+  } faults[] = {
+      {"none", [](os::fault::FaultScope&) {}, true},
+      {"disk full after 4 MiB", [&](os::fault::FaultScope& f) { f.DiskFullAfter(4 * kMiB); }, false},
+      {"disk full after 10 MiB", [&](os::fault::FaultScope& f) { f.DiskFullAfter(10 * kMiB); }, false},
+      // Reads alternate between the old database and the read-back of the
+      // block just written; a failed read-back means reading the whole
+      // ".TMP" again, a failed read of the database ends the change.
+      {"read 40 fails", [](os::fault::FaultScope& f) { f.FailCall(os::fault::Call::kRead, 40); }, false},
+      {"read 41 fails", [](os::fault::FaultScope& f) { f.FailCall(os::fault::Call::kRead, 41); }, true},
+  };
+  for (const auto& fault : faults) {
+    SCOPED_TRACE(fault.name);
+    test::TempDir dir;
+    test::fdb::WriteDb(dir, kKey, old_recs);
+    test::WriteFile(dir.path() / "upd" / "a0002.dat", new_recs[1].data);
+    CFdbUpdateControl driver;
+    bool ok = false;
+    {
+      os::fault::FaultScope scope;
+      fault.arm(scope);
+      ok = driver.UpdateEntry(dir / "DATA.FDB", CrcText(new_fdb), (dir.path() / "upd" / "*.*").string());
+    }
+    EXPECT_EQ(ok, fault.succeeds) << driver.GetMessages();
+    EXPECT_TRUE(test::Holds(test::ReadFile(dir / "DATA.FDB"), ok ? new_fdb : old_fdb, "database"));
+    EXPECT_TRUE(test::Holds(test::ReadFile(dir / "DATA.FDX"), FdxBytes(kKey, ok ? new_recs : old_recs), "index"));
+  }
 }
 
 }  // namespace

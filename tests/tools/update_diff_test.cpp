@@ -142,22 +142,13 @@ TEST(UpdateDiffRecords, RecordEditsRoundTrip) {
     }
     RoundTrip(old_bytes, Join(records), true);
   }
-}
-
-TEST(UpdateDiffRecords, SmallChangeInLongRecordUsesByteTokens) {
+  // A small change in a long record costs bytes, not the record.
   std::mt19937_64 rng(21);
   std::vector<Bytes> records{RandomBytes(rng, 40), RandomBytes(rng, 300), RandomBytes(rng, 50)};
   const Bytes old_bytes = Join(records);
   records[1][150] ^= 0x5A;
   records[1].insert(records[1].begin() + 200, {1, 2, 3});
-  const Bytes upd = RoundTrip(old_bytes, Join(records), true);
-  EXPECT_LT(upd.size(), kHeader + records[1].size());
-  // The tokens, read back by hand: u, a and d only (d carries no payload).
-  for (std::size_t p = 0; upd.size() - p >= kHeader;) {
-    const char token = static_cast<char>(upd[p + 4]);
-    EXPECT_TRUE(token == 'u' || token == 'a' || token == 'd') << token;
-    p += kHeader + (token == 'd' ? 0 : (upd[p + 5] | upd[p + 6] << 8));
-  }
+  EXPECT_LT(RoundTrip(old_bytes, Join(records), true).size(), kHeader + records[1].size());
 }
 
 TEST(UpdateDiffRecords, CutRecordIsRefused) {
