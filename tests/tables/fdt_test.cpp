@@ -54,12 +54,19 @@ class FdtTest : public ::testing::Test {
   }
   // Writes structure, data and index; loads the structure and opens both.
   void Load(const StructureLayout& layout, const std::string& data, const std::string& index) {
+    WriteFile(dir_ / "T.IDX", index);
+    ASSERT_EQ(Build(layout, data, false), IndexResult::kOk);
+  }
+  // Writes structure and data and builds the index (or not); opens them.
+  IndexResult Build(const StructureLayout& layout, const std::string& data, bool build = true) {
     fdt_.FreeStru();
     WriteFile(dir_ / "T.DAT", data);
-    WriteFile(dir_ / "T.IDX", index);
-    ASSERT_TRUE(Structure(layout, fdt_));
-    ASSERT_TRUE(fdt_.SetFiles(dir_ / "T.DAT", dir_ / "T.IDX"));
-    ASSERT_TRUE(fdt_.OpenFiles(fdt::kOpenAll));
+    if (!Structure(layout, fdt_)) return IndexResult::kNoStructure;
+    const IndexResult result = build ? BuildIndex(dir_ / "T.STR", dir_ / "T.DAT", dir_ / "T.IDX") : IndexResult::kOk;
+    if (result == IndexResult::kOk && !(fdt_.SetFiles(dir_ / "T.DAT", dir_ / "T.IDX") && fdt_.OpenFiles(kOpenAll))) {
+      ADD_FAILURE() << "files not opened";
+    }
+    return result;
   }
   // Offset found for a u32 key, or -1.
   std::int64_t Find(std::uint32_t number) {
@@ -281,32 +288,16 @@ TEST_F(FdtTest, FilesAreChangedClosedAndReopened) {
 
 // ---- the index builder
 
-class IndexBuilderTest : public ::testing::Test {
- protected:
-  IndexResult Build(const test::StructureLayout& layout, const std::string& data) {
-    test::WriteFile(dir_ / "T.STR", test::StructureBytes(layout));
-    test::WriteFile(dir_ / "T.DAT", data);
-    return BuildIndex(dir_ / "T.STR", dir_ / "T.DAT", dir_ / "T.IDX");
-  }
-  void Open(FDT& fdt) {
-    std::string d, i;
-    ASSERT_TRUE(fdt.NewStru(dir_ / "T.STR", d, i));
-    ASSERT_TRUE(fdt.SetFiles(dir_ / "T.DAT", dir_ / "T.IDX"));
-    ASSERT_TRUE(fdt.OpenFiles(kOpenAll));
-  }
-  test::TempDir dir_;
-};
-
 // E = 1000 gives blocks of 3 entries (2 steps), so 2000 keys need 6 levels;
 // one-byte keys repeat. Forward comparison: the first bytes decide.
-TEST_F(IndexBuilderTest, WideAndNarrowEntriesMakeDeepAndShallowTrees) {
+TEST_F(FdtTest, WideAndNarrowEntriesMakeDeepAndShallowTrees) {
   for (const auto& [entry_length, count] : {std::pair<std::uint16_t, std::size_t>{1000, 2000}, {5, 3000}}) {
     const std::size_t key_length = entry_length - 4u;
-    test::StructureLayout layout;
+    StructureLayout layout;
     layout.entry_length = entry_length;
     layout.flags = kFlagTree;
-    layout.fields = {{"KY", static_cast<std::uint16_t>(key_length), 1, test::kSingle, 0, test::kFixed, ""},
-                     {"TX", 20, 1, test::kSingle, 0, 0, ""}};
+    layout.fields = {{"KY", static_cast<std::uint16_t>(key_length), 1, kSingle, 0, kFixed, ""},
+                     {"TX", 20, 1, kSingle, 0, 0, ""}};
     std::vector<std::pair<std::string, std::string>> keys;  // key, text
     std::string data;
     for (std::size_t i = 0; i < count; ++i) {
@@ -318,11 +309,9 @@ TEST_F(IndexBuilderTest, WideAndNarrowEntriesMakeDeepAndShallowTrees) {
       data += Record(key + Var8(digits));
     }
     ASSERT_EQ(Build(layout, data), IndexResult::kOk) << entry_length;
-    FDT fdt;
-    Open(fdt);
     for (const auto& [key, text] : keys) {
-      ASSERT_TRUE(fdt.Search(key.data(), static_cast<std::int16_t>(key_length))) << entry_length;
-      ASSERT_EQ(std::string(fdt.GetField(1)), text) << entry_length;
+      ASSERT_TRUE(fdt_.Search(key.data(), static_cast<std::int16_t>(key_length))) << entry_length;
+      ASSERT_EQ(std::string(fdt_.GetField(1)), text) << entry_length;
     }
   }
 }
@@ -377,7 +366,7 @@ TEST(IndexEntriesSort, MatchesStableSortUnderTheTableComparison) {
   }
 }
 
-TEST_F(IndexBuilderTest, TreeLayoutFitsBlocksAndLevels) {
+TEST_F(FdtTest, TreeLayoutFitsBlocksAndLevels) {
   TreeLayout layout;
   ASSERT_TRUE(PlanTree(100000, 8, layout));
   EXPECT_EQ(layout.steps, 9u);           // 511 entries of 8 bytes fill 4088 bytes
@@ -395,40 +384,38 @@ TEST_F(IndexBuilderTest, TreeLayoutFitsBlocksAndLevels) {
   EXPECT_FALSE(PlanTree(10, 4, layout));
 }
 
-TEST_F(IndexBuilderTest, KeysComeAfterTheBitmapAndArePadded) {
-  test::StructureLayout layout;
+TEST_F(FdtTest, KeysComeAfterTheBitmapAndArePadded) {
+  StructureLayout layout;
   layout.flags = kFlagBitmap;
-  layout.fields = {{"KY", 4, 1, test::kSingle, 0, test::kFixed, ""}, {"TX", 9, 1, test::kSingle, 0, 0, ""}};
+  layout.fields = {{"KY", 4, 1, kSingle, 0, kFixed, ""}, {"TX", 9, 1, kSingle, 0, 0, ""}};
   ASSERT_EQ(Build(layout, Record("\x01\xC0" "zzzz" + Var8("x")) + Record("\x01\x80" "ab")), IndexResult::kOk);
-  EXPECT_EQ(test::ReadFile(dir_.path() / "T.IDX"), std::string("ab\0\0", 4) + Le32(10) + "zzzz" + Le32(0));
+  EXPECT_EQ(ReadFile(dir_.path() / "T.IDX"), std::string("ab\0\0", 4) + Le32(10) + "zzzz" + Le32(0));
 }
 
-TEST_F(IndexBuilderTest, FailuresLeaveTheIndexAloneAndEmptyDataFindsNothing) {
+TEST_F(FdtTest, FailuresLeaveTheIndexAloneAndEmptyDataFindsNothing) {
   const std::string good = Record(Le32(2) + Var8("a"));
-  const std::pair<const char*, std::string> damaged[] = {{"record past the end", good + test::Le16(20) + "abc"},
+  const std::pair<const char*, std::string> damaged[] = {{"record past the end", good + Le16(20) + "abc"},
                                                          {"half a length word", good + "\x05"},
-                                                         {"record above the maximum", good + test::Le16(300) + std::string(300, 'x')}};
+                                                         {"record above the maximum", good + Le16(300) + std::string(300, 'x')}};
   for (const auto& [name, data] : damaged) {
-    test::WriteFile(dir_ / "T.IDX", "old index");
-    EXPECT_EQ(Build(test::NumberTextLayout(kFlagBackward), data), IndexResult::kDataDamaged) << name;
-    EXPECT_EQ(test::ReadFile(dir_.path() / "T.IDX"), "old index") << name;
+    WriteFile(dir_ / "T.IDX", "old index");
+    EXPECT_EQ(Build(NumberTextLayout(kFlagBackward), data), IndexResult::kDataDamaged) << name;
+    EXPECT_EQ(ReadFile(dir_.path() / "T.IDX"), "old index") << name;
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "T.IDX$P$")) << name;
   }
   EXPECT_EQ(BuildIndex(dir_ / "NONE.STR", dir_ / "T.DAT", dir_ / "T.IDX"), IndexResult::kNoStructure);
   EXPECT_EQ(BuildIndex(dir_ / "T.STR", dir_ / "NONE.DAT", dir_ / "T.IDX"), IndexResult::kDataUnreadable);
-  test::WriteFile(dir_ / "T.DAT", good);
+  WriteFile(dir_ / "T.DAT", good);
   EXPECT_EQ(BuildIndex(dir_ / "T.STR", dir_ / "T.DAT", dir_ / "NODIR/T.IDX"), IndexResult::kIndexUnwritable);
   // An entry length without key bytes cannot be indexed.
-  test::StructureLayout keyless = test::NumberTextLayout(0);
+  StructureLayout keyless = NumberTextLayout(0);
   keyless.entry_length = 4;
-  test::WriteFile(dir_ / "K.STR", test::StructureBytes(keyless));
+  WriteFile(dir_ / "K.STR", StructureBytes(keyless));
   EXPECT_EQ(BuildIndex(dir_ / "K.STR", dir_ / "T.DAT", dir_ / "T.IDX"), IndexResult::kNoStructure);
 
   for (const std::uint32_t flags : {kFlagNearest, kFlagNearest | kFlagTree}) {
-    ASSERT_EQ(Build(test::NumberTextLayout(flags), ""), IndexResult::kOk);
-    FDT fdt;
-    Open(fdt);
-    EXPECT_FALSE(fdt.Search(Le32(1).data(), 4)) << flags;
+    ASSERT_EQ(Build(NumberTextLayout(flags), ""), IndexResult::kOk);
+    EXPECT_FALSE(fdt_.Search(Le32(1).data(), 4)) << flags;
   }
 }
 

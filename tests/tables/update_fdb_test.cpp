@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -56,52 +57,57 @@ void ExpectDb(const TempDir& dir, std::size_t key_length, const Recs& expected, 
   EXPECT_EQ(result.records, expected) << name;
 }
 
-TEST(UpdateFdbTest, MergesGiveTheExpectedRecordsAndAMatchingIndex) {
-  const std::string big(150000, 'b'), bigger(200000, 'N');  // span several copy blocks
-  const Recs bdf{{"B.DAT", "b"}, {"D.DAT", "d"}, {"F.DAT", "f"}};
+// "B=b D=" is {{"B.DAT", "b"}, {"D.DAT", ""}}; "*" and "+" stand for records
+// that span several copy blocks.
+Recs R(const std::string& spec) {
+  static const std::string big(150000, 'b'), bigger(200000, 'N');
+  Recs recs;
+  std::istringstream items(spec);
+  for (std::string item; items >> item;) {
+    const std::string value = item.substr(2);
+    recs.push_back({item.substr(0, 1) + ".DAT", value == "*" ? big : value == "+" ? bigger : value});
+  }
+  return recs;
+}
+
+TEST(UpdateFdbTest, MergesAndDeletesGiveTheExpectedRecordsAndAMatchingIndex) {
   const struct {
     const char* name;
-    Recs old_records, files /* ascending, as the driver hands them */, expected;
+    const char *old_records, *files /* ascending, as the driver hands them */, *expected;
   } cases[] = {
-      {"into empty", {}, {{"A.DAT", "a"}, {"B.DAT", "bb"}}, {{"A.DAT", "a"}, {"B.DAT", "bb"}}},
-      {"insert before one", {{"C.DAT", "c"}}, {{"A.DAT", "a"}}, {{"A.DAT", "a"}, {"C.DAT", "c"}}},
-      {"insert after one", {{"C.DAT", "c"}}, {{"E.DAT", "e"}}, {{"C.DAT", "c"}, {"E.DAT", "e"}}},
-      {"replace one", {{"C.DAT", "old"}}, {{"C.DAT", "new!"}}, {{"C.DAT", "new!"}}},
-      {"remove one by an empty file", {{"C.DAT", "c"}}, {{"C.DAT", ""}}, {}},
-      {"empty file of a new key adds nothing", {{"C.DAT", "c"}}, {{"D.DAT", ""}}, {{"C.DAT", "c"}}},
-      {"insert between", bdf, {{"C.DAT", "c"}, {"E.DAT", "e"}},
-       {{"B.DAT", "b"}, {"C.DAT", "c"}, {"D.DAT", "d"}, {"E.DAT", "e"}, {"F.DAT", "f"}}},
-      {"replace first, middle, last", bdf, {{"B.DAT", "B2"}, {"D.DAT", "D2"}, {"F.DAT", "F2"}},
-       {{"B.DAT", "B2"}, {"D.DAT", "D2"}, {"F.DAT", "F2"}}},
-      {"equal last key", bdf, {{"F.DAT", "F2"}}, {{"B.DAT", "b"}, {"D.DAT", "d"}, {"F.DAT", "F2"}}},
-      {"equal last key, then greater", {{"B.DAT", "b"}, {"D.DAT", "d"}}, {{"D.DAT", "D2"}, {"E.DAT", "e"}, {"G.DAT", "g"}},
-       {{"B.DAT", "b"}, {"D.DAT", "D2"}, {"E.DAT", "e"}, {"G.DAT", "g"}}},
-      {"greater than all", {{"B.DAT", "b"}, {"D.DAT", "d"}}, {{"X.DAT", "x"}, {"Y.DAT", "y"}},
-       {{"B.DAT", "b"}, {"D.DAT", "d"}, {"X.DAT", "x"}, {"Y.DAT", "y"}}},
-      {"remove the middle among inserts", bdf, {{"C.DAT", "c"}, {"D.DAT", ""}, {"G.DAT", "g"}},
-       {{"B.DAT", "b"}, {"C.DAT", "c"}, {"F.DAT", "f"}, {"G.DAT", "g"}}},
-      {"remove the last by an empty file", {{"B.DAT", "b"}, {"D.DAT", "d"}}, {{"D.DAT", ""}}, {{"B.DAT", "b"}}},
-      {"big records across blocks", {{"B.DAT", big}, {"D.DAT", "d"}, {"F.DAT", big}},
-       {{"C.DAT", bigger}, {"F.DAT", bigger}}, {{"B.DAT", big}, {"C.DAT", bigger}, {"D.DAT", "d"}, {"F.DAT", bigger}}},
+      {"into empty", "", "A=a B=bb", "A=a B=bb"},
+      {"insert before one", "C=c", "A=a", "A=a C=c"},
+      {"insert after one", "C=c", "E=e", "C=c E=e"},
+      {"replace one", "C=old", "C=new!", "C=new!"},
+      {"remove one by an empty file", "C=c", "C=", ""},
+      {"empty file of a new key adds nothing", "C=c", "D=", "C=c"},
+      {"insert between", "B=b D=d F=f", "C=c E=e", "B=b C=c D=d E=e F=f"},
+      {"replace first, middle, last", "B=b D=d F=f", "B=B2 D=D2 F=F2", "B=B2 D=D2 F=F2"},
+      {"equal last key", "B=b D=d F=f", "F=F2", "B=b D=d F=F2"},
+      {"equal last key, then greater", "B=b D=d", "D=D2 E=e G=g", "B=b D=D2 E=e G=g"},
+      {"greater than all", "B=b D=d", "X=x Y=y", "B=b D=d X=x Y=y"},
+      {"remove the middle among inserts", "B=b D=d F=f", "C=c D= G=g", "B=b C=c F=f G=g"},
+      {"remove the last by an empty file", "B=b D=d", "D=", "B=b"},
+      {"big records across blocks", "B=* D=d F=*", "C=+ F=+", "B=* C=+ D=d F=+"},
   };
   for (const auto& c : cases) {
     TempDir dir;
-    test::fdb::WriteDb(dir, kKey5, c.old_records);
+    test::fdb::WriteDb(dir, kKey5, R(c.old_records));
     CUpdateFDB fdb;
-    ASSERT_TRUE(Merge(fdb, dir, c.files)) << c.name << ": " << fdb.ErrorText();
-    ExpectDb(dir, kKey5, c.expected, c.name);
+    ASSERT_TRUE(Merge(fdb, dir, R(c.files))) << c.name << ": " << fdb.ErrorText();
+    ExpectDb(dir, kKey5, R(c.expected), c.name);
     EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP")) << c.name;
   }
   // Deletes leave out only their key.
-  for (const auto& [key, expected] : std::vector<std::pair<std::string, Recs>>{
-           {"B.DAT", {bdf[1], bdf[2]}}, {"D.DAT", {bdf[0], bdf[2]}}, {"F.DAT", {bdf[0], bdf[1]}},
-           {"A.DAT", bdf}, {"C.DAT", bdf}, {"Z.DAT", bdf}}) {
+  for (const auto& [key, expected] : {std::pair<const char*, const char*>{"B.DAT", "D=d F=f"}, {"D.DAT", "B=b F=f"},
+                                      {"F.DAT", "B=b D=d"}, {"A.DAT", "B=b D=d F=f"}, {"C.DAT", "B=b D=d F=f"},
+                                      {"Z.DAT", "B=b D=d F=f"}}) {
     TempDir dir;
-    test::fdb::WriteDb(dir, kKey5, bdf);
+    test::fdb::WriteDb(dir, kKey5, R("B=b D=d F=f"));
     CUpdateFDB fdb;
     ASSERT_TRUE(fdb.Open(dir / "DATA.FDB", kKey5, kKey5 + 4) && fdb.Delete(key) && fdb.Finish(0) && fdb.WriteIndex())
         << key << ": " << fdb.ErrorText();
-    ExpectDb(dir, kKey5, expected, key);
+    ExpectDb(dir, kKey5, R(expected), key);
   }
 }
 
@@ -196,18 +202,16 @@ TEST(UpdateFdbTest, DamagedInputIsRefusedAndChangesNothing) {
 
 TEST(UpdateFdbTest, CrcMismatchLeavesTheOldDatabaseAndRemovesTheTmp) {
   TempDir dir;
-  test::fdb::WriteDb(dir, kKey5, {{"B.DAT", "b"}});
-  const std::uint32_t right = test::fdb::Crc(FdbBytes(kKey5, {{"A.DAT", "a"}, {"B.DAT", "b"}}));
+  test::fdb::WriteDb(dir, kKey5, R("B=b"));
   CUpdateFDB fdb;
-  EXPECT_FALSE(Merge(fdb, dir, {{"A.DAT", "a"}}, right ^ 1u));
+  EXPECT_FALSE(Merge(fdb, dir, R("A=a"), test::fdb::Crc(FdbBytes(kKey5, R("A=a B=b"))) ^ 1u));
   EXPECT_EQ(fdb.LastError(), CUpdateFDB::kCrcMismatch);
   // The companions are named from the upper-cased path (found again on
   // POSIX through the case-insensitive lookup).
   std::string tmp = dir / "DATA.TMP";
   for (char& c : tmp) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
   EXPECT_EQ(fdb.ErrorText(), "CRC error by file " + tmp + "!");
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), FdbBytes(kKey5, {{"B.DAT", "b"}}));
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), FdxBytes(kKey5, {{"B.DAT", "b"}}));
+  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB") + test::ReadFile(dir / "DATA.FDX"), FdbBytes(kKey5, R("B=b")) + FdxBytes(kKey5, R("B=b")));
   EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP"));
 }
 
