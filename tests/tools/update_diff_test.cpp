@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "patch/patch_engine.h"
+#include "patch/update_data.h"
 #include "test_support.h"
 
 namespace veupd {
@@ -22,7 +23,7 @@ using test::ReadFile;
 using test::WriteFile;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::size_t kHeader = 7;  // position, token, length
+constexpr std::size_t kHeader = kRecordHeaderSize;
 
 // Random bytes; with a small alphabet the content repeats a lot, which
 // tempts the search with false matches.
@@ -34,25 +35,23 @@ Bytes RandomBytes(std::mt19937_64& rng, std::size_t n, unsigned alphabet = 256) 
 
 std::string Str(const Bytes& b) { return {b.begin(), b.end()}; }
 
-// Builds the update, applies it with the patch engine and expects the new
-// file; returns the update.
-Bytes RoundTrip(const Bytes& old_bytes, const Bytes& new_bytes, bool records, std::size_t max_search = 8u << 20) {
-  MemorySource old_src(old_bytes), new_src(new_bytes);
-  BufferSink sink;
+// Builds the update file by file, applies it with the patch engine and
+// expects the new file.
+DiffStats RoundTrip(const Bytes& old_bytes, const Bytes& new_bytes, bool records, std::size_t max_search = 8u << 20) {
+  test::TempDir dir;
+  WriteFile(dir / "old.dat", Str(old_bytes));
+  WriteFile(dir / "new.dat", Str(new_bytes));
   DiffOptions options;
   options.records = records;
   options.max_search = max_search;
-  const DiffResult r = MakeUpdate(&old_src, new_src, sink, options);
+  const DiffResult r = MakeUpdateFile(dir / "old.dat", dir / "new.dat", dir / "upd.dat", options);
   EXPECT_TRUE(r.ok) << r.message;
-  EXPECT_EQ(r.stats.UpdateSize(), sink.bytes.size());
-  test::TempDir dir;
-  WriteFile(dir / "old.dat", Str(old_bytes));
-  WriteFile(dir / "upd.dat", Str(sink.bytes));
+  EXPECT_EQ(r.stats.UpdateSize() + kOldCrcTrailerSize, ReadFile(dir / "upd.dat").size());
   PatchErrorList errors;
-  const ErrorCode rc = ApplyUpdate(dir / "old.dat", dir / "upd.dat", dir / "new.dat", records ? TokenSet::kFdt : TokenSet::kFix, errors);
+  const ErrorCode rc = ApplyUpdate(dir / "old.dat", dir / "upd.dat", dir / "out.dat", records ? TokenSet::kFdt : TokenSet::kFix, errors);
   EXPECT_TRUE(rc.ok()) << "code " << rc.code();
-  EXPECT_EQ(ReadFile(dir / "new.dat"), Str(new_bytes));  // an empty result is deleted: reads as ""
-  return sink.bytes;
+  EXPECT_EQ(ReadFile(dir / "out.dat"), Str(new_bytes));  // an empty result is deleted: reads as ""
+  return r.stats;
 }
 
 // Inserts, deletes and replaces 1 to 200 bytes at scattered places; the
@@ -89,11 +88,10 @@ TEST(UpdateDiff, ByteEditsRoundTripAndCostNoMoreThanTheEdits) {
         default: std::copy_n(fresh.begin(), cut, it); edit_list += kHeader + cut;
       }
     }
-    const Bytes upd = RoundTrip(old_bytes, new_bytes, false, c.max_search);
-    EXPECT_LE(c.alphabet == 256 ? upd.size() : 0, edit_list);
+    EXPECT_LE(c.alphabet == 256 ? RoundTrip(old_bytes, new_bytes, false, c.max_search).UpdateSize() : 0, edit_list);
   }
   // The worked example's three records, and an insertion larger than the search.
-  EXPECT_LE(RoundTrip({'H', 'E', 'L', 'L', 'O', ' ', 'W', 'O', 'R', 'L', 'D'}, {'J', 'E', 'L', 'L', 'O', '!'}, false).size(), 23u);
+  EXPECT_LE(RoundTrip({'H', 'E', 'L', 'L', 'O', ' ', 'W', 'O', 'R', 'L', 'D'}, {'J', 'E', 'L', 'L', 'O', '!'}, false).UpdateSize(), 23u);
   std::mt19937_64 rng(12);
   const Bytes old_bytes = RandomBytes(rng, 50000), block = RandomBytes(rng, 20000);
   Bytes new_bytes = old_bytes;
@@ -148,10 +146,10 @@ TEST(UpdateDiffRecords, RecordEditsRoundTrip) {
   const Bytes old_bytes = Join(records);
   records[1][150] ^= 0x5A;
   records[1].insert(records[1].begin() + 200, {1, 2, 3});
-  EXPECT_LT(RoundTrip(old_bytes, Join(records), true).size(), kHeader + records[1].size());
+  EXPECT_LT(RoundTrip(old_bytes, Join(records), true).UpdateSize(), kHeader + records[1].size());
 }
 
-TEST(UpdateDiffRecords, CutRecordIsRefused) {
+TEST(UpdateDiffRecords, CutRecordIsRefusedInMemory) {
   const Bytes good = Join({{'A', 'B', 'C'}});
   Bytes cut = good;
   cut.push_back(9);  // a length field of one byte
@@ -163,6 +161,11 @@ TEST(UpdateDiffRecords, CutRecordIsRefused) {
   EXPECT_FALSE(as_old.ok);
   EXPECT_NE(as_old.message.find("offset 5"), std::string::npos) << as_old.message;
   EXPECT_FALSE(MakeUpdate(&good_src, cut_src, sink, options).ok);
+  // The same in memory, whole: the update's bytes are what the stats say.
+  const Bytes other = Join({{'A', 'B', 'D'}});
+  MemorySource other_src(other);
+  const DiffResult r = MakeUpdate(&good_src, other_src, sink, options);
+  EXPECT_TRUE(r.ok && r.stats.UpdateSize() == sink.bytes.size() && r.stats.records > 0) << r.message;
 }
 
 // ---------------------------------------------------------------- files
@@ -175,18 +178,9 @@ TEST(UpdateDiffFiles, WindowsSlideOverFilesLargerThanTheSearch) {
     const auto at = new_bytes.begin() + 900000 - k * 97003;
     new_bytes.erase(at, at + 50);
   }
-  test::TempDir dir;
-  WriteFile(dir / "a.old", Str(old_bytes));
-  WriteFile(dir / "a.new", Str(new_bytes));
-  DiffOptions options;
-  options.max_search = 1000;
-  const DiffResult r = MakeUpdateFile(dir / "a.old", dir / "a.new", dir / "a.upd", options);
-  ASSERT_TRUE(r.ok) << r.message;
-  EXPECT_EQ(r.stats.records, 10u);
-  EXPECT_EQ(r.stats.payload_bytes, 0u);
-  PatchErrorList errors;
-  ASSERT_TRUE(ApplyUpdate(dir / "a.old", dir / "a.upd", dir / "a.out", TokenSet::kFix, errors).ok());
-  EXPECT_EQ(ReadFile(dir / "a.out"), Str(new_bytes));
+  const DiffStats stats = RoundTrip(old_bytes, new_bytes, false, 1000);
+  EXPECT_EQ(stats.records, 10u);
+  EXPECT_EQ(stats.payload_bytes, 0u);
 }
 
 TEST(UpdateDiffFiles, FailuresLeaveNoUpdateAndTheInputsAlone) {
