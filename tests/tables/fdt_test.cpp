@@ -448,7 +448,7 @@ class DictionaryTest : public ::testing::Test {
   TDM_FdtTessel dictionary_{nullptr, nullptr, "D0"};
 };
 
-TEST_F(DictionaryTest, OpenFindsTextsByNumberAndFailedOpensGiveEmptyText) {
+TEST_F(DictionaryTest, OpenFindsTextsByNumberInEitherLanguage) {
   ASSERT_NE(dictionary_.GetText(118), nullptr);
   EXPECT_STREQ(dictionary_.GetText(118), "");
   EXPECT_FALSE(dictionary_.Open((dir_ / "NONE.STR").c_str(), "E", "D0", nullptr, nullptr));
@@ -472,9 +472,7 @@ TEST_F(DictionaryTest, OpenFindsTextsByNumberAndFailedOpensGiveEmptyText) {
   EXPECT_STREQ(dictionary_.GetText(118), "");
   EXPECT_TRUE(dictionary_.Open(structure_.c_str(), "E", "D0", nullptr, nullptr));
   EXPECT_STREQ(dictionary_.GetText(118), "Update");
-}
-
-TEST_F(DictionaryTest, SetLanguageSwitchesOrKeepsTheOldPair) {
+  // Languages switch, or keep the old pair.
   TDM_FdtTessel dictionary(structure_.c_str(), "E", "D0");
   ASSERT_TRUE(dictionary.IsOpen());
   EXPECT_TRUE(dictionary.SetLanguage("D"));
@@ -493,7 +491,7 @@ TEST_F(DictionaryTest, SetLanguageSwitchesOrKeepsTheOldPair) {
   EXPECT_FALSE(dictionary_.SetLanguage(""));
 }
 
-TEST_F(DictionaryTest, PathArgumentsAreDirectoriesOrFullPatterns) {
+TEST_F(DictionaryTest, PathsAreDirectoriesOrFullPatternsAndTheFieldASingleValue) {
   const std::string other = dir_ / "other";
   WriteLanguage("other/MSGE", {{70, "moved"}});
   WriteLanguage("other/XE", {{70, "full"}});
@@ -507,9 +505,7 @@ TEST_F(DictionaryTest, PathArgumentsAreDirectoriesOrFullPatterns) {
   EXPECT_FALSE(dictionary_.Open(structure_.c_str(), "E", "D0", (other + "/XE.DAT").c_str(), nullptr));
   EXPECT_FALSE(dictionary_.IsOpen());
   EXPECT_STREQ(dictionary_.GetText(70), "");
-}
-
-TEST_F(DictionaryTest, FieldMustBeASingleValueOfTheStructure) {
+  // The field must be a single value of the structure.
   EXPECT_FALSE(dictionary_.Open(structure_.c_str(), "E", "XX", nullptr, nullptr));
   EXPECT_FALSE(dictionary_.IsOpen());
   // A list field would hand out a count instead of a text.

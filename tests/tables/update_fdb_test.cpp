@@ -135,7 +135,7 @@ TEST(UpdateFdbTest, LeftOutTrailingBytesReplaceUnderTheNewName) {
 std::string Cut(std::string s, std::size_t n) { return s.substr(0, s.size() - n); }
 std::string Poke(std::string s, std::size_t at, char c) { return s.replace(at, 1, 1, c); }
 
-TEST(UpdateFdbTest, DamagedInputIsRefusedAndChangesNothing) {
+TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
   const Recs two{{"B.DAT", "bbbb"}, {"D.DAT", "dd"}};
   const std::string fdb = FdbBytes(kKey5, two), fdx = FdxBytes(kKey5, two);
   constexpr std::size_t kEntry = kKey5 + 4;
@@ -198,20 +198,14 @@ TEST(UpdateFdbTest, DamagedInputIsRefusedAndChangesNothing) {
   test::WriteFile(dir / "DATA.DB", fdb);
   EXPECT_FALSE(update.Open(dir / "DATA.DB", kKey5, 0));
   EXPECT_EQ(update.LastError(), CUpdateFDB::kBadDatabaseName);
-}
-
-TEST(UpdateFdbTest, CrcMismatchLeavesTheOldDatabaseAndRemovesTheTmp) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, kKey5, R("B=b"));
-  CUpdateFDB fdb;
-  EXPECT_FALSE(Merge(fdb, dir, R("A=a"), test::fdb::Crc(FdbBytes(kKey5, R("A=a B=b"))) ^ 1u));
-  EXPECT_EQ(fdb.LastError(), CUpdateFDB::kCrcMismatch);
-  // The companions are named from the upper-cased path (found again on
-  // POSIX through the case-insensitive lookup).
+  // A wrong CRC removes the ".TMP"; the companions are named from the
+  // upper-cased path (found again on POSIX through the case-insensitive lookup).
+  EXPECT_FALSE(Merge(update, dir, R("C=c"), test::fdb::Crc(FdbBytes(kKey5, R("B=bbbb C=c D=dd"))) ^ 1u));
+  EXPECT_EQ(update.LastError(), CUpdateFDB::kCrcMismatch);
   std::string tmp = dir / "DATA.TMP";
   for (char& c : tmp) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  EXPECT_EQ(fdb.ErrorText(), "CRC error by file " + tmp + "!");
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB") + test::ReadFile(dir / "DATA.FDX"), FdbBytes(kKey5, R("B=b")) + FdxBytes(kKey5, R("B=b")));
+  EXPECT_EQ(update.ErrorText(), "CRC error by file " + tmp + "!");
+  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB") + test::ReadFile(dir / "DATA.FDX"), fdb + fdx);
   EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP"));
 }
 
@@ -251,7 +245,7 @@ class DriverTest : public ::testing::Test {
   CFdbUpdateControl driver_;
 };
 
-TEST_F(DriverTest, MasksListsAndTheirFailures) {
+TEST_F(DriverTest, MasksListsControlListsAndTheirFailures) {
   // A mask without "*.*" compares whole names.
   test::WriteFile(Upd("A0002.NEW"), "TWO");
   EXPECT_TRUE(driver_.UpdateEntry(db_, "0", Upd("*.NEW"))) << driver_.GetMessages();
@@ -270,24 +264,24 @@ TEST_F(DriverTest, MasksListsAndTheirFailures) {
   EXPECT_FALSE(driver.UpdateEntry(db_, "LIST_DELETE", list));
   EXPECT_EQ(driver.GetMessages(), "Key length error by file " + db_ + "!\nError during delete " + db_ + Fails(list));
   EXPECT_EQ(Records(), (Recs{kOld[1]}));
-}
-
-TEST_F(DriverTest, ControlListGoesOnAfterAFailedLine) {
+  // A control list goes on after a failed line.
+  test::fdb::WriteDb(dir_, kKey, kOld);
   test::WriteFile(Upd("A0004.DAT"), "four");
   const std::string missing = dir_ / "NONE.FDB";
-  const std::string list = WriteList("ctl.txt", db_ + "\t0\t" + Upd("A0004.DAT") + "\n" + missing +
-                                                    "\tDELETE\tA0001.DAT\n" + db_ + "\tDELETE\tA0002.DAT\n");
-  EXPECT_FALSE(driver_.Run(list));
-  EXPECT_EQ(driver_.GetMessages(), "FDB " + missing + " not found!\nError during update " + missing +
-                                       " -> A0001.DAT!\nError during update using file " + list + "!\n");
+  const std::string control = WriteList("ctl.txt", db_ + "\t0\t" + Upd("A0004.DAT") + "\n" + missing +
+                                                       "\tDELETE\tA0001.DAT\n" + db_ + "\tDELETE\tA0002.DAT\n");
+  CFdbUpdateControl runner;
+  EXPECT_FALSE(runner.Run(control));
+  EXPECT_EQ(runner.GetMessages(), "FDB " + missing + " not found!\nError during update " + missing +
+                                      " -> A0001.DAT!\nError during update using file " + control + "!\n");
   EXPECT_EQ(Records(), (Recs{kOld[0], kOld[2], {"A0004.DAT", "four"}}));
   // A line with missing fields fails.
-  const std::string before = test::ReadFile(db_);
+  const std::string after = test::ReadFile(db_);
   const std::string short_list = WriteList("ctl2.txt", db_ + "\n");
-  CFdbUpdateControl driver;
-  EXPECT_FALSE(driver.Run(short_list));
-  EXPECT_EQ(driver.GetMessages(), "UpdateFile  not found" + Fails("") + "Error during update using file " + short_list + "!\n");
-  EXPECT_EQ(test::ReadFile(db_), before);
+  CFdbUpdateControl short_runner;
+  EXPECT_FALSE(short_runner.Run(short_list));
+  EXPECT_EQ(short_runner.GetMessages(), "UpdateFile  not found" + Fails("") + "Error during update using file " + short_list + "!\n");
+  EXPECT_EQ(test::ReadFile(db_), after);
 }
 
 // A run ended between replacing a database and its index leaves the index

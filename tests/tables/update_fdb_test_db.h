@@ -25,15 +25,11 @@ inline void PrintTo(const Rec& r, std::ostream* os) {
 }
 
 inline std::string LE32(std::uint32_t v) {
-  std::string out;
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((v >> shift) & 0xFFu));
-  return out;
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
 }
-
 inline std::uint32_t GetLE32(std::string_view bytes, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-  return v;
+  const auto byte = [&](std::size_t i) { return std::uint32_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i); };
+  return byte(0) | byte(1) | byte(2) | byte(3);
 }
 
 // The CRC-32 variant of the updater, bit by bit: reflected 0xEDB88320,
