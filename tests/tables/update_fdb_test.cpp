@@ -348,55 +348,57 @@ std::string CrcText(const std::string& bytes) {
   return crc;
 }
 
-const Recs kBefore{{"A0001.DAT", "one"}, {"A0002.DAT", std::string(100000, 'o')}, {"A0003.DAT", "three"}};
-const Recs kMerged{kBefore[0], {"A0002.DAT", std::string(90000, 'x')}, kBefore[2], {"A0004.DAT", "four"}};
-const Recs kDeleted{kBefore[1], kBefore[2]};
-
-// Runs the merge (by CRC) or the delete of A0001 and checks what is left.
-void RunAndCheck(bool merge) {
-  const Recs& result = merge ? kMerged : kDeleted;
+// Runs a merge of the update folder's files by CRC (or, without files, the
+// delete of A0001) and checks what is left. Returns "ok" or the state of the
+// database and its index (and, when the database is gone, of the ".TMP"):
+// "old", "new", "-" (missing) or "bad".
+std::string RunAndCheck(const Recs& before, const Recs& after, const Recs& files) {
   test::TempDir dir;
-  test::fdb::WriteDb(dir, kKey, kBefore);
-  test::WriteFile(dir.path() / "upd" / "a0002.dat", kMerged[1].data);
-  test::WriteFile(dir.path() / "upd" / "a0004.dat", kMerged[3].data);
-  const std::string db = dir / "DATA.FDB", argument = merge ? (dir.path() / "upd" / "*.*").string() : "A0001.DAT";
+  test::fdb::WriteDb(dir, kKey, before);
+  for (const Rec& f : files) test::WriteFile(dir.path() / "upd" / f.key, f.data);
+  const std::string db = dir / "DATA.FDB", argument = files.empty() ? "A0001.DAT" : (dir.path() / "upd" / "*.*").string();
   CFdbUpdateControl driver;
-  const bool ok = driver.UpdateEntry(db, merge ? CrcText(FdbBytes(kKey, result)) : "DELETE", argument);
+  const bool ok = driver.UpdateEntry(db, files.empty() ? "DELETE" : CrcText(FdbBytes(kKey, after)), argument);
 
   auto left = test::Snapshot(dir.path());
   for (auto it = left.begin(); it != left.end();) it = it->first.rfind("upd/", 0) == 0 ? left.erase(it) : ++it;
-  // Each file as "old", "new", "-" (missing) or "bad", without printing it.
   const auto state = [&](const char* name, std::string (*bytes)(std::size_t, const Recs&)) -> std::string {
     const auto it = left.find(name);
     if (it == left.end()) return "-";
     const std::string content = it->second;
     left.erase(it);
-    return content == bytes(kKey, kBefore) ? "old" : content == bytes(kKey, result) ? "new" : "bad";
+    return content == bytes(kKey, before) ? "old" : content == bytes(kKey, after) ? "new" : "bad";
   };
   const std::string fdb = state("DATA.FDB", FdbBytes), fdx = state("DATA.FDX", FdxBytes);
   const std::string tmp = state("DATA.TMP", FdbBytes);  // an incomplete one stays by design
   const std::string messages = driver.GetMessages();
+  test::ExpectNothingLeft(left);
   if (ok) {
     EXPECT_EQ(messages, "");
     EXPECT_EQ(fdb + " " + fdx + " " + tmp, "new new -");
-  } else {
-    // One failed step, then the driver's closing line for the change.
-    EXPECT_NE(messages.find("!\nError during update " + db + " -> " + argument + "!\n"), std::string::npos) << messages;
-    // Until the database is replaced its index stays as it was; the index is
-    // written under another name and renamed, so it is never a part. Only a
-    // failed rename leaves no database, and the new one waits as ".TMP".
-    const std::string files = fdb + " " + fdx + (fdb == "-" ? " " + tmp : "");
-    EXPECT_TRUE(files == "old old" || files == "new old" || files == "new new" || files == "- old new") << files;
-    EXPECT_TRUE(fdb != "-" || messages.find("Rename error by files ") != std::string::npos) << messages;
+    return "ok";
   }
-  test::ExpectNothingLeft(left);
+  // One failed step, then the driver's closing line for the change.
+  EXPECT_NE(messages.find("!\nError during update " + db + " -> " + argument + "!\n"), std::string::npos) << messages;
+  // Until the database is replaced its index stays as it was; the index is
+  // written under another name and renamed, so it is never a part. Only a
+  // failed rename leaves no database, and the new one waits as ".TMP".
+  const std::string state_left = fdb + " " + fdx + (fdb == "-" ? " " + tmp : "");
+  EXPECT_TRUE(state_left == "old old" || state_left == "new old" || state_left == "new new" || state_left == "- old new")
+      << state_left;
+  EXPECT_TRUE(fdb != "-" || messages.find("Rename error by files ") != std::string::npos) << messages;
+  return state_left;
 }
 
 TEST(FdbUpdateFault, EveryFailingCallOrFullDiskLeavesTheOldOrTheNewDatabase) {
+  const Recs before{{"A0001.DAT", "one"}, {"A0002.DAT", std::string(100000, 'o')}, {"A0003.DAT", "three"}};
+  const Recs merged{before[0], {"A0002.DAT", std::string(90000, 'x')}, before[2], {"A0004.DAT", "four"}};
+  const Recs files{{"a0002.dat", merged[1].data}, {"a0004.dat", "four"}};
   for (const bool merge : {true, false}) {
     SCOPED_TRACE(merge ? "merge" : "delete");
-    test::ForEveryFileFault([&](const test::FaultCase&, os::fault::FaultScope&) { RunAndCheck(merge); });
-    EXPECT_GE(test::ForEachDiskFullPoint(30000, [&](os::fault::FaultScope&) { RunAndCheck(merge); }), 3u);
+    const auto run = [&] { RunAndCheck(before, merge ? merged : Recs{before[1], before[2]}, merge ? files : Recs{}); };
+    test::ForEveryFileFault([&](const test::FaultCase&, os::fault::FaultScope&) { run(); });
+    EXPECT_GE(test::ForEachDiskFullPoint(30000, [&](os::fault::FaultScope&) { run(); }), 3u);
   }
 }
 
@@ -406,11 +408,9 @@ TEST(FdbUpdateFault, EveryFailingCallOrFullDiskLeavesTheOldOrTheNewDatabase) {
 // thread outlives the change.
 TEST(FdbUpdateFault, LargeMergeWrittenBehindLeavesTheOldOrTheNewDatabase) {
   constexpr std::size_t kMiB = 1u << 20;
-  const Recs old_recs{{"A0001.DAT", std::string(5 * kMiB, '1')},
-                                  {"A0002.DAT", std::string(5 * kMiB, '2')},
-                                  {"A0003.DAT", std::string(kMiB, '3')}};
-  const Recs new_recs{old_recs[0], {"A0002.DAT", std::string(6 * kMiB, 'x')}, old_recs[2]};
-  const std::string old_fdb = FdbBytes(kKey, old_recs), new_fdb = FdbBytes(kKey, new_recs);
+  const Recs before{{"A0001.DAT", std::string(5 * kMiB, '1')}, {"A0002.DAT", std::string(5 * kMiB, '2')},
+                    {"A0003.DAT", std::string(kMiB, '3')}};
+  const Recs after{before[0], {"A0002.DAT", std::string(6 * kMiB, 'x')}, before[2]};
   const struct {
     const char* name;
     std::function<void(os::fault::FaultScope&)> arm;
@@ -427,19 +427,9 @@ TEST(FdbUpdateFault, LargeMergeWrittenBehindLeavesTheOldOrTheNewDatabase) {
   };
   for (const auto& fault : faults) {
     SCOPED_TRACE(fault.name);
-    test::TempDir dir;
-    test::fdb::WriteDb(dir, kKey, old_recs);
-    test::WriteFile(dir.path() / "upd" / "a0002.dat", new_recs[1].data);
-    CFdbUpdateControl driver;
-    bool ok = false;
-    {
-      os::fault::FaultScope scope;
-      fault.arm(scope);
-      ok = driver.UpdateEntry(dir / "DATA.FDB", CrcText(new_fdb), (dir.path() / "upd" / "*.*").string());
-    }
-    EXPECT_EQ(ok, fault.succeeds) << driver.GetMessages();
-    EXPECT_TRUE(test::Holds(test::ReadFile(dir / "DATA.FDB"), ok ? new_fdb : old_fdb, "database"));
-    EXPECT_TRUE(test::Holds(test::ReadFile(dir / "DATA.FDX"), FdxBytes(kKey, ok ? new_recs : old_recs), "index"));
+    os::fault::FaultScope scope;
+    fault.arm(scope);
+    EXPECT_EQ(RunAndCheck(before, after, {{"a0002.dat", after[1].data}}), fault.succeeds ? "ok" : "old old");
   }
 }
 
