@@ -79,11 +79,11 @@ class FdtTest : public ::testing::Test {
 };
 
 TEST_F(FdtTest, RecordLengthAndMemberKindsFollowTheStructure) {
-  const FieldSpec a{"AF", 3, 1, kSingle, 0, kFixed, ""}, one{"A1", 1, 1, 3, 0, kFixed, ""};
+  const FieldLayout a{"AF", 3, 1, kSingle, 0, kFixed, ""}, one{"A1", 1, 1, 3, 0, kFixed, ""};
   const struct {
     const char* name;
     std::uint32_t flags;
-    std::vector<FieldSpec> fields;
+    std::vector<FieldLayout> fields;
     std::uint16_t expected;
   } rows[] = {
       {"16-bit prefix", 0, {{"AA", 300, 1, kSingle, 0, kType6, ""}}, 302},

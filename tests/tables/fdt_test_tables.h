@@ -17,7 +17,7 @@ inline std::string Padded(std::string text, std::size_t n) {
   return text;
 }
 
-struct FieldSpec {
+struct FieldLayout {
   std::string name;  // two characters
   std::uint16_t width = 0;
   std::uint16_t max_occurs = 0;
@@ -36,7 +36,7 @@ struct StructureLayout {
   std::string index_name = "T.IDX";
   std::uint16_t entry_length = 8;
   std::uint32_t flags = 0;
-  std::vector<FieldSpec> fields;
+  std::vector<FieldLayout> fields;
   std::string aux;
 };
 

@@ -59,10 +59,10 @@ void ExpectDb(const TempDir& dir, std::size_t key_length, const Recs& expected, 
 
 // "B=b D=" is {{"B.DAT", "b"}, {"D.DAT", ""}}; "*" and "+" stand for records
 // that span several copy blocks.
-Recs R(const std::string& spec) {
+Recs R(const std::string& text) {
   static const std::string big(150000, 'b'), bigger(200000, 'N');
   Recs recs;
-  std::istringstream items(spec);
+  std::istringstream items(text);
   for (std::string item; items >> item;) {
     const std::string value = item.substr(2);
     recs.push_back({item.substr(0, 1) + ".DAT", value == "*" ? big : value == "+" ? bigger : value});
