@@ -232,11 +232,6 @@ class DriverTest : public ::testing::Test {
     test::WriteFile(dir_.path() / name, text);
     return dir_ / name;
   }
-  Recs Records() const {
-    const auto parsed = test::fdb::ReadDb(dir_, kKey);
-    EXPECT_EQ(parsed.problem, "");
-    return parsed.records;
-  }
   std::string Fails(const std::string& argument) const { return "!\nError during update " + db_ + " -> " + argument + "!\n"; }
 
   const Recs kOld{{"A0001.DAT", "one"}, {"A0002.DAT", "two"}, {"A0003.DAT", "three"}};
@@ -249,7 +244,7 @@ TEST_F(DriverTest, MasksListsControlListsAndTheirFailures) {
   // A mask without "*.*" compares whole names.
   test::WriteFile(Upd("A0002.NEW"), "TWO");
   EXPECT_TRUE(driver_.UpdateEntry(db_, "0", Upd("*.NEW"))) << driver_.GetMessages();
-  EXPECT_EQ(Records(), (Recs{kOld[0], kOld[1], {"A0002.NEW", "TWO"}, kOld[2]}));
+  ExpectDb(dir_, kKey, Recs{kOld[0], kOld[1], {"A0002.NEW", "TWO"}, kOld[2]});
   // A mask matching only folders changes nothing.
   std::filesystem::remove(Upd("A0002.NEW"));
   std::filesystem::create_directories(dir_.path() / "upd" / "SUB00.DAT");
@@ -263,7 +258,7 @@ TEST_F(DriverTest, MasksListsControlListsAndTheirFailures) {
   CFdbUpdateControl driver;
   EXPECT_FALSE(driver.UpdateEntry(db_, "LIST_DELETE", list));
   EXPECT_EQ(driver.GetMessages(), "Key length error by file " + db_ + "!\nError during delete " + db_ + Fails(list));
-  EXPECT_EQ(Records(), (Recs{kOld[1]}));
+  ExpectDb(dir_, kKey, Recs{kOld[1]});
   // A control list goes on after a failed line.
   test::fdb::WriteDb(dir_, kKey, kOld);
   test::WriteFile(Upd("A0004.DAT"), "four");
@@ -274,7 +269,7 @@ TEST_F(DriverTest, MasksListsControlListsAndTheirFailures) {
   EXPECT_FALSE(runner.Run(control));
   EXPECT_EQ(runner.GetMessages(), "FDB " + missing + " not found!\nError during update " + missing +
                                       " -> A0001.DAT!\nError during update using file " + control + "!\n");
-  EXPECT_EQ(Records(), (Recs{kOld[0], kOld[2], {"A0004.DAT", "four"}}));
+  ExpectDb(dir_, kKey, Recs{kOld[0], kOld[2], {"A0004.DAT", "four"}});
   // A line with missing fields fails.
   const std::string after = test::ReadFile(db_);
   const std::string short_list = WriteList("ctl2.txt", db_ + "\n");
@@ -305,7 +300,7 @@ TEST_F(DriverTest, IndexNotMatchingTheDatabaseIsRebuiltOrKept) {
     if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", c.fdx);
     CFdbUpdateControl driver;
     EXPECT_TRUE(driver.UpdateEntry(db_, "DELETE", "A0003.DAT")) << driver.GetMessages();
-    EXPECT_EQ(Records(), (Recs{kOld[0]}));
+    ExpectDb(dir_, kKey, Recs{kOld[0]});
     test::WriteFile(Upd("A0002.DAT"), "TWO");
     EXPECT_TRUE(driver.UpdateEntry(db_, "0", Upd("A*.DAT"))) << driver.GetMessages();
     std::filesystem::remove(Upd("A0002.DAT"));
