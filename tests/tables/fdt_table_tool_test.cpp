@@ -17,15 +17,12 @@ namespace {
 using PointerFn = int(VEUPD_STDCALL*)(const char*, const void*, const char*, const char*, const void*,
                                       const void*, const void*);
 
-std::string OutPath(const std::string& name) {
-  return (std::filesystem::path(VEUPD_OUT_DIR) / name).make_preferred().string();
-}
+std::string OutPath(const std::string& name) { return (std::filesystem::path(VEUPD_OUT_DIR) / name).make_preferred().string(); }
 
 int RunTool(const std::string& args) {
   os::Process process;
   if (!process.Start("\"" + test::OutProgram("veupd-tool") + "\" " + args, "").ok()) return -1;
-  if (!process.Wait(120000)) return -2;
-  return static_cast<int>(process.ExitCode());
+  return process.Wait(120000) ? static_cast<int>(process.ExitCode()) : -2;
 }
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
@@ -47,8 +44,7 @@ class TableToolTest : public ::testing::Test {
     test::WriteFile(dir_ / "T.TSV", records);
   }
   int Build() {
-    return RunTool("table build " + Quoted(dir_ / "T.DESC") + " " + Quoted(dir_ / "T.TSV") + " " +
-                   Quoted(dir_ / "T.STR") + " X");
+    return RunTool("table build " + Quoted(dir_ / "T.DESC") + " " + Quoted(dir_ / "T.TSV") + " " + Quoted(dir_ / "T.STR") + " X");
   }
   int Pointer(const std::string& structure, const std::string& data, const std::string& index) {
     return pointer_(structure.c_str(), nullptr, data.c_str(), index.c_str(), nullptr, nullptr, nullptr);
@@ -65,8 +61,7 @@ TEST_F(TableToolTest, ToolTableIndexedByTheComponentReadsBackInBothForms) {
     WriteSource(flags, kCount);
     ASSERT_EQ(Build(), 0) << flags;
     const std::string tool_index = test::ReadFile(dir_.path() / "TX.IDX");
-    std::error_code ec;
-    std::filesystem::remove(dir_.path() / "TX.IDX", ec);
+    std::filesystem::remove(dir_.path() / "TX.IDX");
     ASSERT_EQ(Pointer(dir_ / "T.STR", dir_ / "TX.DAT", dir_ / "TX.IDX"), 0) << flags;
     // One builder behind both: the same bytes.
     EXPECT_EQ(test::ReadFile(dir_.path() / "TX.IDX"), tool_index) << flags;
@@ -78,11 +73,7 @@ TEST_F(TableToolTest, ToolTableIndexedByTheComponentReadsBackInBothForms) {
       ASSERT_STREQ(dictionary.GetText(3 * i + 1), "") << flags;
     }
   }
-}
-
-TEST_F(TableToolTest, ComponentFailsWithoutTouchingTheIndex) {
-  WriteSource("backward", 5);
-  ASSERT_EQ(Build(), 0);
+  // The component's failures leave the index alone.
   test::WriteFile(dir_ / "BAD.DAT", test::ReadFile(dir_.path() / "TX.DAT") + std::string("\x30\x00\x01", 3));
   const std::string before = test::ReadFile(dir_.path() / "TX.IDX");
   EXPECT_EQ(Pointer(dir_ / "NONE.STR", dir_ / "TX.DAT", dir_ / "TX.IDX"), 1);
@@ -103,13 +94,11 @@ TEST_F(TableToolTest, ToolRefusesBadSourcesAndLooksKeysUp) {
   EXPECT_EQ(RunTool("table dump " + structure), 1);  // '@' needs a language
   EXPECT_EQ(RunTool("table get " + structure), 2);
 
-  struct Row {
-    const char* name;
-    std::string description;
-    std::string records;
-  };
   const std::string fields = "field NR single 4 fixed number\nfield D0 single 5\n";
-  const std::vector<Row> rows = {
+  const struct {
+    const char* name;
+    std::string description, records;
+  } rows[] = {
       {"text above its width", "data T@.DAT\n" + fields, "1\ttoo long\n"},
       {"number that does not fit", "data T@.DAT\nfield NR single 1 fixed number\n", "300\n"},
       {"more columns than fields", "data T@.DAT\n" + fields, "1\ta\tb\n"},
@@ -119,7 +108,7 @@ TEST_F(TableToolTest, ToolRefusesBadSourcesAndLooksKeysUp) {
       {"no data file name", fields, "1\ta\n"},
       {"data file name too long", "data ABCDEFGHI@.DAT\n" + fields, "1\ta\n"},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     test::WriteFile(dir_ / "T.DESC", row.description);
     test::WriteFile(dir_ / "T.TSV", row.records);
     EXPECT_EQ(Build(), 1) << row.name;
@@ -133,11 +122,10 @@ TEST(FdbTool, CreateUpdateCheckAndExtract) {
   test::TempDir dir;
   for (const char* name : {"A0001.DAT", "A0002.DAT", "A0003.DAT"}) test::WriteFile(dir.path() / "in" / name, name);
   const std::string db = Quoted(dir / "DATA.FDB");
-  EXPECT_EQ(RunTool("fdb create " + db + " " + Quoted(dir / "in")), 0);
-  EXPECT_EQ(RunTool("fdb update " + db + " delete a0002.dat"), 0);
-  EXPECT_EQ(RunTool("fdb list " + db), 0);
-  EXPECT_EQ(RunTool("fdb check " + db), 0);
-  EXPECT_EQ(RunTool("fdb extract " + db + " " + Quoted(dir / "out")), 0);
+  for (const std::string& command : {"create " + db + " " + Quoted(dir / "in"), "update " + db + " delete a0002.dat",
+                                    "list " + db, "check " + db, "extract " + db + " " + Quoted(dir / "out")}) {
+    EXPECT_EQ(RunTool("fdb " + command), 0) << command;
+  }
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir.path() / "out")) {
     names.push_back(e.path().filename().string());
@@ -152,26 +140,20 @@ TEST(FdbTool, CreateUpdateCheckAndExtract) {
 }
 
 TEST(DefaultMessageTables, HoldEveryNumberInBothLanguages) {
-  const std::vector<std::uint32_t> numbers = {70, 118, 3671, 3977, 4783, 4860, 4861, 4862,
-                                              4863, 4864, 4865, 4866, 11670, 11672};
-  TDM_FdtTessel english(OutPath("MSG.STR").c_str(), "E", "D0");
-  TDM_FdtTessel german(OutPath("MSG.STR").c_str(), "D", "D0");
-  ASSERT_TRUE(english.IsOpen());
-  ASSERT_TRUE(german.IsOpen());
-  for (const std::uint32_t number : numbers) {
-    const std::string text = english.GetText(number);
-    EXPECT_FALSE(text.empty()) << number;
-    EXPECT_FALSE(std::string(german.GetText(number)).empty()) << number;
-  }
-  EXPECT_NE(std::string(english.GetText(3671)), std::string(german.GetText(3671)));
-  // The texts formatted with an argument carry exactly one "%s".
-  for (const std::uint32_t number : {4783u, 11670u, 11672u}) {
+  TDM_FdtTessel english(OutPath("MSG.STR").c_str(), "E", "D0"), german(OutPath("MSG.STR").c_str(), "D", "D0");
+  ASSERT_TRUE(english.IsOpen() && german.IsOpen());
+  for (const std::uint32_t number : {70, 118, 3671, 3977, 4783, 4860, 4861, 4862, 4863, 4864, 4865, 4866, 11670, 11672}) {
     for (TDM_FdtTessel* dictionary : {&english, &german}) {
       const std::string text = dictionary->GetText(number);
-      EXPECT_NE(text.find("%s"), std::string::npos) << number;
-      EXPECT_EQ(text.find('%', text.find("%s") + 1), std::string::npos) << number;
+      EXPECT_FALSE(text.empty()) << number;
+      // The texts formatted with an argument carry exactly one "%s".
+      if (number == 4783 || number == 11670 || number == 11672) {
+        EXPECT_NE(text.find("%s"), std::string::npos) << number;
+        EXPECT_EQ(text.find('%', text.find("%s") + 1), std::string::npos) << number;
+      }
     }
   }
+  EXPECT_NE(std::string(english.GetText(3671)), std::string(german.GetText(3671)));
   EXPECT_STREQ(english.GetText(1), "");
 }
 

@@ -1,184 +1,173 @@
 // FDT against table files built byte by byte: structure loading, both index
-// forms, record decoding, and damaged input of every kind.
+// forms, record decoding, and damaged input of every kind; the index builder
+// against the reader; the message dictionary on tables in two languages.
 #include "tables/fdt.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <optional>
+#include <random>
 #include <thread>
+#include <utility>
 
+#include "tables/fdt_index_builder.h"
 #include "tables/fdt_test_tables.h"
+#include "tables/message_dictionary.h"
 #include "test_support.h"
 #include "win32_boxes.h"
 
 namespace veupd {
 namespace {
 
-using test::FieldSpec;
-using test::Le16;
-using test::Le32;
-using test::Record;
-using test::StructureLayout;
-using test::Var8;
+using namespace test;  // NOLINT: the table builders
+using namespace fdt;   // NOLINT
 
 std::string Key(std::uint32_t number) { return Le32(number); }
-
-class FdtTest : public ::testing::Test {
- protected:
-  // Writes structure, data and index; loads the structure and opens both.
-  void Load(const StructureLayout& layout, const std::string& data, const std::string& index) {
-    test::WriteFile(dir_ / "T.STR", test::StructureBytes(layout));
-    test::WriteFile(dir_ / "T.DAT", data);
-    test::WriteFile(dir_ / "T.IDX", index);
-    std::string data_name, index_name;
-    ASSERT_TRUE(fdt_.NewStru(dir_ / "T.STR", data_name, index_name));
-    ASSERT_TRUE(fdt_.SetFiles(dir_ / "T.DAT", dir_ / "T.IDX"));
-    ASSERT_TRUE(fdt_.OpenFiles(fdt::kOpenAll));
-  }
-  // Offset found for a u32 key, or -1.
-  std::int64_t Find(std::uint32_t number) {
-    const std::string key = Key(number);
-    if (!fdt_.Search(key.data(), 4)) return -1;
-    return fdt_.DataPosition();
-  }
-
-  test::TempDir dir_;
-  FDT fdt_;
-};
-
 // Three records keyed 10, 20, 30 with texts; offsets 0, 10, 20.
-std::string ThreeRecords() {
-  return Record(Key(10) + Var8("ten")) + Record(Key(20) + Var8("two")) + Record(Key(30) + Var8("thr"));
-}
+const std::string kThree = Record(Key(10) + Var8("ten")) + Record(Key(20) + Var8("two")) + Record(Key(30) + Var8("thr"));
+const std::string kList = ListIndex({{Key(10), 0}, {Key(20), 10}, {Key(30), 20}});
+// Root 20, then 10 and 30: as level-1 blocks of one entry or as one block.
+const std::string kTreeBody = Key(20) + Le32(10) + Key(10) + Le32(0) + Key(30) + Le32(20);
+constexpr std::uint32_t kBack = fdt::kFlagBackward, kNear = fdt::kFlagBackward | fdt::kFlagNearest;
+constexpr std::uint32_t kTree = fdt::kFlagTree;
 
 // A tree index header: entry length, steps, levels, block size, start step
 // and position, and the same first-block offset for every level.
 std::string TreeHeader(std::uint16_t entry, std::uint16_t steps, std::uint16_t levels, std::uint16_t block,
-                       std::uint16_t start_step, std::uint16_t start_pos, std::uint32_t first) {
+                       std::uint16_t start_step = 0, std::uint16_t start_pos = 0, std::uint32_t first = 100) {
   std::string h(100, '\0');
-  h.replace(2, 2, Le16(entry));
-  h.replace(8, 2, Le16(steps));
-  h.replace(12, 2, Le16(levels));
-  h.replace(14, 2, Le16(block));
-  h.replace(16, 2, Le16(start_step));
-  h.replace(18, 2, Le16(start_pos));
+  h.replace(2, 2, Le16(entry)).replace(8, 2, Le16(steps)).replace(12, 2, Le16(levels)).replace(14, 2, Le16(block));
+  h.replace(16, 2, Le16(start_step)).replace(18, 2, Le16(start_pos));
   for (int l = 0; l < 20; ++l) h.replace(20 + 4 * l, 4, Le32(first));
   return h;
 }
 
-TEST_F(FdtTest, RecordLengthFollowsTheSizingRules) {
-  struct Row {
+class FdtTest : public ::testing::Test {
+ protected:
+  // Writes and loads the structure only.
+  bool Structure(const StructureLayout& layout, FDT& fdt) {
+    WriteFile(dir_ / "T.STR", StructureBytes(layout));
+    std::string d, i;
+    return fdt.NewStru(dir_ / "T.STR", d, i);
+  }
+  // Writes structure, data and index; loads the structure and opens both.
+  void Load(const StructureLayout& layout, const std::string& data, const std::string& index) {
+    WriteFile(dir_ / "T.IDX", index);
+    ASSERT_EQ(Build(layout, data, false), IndexResult::kOk);
+  }
+  // Writes structure and data and builds the index (or not); opens them.
+  IndexResult Build(const StructureLayout& layout, const std::string& data, bool build = true) {
+    fdt_.FreeStru();
+    WriteFile(dir_ / "T.DAT", data);
+    if (!Structure(layout, fdt_)) return IndexResult::kNoStructure;
+    const IndexResult result = build ? BuildIndex(dir_ / "T.STR", dir_ / "T.DAT", dir_ / "T.IDX") : IndexResult::kOk;
+    if (result == IndexResult::kOk && !(fdt_.SetFiles(dir_ / "T.DAT", dir_ / "T.IDX") && fdt_.OpenFiles(kOpenAll))) {
+      ADD_FAILURE() << "files not opened";
+    }
+    return result;
+  }
+  // Offset found for a u32 key, or -1.
+  std::int64_t Find(std::uint32_t number) {
+    const std::string key = Key(number);
+    return fdt_.Search(key.data(), 4) ? fdt_.DataPosition() : -1;
+  }
+
+  TempDir dir_;
+  FDT fdt_;
+};
+
+TEST_F(FdtTest, RecordLengthAndMemberKindsFollowTheStructure) {
+  const FieldLayout a{"AF", 3, 1, kSingle, 0, kFixed, ""}, one{"A1", 1, 1, 3, 0, kFixed, ""};
+  const struct {
     const char* name;
     std::uint32_t flags;
-    std::vector<FieldSpec> fields;
+    std::vector<FieldLayout> fields;
     std::uint16_t expected;
-  };
-  const std::vector<Row> rows = {
-      {"16-bit prefix", 0, {{"AA", 300, 1, test::kSingle, 0, test::kType6, ""}}, 302},
-      {"list16 with prefix", 0, {{"AA", 5, 4, test::kList16, 0, 0, ""}}, 4 * 5 + 2 + 1},
-      {"group counts members once",
-       0,
-       {{"GR", 0, 2, test::kGroup, 2, 0, ""},
-        {"M1", 5, 1, test::kSingle, 0, 0, ""},
-        {"M2", 2, 1, test::kSingle, 0, test::kFixed, ""},
-        {"AF", 3, 1, test::kSingle, 0, test::kFixed, ""}},
+  } rows[] = {
+      {"16-bit prefix", 0, {{"AA", 300, 1, kSingle, 0, kType6, ""}}, 302},
+      {"list16 with prefix", 0, {{"AA", 5, 4, kList16, 0, 0, ""}}, 4 * 5 + 2 + 1},
+      {"group counts members once", 0,
+       {{"GR", 0, 2, kGroup, 2, 0, ""}, {"M1", 5, 1, kSingle, 0, 0, ""}, {"M2", 2, 1, kSingle, 0, kFixed, ""}, a},
        1 + 2 * (6 + 2) + 3},
-      {"group members cut at the end", 0, {{"GR", 0, 3, test::kGroup, 9, 0, ""}, {"M1", 4, 1, 3, 0, test::kFixed, ""}}, 1 + 3 * 4},
+      {"group members cut at the end", 0, {{"GR", 0, 3, kGroup, 9, 0, ""}, {"M1", 4, 1, 3, 0, kFixed, ""}}, 1 + 3 * 4},
       {"unknown kind adds only its prefix", 0, {{"UK", 50, 1, 7, 0, 0, ""}}, 1},
       // Nine top-level entries (the group and its member count once): 9 / 8 + 2.
-      {"bitmap bytes",
-       fdt::kFlagBitmap,
-       {{"A1", 1, 1, 3, 0, test::kFixed, ""}, {"A2", 1, 1, 3, 0, test::kFixed, ""},
-        {"A3", 1, 1, 3, 0, test::kFixed, ""}, {"A4", 1, 1, 3, 0, test::kFixed, ""},
-        {"A5", 1, 1, 3, 0, test::kFixed, ""}, {"A6", 1, 1, 3, 0, test::kFixed, ""},
-        {"A7", 1, 1, 3, 0, test::kFixed, ""}, {"GR", 0, 1, test::kGroup, 1, 0, ""},
-        {"M1", 1, 1, 3, 0, test::kFixed, ""}, {"A8", 1, 1, 3, 0, test::kFixed, ""}},
+      {"bitmap bytes", fdt::kFlagBitmap,
+       {one, one, one, one, one, one, one, {"GR", 0, 1, kGroup, 1, 0, ""}, one, one},
        7 + (1 + 1) + 1 + 9 / 8 + 2},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     StructureLayout layout;
     layout.flags = row.flags;
     layout.fields = row.fields;
-    test::WriteFile(dir_ / "R.STR", test::StructureBytes(layout));
     FDT fdt;
-    std::string d, i;
-    ASSERT_TRUE(fdt.NewStru(dir_ / "R.STR", d, i)) << row.name;
+    ASSERT_TRUE(Structure(layout, fdt)) << row.name;
     EXPECT_EQ(fdt.MaxRecordLength(), row.expected) << row.name;
   }
+  StructureLayout group;
+  group.fields = {{"GR", 0, 2, kGroup, 3, 0, ""}, {"M1", 1, 2, kList8, 0, 0, ""}, {"M2", 1, 1, kSingle, 0, 0, ""},
+                  {"M3", 1, 2, kList16, 0, 0, ""}, {"AF", 1, 1, kSingle, 0, 0, ""}};
+  ASSERT_TRUE(Structure(group, fdt_));
+  const std::uint16_t kinds[] = {10, 11, 12, 3};
+  for (int f = 1; f <= 4; ++f) EXPECT_EQ(fdt_.Field(f).kind, kinds[f - 1]) << f;
 }
 
-TEST_F(FdtTest, GroupMembersGetMemberKinds) {
-  StructureLayout layout;
-  layout.fields = {{"GR", 0, 2, test::kGroup, 3, 0, ""}, {"M1", 1, 2, test::kList8, 0, 0, ""},
-                 {"M2", 1, 1, test::kSingle, 0, 0, ""}, {"M3", 1, 2, test::kList16, 0, 0, ""},
-                 {"AF", 1, 1, test::kSingle, 0, 0, ""}};
-  test::WriteFile(dir_ / "T.STR", test::StructureBytes(layout));
-  std::string d, i;
-  ASSERT_TRUE(fdt_.NewStru(dir_ / "T.STR", d, i));
-  EXPECT_EQ(fdt_.Field(1).kind, 10);
-  EXPECT_EQ(fdt_.Field(2).kind, 11);
-  EXPECT_EQ(fdt_.Field(3).kind, 12);
-  EXPECT_EQ(fdt_.Field(4).kind, 3);
-}
-
-TEST_F(FdtTest, ListSearchFindsKeysAndNearestGreater) {
-  const std::string index = test::ListIndex({{Key(10), 0}, {Key(20), 10}, {Key(30), 20}});
-  struct Row {
+// Both index forms, with and without the nearest flag, and damaged indexes
+// that end as not found.
+TEST_F(FdtTest, SearchFindsKeysNearestGreaterAndSurvivesBadIndexes) {
+  const std::string two_level = TreeHeader(8, 1, 2, 8).replace(24, 4, Le32(108)) + kTreeBody;
+  const std::string one_block = TreeHeader(8, 2, 1, 24) + kTreeBody;
+  const struct {
     const char* name;
     std::uint32_t flags;
-    std::uint32_t key;
-    std::int64_t offset;
+    std::string index;
+    std::vector<std::pair<std::uint32_t, std::int64_t>> finds;
+  } rows[] = {
+      {"list", kBack, kList, {{10, 0}, {20, 10}, {30, 20}, {15, -1}, {31, -1}}},
+      {"list, nearest", kNear, kList, {{15, 10}, {1, 0}, {31, -1}}},
+      {"tree", kBack | kTree, two_level, {{10, 0}, {20, 10}, {30, 20}, {15, -1}, {25, -1}, {5, -1}, {35, -1}}},
+      {"tree, nearest", kNear | kTree, two_level, {{10, 0}, {20, 10}, {30, 20}, {15, 10}, {25, 20}, {5, 0}, {35, -1}}},
+      {"one block", kBack | kTree, one_block, {{10, 0}, {20, 10}, {30, 20}, {15, -1}, {25, -1}, {5, -1}, {35, -1}}},
+      {"one block, nearest", kNear | kTree, one_block, {{10, 0}, {30, 20}, {15, 10}, {25, 20}, {5, 0}, {35, -1}}},
+      {"empty list", kNear, "", {{10, -1}}},
+      {"odd list length keeps whole entries", kNear, kList + "abc", {{30, 20}}},
+      {"list shorter than one entry", kNear, "abc", {{10, -1}}},
+      {"tree header cut", kNear | kTree, TreeHeader(8, 2, 1, 24).substr(0, 60), {{25, -1}}},
+      {"block size 0", kNear | kTree, TreeHeader(8, 2, 1, 0) + kTreeBody, {{25, -1}}},
+      {"1000 levels", kNear | kTree, TreeHeader(8, 2, 1000, 24) + kTreeBody, {{25, -1}}},
+      {"block past the end", kNear | kTree, TreeHeader(8, 2, 1, 24, 0, 0, 90000) + kTreeBody, {{25, -1}}},
+      {"entry length 0", kNear | kTree, TreeHeader(0, 2, 1, 24) + kTreeBody, {{25, -1}}},
+      {"entry length 4", kNear | kTree, TreeHeader(4, 2, 1, 24) + kTreeBody, {{25, -1}}},
+      {"steps beyond the block", kNear | kTree, TreeHeader(8, 60000, 1, 24) + kTreeBody, {{25, -1}}},
+      {"start step at the end", kNear | kTree, TreeHeader(8, 2, 1, 24, 2) + kTreeBody, {{25, -1}}},
+      {"start position past the block", kNear | kTree, TreeHeader(8, 2, 1, 24, 0, 40) + kTreeBody, {{25, -1}}},
+      {"20 levels of the same block", kNear | kTree, TreeHeader(8, 1, 20, 24) + kTreeBody, {{25, -1}}},
   };
-  const std::vector<Row> rows = {
-      {"first", fdt::kFlagBackward, 10, 0},
-      {"middle", fdt::kFlagBackward, 20, 10},
-      {"last", fdt::kFlagBackward, 30, 20},
-      {"between", fdt::kFlagBackward, 15, -1},
-      {"above", fdt::kFlagBackward, 31, -1},
-      {"between, nearest", fdt::kFlagBackward | fdt::kFlagNearest, 15, 10},
-      {"below all, nearest", fdt::kFlagBackward | fdt::kFlagNearest, 1, 0},
-      {"above all, nearest", fdt::kFlagBackward | fdt::kFlagNearest, 31, -1},
-  };
-  for (const Row& row : rows) {
-    fdt_.FreeStru();
-    Load(test::NumberTextLayout(row.flags), ThreeRecords(), index);
-    EXPECT_EQ(Find(row.key), row.offset) << row.name;
+  for (const auto& row : rows) {
+    Load(NumberTextLayout(row.flags), kThree, row.index);
+    for (const auto& [key, offset] : row.finds) EXPECT_EQ(Find(key), offset) << row.name << ", key " << key;
   }
 }
 
-TEST_F(FdtTest, SearchComparesOnlyTheGivenKeyLength) {
-  Load(test::NumberTextLayout(fdt::kFlagBackward), ThreeRecords(),
-       test::ListIndex({{Key(10), 0}, {Key(20), 10}, {Key(30), 20}}));
-  const std::string key = Key(20);
-  EXPECT_TRUE(fdt_.Search(key.data(), 4));
-  EXPECT_FALSE(fdt_.Search(key.data(), 0));
+TEST_F(FdtTest, GetFieldReadsConsecutiveRecordsAndHonoursTheBitmap) {
+  Load(NumberTextLayout(kBack), kThree, kList);
+  EXPECT_FALSE(fdt_.Search(Key(20).data(), 0));  // no key bytes, no key
   EXPECT_FALSE(fdt_.Search(nullptr, 4));
-}
-
-TEST_F(FdtTest, GetFieldReadsConsecutiveRecords) {
-  Load(test::NumberTextLayout(fdt::kFlagBackward), ThreeRecords(),
-       test::ListIndex({{Key(10), 0}, {Key(20), 10}, {Key(30), 20}}));
   ASSERT_EQ(Find(20), 10);
   EXPECT_STREQ(fdt_.GetField(1), "two");
   EXPECT_STREQ(fdt_.GetField(1), "thr");
   EXPECT_STREQ(fdt_.GetField(1), "");  // end of the file
   ASSERT_EQ(Find(10), 0);
-  // A fixed single is skipped and gives the empty text.
-  EXPECT_STREQ(fdt_.GetField(0), "");
+  EXPECT_STREQ(fdt_.GetField(0), "");  // a fixed single is skipped and gives the empty text
   EXPECT_STREQ(fdt_.GetField(1), "two");
   EXPECT_STREQ(fdt_.GetField(5), "");  // no such field
-}
 
-TEST_F(FdtTest, GetFieldHonoursThePresenceBitmap) {
   StructureLayout layout;
   layout.flags = fdt::kFlagBitmap;
-  layout.fields = {{"NR", 4, 1, test::kSingle, 0, test::kFixed, ""},
-                 {"T1", 20, 1, test::kSingle, 0, 0, ""},
-                 {"T2", 20, 1, test::kSingle, 0, 0, ""}};
+  layout.fields = {{"NR", 4, 1, kSingle, 0, kFixed, ""}, {"T1", 20, 1, kSingle, 0, 0, ""}, {"T2", 20, 1, kSingle, 0, 0, ""}};
   // Record 1: NR and T2 present (bits 101). Record 2: NR only (100).
-  const std::string data = Record("\x01\xA0" + Key(1) + Var8("second")) + Record("\x01\x80" + Key(2));
-  Load(layout, data, "");
+  Load(layout, Record("\x01\xA0" + Key(1) + Var8("second")) + Record("\x01\x80" + Key(2)), "");
   EXPECT_STREQ(fdt_.GetField(1), "");  // T1 absent
   fdt_.SetDataPosition(0);
   EXPECT_STREQ(fdt_.GetField(2), "second");
@@ -187,15 +176,11 @@ TEST_F(FdtTest, GetFieldHonoursThePresenceBitmap) {
 
 TEST_F(FdtTest, GetFieldReadsListsIntoTheNodeChain) {
   StructureLayout layout;
-  layout.fields = {{"NR", 4, 1, test::kSingle, 0, test::kFixed, ""},
-                 {"L8", 5, 3, test::kList8, 0, 0, ""},
-                 {"L6", 300, 2, test::kList16, 0, test::kType6, ""},
-                 {"AF", 9, 1, test::kSingle, 0, 0, ""}};
-  const std::string l8 = std::string("\x02") + Var8("ab") + Var8("cde");
-  const std::string l6 = Le16(1) + Le16(3) + "xyz";
-  const std::string over = std::string("\x04") + Var8("a") + Var8("b") + Var8("c") + Var8("d");
-  const std::string data = Record(Key(1) + l8 + l6 + Var8("after")) + Record(Key(2) + over + Le16(0) + Var8("z"));
-  Load(layout, data, "");
+  layout.fields = {{"NR", 4, 1, kSingle, 0, kFixed, ""}, {"L8", 5, 3, kList8, 0, 0, ""},
+                   {"L6", 300, 2, kList16, 0, kType6, ""}, {"AF", 9, 1, kSingle, 0, 0, ""}};
+  const std::string l8 = "\x02" + Var8("ab") + Var8("cde"), l6 = Le16(1) + Le16(3) + "xyz";
+  const std::string over = "\x04" + Var8("a") + Var8("b") + Var8("c") + Var8("d");
+  Load(layout, Record(Key(1) + l8 + l6 + Var8("after")) + Record(Key(2) + over + Le16(0) + Var8("z")), "");
   EXPECT_STREQ(fdt_.GetField(1), "");
   ASSERT_EQ(fdt_.ListCount(), 2u);
   EXPECT_STREQ(fdt_.ListElement(0), "ab");
@@ -213,193 +198,318 @@ TEST_F(FdtTest, GetFieldReadsListsIntoTheNodeChain) {
   EXPECT_EQ(fdt_.ListCount(), 0u);
   fdt_.SetDataPosition(27);
   EXPECT_STREQ(fdt_.GetField(3), "z");
-}
-
-TEST_F(FdtTest, FieldsBehindAPresentGroupAreNotGuessed) {
-  StructureLayout layout;
-  layout.fields = {{"GR", 0, 2, test::kGroup, 1, 0, ""}, {"M1", 3, 1, test::kSingle, 0, test::kFixed, ""},
-                 {"AF", 9, 1, test::kSingle, 0, 0, ""}};
-  Load(layout, Record(std::string("\x01") + "abc" + Var8("after")), "");
+  // Fields behind a present group are not guessed.
+  layout.fields = {{"GR", 0, 2, kGroup, 1, 0, ""}, {"M1", 3, 1, kSingle, 0, kFixed, ""}, {"AF", 9, 1, kSingle, 0, 0, ""}};
+  Load(layout, Record("\x01" "abc" + Var8("after")), "");
   EXPECT_STREQ(fdt_.GetField(2), "");
   fdt_.SetDataPosition(0);
   EXPECT_STREQ(fdt_.GetField(0), "");
 }
 
-TEST_F(FdtTest, TreeSearchWalksAHandBuiltTree) {
-  // Steps 1, two levels of blocks of one entry: root 20 at level 0, then
-  // block 0 (10) and block 1 (30) at level 1.
-  const std::string body = Key(20) + Le32(10) + Key(10) + Le32(0) + Key(30) + Le32(20);
-  const std::string two_level = TreeHeader(8, 1, 2, 8, 0, 0, 100).replace(24, 4, Le32(108)) + body;
-  // Steps 2, one block of three entries stored level by level.
-  const std::string one_block = TreeHeader(8, 2, 1, 24, 0, 0, 100) + body;
-  const std::uint32_t tree = fdt::kFlagBackward | fdt::kFlagTree;
-  for (const std::string& index : {two_level, one_block}) {
-    for (const bool nearest : {false, true}) {
-      fdt_.FreeStru();
-      Load(test::NumberTextLayout(tree | (nearest ? fdt::kFlagNearest : 0)), ThreeRecords(), index);
-      EXPECT_EQ(Find(10), 0);
-      EXPECT_EQ(Find(20), 10);
-      EXPECT_EQ(Find(30), 20);
-      EXPECT_EQ(Find(15), nearest ? 10 : -1);
-      EXPECT_EQ(Find(25), nearest ? 20 : -1);
-      EXPECT_EQ(Find(5), nearest ? 0 : -1);
-      EXPECT_EQ(Find(35), -1);
-    }
-  }
-}
-
-// ---- damaged input
-
-TEST_F(FdtTest, BadStructureFilesFailToLoad) {
-  const std::string good = test::StructureBytes(test::NumberTextLayout(0));
-  std::string negative_count = good;
-  negative_count.replace(4, 2, Le16(0x8001));
-  std::string huge_count = good;
-  huge_count.replace(4, 2, Le16(0x7FFF));
-  std::string short_header = good;
-  short_header.replace(0, 2, Le16(39));
-  StructureLayout deep;
-  // Each group holds everything after it.
-  for (int i = 0; i < 12; ++i) {
-    deep.fields.push_back({"G" + std::to_string(i % 10), 0, 2, test::kGroup, static_cast<std::uint16_t>(12 - i), 0, ""});
-  }
-  deep.fields.push_back({"MM", 1, 1, test::kSingle, 0, 0, ""});
-  struct Row {
-    const char* name;
-    std::string bytes;
-  };
-  const std::vector<Row> rows = {
-      {"empty", ""},
-      {"one byte", "\x28"},
-      {"header cut", good.substr(0, 30)},
-      {"L below 40", short_header},
-      {"negative F", negative_count},
-      {"descriptors past the end", huge_count},
-      {"descriptors cut", good.substr(0, 42 + 20)},
-      {"no auxiliary block", good.substr(0, 42 + 26)},
-      {"groups nested too deep", test::StructureBytes(deep)},
-  };
-  for (const Row& row : rows) {
-    test::WriteFile(dir_ / "B.STR", row.bytes);
+TEST_F(FdtTest, BadStructuresFailToLoadAndDamagedRecordsGiveTheEmptyText) {
+  const std::string good = StructureBytes(NumberTextLayout(0));
+  StructureLayout deep;  // each group holds everything after it
+  for (int i = 0; i < 12; ++i) deep.fields.push_back({"G" + std::to_string(i % 10), 0, 2, kGroup, std::uint16_t(12 - i), 0, ""});
+  deep.fields.push_back({"MM", 1, 1, kSingle, 0, 0, ""});
+  const std::pair<const char*, std::string> structures[] = {
+      {"empty", ""}, {"one byte", "\x28"}, {"header cut", good.substr(0, 30)},
+      {"L below 40", std::string(good).replace(0, 2, Le16(39))},
+      {"negative F", std::string(good).replace(4, 2, Le16(0x8001))},
+      {"descriptors past the end", std::string(good).replace(4, 2, Le16(0x7FFF))},
+      {"descriptors cut", good.substr(0, 42 + 20)}, {"no auxiliary block", good.substr(0, 42 + 26)},
+      {"groups nested too deep", StructureBytes(deep)}};
+  for (const auto& [name, bytes] : structures) {
+    WriteFile(dir_ / "B.STR", bytes);
     FDT fdt;
     std::string d = "x", i = "y";
-    EXPECT_FALSE(fdt.NewStru(dir_ / "B.STR", d, i)) << row.name;
-    EXPECT_EQ(d, "") << row.name;
-    EXPECT_EQ(i, "") << row.name;
-    EXPECT_EQ(fdt.FieldCount(), 0) << row.name;
-    EXPECT_STREQ(fdt.GetField(0), "") << row.name;
+    EXPECT_FALSE(fdt.NewStru(dir_ / "B.STR", d, i)) << name;
+    EXPECT_EQ(d + i, "") << name;
+    EXPECT_EQ(fdt.FieldCount(), 0) << name;
+    EXPECT_STREQ(fdt.GetField(0), "") << name;
   }
   std::string d, i;
   EXPECT_FALSE(fdt_.NewStru(dir_ / "MISSING.STR", d, i));
-}
-
-TEST_F(FdtTest, DescriptionsPastTheEndLeaveTheStructureUsable) {
-  const std::string good = test::StructureBytes(test::NumberTextLayout(0));
-  test::WriteFile(dir_ / "T.STR", good.substr(0, good.size() - 3));
-  std::string d, i;
+  // Descriptions past the end leave the structure usable.
+  WriteFile(dir_ / "T.STR", good.substr(0, good.size() - 3));
   ASSERT_TRUE(fdt_.NewStru(dir_ / "T.STR", d, i));
-  EXPECT_EQ(fdt_.Descriptions()[0], "number");
-  EXPECT_EQ(fdt_.Descriptions()[1], "");
+  EXPECT_EQ(fdt_.Descriptions(), (std::vector<std::string>{"number", ""}));
   EXPECT_EQ(fdt_.FieldNames(), "NR|D0");
-}
 
-TEST_F(FdtTest, DamagedRecordsGiveTheEmptyText) {
-  struct Row {
+  const struct {
     const char* name;
     std::string data;
     std::int32_t position_after;
-  };
-  const std::vector<Row> rows = {
-      {"longer than the maximum", Le16(256) + std::string(256, 'a'), 0},
-      {"cut short", Le16(20) + Key(1) + Var8("abc"), 10},
-      {"value past the record", Record(Key(1) + "\x09" "abc"), 10},
-      {"one byte file", "\x05", 0},
-  };
-  for (const Row& row : rows) {
-    fdt_.FreeStru();
-    Load(test::NumberTextLayout(0), row.data, "");
+  } records[] = {{"longer than the maximum", Le16(256) + std::string(256, 'a'), 0},
+                 {"cut short", Le16(20) + Key(1) + Var8("abc"), 10},
+                 {"value past the record", Record(Key(1) + "\x09" "abc"), 10},
+                 {"one byte file", "\x05", 0}};
+  for (const auto& row : records) {
+    Load(NumberTextLayout(0), row.data, "");
     EXPECT_STREQ(fdt_.GetField(1), "") << row.name;
     EXPECT_EQ(fdt_.DataPosition(), row.position_after) << row.name;
   }
 }
 
-TEST_F(FdtTest, BadIndexesEndAsNotFound) {
-  const std::string list = test::ListIndex({{Key(10), 0}, {Key(20), 10}, {Key(30), 20}});
-  const std::string body = Key(20) + Le32(10) + Key(10) + Le32(0) + Key(30) + Le32(20);
-  const std::uint32_t nearest = fdt::kFlagBackward | fdt::kFlagNearest;
-  struct Row {
-    const char* name;
-    std::uint32_t flags;
-    std::string index;
-    std::uint32_t key;
-    std::int64_t offset;
-  };
-  const std::vector<Row> rows = {
-      {"empty list", nearest, "", 10, -1},
-      {"odd list length keeps whole entries", nearest, list + "abc", 30, 20},
-      {"list shorter than one entry", nearest, "abc", 10, -1},
-      {"tree header cut", nearest | fdt::kFlagTree, TreeHeader(8, 2, 1, 24, 0, 0, 100).substr(0, 60), 25, -1},
-      {"block size 0", nearest | fdt::kFlagTree, TreeHeader(8, 2, 1, 0, 0, 0, 100) + body, 25, -1},
-      {"1000 levels", nearest | fdt::kFlagTree, TreeHeader(8, 2, 1000, 24, 0, 0, 100) + body, 25, -1},
-      {"block past the end", nearest | fdt::kFlagTree, TreeHeader(8, 2, 1, 24, 0, 0, 90000) + body, 25, -1},
-      {"entry length 0", nearest | fdt::kFlagTree, TreeHeader(0, 2, 1, 24, 0, 0, 100) + body, 25, -1},
-      {"entry length 4", nearest | fdt::kFlagTree, TreeHeader(4, 2, 1, 24, 0, 0, 100) + body, 25, -1},
-      {"steps beyond the block", nearest | fdt::kFlagTree, TreeHeader(8, 60000, 1, 24, 0, 0, 100) + body, 25, -1},
-      {"start step at the end", nearest | fdt::kFlagTree, TreeHeader(8, 2, 1, 24, 2, 0, 100) + body, 25, -1},
-      {"start position past the block", nearest | fdt::kFlagTree, TreeHeader(8, 2, 1, 24, 0, 40, 100) + body, 25,
-       -1},
-      {"20 levels of the same block", nearest | fdt::kFlagTree, TreeHeader(8, 1, 20, 24, 0, 0, 100) + body, 25, -1},
-  };
-  for (const Row& row : rows) {
-    fdt_.FreeStru();
-    Load(test::NumberTextLayout(row.flags), ThreeRecords(), row.index);
-    EXPECT_EQ(Find(row.key), row.offset) << row.name;
-  }
-}
-
-// ---- files
-
-TEST_F(FdtTest, SetFilesKeepsTheOldPairWhenAFileIsMissing) {
-  Load(test::NumberTextLayout(fdt::kFlagBackward), ThreeRecords(), test::ListIndex({{Key(10), 0}}));
+TEST_F(FdtTest, FilesAreChangedClosedAndReopened) {
+  Load(NumberTextLayout(kBack), kThree, ListIndex({{Key(10), 0}}));
+  // A missing file keeps the old pair; nothing given changes nothing.
   EXPECT_FALSE(fdt_.SetFiles(dir_ / "T.DAT", dir_ / "NONE.IDX"));
   EXPECT_EQ(fdt_.IndexPath(), dir_ / "T.IDX");
   EXPECT_EQ(fdt_.DataLength(), 30u);
-  EXPECT_TRUE(fdt_.SetFiles("", ""));  // nothing given, nothing changes
+  EXPECT_TRUE(fdt_.SetFiles("", ""));
   EXPECT_EQ(fdt_.DataPath(), dir_ / "T.DAT");
-  FDT empty;
-  EXPECT_FALSE(empty.SetFiles(dir_ / "T.DAT", ""));  // needs a structure
-}
-
-TEST_F(FdtTest, ChangeFilesReopensOnTheNewPair) {
-  Load(test::NumberTextLayout(fdt::kFlagBackward), ThreeRecords(), test::ListIndex({{Key(10), 0}}));
-  test::WriteFile(dir_ / "U.DAT", Record(Key(7) + Var8("seven")));
-  test::WriteFile(dir_ / "U.IDX", test::ListIndex({{Key(7), 0}}));
+  EXPECT_FALSE(FDT().SetFiles(dir_ / "T.DAT", ""));  // needs a structure
+  // Closing keeps the position.
+  EXPECT_STREQ(fdt_.GetField(1), "ten");
+  EXPECT_TRUE(fdt_.CloseFiles(fdt::kOpenAll));
+  EXPECT_EQ(fdt_.OpenFlags(), 0u);
+  EXPECT_STREQ(fdt_.GetField(1), "");
+  ASSERT_TRUE(fdt_.OpenFiles(fdt::kOpenAll));
+  EXPECT_STREQ(fdt_.GetField(1), "two");
+  // A failed change closes the files; a good one reopens on the new pair.
+  WriteFile(dir_ / "U.DAT", Record(Key(7) + Var8("seven")));
+  WriteFile(dir_ / "U.IDX", ListIndex({{Key(7), 0}}));
   EXPECT_FALSE(fdt_.ChangeFiles((dir_ / "U.DAT").c_str(), (dir_ / "NONE.IDX").c_str(), 0));
-  EXPECT_EQ(fdt_.OpenFlags(), 0u);  // closed by the failed change
+  EXPECT_EQ(fdt_.OpenFlags(), 0u);
   ASSERT_TRUE(fdt_.OpenFiles(fdt::kOpenAll));
   EXPECT_TRUE(fdt_.ChangeFiles((dir_ / "U.DAT").c_str(), (dir_ / "U.IDX").c_str(), 0));
   EXPECT_EQ(fdt_.OpenFlags(), fdt::kOpenData | fdt::kOpenIndex);
   EXPECT_EQ(Find(7), 0);
   EXPECT_STREQ(fdt_.GetField(1), "seven");
-}
-
-TEST_F(FdtTest, CloseFilesKeepsThePosition) {
-  Load(test::NumberTextLayout(fdt::kFlagBackward), ThreeRecords(), test::ListIndex({{Key(10), 0}}));
-  EXPECT_STREQ(fdt_.GetField(1), "ten");
-  EXPECT_TRUE(fdt_.CloseFiles(fdt::kOpenAll));
-  EXPECT_EQ(fdt_.OpenFlags(), 0u);
-  EXPECT_STREQ(fdt_.GetField(1), "");  // closed
-  ASSERT_TRUE(fdt_.OpenFiles(fdt::kOpenAll));
-  EXPECT_STREQ(fdt_.GetField(1), "two");
-}
-
-TEST_F(FdtTest, OpenFilesFailsWithoutItsFiles) {
-  Load(test::NumberTextLayout(0), ThreeRecords(), "");
+  // Opening fails without its files.
   ASSERT_TRUE(fdt_.CloseFiles(fdt::kOpenAll));
-  std::error_code ec;
-  std::filesystem::remove(dir_.path() / "T.IDX", ec);
+  std::filesystem::remove(dir_.path() / "U.IDX");
   EXPECT_FALSE(fdt_.OpenFiles(fdt::kOpenAll));
   EXPECT_EQ(fdt_.OpenFlags(), 0u);
+}
+
+// ---- the index builder
+
+// E = 1000 gives blocks of 3 entries (2 steps), so 2000 keys need 6 levels;
+// one-byte keys repeat. Forward comparison: the first bytes decide.
+TEST_F(FdtTest, WideAndNarrowEntriesMakeDeepAndShallowTrees) {
+  for (const auto& [entry_length, count] : {std::pair<std::uint16_t, std::size_t>{1000, 2000}, {5, 3000}}) {
+    const std::size_t key_length = entry_length - 4u;
+    StructureLayout layout;
+    layout.entry_length = entry_length;
+    layout.flags = kFlagTree;
+    layout.fields = {{"KY", static_cast<std::uint16_t>(key_length), 1, kSingle, 0, kFixed, ""},
+                     {"TX", 20, 1, kSingle, 0, 0, ""}};
+    std::vector<std::pair<std::string, std::string>> keys;  // key, text
+    std::string data;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string digits = std::to_string((i * 7919) % (key_length == 1 ? 256 : 100000));
+      std::string key(key_length, '\0');
+      if (key_length == 1) key[0] = static_cast<char>(std::stoi(digits));
+      else key.replace(0, digits.size(), digits);
+      keys.emplace_back(key, digits);
+      data += Record(key + Var8(digits));
+    }
+    ASSERT_EQ(Build(layout, data), IndexResult::kOk) << entry_length;
+    for (const auto& [key, text] : keys) {
+      ASSERT_TRUE(fdt_.Search(key.data(), static_cast<std::int16_t>(key_length))) << entry_length;
+      ASSERT_EQ(std::string(fdt_.GetField(1)), text) << entry_length;
+    }
+  }
+}
+
+// The packed sort against a plain stable sort under the table's comparison:
+// every key length that packs, both directions, keys from a few values
+// (many equal, one digit) to the whole 32-bit range (top bucket pass plus
+// one to three passes per bucket), keys already in order or all but the
+// last, and a few outliers that leave almost every key in one top bucket.
+TEST(IndexEntriesSort, MatchesStableSortUnderTheTableComparison) {
+  struct Case {
+    std::size_t key_length;
+    bool backward;
+    std::uint32_t range;  // 0: any 32-bit value
+    int order = 0;        // 1: ascending values, 2: ascending but the last
+    std::size_t outlier_every = 0;  // every n-th key from the whole range
+  };
+  const Case cases[] = {{1, false, 7}, {1, true, 0},    {2, false, 300}, {2, true, 0}, {3, false, 0},
+                        {3, true, 5000}, {4, false, 0}, {4, true, 0},    {4, true, 3}, {4, false, 1u << 20},
+                        {4, true, 0, 1}, {4, true, 0, 2}, {2, true, 1u << 16, 2}, {4, false, 16, 0, 1000},
+                        {3, true, 1u << 12, 0, 3000}};
+  constexpr std::size_t kCount = 20000;
+  for (const Case& c : cases) {
+    const std::size_t kl = c.key_length;
+    std::mt19937 random(static_cast<std::uint32_t>(kl * 31 + c.range));
+    std::vector<std::uint32_t> values(kCount);
+    for (std::size_t i = 0; i < kCount; ++i) {
+      const bool outlier = c.outlier_every != 0 && i % c.outlier_every == 0;
+      values[i] = c.range == 0 || outlier ? static_cast<std::uint32_t>(random()) : static_cast<std::uint32_t>(random() % c.range);
+    }
+    if (c.order != 0) std::sort(values.begin(), values.end() - (c.order == 2 ? 1 : 0));
+    std::vector<std::uint8_t> keys(kCount * kl);
+    for (std::size_t i = 0; i < kCount * kl; ++i) keys[i] = static_cast<std::uint8_t>(values[i / kl] >> (8 * (i % kl)));
+    IndexEntries entries;
+    entries.Reset(kl + 4, c.backward);
+    for (std::size_t i = 0; i < kCount; ++i) entries.Add(&keys[i * kl], static_cast<std::uint32_t>(i * 10));
+    entries.Sort();
+
+    std::vector<std::size_t> order(kCount);
+    for (std::size_t i = 0; i < kCount; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return (c.backward ? CompareBackward : CompareForward)(&keys[a * kl], &keys[b * kl], kl) < 0;
+    });
+    ASSERT_EQ(entries.Count(), kCount);
+    std::string got(kl + 4, '\0');
+    for (std::size_t i = 0; i < kCount; ++i) {
+      entries.CopyEntry(i, reinterpret_cast<std::uint8_t*>(got.data()));
+      const std::string want(reinterpret_cast<const char*>(&keys[order[i] * kl]), kl);
+      ASSERT_EQ(got, want + Le32(static_cast<std::uint32_t>(order[i] * 10)))
+          << "key length " << kl << (c.backward ? " backward" : " forward") << ", entry " << i;
+    }
+  }
+}
+
+TEST_F(FdtTest, TreeLayoutFitsBlocksAndLevels) {
+  TreeLayout layout;
+  ASSERT_TRUE(PlanTree(100000, 8, layout));
+  EXPECT_EQ(layout.steps, 9u);           // 511 entries of 8 bytes fill 4088 bytes
+  EXPECT_EQ(layout.block_size, 4088u);
+  EXPECT_EQ(layout.depth, 17u);          // 2^17 - 1 >= 100,000
+  EXPECT_EQ(layout.levels, 2u);
+  EXPECT_EQ(layout.start_step, 1u);      // the first block holds 8 of the 9 steps
+  EXPECT_EQ(layout.file_size, 100u + 4088u * (1 + 256));
+  ASSERT_TRUE(PlanTree(0, 8, layout));
+  EXPECT_EQ(layout.levels, 0u);
+  // One entry per block and 20 levels reach at most 2^20 - 1 entries.
+  EXPECT_TRUE(PlanTree((1u << 20) - 1, 3000, layout));
+  EXPECT_FALSE(PlanTree(1u << 20, 3000, layout));
+  EXPECT_FALSE(PlanTree((1u << 20) - 1, 5000, layout));  // past 32-bit offsets
+  EXPECT_FALSE(PlanTree(10, 4, layout));
+}
+
+TEST_F(FdtTest, KeysComeAfterTheBitmapAndArePadded) {
+  StructureLayout layout;
+  layout.flags = kFlagBitmap;
+  layout.fields = {{"KY", 4, 1, kSingle, 0, kFixed, ""}, {"TX", 9, 1, kSingle, 0, 0, ""}};
+  ASSERT_EQ(Build(layout, Record("\x01\xC0" "zzzz" + Var8("x")) + Record("\x01\x80" "ab")), IndexResult::kOk);
+  EXPECT_EQ(ReadFile(dir_.path() / "T.IDX"), std::string("ab\0\0", 4) + Le32(10) + "zzzz" + Le32(0));
+}
+
+TEST_F(FdtTest, FailuresLeaveTheIndexAloneAndEmptyDataFindsNothing) {
+  const std::string good = Record(Le32(2) + Var8("a"));
+  const std::pair<const char*, std::string> damaged[] = {{"record past the end", good + Le16(20) + "abc"},
+                                                         {"half a length word", good + "\x05"},
+                                                         {"record above the maximum", good + Le16(300) + std::string(300, 'x')}};
+  for (const auto& [name, data] : damaged) {
+    WriteFile(dir_ / "T.IDX", "old index");
+    EXPECT_EQ(Build(NumberTextLayout(kFlagBackward), data), IndexResult::kDataDamaged) << name;
+    EXPECT_EQ(ReadFile(dir_.path() / "T.IDX"), "old index") << name;
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "T.IDX$P$")) << name;
+  }
+  EXPECT_EQ(BuildIndex(dir_ / "NONE.STR", dir_ / "T.DAT", dir_ / "T.IDX"), IndexResult::kNoStructure);
+  EXPECT_EQ(BuildIndex(dir_ / "T.STR", dir_ / "NONE.DAT", dir_ / "T.IDX"), IndexResult::kDataUnreadable);
+  WriteFile(dir_ / "T.DAT", good);
+  EXPECT_EQ(BuildIndex(dir_ / "T.STR", dir_ / "T.DAT", dir_ / "NODIR/T.IDX"), IndexResult::kIndexUnwritable);
+  // An entry length without key bytes cannot be indexed.
+  StructureLayout keyless = NumberTextLayout(0);
+  keyless.entry_length = 4;
+  WriteFile(dir_ / "K.STR", StructureBytes(keyless));
+  EXPECT_EQ(BuildIndex(dir_ / "K.STR", dir_ / "T.DAT", dir_ / "T.IDX"), IndexResult::kNoStructure);
+
+  for (const std::uint32_t flags : {kFlagNearest, kFlagNearest | kFlagTree}) {
+    ASSERT_EQ(Build(NumberTextLayout(flags), ""), IndexResult::kOk);
+    EXPECT_FALSE(fdt_.Search(Le32(1).data(), 4)) << flags;
+  }
+}
+
+// ---- the message dictionary
+
+class DictionaryTest : public ::testing::Test {
+ protected:
+  DictionaryTest() {
+    test::StructureLayout layout = test::NumberTextLayout(fdt::kFlagBackward);
+    layout.data_name = "MSG@@.DAT";
+    layout.index_name = "MSG@@.IDX";
+    layout.fields.push_back({"LS", 5, 2, test::kList8, 0, 0, ""});
+    test::WriteFile(dir_ / "MSG.STR", test::StructureBytes(layout));
+    WriteLanguage("MSGE", {{118, "Update"}, {3671, "Copying"}, {4860, "Done"}});
+    WriteLanguage("MSGD", {{118, "Aktualisierung"}, {4860, "Fertig"}});
+  }
+  // Records in number order with their list index (offsets by hand).
+  void WriteLanguage(const std::string& stem, const std::vector<std::pair<std::uint32_t, std::string>>& texts) {
+    std::string data, index;
+    for (const auto& [number, text] : texts) {
+      index += Le32(number) + Le32(static_cast<std::uint32_t>(data.size()));
+      data += test::Record(Le32(number) + test::Var8(text) + std::string(1, '\0'));
+    }
+    test::WriteFile(dir_ / (stem + ".DAT"), data);
+    test::WriteFile(dir_ / (stem + ".IDX"), index);
+  }
+
+  test::TempDir dir_;
+  const std::string structure_ = dir_ / "MSG.STR";
+  TDM_FdtTessel dictionary_{nullptr, nullptr, "D0"};
+};
+
+TEST_F(DictionaryTest, OpenFindsTextsByNumberInEitherLanguage) {
+  ASSERT_NE(dictionary_.GetText(118), nullptr);
+  EXPECT_STREQ(dictionary_.GetText(118), "");
+  EXPECT_FALSE(dictionary_.Open((dir_ / "NONE.STR").c_str(), "E", "D0", nullptr, nullptr));
+  EXPECT_STREQ(dictionary_.GetText(118), "");
+  std::string out = "stale";
+  EXPECT_FALSE(dictionary_.GetText(118, out));
+  EXPECT_EQ(out, "");
+  // The pattern MSG@@ with the code E names MSGE.
+  ASSERT_TRUE(dictionary_.Open(structure_.c_str(), "E", "D0", nullptr, nullptr));
+  EXPECT_EQ(dictionary_.GetLanguage(), "E");
+  EXPECT_STREQ(dictionary_.GetText(118), "Update");
+  EXPECT_STREQ(dictionary_.GetText(4860), "Done");
+  EXPECT_STREQ(dictionary_.GetText(119), "");
+  EXPECT_TRUE(dictionary_.GetText(3671, out));
+  EXPECT_EQ(out, "Copying");
+  EXPECT_FALSE(dictionary_.GetText(4000, out));
+  EXPECT_EQ(out, "");
+  // Dropping the structure closes the dictionary; it can be opened again.
+  static_cast<FDT&>(dictionary_).FreeStru();
+  EXPECT_FALSE(dictionary_.IsOpen());
+  EXPECT_STREQ(dictionary_.GetText(118), "");
+  EXPECT_TRUE(dictionary_.Open(structure_.c_str(), "E", "D0", nullptr, nullptr));
+  EXPECT_STREQ(dictionary_.GetText(118), "Update");
+  // Languages switch, or keep the old pair.
+  TDM_FdtTessel dictionary(structure_.c_str(), "E", "D0");
+  ASSERT_TRUE(dictionary.IsOpen());
+  EXPECT_TRUE(dictionary.SetLanguage("D"));
+  EXPECT_STREQ(dictionary.GetText(118), "Aktualisierung");
+  EXPECT_STREQ(dictionary.GetText(3671), "");  // not translated
+  // No files for "F": the German pair stays in force.
+  EXPECT_FALSE(dictionary.SetLanguage("F"));
+  EXPECT_EQ(dictionary.GetLanguage(), "D");
+  EXPECT_STREQ(dictionary.GetText(4860), "Fertig");
+  EXPECT_TRUE(dictionary.SetLanguage("D"));  // the current code: nothing to do
+  // Without a language the arguments are full paths and need no '@'; an
+  // empty code is refused while none is set.
+  ASSERT_TRUE(dictionary_.Open(structure_.c_str(), nullptr, "D0", (dir_ / "MSGE.DAT").c_str(), (dir_ / "MSGE.IDX").c_str()));
+  EXPECT_EQ(dictionary_.GetLanguage(), "");
+  EXPECT_STREQ(dictionary_.GetText(118), "Update");
+  EXPECT_FALSE(dictionary_.SetLanguage(""));
+}
+
+TEST_F(DictionaryTest, PathsAreDirectoriesOrFullPatternsAndTheFieldASingleValue) {
+  const std::string other = dir_ / "other";
+  WriteLanguage("other/MSGE", {{70, "moved"}});
+  WriteLanguage("other/XE", {{70, "full"}});
+  // A trailing separator names a directory: the header's file name follows.
+  const std::string as_directory = other + os::kNativeSeparator;
+  ASSERT_TRUE(dictionary_.Open(structure_.c_str(), "E", "D0", as_directory.c_str(), as_directory.c_str()));
+  EXPECT_STREQ(dictionary_.GetText(70), "moved");
+  ASSERT_TRUE(dictionary_.Open(structure_.c_str(), "E", "D0", (other + "/X@.DAT").c_str(), (other + "/X@.IDX").c_str()));
+  EXPECT_STREQ(dictionary_.GetText(70), "full");
+  // A language needs '@' in both patterns.
+  EXPECT_FALSE(dictionary_.Open(structure_.c_str(), "E", "D0", (other + "/XE.DAT").c_str(), nullptr));
+  EXPECT_FALSE(dictionary_.IsOpen());
+  EXPECT_STREQ(dictionary_.GetText(70), "");
+  // The field must be a single value of the structure.
+  EXPECT_FALSE(dictionary_.Open(structure_.c_str(), "E", "XX", nullptr, nullptr));
+  EXPECT_FALSE(dictionary_.IsOpen());
+  // A list field would hand out a count instead of a text.
+  EXPECT_FALSE(dictionary_.Open(structure_.c_str(), "E", "LS", nullptr, nullptr));
+  ASSERT_TRUE(dictionary_.Open(structure_.c_str(), "E", "D0", nullptr, nullptr));
+  EXPECT_FALSE(dictionary_.SelectField("LS"));
+  EXPECT_STREQ(dictionary_.GetText(118), "Update");  // the old field stays
 }
 
 TEST(FdtCallbackTest, NullTextAnswersOneAndAnInstalledObjectGetsTheCall) {

@@ -9,22 +9,15 @@
 
 namespace veupd::test {
 
-inline std::string Le16(std::uint16_t v) {
-  return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
-}
-inline std::string Le32(std::uint32_t v) {
-  std::string s;
-  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
-}
-// 13 bytes: the text, NUL-padded.
-inline std::string Name13(const std::string& name) {
-  std::string s = name.substr(0, 12);
-  s.resize(13, '\0');
-  return s;
+inline std::string Le16(std::uint16_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
+inline std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(static_cast<std::uint16_t>(v >> 16)); }
+// n bytes: the text, NUL-padded.
+inline std::string Padded(std::string text, std::size_t n) {
+  text.resize(n, '\0');
+  return text;
 }
 
-struct FieldSpec {
+struct FieldLayout {
   std::string name;  // two characters
   std::uint16_t width = 0;
   std::uint16_t max_occurs = 0;
@@ -43,36 +36,26 @@ struct StructureLayout {
   std::string index_name = "T.IDX";
   std::uint16_t entry_length = 8;
   std::uint32_t flags = 0;
-  std::vector<FieldSpec> fields;
+  std::vector<FieldLayout> fields;
   std::string aux;
 };
 
-inline std::string DescriptorBytes(const FieldSpec& f) {
-  std::string name = f.name;
-  name.resize(3, '\0');
-  return name + Le16(f.width) + Le16(f.max_occurs) + Le16(f.kind) + Le16(f.members) + Le16(f.flags);
-}
-
 inline std::string StructureBytes(const StructureLayout& layout) {
   std::string h = Le16(layout.header_length) + "xx" + Le16(static_cast<std::uint16_t>(layout.fields.size())) + "yy" +
-                  Name13(layout.data_name) + Name13(layout.index_name) + Le16(0x7777) /* ignored */ +
+                  Padded(layout.data_name, 13) + Padded(layout.index_name, 13) + Le16(0x7777) /* ignored */ +
                   Le16(layout.entry_length) + Le32(layout.flags);
   h.resize(std::size_t{layout.header_length} + 2, 'z');
-  for (const auto& f : layout.fields) h += DescriptorBytes(f);
+  for (const auto& f : layout.fields) {
+    h += Padded(f.name, 3) + Le16(f.width) + Le16(f.max_occurs) + Le16(f.kind) + Le16(f.members) + Le16(f.flags);
+  }
   h += Le16(static_cast<std::uint16_t>(layout.aux.size())) + layout.aux;
   for (const auto& f : layout.fields) {
-    if (f.description.empty()) {
-      h += Le16(0);
-    } else {
-      h += Le16(static_cast<std::uint16_t>(f.description.size() + 1)) + f.description + std::string(1, '\0');
-    }
+    h += f.description.empty() ? Le16(0) : Le16(static_cast<std::uint16_t>(f.description.size() + 1)) + f.description + '\0';
   }
   return h;
 }
 
-inline std::string Record(const std::string& content) {
-  return Le16(static_cast<std::uint16_t>(content.size())) + content;
-}
+inline std::string Record(const std::string& content) { return Le16(static_cast<std::uint16_t>(content.size())) + content; }
 // A variable value with an 8-bit prefix.
 inline std::string Var8(const std::string& text) { return std::string(1, static_cast<char>(text.size())) + text; }
 

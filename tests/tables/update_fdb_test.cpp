@@ -1,16 +1,20 @@
-// CUpdateFDB: merges, deletes, the CRC check and refused damaged input, each
-// checked against databases built by hand.
-#include "tables/update_fdb.h"
-
+// FDB databases: CUpdateFDB's merges, deletes, CRC check and refused damaged
+// input; CFdbUpdateControl's modes, control lists and exact messages; and
+// both under failing file primitives. Each checked against databases built
+// by hand.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstdio>
 #include <filesystem>
-#include <ostream>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "fault_support.h"
 #include "platform/platform.h"
+#include "tables/fdb_update_control.h"
+#include "tables/update_fdb.h"
 #include "tables/update_fdb_test_db.h"
 #include "test_support.h"
 
@@ -18,21 +22,13 @@ namespace veupd {
 namespace {
 
 using test::TempDir;
+using test::fdb::FdbBytes;
+using test::fdb::FdxBytes;
 using test::fdb::Rec;
+using Recs = std::vector<Rec>;
 
-constexpr std::uint32_t kKey = 5;  // "A.DAT"
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  return text;
-}
-
-// The upper-cased path with ".FDB" replaced, as the updater names the
-// companions (found again on POSIX through the case-insensitive lookup).
-std::string Companion(const TempDir& dir, const std::string& ext) {
-  std::string path = Upper(dir / "DATA.FDB");
-  return path.replace(path.size() - 4, 4, ext);
-}
+constexpr std::uint32_t kKey5 = 5;  // "A.DAT"
+constexpr std::size_t kKey = 9;     // "A0001.DAT"
 
 std::string NamesBlock(const std::vector<std::string>& names) {
   std::string block;
@@ -42,11 +38,11 @@ std::string NamesBlock(const std::vector<std::string>& names) {
 
 // Writes the update files into <dir>/upd and runs Open, Update, Finish(crc)
 // and WriteIndex on <dir>/DATA.FDB; the names go in the given order.
-bool Merge(CUpdateFDB& fdb, const TempDir& dir, const std::vector<Rec>& files, std::uint32_t crc = 0,
-           std::uint32_t key_length = kKey) {
+bool Merge(CUpdateFDB& fdb, const TempDir& dir, const Recs& files, std::uint32_t crc = 0,
+           std::uint32_t key_length = kKey5) {
   std::vector<std::string> names;
   for (const Rec& f : files) {
-    test::WriteFile(std::filesystem::path(dir / "upd") / f.key, f.data);
+    test::WriteFile(dir.path() / "upd" / f.key, f.data);
     names.push_back(f.key);
   }
   std::filesystem::create_directories(dir / "upd");
@@ -55,253 +51,381 @@ bool Merge(CUpdateFDB& fdb, const TempDir& dir, const std::vector<Rec>& files, s
          fdb.WriteIndex();
 }
 
-struct MergeCase {
-  const char* name;
-  std::vector<Rec> old_records;
-  std::vector<Rec> files;  // in ascending order, as the driver hands them
-  std::vector<Rec> expected;
-};
-
-void PrintTo(const MergeCase& c, std::ostream* os) { *os << c.name; }
-
-const std::string kBig(150000, 'b');  // spans several copy blocks
-const std::string kBigger(200000, 'N');
-
-class MergeTest : public ::testing::TestWithParam<MergeCase> {};
-
-TEST_P(MergeTest, GivesExpectedRecordsAndMatchingIndex) {
-  const MergeCase& c = GetParam();
-  TempDir dir;
-  test::fdb::WriteDb(dir, kKey, c.old_records);
-  CUpdateFDB fdb;
-  ASSERT_TRUE(Merge(fdb, dir, c.files)) << fdb.ErrorText();
-  const test::fdb::Parsed result = test::fdb::ReadDb(dir, kKey);
-  EXPECT_EQ(result.problem, "");
-  EXPECT_EQ(result.records, c.expected);
-  EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP"));
+void ExpectDb(const TempDir& dir, std::size_t key_length, const Recs& expected, const std::string& name = "") {
+  const test::fdb::Parsed result = test::fdb::ReadDb(dir, key_length);
+  EXPECT_EQ(result.problem, "") << name;
+  EXPECT_EQ(result.records, expected) << name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Merges, MergeTest,
-    ::testing::Values(
-        MergeCase{"IntoEmpty", {}, {{"A.DAT", "a"}, {"B.DAT", "bb"}}, {{"A.DAT", "a"}, {"B.DAT", "bb"}}},
-        MergeCase{"InsertBeforeOne", {{"C.DAT", "c"}}, {{"A.DAT", "a"}}, {{"A.DAT", "a"}, {"C.DAT", "c"}}},
-        MergeCase{"InsertAfterOne", {{"C.DAT", "c"}}, {{"E.DAT", "e"}}, {{"C.DAT", "c"}, {"E.DAT", "e"}}},
-        MergeCase{"ReplaceOne", {{"C.DAT", "old"}}, {{"C.DAT", "new!"}}, {{"C.DAT", "new!"}}},
-        MergeCase{"RemoveOneByEmptyFile", {{"C.DAT", "c"}}, {{"C.DAT", ""}}, {}},
-        MergeCase{"EmptyFileOfNewKeyAddsNothing", {{"C.DAT", "c"}}, {{"D.DAT", ""}}, {{"C.DAT", "c"}}},
-        MergeCase{"InsertBetween",
-                  {{"B.DAT", "b"}, {"D.DAT", "d"}, {"F.DAT", "f"}},
-                  {{"C.DAT", "c"}, {"E.DAT", "e"}},
-                  {{"B.DAT", "b"}, {"C.DAT", "c"}, {"D.DAT", "d"}, {"E.DAT", "e"}, {"F.DAT", "f"}}},
-        MergeCase{"ReplaceFirstMiddleLast",
-                  {{"B.DAT", "b"}, {"D.DAT", "d"}, {"F.DAT", "f"}},
-                  {{"B.DAT", "B2"}, {"D.DAT", "D2"}, {"F.DAT", "F2"}},
-                  {{"B.DAT", "B2"}, {"D.DAT", "D2"}, {"F.DAT", "F2"}}},
-        MergeCase{"EqualLastKey",
-                  {{"B.DAT", "b"}, {"D.DAT", "d"}, {"F.DAT", "f"}},
-                  {{"F.DAT", "F2"}},
-                  {{"B.DAT", "b"}, {"D.DAT", "d"}, {"F.DAT", "F2"}}},
-        MergeCase{"EqualLastKeyThenGreater",
-                  {{"B.DAT", "b"}, {"D.DAT", "d"}},
-                  {{"D.DAT", "D2"}, {"E.DAT", "e"}, {"G.DAT", "g"}},
-                  {{"B.DAT", "b"}, {"D.DAT", "D2"}, {"E.DAT", "e"}, {"G.DAT", "g"}}},
-        MergeCase{"GreaterThanAll",
-                  {{"B.DAT", "b"}, {"D.DAT", "d"}},
-                  {{"X.DAT", "x"}, {"Y.DAT", "y"}},
-                  {{"B.DAT", "b"}, {"D.DAT", "d"}, {"X.DAT", "x"}, {"Y.DAT", "y"}}},
-        MergeCase{"RemoveMiddleAmongInserts",
-                  {{"B.DAT", "b"}, {"D.DAT", "d"}, {"F.DAT", "f"}},
-                  {{"C.DAT", "c"}, {"D.DAT", ""}, {"G.DAT", "g"}},
-                  {{"B.DAT", "b"}, {"C.DAT", "c"}, {"F.DAT", "f"}, {"G.DAT", "g"}}},
-        MergeCase{"RemoveLastByEmptyFile",
-                  {{"B.DAT", "b"}, {"D.DAT", "d"}},
-                  {{"D.DAT", ""}},
-                  {{"B.DAT", "b"}}},
-        MergeCase{"BigRecordsAcrossBlocks",
-                  {{"B.DAT", kBig}, {"D.DAT", "d"}, {"F.DAT", kBig}},
-                  {{"C.DAT", kBigger}, {"F.DAT", kBigger}},
-                  {{"B.DAT", kBig}, {"C.DAT", kBigger}, {"D.DAT", "d"}, {"F.DAT", kBigger}}}),
-    [](const ::testing::TestParamInfo<MergeCase>& info) { return std::string(info.param.name); });
+// "B=b D=" is {{"B.DAT", "b"}, {"D.DAT", ""}}; "*" and "+" stand for records
+// that span several copy blocks.
+Recs R(const std::string& text) {
+  static const std::string big(150000, 'b'), bigger(200000, 'N');
+  Recs recs;
+  std::istringstream items(text);
+  for (std::string item; items >> item;) {
+    const std::string value = item.substr(2);
+    recs.push_back({item.substr(0, 1) + ".DAT", value == "*" ? big : value == "+" ? bigger : value});
+  }
+  return recs;
+}
 
+TEST(UpdateFdbTest, MergesAndDeletesGiveTheExpectedRecordsAndAMatchingIndex) {
+  const struct {
+    const char* name;
+    const char *old_records, *files /* ascending, as the driver hands them */, *expected;
+  } cases[] = {
+      {"into empty", "", "A=a B=bb", "A=a B=bb"},
+      {"insert before one", "C=c", "A=a", "A=a C=c"},
+      {"insert after one", "C=c", "E=e", "C=c E=e"},
+      {"replace one", "C=old", "C=new!", "C=new!"},
+      {"remove one by an empty file", "C=c", "C=", ""},
+      {"empty file of a new key adds nothing", "C=c", "D=", "C=c"},
+      {"insert between", "B=b D=d F=f", "C=c E=e", "B=b C=c D=d E=e F=f"},
+      {"replace first, middle, last", "B=b D=d F=f", "B=B2 D=D2 F=F2", "B=B2 D=D2 F=F2"},
+      {"equal last key", "B=b D=d F=f", "F=F2", "B=b D=d F=F2"},
+      {"equal last key, then greater", "B=b D=d", "D=D2 E=e G=g", "B=b D=D2 E=e G=g"},
+      {"greater than all", "B=b D=d", "X=x Y=y", "B=b D=d X=x Y=y"},
+      {"remove the middle among inserts", "B=b D=d F=f", "C=c D= G=g", "B=b C=c F=f G=g"},
+      {"remove the last by an empty file", "B=b D=d", "D=", "B=b"},
+      {"big records across blocks", "B=* D=d F=*", "C=+ F=+", "B=* C=+ D=d F=+"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    test::fdb::WriteDb(dir, kKey5, R(c.old_records));
+    CUpdateFDB fdb;
+    ASSERT_TRUE(Merge(fdb, dir, R(c.files))) << c.name << ": " << fdb.ErrorText();
+    ExpectDb(dir, kKey5, R(c.expected), c.name);
+    EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP")) << c.name;
+  }
+  // Deletes leave out only their key.
+  for (const auto& [key, expected] : {std::pair<const char*, const char*>{"B.DAT", "D=d F=f"}, {"D.DAT", "B=b F=f"},
+                                      {"F.DAT", "B=b D=d"}, {"A.DAT", "B=b D=d F=f"}, {"C.DAT", "B=b D=d F=f"},
+                                      {"Z.DAT", "B=b D=d F=f"}}) {
+    TempDir dir;
+    test::fdb::WriteDb(dir, kKey5, R("B=b D=d F=f"));
+    CUpdateFDB fdb;
+    ASSERT_TRUE(fdb.Open(dir / "DATA.FDB", kKey5, kKey5 + 4) && fdb.Delete(key) && fdb.Finish(0) && fdb.WriteIndex())
+        << key << ": " << fdb.ErrorText();
+    ExpectDb(dir, kKey5, R(expected), key);
+  }
+}
+
+// Left-out trailing bytes: a file replaces the record under its new name,
+// unless that name would break the key order.
 TEST(UpdateFdbTest, LeftOutTrailingBytesReplaceUnderTheNewName) {
   TempDir dir;
   test::fdb::WriteDb(dir, 9, {{"A0001.DAT", "one"}, {"A0002.DAT", "two"}});
   CUpdateFDB fdb;
   fdb.SetLeftOutBytes(4);
   ASSERT_TRUE(Merge(fdb, dir, {{"A0001.NEW", "ONE"}}, 0, 9)) << fdb.ErrorText();
-  const auto result = test::fdb::ReadDb(dir, 9);
-  EXPECT_EQ(result.problem, "");
-  EXPECT_EQ(result.records, (std::vector<Rec>{{"A0001.NEW", "ONE"}, {"A0002.DAT", "two"}}));
-}
+  ExpectDb(dir, 9, {{"A0001.NEW", "ONE"}, {"A0002.DAT", "two"}});
 
-TEST(UpdateFdbTest, LeftOutReplacementThatWouldBreakKeyOrderIsRefused) {
-  // "A0001.ZZZ" matches "A0001.DAT" but would land after "A0001.TXT".
-  TempDir dir;
   test::fdb::WriteDb(dir, 9, {{"A0001.DAT", "one"}, {"A0001.TXT", "txt"}});
-  const std::string old_fdb = test::ReadFile(dir / "DATA.FDB");
-  CUpdateFDB fdb;
-  fdb.SetLeftOutBytes(4);
-  EXPECT_FALSE(Merge(fdb, dir, {{"A0001.ZZZ", "ZZZ"}}, 0, 9));
-  EXPECT_EQ(fdb.LastError(), CUpdateFDB::kNamesUnsorted);
-  EXPECT_EQ(fdb.ErrorText(), "Sort error by file " + (dir / "DATA.FDB") + "!");
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), old_fdb);
+  CUpdateFDB refused;
+  refused.SetLeftOutBytes(4);
+  EXPECT_FALSE(Merge(refused, dir, {{"A0001.ZZZ", "ZZZ"}}, 0, 9));
+  EXPECT_EQ(refused.LastError(), CUpdateFDB::kNamesUnsorted);
+  EXPECT_EQ(refused.ErrorText(), "Sort error by file " + (dir / "DATA.FDB") + "!");
+  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), FdbBytes(9, {{"A0001.DAT", "one"}, {"A0001.TXT", "txt"}}));
 }
 
-TEST(UpdateFdbTest, TwoNamesOfOneKeyAreRefused) {
+// ---- refused input and failed steps leave the old database and index
+
+std::string Cut(std::string s, std::size_t n) { return s.substr(0, s.size() - n); }
+std::string Poke(std::string s, std::size_t at, char c) { return s.replace(at, 1, 1, c); }
+
+TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
+  const Recs two{{"B.DAT", "bbbb"}, {"D.DAT", "dd"}};
+  const std::string fdb = FdbBytes(kKey5, two), fdx = FdxBytes(kKey5, two);
+  constexpr std::size_t kEntry = kKey5 + 4;
+  const Recs descending{{"D.DAT", "d"}, {"B.DAT", "b"}};
+  const struct {
+    const char* name;
+    std::string fdb, fdx;
+    std::uint32_t key_length, error;
+  } cases[] = {
+      {"index offset off by one", fdb, Poke(fdx, 2 * kEntry + kKey5, static_cast<char>(fdx[2 * kEntry + kKey5] + 1)), kKey5, 10},
+      {"index key not the record key", fdb, Poke(fdx, 2 * kEntry, 'E'), kKey5, 10},
+      {"index keys descending", FdbBytes(kKey5, descending), FdxBytes(kKey5, descending), kKey5, 10},
+      {"index misses the last record", fdb, Cut(fdx, kEntry), kKey5, 10},
+      {"index length not whole entries", fdb, Cut(fdx, 1), kKey5, 10},
+      {"index only header, records present", fdb, FdxBytes(kKey5, {}), kKey5, 10},
+      {"database cut in the last record", Cut(fdb, 1), fdx, kKey5, 10},
+      {"database shorter than the index says", Cut(fdb, 8), fdx, kKey5, 10},
+      {"record length too large", Poke(fdb, kEntry, static_cast<char>(fdb[kEntry] + 1)), fdx, kKey5, 10},
+      {"header record of another key length", FdbBytes(6, {}), FdxBytes(6, {}), kKey5, 10},
+      {"key length above 260", fdb, fdx, 261, 11},
+      {"key length zero", fdb, fdx, 0, 11},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    test::WriteFile(dir / "DATA.FDB", c.fdb);
+    test::WriteFile(dir / "DATA.FDX", c.fdx);
+    test::WriteFile(dir.path() / "upd" / "C.DAT", "c");
+    CUpdateFDB update;
+    EXPECT_FALSE(update.Open(dir / "DATA.FDB", c.key_length, 0) &&
+                 update.Update(NamesBlock({"C.DAT"}), dir / "upd", 1) && update.Finish(0))
+        << c.name;
+    EXPECT_EQ(update.LastError(), c.error) << c.name << ": " << update.ErrorText();
+    EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), c.fdb) << c.name;
+    EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), c.fdx) << c.name;
+  }
+
   TempDir dir;
-  test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}});
-  CUpdateFDB fdb;
-  EXPECT_FALSE(Merge(fdb, dir, {{"C.DAT", "c"}, {"C.DAT", "c"}}));
-  EXPECT_EQ(fdb.LastError(), CUpdateFDB::kNamesUnsorted);
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), test::fdb::FdbBytes(kKey, {{"B.DAT", "b"}}));
-}
+  test::fdb::WriteDb(dir, kKey5, two);
+  for (const auto& [name, data] : {std::pair<const char*, const char*>{"C.DAT", "c"}, {"A.DAT", "a"}, {"A.D", "a"}}) {
+    test::WriteFile(dir.path() / "upd" / name, data);
+  }
+  CUpdateFDB update;
+  const struct {
+    std::vector<std::string> names;
+    std::uint32_t error;
+  } refused[] = {{{"C.DAT", "A.DAT"}, CUpdateFDB::kNamesUnsorted},
+                 {{"C.DAT", "C.DAT"}, CUpdateFDB::kNamesUnsorted},  // two names of one key
+                 {{"A.D"}, CUpdateFDB::kBadKeyLength}};
+  for (const auto& r : refused) {
+    ASSERT_TRUE(update.Open(dir / "DATA.FDB", kKey5, 0));
+    EXPECT_FALSE(update.Update(NamesBlock(r.names), dir / "upd", static_cast<int>(r.names.size())));
+    EXPECT_EQ(update.LastError(), r.error) << r.names[0];
+  }
+  ASSERT_TRUE(update.Open(dir / "DATA.FDB", kKey5, 0));
+  EXPECT_FALSE(update.Update(NamesBlock({"A.DAT"}), dir / "none", 1));
+  EXPECT_EQ(update.LastError(), CUpdateFDB::kUpdateFileNotOpened);
+  EXPECT_EQ(update.ErrorText(), "Open error by file " + (dir / "none") + os::kNativeSeparator + "A.DAT!");
+  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), fdb);
 
-struct DeleteCase {
-  const char* name;
-  std::string key;
-  std::vector<Rec> expected;
-};
-
-void PrintTo(const DeleteCase& c, std::ostream* os) { *os << c.name; }
-
-class DeleteTest : public ::testing::TestWithParam<DeleteCase> {};
-
-TEST_P(DeleteTest, LeavesOutOnlyThatKey) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}, {"D.DAT", "d"}, {"F.DAT", "f"}});
-  CUpdateFDB fdb;
-  ASSERT_TRUE(fdb.Open(dir / "DATA.FDB", kKey, kKey + 4) && fdb.Delete(GetParam().key) && fdb.Finish(0) &&
-              fdb.WriteIndex())
-      << fdb.ErrorText();
-  const auto result = test::fdb::ReadDb(dir, kKey);
-  EXPECT_EQ(result.problem, "");
-  EXPECT_EQ(result.records, GetParam().expected);
-}
-
-const std::vector<Rec> kAllThree{{"B.DAT", "b"}, {"D.DAT", "d"}, {"F.DAT", "f"}};
-
-INSTANTIATE_TEST_SUITE_P(
-    Deletes, DeleteTest,
-    ::testing::Values(DeleteCase{"First", "B.DAT", {{"D.DAT", "d"}, {"F.DAT", "f"}}},
-                      DeleteCase{"Middle", "D.DAT", {{"B.DAT", "b"}, {"F.DAT", "f"}}},
-                      DeleteCase{"Last", "F.DAT", {{"B.DAT", "b"}, {"D.DAT", "d"}}},
-                      DeleteCase{"MissingBeforeAll", "A.DAT", kAllThree},
-                      DeleteCase{"MissingBetween", "C.DAT", kAllThree},
-                      DeleteCase{"MissingAfterAll", "Z.DAT", kAllThree}),
-    [](const ::testing::TestParamInfo<DeleteCase>& info) { return std::string(info.param.name); });
-
-TEST(UpdateFdbTest, CrcMismatchLeavesOldDatabaseAndRemovesTmp) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}});
-  const std::string old_fdb = test::ReadFile(dir / "DATA.FDB");
-  const std::string old_fdx = test::ReadFile(dir / "DATA.FDX");
-  const std::uint32_t right = test::fdb::Crc(test::fdb::FdbBytes(kKey, {{"A.DAT", "a"}, {"B.DAT", "b"}}));
-  CUpdateFDB fdb;
-  EXPECT_FALSE(Merge(fdb, dir, {{"A.DAT", "a"}}, right ^ 1u));
-  EXPECT_EQ(fdb.LastError(), CUpdateFDB::kCrcMismatch);
-  EXPECT_EQ(fdb.ErrorText(), "CRC error by file " + Companion(dir, ".TMP") + "!");
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), old_fdb);
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), old_fdx);
+  test::WriteFile(dir / "DATA.DB", fdb);
+  EXPECT_FALSE(update.Open(dir / "DATA.DB", kKey5, 0));
+  EXPECT_EQ(update.LastError(), CUpdateFDB::kBadDatabaseName);
+  // A wrong CRC removes the ".TMP"; the companions are named from the
+  // upper-cased path (found again on POSIX through the case-insensitive lookup).
+  EXPECT_FALSE(Merge(update, dir, R("C=c"), test::fdb::Crc(FdbBytes(kKey5, R("B=bbbb C=c D=dd"))) ^ 1u));
+  EXPECT_EQ(update.LastError(), CUpdateFDB::kCrcMismatch);
+  std::string tmp = dir / "DATA.TMP";
+  for (char& c : tmp) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  EXPECT_EQ(update.ErrorText(), "CRC error by file " + tmp + "!");
+  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB") + test::ReadFile(dir / "DATA.FDX"), fdb + fdx);
   EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP"));
 }
 
-// ---- failures of the update's own steps, with their codes and texts
+// ---- the driver
 
-TEST(UpdateFdbTest, MissingUpdateFileFailsWithCode3AndKeepsDatabase) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}});
-  const std::string old_fdb = test::ReadFile(dir / "DATA.FDB");
-  CUpdateFDB fdb;
-  ASSERT_TRUE(fdb.Open(dir / "DATA.FDB", kKey, 0));
-  EXPECT_FALSE(fdb.Update(NamesBlock({"A.DAT"}), dir / "none", 1));
-  EXPECT_EQ(fdb.LastError(), 3u);
-  EXPECT_EQ(fdb.ErrorText(), "Open error by file " + (dir / "none") + os::kNativeSeparator + "A.DAT!");
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), old_fdb);
+TEST(FdbUpdateControlTest, HexToNumberAndTrim) {
+  const std::pair<std::string, std::uint32_t> hex[] = {
+      {"", 0}, {"0", 0}, {"1a2B", 0x1A2B}, {"DEADBEEF", 0xDEADBEEF}, {"123456789", 0x23456789} /* last eight */,
+      {" 12 3\t4", 0x1234} /* blanks skipped */, {"12G34", 0x12}, {"x12", 0}, {"DELETE", 0xDE}};
+  for (const auto& [text, value] : hex) EXPECT_EQ(CFdbUpdateControl::HexToNumber(text), value) << text;
+  const std::pair<std::string, std::string> trim[] = {{"a b", "a b"}, {" \t a b \t", "a b"},
+                                                       {"  \"C:\\x y\"  ", "C:\\x y"}, {"\" a \"", " a "},
+                                                       {"\"\"a\"\"", "a"}, {"\"\"", ""}};
+  for (const auto& [text, trimmed] : trim) EXPECT_EQ(CFdbUpdateControl::Trim(text), trimmed) << text;
 }
 
-// ---- damaged input: refused with the old database and index untouched
+// A database "<dir>/DATA.FDB" with three records and an update folder.
+class DriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::fdb::WriteDb(dir_, kKey, kOld); }
 
-struct DamageCase {
-  const char* name;
-  std::string fdb;
-  std::string fdx;
-  std::uint32_t key_length;
-  std::uint32_t error;
+  std::string Upd(const std::string& name) const { return (dir_.path() / "upd" / name).string(); }
+  std::string WriteList(const std::string& name, const std::string& text) const {
+    test::WriteFile(dir_.path() / name, text);
+    return dir_ / name;
+  }
+  std::string Fails(const std::string& argument) const { return "!\nError during update " + db_ + " -> " + argument + "!\n"; }
+
+  const Recs kOld{{"A0001.DAT", "one"}, {"A0002.DAT", "two"}, {"A0003.DAT", "three"}};
+  test::TempDir dir_;
+  const std::string db_ = dir_ / "DATA.FDB";
+  CFdbUpdateControl driver_;
 };
 
-void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
-
-std::string Cut(std::string s, std::size_t n) { return s.substr(0, s.size() - n); }
-
-std::string Poke(std::string s, std::size_t at, char c) {
-  s[at] = c;
-  return s;
+TEST_F(DriverTest, MasksListsControlListsAndTheirFailures) {
+  // A mask without "*.*" compares whole names.
+  test::WriteFile(Upd("A0002.NEW"), "TWO");
+  EXPECT_TRUE(driver_.UpdateEntry(db_, "0", Upd("*.NEW"))) << driver_.GetMessages();
+  ExpectDb(dir_, kKey, Recs{kOld[0], kOld[1], {"A0002.NEW", "TWO"}, kOld[2]});
+  // A mask matching only folders changes nothing.
+  std::filesystem::remove(Upd("A0002.NEW"));
+  std::filesystem::create_directories(dir_.path() / "upd" / "SUB00.DAT");
+  const std::string before = test::ReadFile(db_);
+  EXPECT_FALSE(driver_.UpdateEntry(db_, "0", Upd("*.*")));
+  EXPECT_EQ(driver_.GetMessages(), "UpdateFile " + Upd("*.*") + " not found" + Fails(Upd("*.*")));
+  EXPECT_EQ(test::ReadFile(db_), before);
+  // A delete list with a blank line deletes the others and fails.
+  test::fdb::WriteDb(dir_, kKey, kOld);
+  const std::string list = WriteList("del.txt", "A0001.DAT\r\n\r\na0003.dat\textra\r\n");
+  CFdbUpdateControl driver;
+  EXPECT_FALSE(driver.UpdateEntry(db_, "LIST_DELETE", list));
+  EXPECT_EQ(driver.GetMessages(), "Key length error by file " + db_ + "!\nError during delete " + db_ + Fails(list));
+  ExpectDb(dir_, kKey, Recs{kOld[1]});
+  // A control list goes on after a failed line.
+  test::fdb::WriteDb(dir_, kKey, kOld);
+  test::WriteFile(Upd("A0004.DAT"), "four");
+  const std::string missing = dir_ / "NONE.FDB";
+  const std::string control = WriteList("ctl.txt", db_ + "\t0\t" + Upd("A0004.DAT") + "\n" + missing +
+                                                       "\tDELETE\tA0001.DAT\n" + db_ + "\tDELETE\tA0002.DAT\n");
+  CFdbUpdateControl runner;
+  EXPECT_FALSE(runner.Run(control));
+  EXPECT_EQ(runner.GetMessages(), "FDB " + missing + " not found!\nError during update " + missing +
+                                      " -> A0001.DAT!\nError during update using file " + control + "!\n");
+  ExpectDb(dir_, kKey, Recs{kOld[0], kOld[2], {"A0004.DAT", "four"}});
+  // A line with missing fields fails.
+  const std::string after = test::ReadFile(db_);
+  const std::string short_list = WriteList("ctl2.txt", db_ + "\n");
+  CFdbUpdateControl short_runner;
+  EXPECT_FALSE(short_runner.Run(short_list));
+  EXPECT_EQ(short_runner.GetMessages(), "UpdateFile  not found" + Fails("") + "Error during update using file " + short_list + "!\n");
+  EXPECT_EQ(test::ReadFile(db_), after);
 }
 
-const std::vector<Rec> kTwo{{"B.DAT", "bbbb"}, {"D.DAT", "dd"}};
-const std::string kTwoFdb = test::fdb::FdbBytes(kKey, kTwo);
-const std::string kTwoFdx = test::fdb::FdxBytes(kKey, kTwo);
-constexpr std::size_t kEntry = kKey + 4;
+// A run ended between replacing a database and its index leaves the index
+// missing, empty or the old one; the next change rebuilds it from the
+// database and goes through. A database that cannot be indexed keeps the
+// error and its index file as it was.
+TEST_F(DriverTest, IndexNotMatchingTheDatabaseIsRebuiltOrKept) {
+  const Recs newer{kOld[0], kOld[2]};
+  const struct {
+    const char* name;
+    bool fdx_present;
+    std::string fdx;
+  } stale[] = {{"missing", false, ""},
+               {"empty", true, ""},
+               {"cut in an entry", true, FdxBytes(kKey, newer).substr(0, kKey + 6)},
+               {"of the database before", true, FdxBytes(kKey, kOld)}};
+  for (const auto& c : stale) {
+    SCOPED_TRACE(c.name);
+    test::WriteFile(db_, FdbBytes(kKey, newer));
+    std::filesystem::remove(dir_.path() / "DATA.FDX");
+    if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", c.fdx);
+    CFdbUpdateControl driver;
+    EXPECT_TRUE(driver.UpdateEntry(db_, "DELETE", "A0003.DAT")) << driver.GetMessages();
+    ExpectDb(dir_, kKey, Recs{kOld[0]});
+    test::WriteFile(Upd("A0002.DAT"), "TWO");
+    EXPECT_TRUE(driver.UpdateEntry(db_, "0", Upd("A*.DAT"))) << driver.GetMessages();
+    std::filesystem::remove(Upd("A0002.DAT"));
+  }
 
-class DamageTest : public ::testing::TestWithParam<DamageCase> {};
-
-TEST_P(DamageTest, IsRefusedAndChangesNothing) {
-  const DamageCase& c = GetParam();
-  TempDir dir;
-  test::WriteFile(dir / "DATA.FDB", c.fdb);
-  test::WriteFile(dir / "DATA.FDX", c.fdx);
-  test::WriteFile(dir.path() / "upd" / "C.DAT", "c");
-  CUpdateFDB fdb;
-  const bool ok = fdb.Open(dir / "DATA.FDB", c.key_length, 0) &&
-                  fdb.Update(NamesBlock({"C.DAT"}), dir / "upd", 1) && fdb.Finish(0);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(fdb.LastError(), c.error) << fdb.ErrorText();
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), c.fdb);
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), c.fdx);
+  const std::string fdb = FdbBytes(kKey, kOld);
+  const struct {
+    const char* name;
+    std::string fdb;
+    bool fdx_present;
+    std::string key;
+    std::string message;  // of the first line, before the index path
+  } damaged[] = {{"cut, index missing", fdb.substr(0, fdb.size() - 1), false, "A0001.DAT", "Open error by file "},
+                 {"cut, index of the whole", fdb.substr(0, fdb.size() - 1), true, "A0001.DAT", "Index error by file "},
+                 {"empty, index missing", "", false, "A0001.DAT", "Open error by file "},
+                 {"key of another length", fdb, true, "A0001.DA", "Index error by file "}};
+  // The index path as the updater names it: upper-cased.
+  std::string fdx = dir_ / "DATA.FDX";
+  for (char& c : fdx) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  for (const auto& c : damaged) {
+    SCOPED_TRACE(c.name);
+    test::WriteFile(db_, c.fdb);
+    std::filesystem::remove(dir_.path() / "DATA.FDX");
+    if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", FdxBytes(kKey, kOld));
+    CFdbUpdateControl driver;
+    EXPECT_FALSE(driver.UpdateEntry(db_, "DELETE", c.key));
+    EXPECT_EQ(driver.GetMessages(), c.message + fdx + Fails(c.key));
+    EXPECT_EQ(test::ReadFile(db_), c.fdb);
+    EXPECT_EQ(std::filesystem::exists(dir_.path() / "DATA.FDX"), c.fdx_present);
+    EXPECT_EQ(c.fdx_present ? test::ReadFile(dir_.path() / "DATA.FDX") : "", c.fdx_present ? FdxBytes(kKey, kOld) : "");
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "DATA.FDX$X$"));
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Damaged, DamageTest,
-    ::testing::Values(
-        DamageCase{"IndexOffsetOffByOne", kTwoFdb, Poke(kTwoFdx, 2 * kEntry + kKey, static_cast<char>(kTwoFdx[2 * kEntry + kKey] + 1)), kKey, 10},
-        DamageCase{"IndexKeyNotTheRecordKey", kTwoFdb, Poke(kTwoFdx, 2 * kEntry, 'E'), kKey, 10},
-        DamageCase{"IndexKeysDescending", test::fdb::FdbBytes(kKey, {{"D.DAT", "d"}, {"B.DAT", "b"}}),
-                   test::fdb::FdxBytes(kKey, {{"D.DAT", "d"}, {"B.DAT", "b"}}), kKey, 10},
-        DamageCase{"IndexMissesLastRecord", kTwoFdb, Cut(kTwoFdx, kEntry), kKey, 10},
-        DamageCase{"IndexLengthNotWholeEntries", kTwoFdb, Cut(kTwoFdx, 1), kKey, 10},
-        DamageCase{"IndexOnlyHeaderButRecordsPresent", kTwoFdb, test::fdb::FdxBytes(kKey, {}), kKey, 10},
-        DamageCase{"DatabaseCutInLastRecord", Cut(kTwoFdb, 1), kTwoFdx, kKey, 10},
-        DamageCase{"DatabaseShorterThanIndexSays", Cut(kTwoFdb, 8), kTwoFdx, kKey, 10},
-        DamageCase{"RecordLengthTooLarge", Poke(kTwoFdb, kEntry, static_cast<char>(kTwoFdb[kEntry] + 1)), kTwoFdx, kKey, 10},
-        DamageCase{"HeaderRecordOfOtherKeyLength", test::fdb::FdbBytes(6, {}), test::fdb::FdxBytes(6, {}), kKey, 10},
-        DamageCase{"KeyLengthAbove260", kTwoFdb, kTwoFdx, 261, 11},
-        DamageCase{"KeyLengthZero", kTwoFdb, kTwoFdx, 0, 11}),
-    [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+// ---- under faults
 
-TEST(UpdateFdbTest, NamesOutOfOrderOrShorterThanTheKeyAreRefused) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, kKey, kTwo);
-  test::WriteFile(dir.path() / "upd" / "C.DAT", "c");
-  test::WriteFile(dir.path() / "upd" / "A.DAT", "a");
-  test::WriteFile(dir.path() / "upd" / "A.D", "a");
-  CUpdateFDB fdb;
-  ASSERT_TRUE(fdb.Open(dir / "DATA.FDB", kKey, 0));
-  EXPECT_FALSE(fdb.Update(NamesBlock({"C.DAT", "A.DAT"}), dir / "upd", 2));
-  EXPECT_EQ(fdb.LastError(), CUpdateFDB::kNamesUnsorted);
-  ASSERT_TRUE(fdb.Open(dir / "DATA.FDB", kKey, 0));
-  EXPECT_FALSE(fdb.Update(NamesBlock({"A.D"}), dir / "upd", 1));
-  EXPECT_EQ(fdb.LastError(), CUpdateFDB::kBadKeyLength);
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), kTwoFdb);
+std::string CrcText(const std::string& bytes) {
+  char crc[9];
+  std::snprintf(crc, sizeof crc, "%08X", test::fdb::Crc(bytes));
+  return crc;
 }
 
-TEST(UpdateFdbTest, PathWithoutFdbExtensionIsRefused) {
-  TempDir dir;
-  test::WriteFile(dir / "DATA.DB", kTwoFdb);
-  CUpdateFDB fdb;
-  EXPECT_FALSE(fdb.Open(dir / "DATA.DB", kKey, 0));
-  EXPECT_EQ(fdb.LastError(), CUpdateFDB::kBadDatabaseName);
-  EXPECT_EQ(test::ReadFile(dir / "DATA.DB"), kTwoFdb);
+// Runs a merge of the update folder's files by CRC (or, without files, the
+// delete of A0001) and checks what is left. Returns "ok" or the state of the
+// database and its index (and, when the database is gone, of the ".TMP"):
+// "old", "new", "-" (missing) or "bad".
+std::string RunAndCheck(const Recs& before, const Recs& after, const Recs& files) {
+  test::TempDir dir;
+  test::fdb::WriteDb(dir, kKey, before);
+  for (const Rec& f : files) test::WriteFile(dir.path() / "upd" / f.key, f.data);
+  const std::string db = dir / "DATA.FDB", argument = files.empty() ? "A0001.DAT" : (dir.path() / "upd" / "*.*").string();
+  CFdbUpdateControl driver;
+  const bool ok = driver.UpdateEntry(db, files.empty() ? "DELETE" : CrcText(FdbBytes(kKey, after)), argument);
+
+  auto left = test::Snapshot(dir.path());
+  for (auto it = left.begin(); it != left.end();) it = it->first.rfind("upd/", 0) == 0 ? left.erase(it) : ++it;
+  const auto state = [&](const char* name, std::string (*bytes)(std::size_t, const Recs&)) -> std::string {
+    const auto it = left.find(name);
+    if (it == left.end()) return "-";
+    const std::string content = it->second;
+    left.erase(it);
+    return content == bytes(kKey, before) ? "old" : content == bytes(kKey, after) ? "new" : "bad";
+  };
+  const std::string fdb = state("DATA.FDB", FdbBytes), fdx = state("DATA.FDX", FdxBytes);
+  const std::string tmp = state("DATA.TMP", FdbBytes);  // an incomplete one stays by design
+  const std::string messages = driver.GetMessages();
+  test::ExpectNothingLeft(left);
+  if (ok) {
+    EXPECT_EQ(messages, "");
+    EXPECT_EQ(fdb + " " + fdx + " " + tmp, "new new -");
+    return "ok";
+  }
+  // One failed step, then the driver's closing line for the change.
+  EXPECT_NE(messages.find("!\nError during update " + db + " -> " + argument + "!\n"), std::string::npos) << messages;
+  // Until the database is replaced its index stays as it was; the index is
+  // written under another name and renamed, so it is never a part. Only a
+  // failed rename leaves no database, and the new one waits as ".TMP".
+  const std::string state_left = fdb + " " + fdx + (fdb == "-" ? " " + tmp : "");
+  EXPECT_TRUE(state_left == "old old" || state_left == "new old" || state_left == "new new" || state_left == "- old new")
+      << state_left;
+  EXPECT_TRUE(fdb != "-" || messages.find("Rename error by files ") != std::string::npos) << messages;
+  return state_left;
+}
+
+TEST(FdbUpdateFault, EveryFailingCallOrFullDiskLeavesTheOldOrTheNewDatabase) {
+  const Recs before{{"A0001.DAT", "one"}, {"A0002.DAT", std::string(100000, 'o')}, {"A0003.DAT", "three"}};
+  const Recs merged{before[0], {"A0002.DAT", std::string(90000, 'x')}, before[2], {"A0004.DAT", "four"}};
+  const Recs files{{"a0002.dat", merged[1].data}, {"a0004.dat", "four"}};
+  for (const bool merge : {true, false}) {
+    SCOPED_TRACE(merge ? "merge" : "delete");
+    const auto run = [&] { RunAndCheck(before, merge ? merged : Recs{before[1], before[2]}, merge ? files : Recs{}); };
+    test::ForEveryFileFault([&](const test::FaultCase&, os::fault::FaultScope&) { run(); });
+    EXPECT_GE(test::ForEachDiskFullPoint(30000, [&](os::fault::FaultScope&) { run(); }), 3u);
+  }
+}
+
+// A database large enough that its ".TMP" is written to the disk behind the
+// merge on a second thread, and read back block by block for the CRC: a
+// fault anywhere still leaves the old or the whole new database, and no
+// thread outlives the change.
+TEST(FdbUpdateFault, LargeMergeWrittenBehindLeavesTheOldOrTheNewDatabase) {
+  constexpr std::size_t kMiB = 1u << 20;
+  const Recs before{{"A0001.DAT", std::string(5 * kMiB, '1')}, {"A0002.DAT", std::string(5 * kMiB, '2')},
+                    {"A0003.DAT", std::string(kMiB, '3')}};
+  const Recs after{before[0], {"A0002.DAT", std::string(6 * kMiB, 'x')}, before[2]};
+  const struct {
+    const char* name;
+    std::function<void(os::fault::FaultScope&)> arm;
+    bool succeeds;
+  } faults[] = {
+      {"none", [](os::fault::FaultScope&) {}, true},
+      {"disk full after 4 MiB", [&](os::fault::FaultScope& f) { f.DiskFullAfter(4 * kMiB); }, false},
+      {"disk full after 10 MiB", [&](os::fault::FaultScope& f) { f.DiskFullAfter(10 * kMiB); }, false},
+      // Reads alternate between the old database and the read-back of the
+      // block just written; a failed read-back means reading the whole
+      // ".TMP" again, a failed read of the database ends the change.
+      {"read 40 fails", [](os::fault::FaultScope& f) { f.FailCall(os::fault::Call::kRead, 40); }, false},
+      {"read 41 fails", [](os::fault::FaultScope& f) { f.FailCall(os::fault::Call::kRead, 41); }, true},
+  };
+  for (const auto& fault : faults) {
+    SCOPED_TRACE(fault.name);
+    os::fault::FaultScope scope;
+    fault.arm(scope);
+    EXPECT_EQ(RunAndCheck(before, after, {{"a0002.dat", after[1].data}}), fault.succeeds ? "ok" : "old old");
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // checks every rule a database and its index must keep.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -24,15 +25,11 @@ inline void PrintTo(const Rec& r, std::ostream* os) {
 }
 
 inline std::string LE32(std::uint32_t v) {
-  std::string out;
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((v >> shift) & 0xFFu));
-  return out;
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
 }
-
 inline std::uint32_t GetLE32(std::string_view bytes, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-  return v;
+  const auto byte = [&](std::size_t i) { return std::uint32_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i); };
+  return byte(0) | byte(1) | byte(2) | byte(3);
 }
 
 // The CRC-32 variant of the updater, bit by bit: reflected 0xEDB88320,
@@ -82,43 +79,20 @@ struct Parsed {
 inline Parsed ReadDb(const TempDir& dir, std::size_t key_length) {
   Parsed p;
   const std::string fdb = ReadFile(dir / "DATA.FDB");
-  const std::string fdx = ReadFile(dir / "DATA.FDX");
-  const std::size_t entry = key_length + 4;
-  if (fdb.size() < entry || GetLE32(fdb, 0) != key_length || fdb.substr(4, key_length) != HeaderKey(key_length)) {
-    p.problem = "header record";
-    return p;
-  }
-  if (fdx.size() < entry || fdx.substr(0, key_length) != HeaderKey(key_length) || GetLE32(fdx, key_length) != 0) {
-    p.problem = "header entry";
-    return p;
-  }
-  std::size_t at = entry;
-  std::size_t index_at = entry;
-  while (at < fdb.size()) {
-    if (at + entry > fdb.size()) {
-      p.problem = "record header cut at " + std::to_string(at);
-      return p;
-    }
+  for (std::size_t at = 4 + key_length; at + 4 + key_length <= fdb.size();) {
     const std::uint32_t length = GetLE32(fdb, at);
-    if (length < key_length || at + 4 + length > fdb.size()) {
-      p.problem = "record length at " + std::to_string(at);
-      return p;
-    }
-    Rec r{fdb.substr(at + 4, key_length), fdb.substr(at + 4 + key_length, length - key_length)};
-    if (!p.records.empty() && !(p.records.back().key < r.key)) {
-      p.problem = "key order at " + r.key;
-      return p;
-    }
-    if (index_at + entry > fdx.size() || fdx.substr(index_at, key_length) != r.key ||
-        GetLE32(fdx, index_at + key_length) != at) {
-      p.problem = "index entry for " + r.key;
-      return p;
-    }
-    p.records.push_back(std::move(r));
-    index_at += entry;
+    if (length < key_length || at + 4 + length > fdb.size()) break;
+    p.records.push_back({fdb.substr(at + 4, key_length), fdb.substr(at + 4 + key_length, length - key_length)});
     at += 4 + length;
   }
-  if (index_at != fdx.size()) p.problem = "index longer than the records";
+  const auto unordered = [](const Rec& a, const Rec& b) { return !(a.key < b.key); };
+  if (fdb != FdbBytes(key_length, p.records)) {
+    p.problem = "header or record lengths";
+  } else if (std::adjacent_find(p.records.begin(), p.records.end(), unordered) != p.records.end()) {
+    p.problem = "key order";
+  } else if (ReadFile(dir / "DATA.FDX") != FdxBytes(key_length, p.records)) {
+    p.problem = "index";
+  }
   return p;
 }
 
