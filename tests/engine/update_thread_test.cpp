@@ -17,11 +17,10 @@ class NoTexts : public TextSource {
   std::string Text(std::uint32_t number) override { return "text " + std::to_string(number); }
 };
 
-class RecordingDialog : public LevelDialog {
+class ClosingDialog : public LevelDialog {
  public:
-  void RefreshProgress(std::uint32_t, std::uint32_t, std::uint32_t) override { ++refreshes; }
+  void RefreshProgress(std::uint32_t, std::uint32_t, std::uint32_t) override {}
   void PostClose() override { ++closes; }
-  int refreshes = 0;
   int closes = 0;
 };
 
@@ -65,16 +64,12 @@ TEST_F(UpdateThreadTest, StepEntriesFollowTheShortReportRules) {
             "Failed - 18\r\n");
 }
 
-TEST(MessageTable, CodesBeyondTheTableReadAsUnknown) {
+TEST(MessageTable, CodesBeyondTheTableReadAsUnknownAndTheCheckpointLivesBesideTheControlFile) {
   EXPECT_EQ(ErrorMessage(0xFFFF), ErrorMessage(31));
-}
-
-TEST(Checkpoint, FileLivesBesideTheControlFile) {
   EXPECT_EQ(CheckpointPath("C:\\UPD\\CTRL.TXT"), "C:\\UPD\\UpdCtrl.log");
   EXPECT_EQ(CheckpointPath("ctrl.txt"), "UpdCtrl.log");
 }
 
-// Error paths.
 TEST_F(UpdateThreadTest, RunWithoutDialogDoesNothing) {
   thread_.Run();
   EXPECT_FALSE(runner_.Finished());
@@ -82,7 +77,7 @@ TEST_F(UpdateThreadTest, RunWithoutDialogDoesNothing) {
 }
 
 TEST_F(UpdateThreadTest, MissingPointerComponentEndsTheLevelWithError19) {
-  RecordingDialog dialog;
+  ClosingDialog dialog;
   test::WriteFile(dir_ / "ctrl.txt", "#1a\n");
   ASSERT_TRUE(runner_.Start(dialog));
   ASSERT_TRUE(runner_.WaitForEnd(10000, [](std::uint32_t ms) { os::SleepMs(ms); }));
@@ -93,7 +88,6 @@ TEST_F(UpdateThreadTest, MissingPointerComponentEndsTheLevelWithError19) {
                             "\tParameter 1 : " + (dir_ / "dodudav.dll") + "\r\n";
   ASSERT_GE(log.size(), entry.size());
   EXPECT_EQ(log.substr(log.size() - entry.size()), entry);
-  EXPECT_EQ(log.find("Terminating"), std::string::npos);
   EXPECT_EQ(runner_.Result(), 1u);
   EXPECT_TRUE(runner_.Finished());
   EXPECT_FALSE(runner_.Running());

@@ -47,25 +47,5 @@ TEST(IniFileFault, EveryFailingCallLeavesTheOldOrTheNewContent) {
   }
 }
 
-// A full disk that lets part of an appended section through: the torn tail
-// is cut off again. (Rewrites put the old content back into the space they
-// freed, which a byte budget cannot stand for; the table above covers them
-// with one failing write.)
-TEST(IniFileFault, DiskFullWhileAppendingASectionLeavesTheOldContent) {
-  const Edit& append = kEdits[2];
-  const std::uint32_t failed = test::ForEachDiskFullPoint(1, [&](os::fault::FaultScope&) {
-    test::TempDir dir;
-    const std::string path = dir / "param.ini";
-    test::WriteFile(path, kOld);
-    CIniClass ini;
-    const bool ok = append.run(ini, path);
-    EXPECT_EQ(test::ReadFile(path) == append.result, ok);
-    if (!ok) {
-      EXPECT_TRUE(test::ReadFile(path) == kOld);
-    }
-  });
-  EXPECT_EQ(failed, append.result.size() - kOld.size());
-}
-
 }  // namespace
 }  // namespace veupd

@@ -29,11 +29,7 @@ class IniFileTest : public ::testing::Test {
 
 TEST_F(IniFileTest, ReadValue) {
   struct Case {
-    const char* name;
-    const char* content;
-    const char* section;
-    const char* key;
-    const char* expected;
+    const char *name, *content, *section, *key, *expected;
     bool result;
   };
   const Case cases[] = {
@@ -67,8 +63,7 @@ TEST_F(IniFileTest, ReadValue) {
   for (const Case& c : cases) {
     const std::string path = Make(c.content);
     std::string value = "junk";
-    EXPECT_EQ(ini_.ReadValue(c.section, c.key, "DEF", value, path, /*no_case=*/true), c.result)
-        << c.name;
+    EXPECT_EQ(ini_.ReadValue(c.section, c.key, "DEF", value, path, /*no_case=*/true), c.result) << c.name;
     EXPECT_EQ(value, c.expected) << c.name;
   }
 }
@@ -87,10 +82,7 @@ TEST_F(IniFileTest, CaseSensitiveCompareWhenAsked) {
 // A value writes the key; no value deletes it.
 TEST_F(IniFileTest, WriteValueAndDeleteKey) {
   struct Case {
-    const char* name;
-    const char* before;
-    const char* section;
-    const char* key;
+    const char *name, *before, *section, *key;
     const char* value;  // nullptr: DeleteKey
     const char* after;
   };
@@ -98,23 +90,18 @@ TEST_F(IniFileTest, WriteValueAndDeleteKey) {
       {"missing file", kNoFile, "S", "k", "v", "\r\n[S]\r\nk=v\r\n"},
       {"empty file", "", "S", "k", "v", "\r\n[S]\r\nk=v\r\n"},
       {"one byte, no line end added", "x", "S", "k", "v", "x\r\n[S]\r\nk=v\r\n"},
-      {"new section after CR LF", "[T]\r\nx=1\r\n", "S", "k", "v",
-       "[T]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n"},
-      {"new section, line end added", "[T]\r\nx=1", "S", "k", "v",
-       "[T]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n"},
+      {"new section after CR LF", "[T]\r\nx=1\r\n", "S", "k", "v", "[T]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n"},
+      {"new section, line end added", "[T]\r\nx=1", "S", "k", "v", "[T]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n"},
       {"new key, empty lines collapse", "[S]\r\na=1\r\n\r\n\r\n[T]\r\nx=2\r\n", "S", "k", "v",
        "[S]\r\na=1\r\nk=v\r\n\r\n[T]\r\nx=2\r\n"},
-      {"new key, last section without line end", "[S]\r\na=1", "S", "k", "v",
-       "[S]\r\na=1\r\nk=v\r\n\r\n"},
-      {"new key, last section with line end", "[S]\r\na=1\r\n", "S", "k", "v",
-       "[S]\r\na=1\r\nk=v\r\n\r\n"},
+      {"new key, last section without line end", "[S]\r\na=1", "S", "k", "v", "[S]\r\na=1\r\nk=v\r\n\r\n"},
+      {"new key, last section with line end", "[S]\r\na=1\r\n", "S", "k", "v", "[S]\r\na=1\r\nk=v\r\n\r\n"},
       {"new key under a bare header", "[S]", "S", "k", "v", "[S]\r\nk=v\r\n\r\n"},
       {"new key before indented header", "[S]\r\na=1\r\n  [T]\r\n", "S", "k", "v",
        "[S]\r\na=1\r\n  \r\nk=v\r\n\r\n[T]\r\n"},
       {"key replaced, caller's case, blanks kept", "[S]\r\n  A=1\r\nb=2\r\n", "S", "a", "9",
        "[S]\r\n  a=9\r\nb=2\r\n"},
-      {"rest of the old line dropped", "[S]\r\na=1 ; old\r\nb=2", "S", "a", "2",
-       "[S]\r\na=2\r\nb=2"},
+      {"rest of the old line dropped", "[S]\r\na=1 ; old\r\nb=2", "S", "a", "2", "[S]\r\na=2\r\nb=2"},
       {"key on the last line", "[S]\r\na=1", "S", "a", "2", "[S]\r\na=2\r\n"},
       {"value written unchanged", "[S]\r\na=1\r\n", "S", "a", "  x  ", "[S]\r\na=  x  \r\n"},
       {"delete: key removed", "[S]\r\na=1\r\nb=2\r\n", "S", "a", nullptr, "[S]\r\nb=2\r\n"},
