@@ -79,6 +79,8 @@ TEST(Startup, HelpAndVersionOnlyAsTheWholeCommandLine) {
   EXPECT_NE(run.err.find("--help x :\n[UPDATE]\nMsg = ? !"), std::string::npos) << run.err;
 }
 
+// The log's folder and name come from the parameters; without its folder the
+// level runs without a log.
 TEST(Startup, LogNameAndDirectoryFromTheParameters) {
   LevelRunner runner;
   std::filesystem::create_directories(runner.Dir().path() / "u2" / "LOG");
@@ -86,21 +88,18 @@ TEST(Startup, LogNameAndDirectoryFromTheParameters) {
   runner.Set("LogFileDir", "%2/LOG");
   runner.Set("LogFileName", "upd%03d.log");
   runner.Set("Level", "12");
-  const LevelResult r = runner.RunLevel("");
-  EXPECT_EQ(r.log, "");
+  EXPECT_EQ(runner.RunLevel("").log, "");
   const std::string log = ReadFile(runner.Dir().path() / "u2" / "LOG" / "upd012.log");
   EXPECT_EQ(LevelBody(log, 12), "") << log;
-}
 
-TEST(Startup, MissingLogFolderRunsTheLevelWithoutLog) {
-  LevelRunner runner;
   runner.Set("LogFileDir", runner.Path("no_such_dir"));
+  runner.Remove("LogFileName");
   WriteFile(runner.Path("a.dat"), "a");
   const LevelResult r = runner.RunLevel("#C" + runner.Path("a.dat") + "\tb.dat\n");
   EXPECT_TRUE(std::filesystem::exists(runner.Path("b.dat")));
   EXPECT_FALSE(std::filesystem::exists(runner.Path("no_such_dir")));
   if (!IsWindowsBuild()) {
-    EXPECT_EQ(r.err, "veupd: level 1 finished without errors; no log written (" + runner.Path("no_such_dir") +
+    EXPECT_EQ(r.err, "veupd: level 12 finished without errors; no log written (" + runner.Path("no_such_dir") +
                          "/DedozUdu.log)\n");
   }
   EXPECT_EQ(r.result, "1");
