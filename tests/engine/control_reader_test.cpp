@@ -79,39 +79,33 @@ TEST(SubstitutePlaceholders, EndsASubstitutionThatWouldNeverFinish) {
 class ControlFileTest : public ::testing::Test {
  protected:
   std::string Write(std::string_view content) {
-    const std::string path = dir_ / "ctrl.txt";
-    test::WriteFile(path, content);
-    return path;
+    test::WriteFile(path_, content);
+    return path_;
   }
-  std::uint32_t Count(std::string_view content) {
+  test::TempDir dir_;
+  std::string path_ = dir_ / "ctrl.txt";
+};
+
+TEST_F(ControlFileTest, CountsUpToTheFirstShortLine) {
+  const std::pair<std::string, std::uint32_t> cases[] = {
+      {"", 0},
+      {"#\n#1abc\n", 0},                      // first line short
+      {"#1a\n#1b\n\n#1c\n", 2},                // third line empty
+      {"#1a\r\n#1b\r\n\r\n#1c\r\n", 2},          // CR LF counts as one end
+      {"#1a\n#1", 1},                          // the last line without end
+      {"#1a\n#1b", 2},
+      {std::string(300, 'x') + "\n", 2},       // two pieces
+      {std::string(255, 'x') + "\n#1a\n", 1},  // leaves a short piece
+      {std::string(254, 'x') + "\n#1a\n", 2},  // the end fits
+      {std::string("#1\0abc\n#1d\n", 11), 0},  // NUL ends the text of a piece
+  };
+  for (const auto& [content, count] : cases) {
     CommandContext ctx;
     ctx.line_index = 99;
     EXPECT_TRUE(ControlReader(Write(content)).CountLines(ctx));
     EXPECT_EQ(ctx.line_index, 0u);
-    return ctx.line_count;
+    EXPECT_EQ(ctx.line_count, count) << content.substr(0, 20);
   }
-  test::TempDir dir_;
-};
-
-TEST_F(ControlFileTest, CountsUpToTheFirstShortLine) {
-  struct Case {
-    const char* name;
-    std::string content;
-    std::uint32_t count;
-  };
-  const std::vector<Case> cases = {
-      {"empty file", "", 0},
-      {"first line short", "#\n#1abc\n", 0},
-      {"third line empty", "#1a\n#1b\n\n#1c\n", 2},
-      {"CR LF counts as one end", "#1a\r\n#1b\r\n\r\n#1c\r\n", 2},
-      {"last line of two without end", "#1a\n#1", 1},
-      {"last line of three without end", "#1a\n#1b", 2},
-      {"300 characters in two pieces", std::string(300, 'x') + "\n", 2},
-      {"255 characters leave a short piece", std::string(255, 'x') + "\n#1a\n", 1},
-      {"254 characters and the end fit", std::string(254, 'x') + "\n#1a\n", 2},
-      {"NUL ends the text of a piece", std::string("#1\0abc\n#1d\n", 11), 0},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Count(c.content), c.count) << c.name;
 }
 
 // One reader goes on from where the last line ended; whatever the order of

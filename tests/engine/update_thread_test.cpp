@@ -1,16 +1,32 @@
-// The reporters' entries, the checkpoint record and the level's end when
-// the pointer component is missing, read back from the files they write.
+// The level log writer, the reporters' entries, the checkpoint record and
+// the level's end when the pointer component is missing, read back from the
+// files they write.
 #include "engine/level_runner.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "engine/log_class.h"
 #include "engine/message_table.h"
 #include "test_support.h"
 
 namespace veupd {
 namespace {
+
+// Opened at the first entry; appends CR LF entries and flushes each at once.
+TEST(CLogClass, OpensLazilyAndAppendsToWhatIsThere) {
+  test::TempDir dir;
+  const std::string path = dir / "a.log";
+  test::WriteFile(path, "old\r\n");
+  CLogClass log(path);
+  EXPECT_FALSE(log.IsOpen());
+  log.Write("one");
+  EXPECT_TRUE(log.IsOpen());
+  EXPECT_EQ(test::ReadFile(path), "old\r\none\r\n");  // while the writer still holds the file
+  log.Write("two\r\n\tParameter 1 : x");
+  EXPECT_EQ(test::ReadFile(path), "old\r\none\r\ntwo\r\n\tParameter 1 : x\r\n");
+}
 
 class NoTexts : public TextSource {
  public:

@@ -16,18 +16,12 @@
 namespace veupd {
 namespace {
 
-// The reference: table by the bitwise rule, one lookup per byte.
+// The reference: bit by bit.
 std::uint32_t BytewiseCrc(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
-  static const std::vector<std::uint32_t> table = [] {
-    std::vector<std::uint32_t> t(256);
-    for (std::uint32_t b = 0; b < 256; ++b) {
-      std::uint32_t c = b;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-      t[b] = c;
-    }
-    return t;
-  }();
-  while (n-- != 0) crc = (crc >> 8) ^ table[(crc ^ *p++) & 0xFF];
+  while (n-- != 0) {
+    crc ^= *p++;
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+  }
   return crc;
 }
 

@@ -1,11 +1,13 @@
 // CIniClass byte for byte: reads, the three kinds of write, deletes, the
-// cache, and bad files.
+// cache, and bad files; and the case folding its names are compared with.
 #include "formats/ini_file.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
+#include "formats/ascii.h"
 #include "platform/platform.h"
 #include "test_support.h"
 
@@ -155,6 +157,17 @@ TEST_F(IniFileTest, WriteIntoMissingFolderFails) {
   const std::string path = dir_ / "no/such/dir/x.ini";
   EXPECT_FALSE(ini_.WriteValue("S", "k", "v", path, /*no_case=*/true));
   EXPECT_FALSE(ini_.DeleteKey("S", "k", path, /*no_case=*/true));
+}
+
+// Case folding touches A-Z and a-z only: bytes that differ from a letter by
+// the case bit alone, and bytes above 127, keep their identity.
+TEST(AsciiTest, FoldsLettersOnly) {
+  const std::tuple<std::string_view, std::string_view, bool> cases[] = {
+      {"PTR0042.Idx", "ptr0042.IDX", true}, {"@", "`", false}, {"[]\\^", "{}|~", false},
+      {"\xC4", "\xE4", false},             {"abc", "ab", false}};
+  for (const auto& [a, b, equal] : cases) EXPECT_EQ(EqualsNoCase(a, b), equal) << a << " " << b;
+  EXPECT_EQ(UpperAscii("a@z[`{\xE4"), "A@Z[`{\xE4");
+  EXPECT_EQ(LowerAscii("A@Z[`{\xC4"), "a@z[`{\xC4");
 }
 
 }  // namespace
