@@ -7,9 +7,9 @@
 #include <string>
 #include <tuple>
 
+#include "fault_support.h"
 #include "formats/ascii.h"
 #include "platform/platform.h"
-#include "test_support.h"
 
 namespace veupd {
 namespace {
@@ -152,6 +152,38 @@ TEST_F(IniFileTest, CacheHoldsTheFileReadUntilAnyWrite) {
 }
 
 // ---------------------------------------------------------------- bad files
+
+// Whatever file primitive fails, an edit leaves the old content or the new
+// one, never a cut or a torn tail.
+TEST(IniFileFault, EveryFailingCallLeavesTheOldOrTheNewContent) {
+  const std::string big(70000, 'v');  // a value beyond one write of the rewrite
+  const std::string old = "[UPDATE]\r\nLevel=3\r\nBig=" + big + "\r\n\r\n[OTHER]\r\nx=1\r\n";
+  struct Edit {
+    const char *section, *key, *value;  // no value: DeleteKey
+    std::string result;
+  };
+  const Edit edits[] = {
+      {"UPDATE", "Level", "4", "[UPDATE]\r\nLevel=4\r\nBig=" + big + "\r\n\r\n[OTHER]\r\nx=1\r\n"},
+      {"UPDATE", "New", "1", "[UPDATE]\r\nLevel=3\r\nBig=" + big + "\r\nNew=1\r\n\r\n[OTHER]\r\nx=1\r\n"},
+      {"NEW", "k", "v", old + "\r\n[NEW]\r\nk=v\r\n"},
+      {"UPDATE", "Level", nullptr, "[UPDATE]\r\nBig=" + big + "\r\n\r\n[OTHER]\r\nx=1\r\n"},
+  };
+  for (const Edit& edit : edits) {
+    SCOPED_TRACE(std::string(edit.section) + "/" + edit.key + (edit.value != nullptr ? " written" : " deleted"));
+    test::ForEveryFileFault([&](const test::FaultCase&, os::fault::FaultScope&) {
+      test::TempDir dir;
+      const std::string path = dir / "param.ini";
+      test::WriteFile(path, old);
+      CIniClass ini;
+      const bool ok = edit.value != nullptr ? ini.WriteValue(edit.section, edit.key, edit.value, path, true)
+                                            : ini.DeleteKey(edit.section, edit.key, path, true);
+      const std::string now = test::ReadFile(path);
+      EXPECT_EQ(test::Snapshot(dir.path()).size(), 1u) << "no other file";
+      if (!ok && now == old) return;
+      EXPECT_TRUE(test::Holds(now, edit.result, ok ? "new content" : "damaged"));
+    });
+  }
+}
 
 TEST_F(IniFileTest, WriteIntoMissingFolderFails) {
   const std::string path = dir_ / "no/such/dir/x.ini";
