@@ -24,23 +24,13 @@ bool WaitForFile(const std::string& path) {
 // escape only before a quote, and the program name has no escapes.
 TEST(Process, SplitCommandLine) {
   const std::pair<const char*, std::vector<std::string>> cases[] = {
-      {"", {}},
-      {" \t ", {}},
-      {"prog  a\tb  ", {"prog", "a", "b"}},
-      {"prog \"a b\" c", {"prog", "a b", "c"}},
-      {"prog a\"b c\"d", {"prog", "ab cd"}},
-      {"prog \"\" x", {"prog", "", "x"}},
-      {"prog \"a b", {"prog", "a b"}},
-      {"prog a\\\\b\\c", {"prog", "a\\\\b\\c"}},
-      {"prog a\\\"b", {"prog", "a\"b"}},
-      {"prog \"a\\\\\" b", {"prog", "a\\", "b"}},
-      {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},
-      {"prog \"c:\\dir\\\\\"", {"prog", "c:\\dir\\"}},
-      {"prog \"a\"\"b\"", {"prog", "a\"b"}},
-      {"\"c:\\my dir\\p.exe\" x", {"c:\\my dir\\p.exe", "x"}},
-      {"c:\\dir\\\"p x", {"c:\\dir\\\"p", "x"}},
-      {"\"a\\\"b c", {"a\\", "b", "c"}},
-      {"   prog x", {"prog", "x"}},
+      {"", {}}, {" \t ", {}}, {"prog  a\tb  ", {"prog", "a", "b"}}, {"prog \"a b\" c", {"prog", "a b", "c"}},
+      {"prog a\"b c\"d", {"prog", "ab cd"}}, {"prog \"\" x", {"prog", "", "x"}}, {"prog \"a b", {"prog", "a b"}},
+      {"prog a\\\\b\\c", {"prog", "a\\\\b\\c"}}, {"prog a\\\"b", {"prog", "a\"b"}},
+      {"prog \"a\\\\\" b", {"prog", "a\\", "b"}}, {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},
+      {"prog \"c:\\dir\\\\\"", {"prog", "c:\\dir\\"}}, {"prog \"a\"\"b\"", {"prog", "a\"b"}},
+      {"\"c:\\my dir\\p.exe\" x", {"c:\\my dir\\p.exe", "x"}}, {"c:\\dir\\\"p x", {"c:\\dir\\\"p", "x"}},
+      {"\"a\\\"b c", {"a\\", "b", "c"}}, {"   prog x", {"prog", "x"}},
   };
   for (const auto& [line, args] : cases) EXPECT_EQ(SplitCommandLine(line), args) << line;
 }
