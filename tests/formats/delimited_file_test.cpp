@@ -28,10 +28,7 @@ TEST_F(DelimitedFileTest, Records) {
   const std::string a800(800, 'a');
   const std::string b200(200, 'b');
   const std::pair<std::string, Lines> cases[] = {
-      {"x\r\ny\r\n", {"x", "y"}},
-      {"x\ny\n", {"x", "y"}},
-      {"x\r\ny", {"x", "y"}},
-      {"\r\n\r\nz\r\n", {"", "", "z"}},
+      {"x\r\ny\r\n", {"x", "y"}}, {"x\ny\n", {"x", "y"}}, {"x\r\ny", {"x", "y"}}, {"\r\n\r\nz\r\n", {"", "", "z"}},
       {"x\ry\r\n", {"x\ry"}},  // a lone CR stays
       {a800 + b200 + "\r\n", {a800, b200}},
       // The reader stops after 800 characters; the line end is then a record of its own.
