@@ -39,31 +39,9 @@ TEST(Startup, MissingParametersShowTheirMessageAndEnd) {
   }
 }
 
-// Beside the designed message, a line that says why the file gave nothing.
-TEST(Startup, UnreadableParameterFileIsExplained) {
-  if (IsWindowsBuild()) GTEST_SKIP() << "shows a message box, which waits for a click";
-  struct Case {
-    const char* name;
-    std::optional<std::string> content;  // nullopt: no file at all
-    const char* why;
-  };
-  const std::vector<Case> cases = {
-      {"missing", std::nullopt, "not found or not readable"},
-      {"empty", "", "the file is empty"},
-      {"LF line ends", "[UPDATE]\nMsg=x\nLanguage=E\n", "lines end in LF alone; INI files are read with CR LF line ends only"},
-  };
-  for (const auto& c : cases) {
-    LevelRunner runner;
-    if (c.content) WriteFile(runner.ParamFile(), *c.content);
-    const ProgramRun run = RunProgram({runner.ParamFile()}, runner.Dir().path());
-    EXPECT_EQ(run.exit_status, 2) << c.name;
-    EXPECT_EQ(run.err, runner.ParamFile() + " :\n[UPDATE]\nMsg = ? !\nveupd: parameter file " + runner.ParamFile() +
-                           ": " + c.why + "\n")
-        << c.name;
-  }
-}
-
-TEST(Startup, HelpAndVersionOnlyAsTheWholeCommandLine) {
+// --help and --version only as the whole command line; a parameter file that
+// gives nothing gets, beside the designed message, a line that says why.
+TEST(Startup, CommandLineAndUnreadableParameterFiles) {
   if (IsWindowsBuild()) GTEST_SKIP() << "shows a message box, which waits for a click";
   TempDir dir;
   const std::string out = dir / "out.txt";
@@ -78,6 +56,18 @@ TEST(Startup, HelpAndVersionOnlyAsTheWholeCommandLine) {
   const ProgramRun run = RunProgram({"--help", "x"}, dir.path());
   EXPECT_EQ(run.exit_status, 2);
   EXPECT_NE(run.err.find("--help x :\n[UPDATE]\nMsg = ? !"), std::string::npos) << run.err;
+
+  const std::string params = dir / "upd.ini";
+  const std::pair<const char*, const char*> unreadable[] = {
+      {nullptr, "not found or not readable"},
+      {"", "the file is empty"},
+      {"[UPDATE]\nMsg=x\nLanguage=E\n", "lines end in LF alone; INI files are read with CR LF line ends only"}};
+  for (const auto& [content, why] : unreadable) {
+    if (content != nullptr) WriteFile(params, content);
+    const ProgramRun r = RunProgram({params}, dir.path());
+    EXPECT_EQ(r.exit_status, 2) << why;
+    EXPECT_EQ(r.err, params + " :\n[UPDATE]\nMsg = ? !\nveupd: parameter file " + params + ": " + why + "\n");
+  }
 }
 
 // The log's folder and name come from the parameters; without its folder the
