@@ -86,13 +86,10 @@ TEST(MessageTable, CodesBeyondTheTableReadAsUnknownAndTheCheckpointLivesBesideTh
   EXPECT_EQ(CheckpointPath("ctrl.txt"), "UpdCtrl.log");
 }
 
-TEST_F(UpdateThreadTest, RunWithoutDialogDoesNothing) {
-  thread_.Run();
+TEST_F(UpdateThreadTest, MissingPointerComponentEndsTheLevelWithError19) {
+  thread_.Run();  // without a dialog: nothing
   EXPECT_FALSE(runner_.Finished());
   EXPECT_FALSE(std::filesystem::exists(log_path_));
-}
-
-TEST_F(UpdateThreadTest, MissingPointerComponentEndsTheLevelWithError19) {
   ClosingDialog dialog;
   test::WriteFile(dir_ / "ctrl.txt", "#1a\n");
   ASSERT_TRUE(runner_.Start(dialog));
