@@ -48,15 +48,12 @@ class Level:
     """The authored level: pristine installation, update folder, expectations."""
 
     def __init__(self, out, work, scale, rng):
-        self.out = out
+        self.out, self.work, self.scale, self.rng = out, work, scale, rng
         self.tool = os.path.join(out, "veupd-tool")
-        self.work = work
         self.base = os.path.join(work, "base")      # installation before the level
         self.upd = os.path.join(work, "update")     # update directory 1
         self.vendor = os.path.join(work, "vendor")  # authoring only
         self.inst = os.path.join(work, "inst")      # the installation a run works on
-        self.scale = scale
-        self.rng = rng
         # target (relative to the installation) -> (old bytes or None, new bytes)
         self.targets = {}
         # index (relative) -> (data file (relative), {data bytes: index bytes})
@@ -69,8 +66,7 @@ class Level:
         return r.stdout.decode(errors="replace")
 
     def crc(self, path):
-        """The updater's own CRC-32 of a file, as veupd-tool computes it."""
-        return self.run_tool("crc", path)[:8]
+        return self.run_tool("crc", path)[:8]  # the updater's own CRC-32
 
     def blob(self, size):
         return self.rng.randbytes(size)
@@ -162,9 +158,8 @@ class Level:
     def fresh_installation(self):
         shutil.rmtree(self.inst, ignore_errors=True)
         shutil.copytree(self.base, self.inst)
-        ckpt = os.path.join(self.upd, "UpdCtrl.log")
-        if os.path.exists(ckpt):
-            os.remove(ckpt)
+        if os.path.exists(os.path.join(self.upd, "UpdCtrl.log")):
+            os.remove(os.path.join(self.upd, "UpdCtrl.log"))
 
     def start(self):
         with open(os.path.join(self.work, "caller.ini"), "wb") as f:
@@ -183,9 +178,8 @@ class Level:
             elif now not in ([old, new] if after_kill else [new]):
                 what = "missing" if now is None else "old" if now == old else "%d bytes, neither old nor new" % len(now)
                 problems.append("%s: %s" % (name, what))
-        fdb_now = read(os.path.join(self.inst, "DATA/HELP.FDB"))
-        allowed = self.fdb_states if after_kill else self.fdb_states[-1:]
-        if fdb_now not in allowed:
+        fdb_allowed = self.fdb_states if after_kill else self.fdb_states[-1:]
+        if read(os.path.join(self.inst, "DATA/HELP.FDB")) not in fdb_allowed:
             problems.append("DATA/HELP.FDB: not one of the database's versions")
         for index, (data_name, pairs) in self.indexes.items():
             data = read(os.path.join(self.inst, data_name))
