@@ -37,6 +37,8 @@ TEST(Startup, MissingParametersShowTheirMessageAndEnd) {
     EXPECT_EQ(r.exit_status, 2) << c.name;
     EXPECT_TRUE(r.log.empty() && !r.result) << c.name;
   }
+  TempDir dir;
+  EXPECT_EQ(RunProgram({}, dir.path()).exit_status, 2) << "no parameter file at all";
 }
 
 // --help and --version only as the whole command line; a parameter file that
@@ -49,9 +51,7 @@ TEST(Startup, CommandLineAndUnreadableParameterFiles) {
     EXPECT_EQ(std::system(("\"" + VeupdProgram() + "\" " + option + " >\"" + out + "\"").c_str()), 0);
     EXPECT_EQ(ReadFile(out).rfind(option[2] == 'h' ? "usage: veupd PARAMETER-FILE\n" : "veupd ", 0), 0u);
   }
-  const ProgramRun none = RunProgram({}, dir.path());
-  EXPECT_EQ(none.exit_status, 2);
-  EXPECT_EQ(none.err.rfind("usage: veupd PARAMETER-FILE\n", 0), 0u) << none.err;
+  EXPECT_EQ(RunProgram({}, dir.path()).err.rfind("usage: veupd PARAMETER-FILE\n", 0), 0u);
   // Anything more is a parameter file path.
   const ProgramRun run = RunProgram({"--help", "x"}, dir.path());
   EXPECT_EQ(run.exit_status, 2);
