@@ -44,43 +44,40 @@ inline constexpr FaultCase kFileFaults[] = {
 // A bound on the calls of one kind, so that a runaway loop fails the test.
 inline constexpr std::uint32_t kMaxFaultRuns = 200;
 
-// Calls attempt(n, faults) for n = 1, 2, ... with the nth call of c.call
-// failing; attempt sets up, runs and checks. Stops after the first run in
-// which the plan fired nothing (that run must succeed; attempt checks it).
-// Returns the number of runs that met a failure.
-template <class Attempt>
-std::uint32_t ForEachFailingCall(const FaultCase& c, Attempt attempt) {
-  for (std::uint32_t n = 1; n <= kMaxFaultRuns; ++n) {
-    SCOPED_TRACE(std::string(c.name) + " call " + std::to_string(n) + " fails");
+// Runs attempt(faults) with plan(faults, n) for n = first, first + 1, ...
+// until a run in which the plan fired nothing (that run must succeed;
+// attempt checks it). Returns the number of runs that met a failure.
+template <class Plan, class Attempt>
+std::uint32_t RunFaultPlans(std::uint32_t first, const std::string& what, Plan plan, Attempt attempt) {
+  for (std::uint32_t n = first; n <= kMaxFaultRuns; ++n) {
+    SCOPED_TRACE(what + " " + std::to_string(n));
     bool fired = false;
     {
       os::fault::FaultScope faults;
-      faults.FailCall(c.call, n, c.failure);
+      plan(faults, n);
       attempt(faults);
       fired = faults.Fired();
     }
-    if (!fired) return n - 1;
+    if (!fired) return n - first;
   }
-  ADD_FAILURE() << c.name << ": more than " << kMaxFaultRuns << " calls";
+  ADD_FAILURE() << what << ": more than " << kMaxFaultRuns << " runs";
   return kMaxFaultRuns;
 }
 
-// As ForEachFailingCall, with the disk full after 0, step, 2 step, ... bytes.
+// The nth call of c.call fails, n = 1, 2, ...
+template <class Attempt>
+std::uint32_t ForEachFailingCall(const FaultCase& c, Attempt attempt) {
+  return RunFaultPlans(
+      1, std::string(c.name) + ": failing call",
+      [&](os::fault::FaultScope& faults, std::uint32_t n) { faults.FailCall(c.call, n, c.failure); }, attempt);
+}
+
+// The disk is full after 0, step, 2 step, ... bytes.
 template <class Attempt>
 std::uint32_t ForEachDiskFullPoint(std::uint64_t step, Attempt attempt) {
-  for (std::uint32_t n = 0; n <= kMaxFaultRuns; ++n) {
-    SCOPED_TRACE("disk full after " + std::to_string(n * step) + " bytes");
-    bool fired = false;
-    {
-      os::fault::FaultScope faults;
-      faults.DiskFullAfter(n * step);
-      attempt(faults);
-      fired = faults.Fired();
-    }
-    if (!fired) return n;
-  }
-  ADD_FAILURE() << "disk full: more than " << kMaxFaultRuns << " runs";
-  return kMaxFaultRuns;
+  return RunFaultPlans(
+      0, "disk full after steps of " + std::to_string(step) + " bytes:",
+      [&](os::fault::FaultScope& faults, std::uint32_t n) { faults.DiskFullAfter(n * step); }, attempt);
 }
 
 // ForEachFailingCall for every case of kFileFaults: attempt(c, faults).

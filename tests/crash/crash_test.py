@@ -3,33 +3,15 @@
 
 Authors one level with veupd-tool (a copy of several files, Fix-Update in
 place, FDT-Update-InPlace with its pointer step, an FDB merge with CRC and an
-FDB delete), then runs it again and again on a fresh installation and kills
-the updater with SIGKILL at a random instant. After every kill:
-
-  - every target holds its old or its verified new content (byte compare);
-    a file copied to a name that did not exist is written there directly
-    and checked afterwards, so a part of it may stand there ("partial new
-    copies", counted, not a violation);
-  - every index is a whole index of its data: the table index is the one of
-    the table data beside it, the .FDX the one of the .FDB beside it. The
-    one state allowed besides is the index of the data's previous version
-    right after a kill between replacing the data and its index ("stale"),
-    since two files cannot be replaced in one step; an empty, cut or foreign
-    index is a violation;
-  - running the level once more leaves every target new and every index
-    matching its data (lines already done may report errors on the re-run).
-
-Prints runs, kills, stale indexes seen and violations; exits 1 on any
-violation, 2 on a setup problem.
+FDB delete) and runs it again and again on a fresh installation, killing the
+updater with SIGKILL at a random instant. After every kill each target holds
+its old or its new content (a copy to a new name is written in place, so a
+prefix of it may stand there), each index belongs to its data or, right after
+a kill between the two replacements, to the data's previous version; a re-run
+then leaves everything new. Exits 1 on a violation, 2 on a setup problem.
 
 Usage: crash_test.py OUT_DIR [--runs N] [--scale N] [--seed S] [--keep]
-  OUT_DIR  build output folder with veupd, veupd-tool, dodudav.dll, MSG.STR
-  --runs   killed runs (default 12, or VEUPD_CRASH_RUNS)
-  --scale  size factor of the files and tables (default 1, or
-           VEUPD_CRASH_SCALE); 10 makes each level take several seconds
-CTest runs it small; run it larger by hand, e.g.
-  tests/crash/crash_test.py build/default/out --runs 500 --scale 8
-Python standard library only; POSIX only (SIGKILL).
+(e.g. --runs 500 --scale 8 by hand; CTest runs it small). POSIX only.
 """
 
 import argparse
@@ -66,15 +48,12 @@ class Level:
     """The authored level: pristine installation, update folder, expectations."""
 
     def __init__(self, out, work, scale, rng):
-        self.out = out
+        self.out, self.work, self.scale, self.rng = out, work, scale, rng
         self.tool = os.path.join(out, "veupd-tool")
-        self.work = work
         self.base = os.path.join(work, "base")      # installation before the level
         self.upd = os.path.join(work, "update")     # update directory 1
         self.vendor = os.path.join(work, "vendor")  # authoring only
         self.inst = os.path.join(work, "inst")      # the installation a run works on
-        self.scale = scale
-        self.rng = rng
         # target (relative to the installation) -> (old bytes or None, new bytes)
         self.targets = {}
         # index (relative) -> (data file (relative), {data bytes: index bytes})
@@ -87,30 +66,27 @@ class Level:
         return r.stdout.decode(errors="replace")
 
     def crc(self, path):
-        """The updater's own CRC-32 of a file, as veupd-tool computes it."""
-        return self.run_tool("crc", path)[:8]
+        return self.run_tool("crc", path)[:8]  # the updater's own CRC-32
 
     def blob(self, size):
         return self.rng.randbytes(size)
 
     def author(self):
-        os.makedirs(self.base)
-        os.makedirs(self.upd)
-        os.makedirs(self.vendor)
-        os.makedirs(os.path.join(self.base, "DATA"))
+        B, U, V = (lambda name, d=d: os.path.join(d, name) for d in (self.base, self.upd, self.vendor))
+        for d in (self.upd, self.vendor, B("DATA"), B("COPY"), V("new")):
+            os.makedirs(d)
         s = self.scale
         lines = []
 
         # Copy: some targets exist (replaced through "$U$"), some are new.
         for i in range(4):
-            new = self.blob(96 * 1024 * s + i)
             name = "COPY/F%d.DAT" % i
-            write(os.path.join(self.upd, name), new)
+            new = self.blob(96 * 1024 * s + i)
+            write(U(name), new)
             old = self.blob(50 * 1024 * s) if i % 2 == 0 else None
             if old is not None:
-                write(os.path.join(self.base, name), old)
+                write(B(name), old)
             self.targets[name] = (old, new)
-        os.makedirs(os.path.join(self.base, "COPY"), exist_ok=True)
         lines.append("#1%1\\COPY\\*.DAT\t%0\\COPY")
 
         # Fix-Update in place: byte edits spread over the file.
@@ -120,91 +96,70 @@ class Level:
             at = self.rng.randrange(len(new) - 64)
             new[at:at + 16] = self.blob(16)
         new += self.blob(1000)
-        write(os.path.join(self.base, "PROG/BIG.BIN"), bytes(old))
-        write(os.path.join(self.vendor, "BIG.BIN"), bytes(new))
-        self.run_tool("diff", os.path.join(self.base, "PROG/BIG.BIN"), os.path.join(self.vendor, "BIG.BIN"),
-                      "-o", os.path.join(self.upd, "BIG.UPD"))
+        write(B("PROG/BIG.BIN"), bytes(old))
+        write(V("BIG.BIN"), bytes(new))
+        self.run_tool("diff", B("PROG/BIG.BIN"), V("BIG.BIN"), "-o", U("BIG.UPD"))
         self.targets["PROG/BIG.BIN"] = (bytes(old), bytes(new))
-        lines.append("#B%%0\\PROG\\BIG.BIN\t%s\t%%1\\BIG.UPD" % self.crc(os.path.join(self.vendor, "BIG.BIN")))
+        lines.append("#B%%0\\PROG\\BIG.BIN\t%s\t%%1\\BIG.UPD" % self.crc(V("BIG.BIN")))
 
-        # FDT-Update-InPlace of a table, with its pointer step.
-        description = ("data  ART@.DAT\nindex ART@.IDX\nflags backward\n"
-                       "field NR single 4 fixed number -- Number\n"
-                       "field NA single 40 -- Name\n")
-        write(os.path.join(self.vendor, "art.table"), description.encode())
+        # FDT-Update-InPlace of a table (records deleted, changed, added), with its pointer step.
+        write(V("art.table"), b"data  ART@.DAT\nindex ART@.IDX\nflags backward\n"
+                              b"field NR single 4 fixed number -- Number\nfield NA single 40 -- Name\n")
         count = 1500 * s
         v1 = ["%04d\tname %d %s" % (1000 + k, k, "x" * (k % 30)) for k in range(count)]
-        v2 = []
-        for k, line in enumerate(v1):
-            if k % 7 == 3:
-                continue  # deleted
-            if k % 5 == 1:
-                line = "%04d\tnew name %d" % (1000 + k, k)
-            v2.append(line)
+        v2 = ["%04d\tnew name %d" % (1000 + k, k) if k % 5 == 1 else line
+              for k, line in enumerate(v1) if k % 7 != 3]
         v2 += ["%04d\tadded %d" % (1000 + count + k, k) for k in range(count // 10)]
         v2 = [l for l in v2 if int(l.split("\t")[0]) <= 9999]
-        write(os.path.join(self.vendor, "v1.tsv"), ("\n".join(v1) + "\n").encode())
-        write(os.path.join(self.vendor, "v2.tsv"), ("\n".join(v2) + "\n").encode())
-        self.run_tool("table", "build", os.path.join(self.vendor, "art.table"), os.path.join(self.vendor, "v1.tsv"),
-                      os.path.join(self.base, "DATA/ART.STR"), "E")
-        os.makedirs(os.path.join(self.vendor, "new"))
-        self.run_tool("table", "build", os.path.join(self.vendor, "art.table"), os.path.join(self.vendor, "v2.tsv"),
-                      os.path.join(self.vendor, "new/ART.STR"), "E")
-        self.run_tool("diff", os.path.join(self.base, "DATA/ARTE.DAT"), os.path.join(self.vendor, "new/ARTE.DAT"),
-                      "-o", os.path.join(self.upd, "ARTE.UPD"), "--records")
-        old_dat = read(os.path.join(self.base, "DATA/ARTE.DAT"))
-        new_dat = read(os.path.join(self.vendor, "new/ARTE.DAT"))
+        for name, table, dest in (("v1.tsv", v1, B("DATA/ART.STR")), ("v2.tsv", v2, V("new/ART.STR"))):
+            write(V(name), ("\n".join(table) + "\n").encode())
+            self.run_tool("table", "build", V("art.table"), V(name), dest, "E")
+        self.run_tool("diff", B("DATA/ARTE.DAT"), V("new/ARTE.DAT"), "-o", U("ARTE.UPD"), "--records")
+        old_dat, new_dat = read(B("DATA/ARTE.DAT")), read(V("new/ARTE.DAT"))
         self.targets["DATA/ARTE.DAT"] = (old_dat, new_dat)
-        self.indexes["DATA/ARTE.IDX"] = ("DATA/ARTE.DAT", {
-            old_dat: read(os.path.join(self.base, "DATA/ARTE.IDX")),
-            new_dat: read(os.path.join(self.vendor, "new/ARTE.IDX"))})
+        self.indexes["DATA/ARTE.IDX"] = ("DATA/ARTE.DAT", {old_dat: read(B("DATA/ARTE.IDX")),
+                                                           new_dat: read(V("new/ARTE.IDX"))})
         self.index_order = {"DATA/ARTE.IDX": [old_dat, new_dat]}
-        lines.append("#A%%0\\DATA\\ARTE.DAT\t%s\t%%1\\ARTE.UPD\t%%0\\DATA\\ART.STR" % self.crc(os.path.join(self.vendor, "new/ARTE.DAT")))
+        lines.append("#A%%0\\DATA\\ARTE.DAT\t%s\t%%1\\ARTE.UPD\t%%0\\DATA\\ART.STR"
+                     % self.crc(V("new/ARTE.DAT")))
 
         # FDB: a merge with CRC (replacing, adding and emptying records),
         # then the delete of one key.
-        help_v1 = os.path.join(self.vendor, "help-v1")
         for k in range(120 * s):
-            write(os.path.join(help_v1, "H%05d.TXT" % k), self.blob(200 + (k * 37) % 3000))
-        self.run_tool("fdb", "create", os.path.join(self.base, "DATA/HELP.FDB"), help_v1)
-        merge = os.path.join(self.upd, "HELP")
+            write(V("help-v1/H%05d.TXT" % k), self.blob(200 + (k * 37) % 3000))
+        self.run_tool("fdb", "create", B("DATA/HELP.FDB"), V("help-v1"))
         for k in range(0, 120 * s, 3):
-            write(os.path.join(merge, "H%05d.TXT" % k), self.blob(300 + k % 500) if k % 9 else b"")
+            write(U("HELP/H%05d.TXT" % k), self.blob(300 + k % 500) if k % 9 else b"")
         for k in range(120 * s, 130 * s):
-            write(os.path.join(merge, "H%05d.TXT" % k), self.blob(800))
-        states = [read(os.path.join(self.base, "DATA/HELP.FDB"))]
-        fdx = {states[0]: read(os.path.join(self.base, "DATA/HELP.FDX"))}
-        shutil.copy(os.path.join(self.base, "DATA/HELP.FDB"), self.vendor)
-        shutil.copy(os.path.join(self.base, "DATA/HELP.FDX"), self.vendor)
-        vdb = os.path.join(self.vendor, "HELP.FDB")
-        self.run_tool("fdb", "update", vdb, "0", os.path.join(merge, "*.TXT"))
-        states.append(read(vdb))
-        fdx[states[1]] = read(os.path.join(self.vendor, "HELP.FDX"))
-        crc_merge = self.crc(vdb)
+            write(U("HELP/H%05d.TXT" % k), self.blob(800))
+        shutil.copy(B("DATA/HELP.FDB"), self.vendor)
+        shutil.copy(B("DATA/HELP.FDX"), self.vendor)
         deleted = "H%05d.TXT" % 4
-        self.run_tool("fdb", "update", vdb, "DELETE", deleted)
-        states.append(read(vdb))
-        fdx[states[2]] = read(os.path.join(self.vendor, "HELP.FDX"))
-        self.fdb_states = states
-        self.indexes["DATA/HELP.FDX"] = ("DATA/HELP.FDB", fdx)
-        self.index_order["DATA/HELP.FDX"] = states
+        version = lambda: (read(V("HELP.FDB")), read(V("HELP.FDX")))
+        versions = [version()]
+        self.run_tool("fdb", "update", V("HELP.FDB"), "0", U("HELP/*.TXT"))
+        versions.append(version())
+        crc_merge = self.crc(V("HELP.FDB"))
+        self.run_tool("fdb", "update", V("HELP.FDB"), "DELETE", deleted)
+        versions.append(version())
+        self.fdb_states = [db for db, _ in versions]
+        self.indexes["DATA/HELP.FDX"] = ("DATA/HELP.FDB", dict(versions))
+        self.index_order["DATA/HELP.FDX"] = self.fdb_states
         lines.append("#D%%0\\DATA\\HELP.FDB\t%s\t%%1\\HELP\\*.TXT" % crc_merge)
         lines.append("#D%%0\\DATA\\HELP.FDB\tDELETE\t%s" % deleted)
 
-        write(os.path.join(self.upd, "CTRL.TXT"), ("\r\n".join(lines) + "\r\n").encode())
+        write(U("CTRL.TXT"), ("\r\n".join(lines) + "\r\n").encode())
         crlf = lambda *ls: "".join(l + "\r\n" for l in ls).encode()
         write(os.path.join(self.work, "update.ini"), crlf(
             "[UPDATE]", "Msg=" + os.path.join(self.out, "MSG.STR"), "Language=E",
-            "File=" + os.path.join(self.upd, "CTRL.TXT"), "UpdDir0=" + self.inst, "UpdDir1=" + self.upd,
+            "File=" + U("CTRL.TXT"), "UpdDir0=" + self.inst, "UpdDir1=" + self.upd,
             "Level=1", "Marke=ve", "ParentParams=" + os.path.join(self.work, "caller.ini")))
 
     def fresh_installation(self):
-        if os.path.exists(self.inst):
-            shutil.rmtree(self.inst)
+        shutil.rmtree(self.inst, ignore_errors=True)
         shutil.copytree(self.base, self.inst)
-        ckpt = os.path.join(self.upd, "UpdCtrl.log")
-        if os.path.exists(ckpt):
-            os.remove(ckpt)
+        if os.path.exists(os.path.join(self.upd, "UpdCtrl.log")):
+            os.remove(os.path.join(self.upd, "UpdCtrl.log"))
 
     def start(self):
         with open(os.path.join(self.work, "caller.ini"), "wb") as f:
@@ -218,34 +173,25 @@ class Level:
         stale = partial = 0
         for name, (old, new) in self.targets.items():
             now = read(os.path.join(self.inst, name))
-            allowed = [new] if not after_kill else [old, new]
             if after_kill and old is None and now is not None and now != new and new.startswith(now):
                 partial += 1  # a copy to an absent name goes straight there, checked after
-                continue
-            if now not in allowed:
-                what = "missing" if now is None else "%d bytes, neither old nor new" % len(now)
-                if not after_kill:
-                    what = "missing" if now is None else ("old" if now == old else what)
+            elif now not in ([old, new] if after_kill else [new]):
+                what = "missing" if now is None else "old" if now == old else "%d bytes, neither old nor new" % len(now)
                 problems.append("%s: %s" % (name, what))
-        fdb_now = read(os.path.join(self.inst, "DATA/HELP.FDB"))
-        allowed = self.fdb_states if after_kill else self.fdb_states[-1:]
-        if fdb_now not in allowed:
+        fdb_allowed = self.fdb_states if after_kill else self.fdb_states[-1:]
+        if read(os.path.join(self.inst, "DATA/HELP.FDB")) not in fdb_allowed:
             problems.append("DATA/HELP.FDB: not one of the database's versions")
         for index, (data_name, pairs) in self.indexes.items():
             data = read(os.path.join(self.inst, data_name))
             now = read(os.path.join(self.inst, index))
-            if data not in pairs:
-                continue  # the data itself is reported above
-            if now == pairs[data]:
-                continue
+            if data not in pairs or now == pairs[data]:
+                continue  # a wrong data file is reported above
             order = self.index_order[index]
-            previous = order[order.index(data) - 1] if order.index(data) > 0 else None
-            if after_kill and previous is not None and now == pairs[previous]:
+            if after_kill and order.index(data) > 0 and now == pairs[order[order.index(data) - 1]]:
                 stale += 1
-                continue
-            what = "missing" if now is None else ("empty" if len(now) == 0 else "%d bytes, not the index of %s"
-                                                   % (len(now), data_name))
-            problems.append("%s: %s" % (index, what))
+            else:
+                problems.append("%s: %s" % (index, "missing" if now is None else "%d bytes, not the index of %s"
+                                            % (len(now), data_name)))
         return problems, stale, partial
 
 
@@ -277,7 +223,7 @@ def main():
         log = read(os.path.join(level.upd, "DedozUdu.log")) or b""
         fail_setup("the undisturbed level failed (exit %d): %s\n%s" % (rc, problems, log.decode(errors="replace")))
 
-    runs = kills = stale_seen = partial_seen = violations = 0
+    kills = stale_seen = partial_seen = violations = 0
     for run in range(args.runs):
         level.fresh_installation()
         delay = rng.uniform(0.0, duration * 1.05)
@@ -288,7 +234,6 @@ def main():
             proc.send_signal(signal.SIGKILL)
             proc.wait()
             kills += 1
-        runs += 1
         problems, stale, partial = level.check(after_kill=True)
         stale_seen += stale
         partial_seen += partial
@@ -301,7 +246,7 @@ def main():
             violations += len(problems)
             print("run %d (kill at %.3f s): %s" % (run, delay, "; ".join(problems)))
     print("crash_test: seed %d, level %.2f s, runs %d, kills %d, stale indexes %d, partial new copies %d, "
-          "violations %d" % (seed, duration, runs, kills, stale_seen, partial_seen, violations))
+          "violations %d" % (seed, duration, args.runs, kills, stale_seen, partial_seen, violations))
     if args.keep or violations:
         print("work folder kept: " + work)
     else:

@@ -12,27 +12,14 @@
 namespace veupd {
 namespace {
 
-UpdDirs TestDirs() {
-  UpdDirs dirs;
-  dirs[0] = "C:\\CAT";
-  dirs[1] = "C:\\U1";
-  dirs[2] = "C:\\U2";
-  dirs[9] = "D9";
-  dirs[10] = "D10";
-  dirs[19] = "D19";
-  return dirs;
-}
-
-struct LineCase {
-  const char* name;
-  std::string line;  // as read, line end included
-  std::int32_t opcode;
-  bool skip;
-  bool short_report;
-  std::vector<std::string> params;  // the non-empty leading slots
-};
-
 TEST(ParseControlLine, DecodesPrefixOpcodePlaceholdersAndFields) {
+  struct LineCase {
+    const char* name;
+    std::string line;  // as read, line end included
+    std::int32_t opcode;
+    bool skip, short_report;
+    std::vector<std::string> params;  // the non-empty leading slots
+  };
   const std::vector<LineCase> cases = {
       {"copy with placeholders", "#1%1\\A.DAT\t%0\\A.DAT\n", 1, false, false,
        {"C:\\U1\\A.DAT", "C:\\CAT\\A.DAT"}},
@@ -56,7 +43,10 @@ TEST(ParseControlLine, DecodesPrefixOpcodePlaceholdersAndFields) {
   };
   for (const auto& c : cases) {
     CommandContext ctx;
-    ctx.upd_dir = TestDirs();
+    for (const auto& [n, dir] : {std::pair{0, "C:\\CAT"}, {1, "C:\\U1"}, {2, "C:\\U2"}, {9, "D9"}, {10, "D10"},
+                                 {19, "D19"}}) {
+      ctx.upd_dir[n] = dir;
+    }
     ctx.param[4] = "stale";
     ParseControlLine(c.line, ctx, 7);
     EXPECT_EQ(ctx.opcode, c.opcode) << c.name;
@@ -69,77 +59,53 @@ TEST(ParseControlLine, DecodesPrefixOpcodePlaceholdersAndFields) {
   }
 }
 
+// A substitution that would never finish ends at a bound and leaves the rest
+// of the line as it stands, however far the expansion has come.
 TEST(SubstitutePlaceholders, EndsASubstitutionThatWouldNeverFinish) {
   UpdDirs dirs;
-  dirs[1] = "%1";  // the same placeholder again, forever
+  dirs[1] = "%1";   // the same placeholder again, forever
   dirs[2] = "x%2";  // grows by one character each pass
-  const std::string same = SubstitutePlaceholders("a%1b", dirs, 1);
-  EXPECT_EQ(same, "a%1b");
-  const std::string grown = SubstitutePlaceholders("%2", dirs, 1);
-  EXPECT_EQ(grown.size(), static_cast<std::size_t>(kMaxSubstitutions) + 2);
-}
-
-// The bounds leave the rest of the line as it stands, however far the
-// expansion has come.
-TEST(SubstitutePlaceholders, BoundsKeepTheRestAsItStands) {
-  UpdDirs dirs;
+  EXPECT_EQ(SubstitutePlaceholders("a%1b", dirs, 1), "a%1b");
+  EXPECT_EQ(SubstitutePlaceholders("%2", dirs, 1).size(), static_cast<std::size_t>(kMaxSubstitutions) + 2);
   dirs[1] = "%1" + std::string(300000, 'x');  // past the length bound after four passes
   const std::string grown = SubstitutePlaceholders("a%1b", dirs, 1);
   EXPECT_EQ(grown, "a%1" + std::string(4 * 300000, 'x') + "b");
   EXPECT_GT(grown.size(), kMaxSubstitutedChars);
-
   dirs[1] = "%2y";
   dirs[2] = "%1";  // two placeholders that bring in each other, forever
-  const std::string bounced = SubstitutePlaceholders("<%1>", dirs, 1);
-  EXPECT_EQ(bounced, "<%1" + std::string(kMaxSubstitutions / 2, 'y') + ">");
+  EXPECT_EQ(SubstitutePlaceholders("<%1>", dirs, 1), "<%1" + std::string(kMaxSubstitutions / 2, 'y') + ">");
 }
 
 class ControlFileTest : public ::testing::Test {
  protected:
   std::string Write(std::string_view content) {
-    const std::string path = dir_ / "ctrl.txt";
-    test::WriteFile(path, content);
-    return path;
+    test::WriteFile(path_, content);
+    return path_;
   }
-  std::uint32_t Count(std::string_view content) {
+  test::TempDir dir_;
+  std::string path_ = dir_ / "ctrl.txt";
+};
+
+TEST_F(ControlFileTest, CountsUpToTheFirstShortLine) {
+  const std::pair<std::string, std::uint32_t> cases[] = {
+      {"", 0},
+      {"#\n#1abc\n", 0},                      // first line short
+      {"#1a\n#1b\n\n#1c\n", 2},                // third line empty
+      {"#1a\r\n#1b\r\n\r\n#1c\r\n", 2},          // CR LF counts as one end
+      {"#1a\n#1", 1},                          // the last line without end
+      {"#1a\n#1b", 2},
+      {std::string(300, 'x') + "\n", 2},       // two pieces
+      {std::string(255, 'x') + "\n#1a\n", 1},  // leaves a short piece
+      {std::string(254, 'x') + "\n#1a\n", 2},  // the end fits
+      {std::string("#1\0abc\n#1d\n", 11), 0},  // NUL ends the text of a piece
+  };
+  for (const auto& [content, count] : cases) {
     CommandContext ctx;
     ctx.line_index = 99;
     EXPECT_TRUE(ControlReader(Write(content)).CountLines(ctx));
     EXPECT_EQ(ctx.line_index, 0u);
-    return ctx.line_count;
+    EXPECT_EQ(ctx.line_count, count) << content.substr(0, 20);
   }
-  test::TempDir dir_;
-};
-
-TEST_F(ControlFileTest, CountsUpToTheFirstShortLine) {
-  struct Case {
-    const char* name;
-    std::string content;
-    std::uint32_t count;
-  };
-  const std::vector<Case> cases = {
-      {"empty file", "", 0},
-      {"first line short", "#\n#1abc\n", 0},
-      {"third line empty", "#1a\n#1b\n\n#1c\n", 2},
-      {"CR LF counts as one end", "#1a\r\n#1b\r\n\r\n#1c\r\n", 2},
-      {"last line of two without end", "#1a\n#1", 1},
-      {"last line of three without end", "#1a\n#1b", 2},
-      {"300 characters in two pieces", std::string(300, 'x') + "\n", 2},
-      {"255 characters leave a short piece", std::string(255, 'x') + "\n#1a\n", 1},
-      {"254 characters and the end fit", std::string(254, 'x') + "\n#1a\n", 2},
-      {"NUL ends the text of a piece", std::string("#1\0abc\n#1d\n", 11), 0},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Count(c.content), c.count) << c.name;
-}
-
-// Error paths.
-TEST_F(ControlFileTest, FileShortenedAfterCountingCannotBeRead) {
-  const std::string path = Write("#1a\n#1b\n#1c\n");
-  CommandContext ctx;
-  ASSERT_TRUE(ControlReader(path).CountLines(ctx));
-  test::WriteFile(path, "#1a\n");
-  ctx.line_index = 2;
-  EXPECT_EQ(ControlReader(path).ReadCommand(ctx, 1), ReadResult::kCannotOpen);
 }
 
 // One reader goes on from where the last line ended; whatever the order of

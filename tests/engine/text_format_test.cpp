@@ -36,18 +36,13 @@ TEST(FormatText, FormatsTheConversionsItTakes) {
 }
 
 TEST(FormatText, CapsHugeWidths) {
-  const std::string out = FormatText("%999999999d", {std::int64_t{1}});
-  EXPECT_EQ(out.size(), static_cast<std::size_t>(kMaxFormatWidth));
+  EXPECT_EQ(FormatText("%999999999d", {std::int64_t{1}}).size(), static_cast<std::size_t>(kMaxFormatWidth));
 }
 
 TEST(TextToInt, ReadsLeadingDigitsLikeTheCRuntime) {
-  EXPECT_EQ(TextToInt("12"), 12);
-  EXPECT_EQ(TextToInt("  7x"), 7);
-  EXPECT_EQ(TextToInt("-3"), -3);
-  EXPECT_EQ(TextToInt("abc"), 0);
-  EXPECT_EQ(TextToInt(""), 0);
-  EXPECT_EQ(TextToInt("99999999999999"), 2147483647);
-  EXPECT_EQ(TextToInt("-99999999999999"), -2147483647 - 1);
+  const std::pair<const char*, int> cases[] = {{"12", 12}, {"  7x", 7}, {"-3", -3}, {"abc", 0}, {"", 0},
+                                               {"99999999999999", 2147483647}, {"-99999999999999", -2147483647 - 1}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(TextToInt(text), value) << text;
 }
 
 }  // namespace

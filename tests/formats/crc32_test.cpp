@@ -16,18 +16,12 @@
 namespace veupd {
 namespace {
 
-// The reference: table by the bitwise rule, one lookup per byte.
+// The reference: bit by bit.
 std::uint32_t BytewiseCrc(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
-  static const std::vector<std::uint32_t> table = [] {
-    std::vector<std::uint32_t> t(256);
-    for (std::uint32_t b = 0; b < 256; ++b) {
-      std::uint32_t c = b;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-      t[b] = c;
-    }
-    return t;
-  }();
-  while (n-- != 0) crc = (crc >> 8) ^ table[(crc ^ *p++) & 0xFF];
+  while (n-- != 0) {
+    crc ^= *p++;
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+  }
   return crc;
 }
 
@@ -65,84 +59,52 @@ TEST(Crc32Test, FastPathsMatchBytewiseLoop) {
   }
 }
 
-// ---------------------------------------------------------------- files
-
-struct ProgressLog {
-  static std::vector<std::pair<std::uint32_t, std::uint32_t>> calls;
-  static int stop_at_call;  // answer 0 on this call (1-based), -1 never
-  static int Hook(std::uint32_t total, std::uint32_t done) {
-    calls.emplace_back(total, done);
-    return static_cast<int>(calls.size()) == stop_at_call ? 0 : 1;
-  }
-};
-std::vector<std::pair<std::uint32_t, std::uint32_t>> ProgressLog::calls;
-int ProgressLog::stop_at_call = -1;
-
-class FileCrcTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ProgressLog::calls.clear();
-    ProgressLog::stop_at_call = -1;
-    crc_.m_pfnProgress = ProgressLog::Hook;
-  }
-  std::string Make(const std::string& name, const std::string& bytes) {
-    const std::string path = dir_ / name;
-    test::WriteFile(path, bytes);
-    return path;
-  }
-  static std::string Pattern(std::size_t n) {
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 7 + i / 251);
-    return s;
-  }
-  static std::uint32_t Reference(const std::string& s) {
-    return BytewiseCrc(0, reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
-  }
-  test::TempDir dir_;
-  CCrc32 crc_;
-};
-
+// The progress hook's calls (total, done); it answers 0 on call number stop_at.
 using Calls = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+Calls g_calls;
+std::size_t g_stop_at = 0;
+int Hook(std::uint32_t total, std::uint32_t done) {
+  g_calls.emplace_back(total, done);
+  return g_calls.size() == g_stop_at ? 0 : 1;
+}
 
-TEST_F(FileCrcTest, BlockEdges) {
+TEST(FileCrc, BlockEdgesProgressAndStop) {
   struct Case {
     const char* name;
     std::size_t size;
+    std::size_t stop_at;  // 0: never
     Calls calls;
   };
   const Case cases[] = {
-      {"empty", 0, {{0, 0}, {0, 0}, {0, 0}}},
-      {"one byte", 1, {{1, 0}, {1, 1}, {1, 1}}},
-      {"one block less one", 65534, {{65534, 0}, {65534, 65534}, {65534, 65534}}},
+      {"empty", 0, 0, {{0, 0}, {0, 0}, {0, 0}}},
+      {"one byte", 1, 0, {{1, 0}, {1, 1}, {1, 1}}},
+      {"one block less one", 65534, 0, {{65534, 0}, {65534, 65534}, {65534, 65534}}},
       // A full block means another read, which returns nothing.
-      {"exactly one block", 65535, {{65535, 0}, {65535, 65535}, {65535, 65535}, {65535, 65535}}},
-      {"one block and one", 65536, {{65536, 0}, {65536, 65535}, {65536, 65536}, {65536, 65536}}},
-      {"two blocks", 131070,
-       {{131070, 0}, {131070, 65535}, {131070, 131070}, {131070, 131070}, {131070, 131070}}},
+      {"exactly one block", 65535, 0, {{65535, 0}, {65535, 65535}, {65535, 65535}, {65535, 65535}}},
+      {"one block and one", 65536, 0, {{65536, 0}, {65536, 65535}, {65536, 65536}, {65536, 65536}}},
+      {"two blocks", 131070, 0, {{131070, 0}, {131070, 65535}, {131070, 131070}, {131070, 131070}, {131070, 131070}}},
+      {"stopped before reading", 200000, 1, {{200000, 0}}},
+      {"stopped in the loop", 200000, 2, {{200000, 0}, {200000, 65535}}},
   };
+  test::TempDir dir;
   for (const Case& c : cases) {
-    ProgressLog::calls.clear();
-    const std::string bytes = Pattern(c.size);
+    SCOPED_TRACE(c.name);
+    std::string bytes(c.size, '\0');
+    for (std::size_t i = 0; i < c.size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+    test::WriteFile(dir / "f", bytes);
+    g_calls.clear();
+    g_stop_at = c.stop_at;
+    CCrc32 crc32;
+    crc32.m_pfnProgress = Hook;
     std::uint32_t crc = 1;  // not carried into the result
-    ASSERT_TRUE(crc_.FileCrc(crc, Make("f", bytes))) << c.name;
-    EXPECT_EQ(crc, Reference(bytes)) << c.name;
-    EXPECT_EQ(ProgressLog::calls, c.calls) << c.name;
-    EXPECT_EQ(crc_.m_nError, CCrc32::kNoError) << c.name;
-  }
-}
-
-// ---------------------------------------------------------------- failures
-
-TEST_F(FileCrcTest, HookStopsTheRun) {
-  // Stopped on the first call (before reading) or the second (in the loop).
-  const Calls expected[] = {{{200000, 0}}, {{200000, 0}, {200000, 65535}}};
-  for (int stop = 1; stop <= 2; ++stop) {
-    ProgressLog::calls.clear();
-    ProgressLog::stop_at_call = stop;
-    std::uint32_t crc = 0;
-    EXPECT_FALSE(crc_.FileCrc(crc, Make("f", Pattern(200000)))) << stop;
-    EXPECT_EQ(crc_.m_nError, CCrc32::kStopped) << stop;
-    EXPECT_EQ(ProgressLog::calls, expected[stop - 1]) << stop;
+    EXPECT_EQ(crc32.FileCrc(crc, dir / "f"), c.stop_at == 0);
+    EXPECT_EQ(g_calls, c.calls);
+    if (c.stop_at != 0) {
+      EXPECT_EQ(crc32.m_nError, CCrc32::kStopped);
+      continue;
+    }
+    EXPECT_EQ(crc, BytewiseCrc(0, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    EXPECT_EQ(crc32.m_nError, CCrc32::kNoError);
   }
 }
 

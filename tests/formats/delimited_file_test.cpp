@@ -12,118 +12,88 @@
 namespace veupd {
 namespace {
 
+using Lines = std::vector<std::string>;
+
 class DelimitedFileTest : public ::testing::Test {
  protected:
   std::string Make(const std::string& bytes) {
-    const std::string path = dir_ / "list.txt";
-    test::WriteFile(path, bytes);
-    return path;
-  }
-  // Every record of the file as the reader delivers it.
-  static std::vector<std::string> Records(const std::string& path) {
-    CDelimitedFile file;
-    std::vector<std::string> lines;
-    if (!file.Open(path.c_str())) return {"<open failed>"};
-    while (file.ReadRecord()) lines.push_back(file.CurrentLine());
-    return lines;
+    test::WriteFile(path_, bytes);
+    return path_;
   }
   test::TempDir dir_;
+  std::string path_ = dir_ / "list.txt";
 };
 
-using Lines = std::vector<std::string>;
-
 TEST_F(DelimitedFileTest, Records) {
-  struct Case {
-    const char* name;
-    std::string bytes;
-    Lines records;
-  };
   const std::string a800(800, 'a');
   const std::string b200(200, 'b');
-  const Case cases[] = {
-      {"CR LF lines", "x\r\ny\r\n", {"x", "y"}},
-      {"LF lines", "x\ny\n", {"x", "y"}},
-      {"no line end at the end", "x\r\ny", {"x", "y"}},
-      {"empty lines count", "\r\n\r\nz\r\n", {"", "", "z"}},
-      {"lone CR stays", "x\ry\r\n", {"x\ry"}},
-      {"1000 characters are two records", a800 + b200 + "\r\n", {a800, b200}},
-      // The reader stops after 800 characters; the line end is then a record
-      // of its own.
-      {"exactly 800 characters", a800 + "\r\nz", {a800, "", "z"}},
-      {"NUL ends the line's text", std::string("ab\0cd\tef\r\ngh\r\n", 14), {"ab", "gh"}},
-      {"empty file", "", {}},
+  const std::pair<std::string, Lines> cases[] = {
+      {"x\r\ny\r\n", {"x", "y"}}, {"x\ny\n", {"x", "y"}}, {"x\r\ny", {"x", "y"}}, {"\r\n\r\nz\r\n", {"", "", "z"}},
+      {"x\ry\r\n", {"x\ry"}},  // a lone CR stays
+      {a800 + b200 + "\r\n", {a800, b200}},
+      // The reader stops after 800 characters; the line end is then a record of its own.
+      {a800 + "\r\nz", {a800, "", "z"}},
+      {std::string("ab\0cd\tef\r\ngh\r\n", 14), {"ab", "gh"}},  // NUL ends the line's text
+      {"", {}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Records(Make(c.bytes)), c.records) << c.name;
+  for (const auto& [bytes, records] : cases) {
+    CDelimitedFile file;
+    ASSERT_TRUE(file.Open(Make(bytes).c_str()));
+    Lines lines;
+    while (file.ReadRecord()) lines.push_back(file.CurrentLine());
+    EXPECT_EQ(lines, records) << bytes.substr(0, 20);
   }
 }
 
 TEST_F(DelimitedFileTest, Fields) {
   struct Case {
-    const char* name;
     const char* line;
     const char* delimiter;
     Lines fields;  // then one index past the last, which must be empty
     int delimiters;
   };
   const Case cases[] = {
-      {"empty field between tabs", "a\t\tb", "\t", {"a", "", "b"}, 2},
-      {"no tab: one field", "abc", "\t", {"abc"}, 0},
-      {"leading and trailing tab", "\ta\t", "\t", {"", "a", ""}, 2},
-      {"text delimiter", "x::y::z", "::", {"x", "y", "z"}, 2},
-      {"overlapping delimiter hits", "x:::y", "::", {"x", "", "y"}, 2},
-      {"other delimiter leaves tabs", "a\tb;c", ";", {"a\tb", "c"}, 1},
+      {"a\t\tb", "\t", {"a", "", "b"}, 2},      {"abc", "\t", {"abc"}, 0},
+      {"\ta\t", "\t", {"", "a", ""}, 2},        {"x::y::z", "::", {"x", "y", "z"}, 2},
+      {"x:::y", "::", {"x", "", "y"}, 2},       {"a\tb;c", ";", {"a\tb", "c"}, 1},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
     CDelimitedFile file;
     file.SetDelimiter(2, c.delimiter);
-    ASSERT_TRUE(file.Open(Make(std::string(c.line) + "\r\n").c_str())) << c.name;
-    ASSERT_TRUE(file.ReadRecord()) << c.name;
+    ASSERT_TRUE(file.Open(Make(std::string(c.line) + "\r\n").c_str()));
+    ASSERT_TRUE(file.ReadRecord());
     for (std::size_t i = 0; i < c.fields.size(); ++i) {
       std::string field = "junk";
       file.GetField(static_cast<int>(i), field);
-      EXPECT_EQ(field, c.fields[i]) << c.name << " field " << i;
+      EXPECT_EQ(field, c.fields[i]) << i;
     }
-    EXPECT_STREQ(file.GetFieldText(static_cast<int>(c.fields.size())), "") << c.name;
-    EXPECT_EQ(file.DelimiterCount(), c.delimiters) << c.name;
+    EXPECT_STREQ(file.GetFieldText(static_cast<int>(c.fields.size())), "");
+    EXPECT_EQ(file.DelimiterCount(), c.delimiters);
   }
 }
 
-TEST_F(DelimitedFileTest, PathFromTheConstructorOrOpen) {
-  const std::string path = Make("a\tb\r\n");
-  CDelimitedFile by_constructor(path.c_str());
-  EXPECT_TRUE(by_constructor.Open());
-  EXPECT_STREQ(by_constructor.ReadField(1), "b");
-  CDelimitedFile by_setter;
-  EXPECT_FALSE(by_setter.SetFilePath(nullptr));
-  EXPECT_TRUE(by_setter.SetFilePath(path.c_str()));
-  EXPECT_TRUE(by_setter.Open());
-  EXPECT_TRUE(by_setter.IsOpen());
-  by_setter.Close();
-  EXPECT_FALSE(by_setter.IsOpen());
-  EXPECT_FALSE(by_setter.ReadRecord());
-}
+TEST_F(DelimitedFileTest, PathFromTheConstructorOrOpenAndWriteLines) {
+  CDelimitedFile none;
+  EXPECT_FALSE(none.Open());
+  EXPECT_FALSE(none.Open((dir_ / "missing.txt").c_str()));
+  EXPECT_FALSE(none.IsOpen());
+  EXPECT_EQ(none.CountRecords(), 0);
+  EXPECT_STREQ(none.ReadField(0), "");
+  EXPECT_FALSE(none.SetFilePath(nullptr));
 
-TEST_F(DelimitedFileTest, WriteLinesUsesCrLf) {
-  const std::string path = dir_ / "out.txt";
-  CDelimitedFile file(path.c_str());
+  CDelimitedFile file(path_.c_str());
   file.output_lines_ = {"a\tb\n", "c\n"};
   ASSERT_TRUE(file.WriteLines());
-  EXPECT_EQ(test::ReadFile(path), "a\tb\r\nc\r\n");
+  EXPECT_EQ(test::ReadFile(path_), "a\tb\r\nc\r\n");
   ASSERT_TRUE(file.Open());
   EXPECT_FALSE(file.WriteLines()) << "the open reader denies writers";
-}
-
-// ---------------------------------------------------------------- failures
-
-TEST_F(DelimitedFileTest, OpenFailsWithoutPathOrFile) {
-  CDelimitedFile file;
-  EXPECT_FALSE(file.Open());
-  EXPECT_FALSE(file.Open((dir_ / "missing.txt").c_str()));
+  EXPECT_STREQ(file.ReadField(1), "b");
+  file.Close();
   EXPECT_FALSE(file.IsOpen());
-  EXPECT_EQ(file.CountRecords(), 0);
   EXPECT_FALSE(file.ReadRecord());
-  EXPECT_STREQ(file.ReadField(0), "");
+  EXPECT_TRUE(none.SetFilePath(path_.c_str()));
+  EXPECT_TRUE(none.Open());
 }
 
 TEST_F(DelimitedFileTest, CountRecordsKeepsThePosition) {

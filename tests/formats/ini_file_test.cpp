@@ -1,13 +1,15 @@
 // CIniClass byte for byte: reads, the three kinds of write, deletes, the
-// cache, and bad files.
+// cache, and bad files; and the case folding its names are compared with.
 #include "formats/ini_file.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
+#include "fault_support.h"
+#include "formats/ascii.h"
 #include "platform/platform.h"
-#include "test_support.h"
 
 namespace veupd {
 namespace {
@@ -29,11 +31,7 @@ class IniFileTest : public ::testing::Test {
 
 TEST_F(IniFileTest, ReadValue) {
   struct Case {
-    const char* name;
-    const char* content;
-    const char* section;
-    const char* key;
-    const char* expected;
+    const char *name, *content, *section, *key, *expected;
     bool result;
   };
   const Case cases[] = {
@@ -67,8 +65,7 @@ TEST_F(IniFileTest, ReadValue) {
   for (const Case& c : cases) {
     const std::string path = Make(c.content);
     std::string value = "junk";
-    EXPECT_EQ(ini_.ReadValue(c.section, c.key, "DEF", value, path, /*no_case=*/true), c.result)
-        << c.name;
+    EXPECT_EQ(ini_.ReadValue(c.section, c.key, "DEF", value, path, /*no_case=*/true), c.result) << c.name;
     EXPECT_EQ(value, c.expected) << c.name;
   }
 }
@@ -87,10 +84,7 @@ TEST_F(IniFileTest, CaseSensitiveCompareWhenAsked) {
 // A value writes the key; no value deletes it.
 TEST_F(IniFileTest, WriteValueAndDeleteKey) {
   struct Case {
-    const char* name;
-    const char* before;
-    const char* section;
-    const char* key;
+    const char *name, *before, *section, *key;
     const char* value;  // nullptr: DeleteKey
     const char* after;
   };
@@ -98,23 +92,18 @@ TEST_F(IniFileTest, WriteValueAndDeleteKey) {
       {"missing file", kNoFile, "S", "k", "v", "\r\n[S]\r\nk=v\r\n"},
       {"empty file", "", "S", "k", "v", "\r\n[S]\r\nk=v\r\n"},
       {"one byte, no line end added", "x", "S", "k", "v", "x\r\n[S]\r\nk=v\r\n"},
-      {"new section after CR LF", "[T]\r\nx=1\r\n", "S", "k", "v",
-       "[T]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n"},
-      {"new section, line end added", "[T]\r\nx=1", "S", "k", "v",
-       "[T]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n"},
+      {"new section after CR LF", "[T]\r\nx=1\r\n", "S", "k", "v", "[T]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n"},
+      {"new section, line end added", "[T]\r\nx=1", "S", "k", "v", "[T]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n"},
       {"new key, empty lines collapse", "[S]\r\na=1\r\n\r\n\r\n[T]\r\nx=2\r\n", "S", "k", "v",
        "[S]\r\na=1\r\nk=v\r\n\r\n[T]\r\nx=2\r\n"},
-      {"new key, last section without line end", "[S]\r\na=1", "S", "k", "v",
-       "[S]\r\na=1\r\nk=v\r\n\r\n"},
-      {"new key, last section with line end", "[S]\r\na=1\r\n", "S", "k", "v",
-       "[S]\r\na=1\r\nk=v\r\n\r\n"},
+      {"new key, last section without line end", "[S]\r\na=1", "S", "k", "v", "[S]\r\na=1\r\nk=v\r\n\r\n"},
+      {"new key, last section with line end", "[S]\r\na=1\r\n", "S", "k", "v", "[S]\r\na=1\r\nk=v\r\n\r\n"},
       {"new key under a bare header", "[S]", "S", "k", "v", "[S]\r\nk=v\r\n\r\n"},
       {"new key before indented header", "[S]\r\na=1\r\n  [T]\r\n", "S", "k", "v",
        "[S]\r\na=1\r\n  \r\nk=v\r\n\r\n[T]\r\n"},
       {"key replaced, caller's case, blanks kept", "[S]\r\n  A=1\r\nb=2\r\n", "S", "a", "9",
        "[S]\r\n  a=9\r\nb=2\r\n"},
-      {"rest of the old line dropped", "[S]\r\na=1 ; old\r\nb=2", "S", "a", "2",
-       "[S]\r\na=2\r\nb=2"},
+      {"rest of the old line dropped", "[S]\r\na=1 ; old\r\nb=2", "S", "a", "2", "[S]\r\na=2\r\nb=2"},
       {"key on the last line", "[S]\r\na=1", "S", "a", "2", "[S]\r\na=2\r\n"},
       {"value written unchanged", "[S]\r\na=1\r\n", "S", "a", "  x  ", "[S]\r\na=  x  \r\n"},
       {"delete: key removed", "[S]\r\na=1\r\nb=2\r\n", "S", "a", nullptr, "[S]\r\nb=2\r\n"},
@@ -164,10 +153,53 @@ TEST_F(IniFileTest, CacheHoldsTheFileReadUntilAnyWrite) {
 
 // ---------------------------------------------------------------- bad files
 
+// Whatever file primitive fails, an edit leaves the old content or the new
+// one, never a cut or a torn tail.
+TEST(IniFileFault, EveryFailingCallLeavesTheOldOrTheNewContent) {
+  const std::string big(70000, 'v');  // a value beyond one write of the rewrite
+  const std::string old = "[UPDATE]\r\nLevel=3\r\nBig=" + big + "\r\n\r\n[OTHER]\r\nx=1\r\n";
+  struct Edit {
+    const char *section, *key, *value;  // no value: DeleteKey
+    std::string result;
+  };
+  const Edit edits[] = {
+      {"UPDATE", "Level", "4", "[UPDATE]\r\nLevel=4\r\nBig=" + big + "\r\n\r\n[OTHER]\r\nx=1\r\n"},
+      {"UPDATE", "New", "1", "[UPDATE]\r\nLevel=3\r\nBig=" + big + "\r\nNew=1\r\n\r\n[OTHER]\r\nx=1\r\n"},
+      {"NEW", "k", "v", old + "\r\n[NEW]\r\nk=v\r\n"},
+      {"UPDATE", "Level", nullptr, "[UPDATE]\r\nBig=" + big + "\r\n\r\n[OTHER]\r\nx=1\r\n"},
+  };
+  for (const Edit& edit : edits) {
+    SCOPED_TRACE(std::string(edit.section) + "/" + edit.key + (edit.value != nullptr ? " written" : " deleted"));
+    test::ForEveryFileFault([&](const test::FaultCase&, os::fault::FaultScope&) {
+      test::TempDir dir;
+      const std::string path = dir / "param.ini";
+      test::WriteFile(path, old);
+      CIniClass ini;
+      const bool ok = edit.value != nullptr ? ini.WriteValue(edit.section, edit.key, edit.value, path, true)
+                                            : ini.DeleteKey(edit.section, edit.key, path, true);
+      const std::string now = test::ReadFile(path);
+      EXPECT_EQ(test::Snapshot(dir.path()).size(), 1u) << "no other file";
+      if (!ok && now == old) return;
+      EXPECT_TRUE(test::Holds(now, edit.result, ok ? "new content" : "damaged"));
+    });
+  }
+}
+
 TEST_F(IniFileTest, WriteIntoMissingFolderFails) {
   const std::string path = dir_ / "no/such/dir/x.ini";
   EXPECT_FALSE(ini_.WriteValue("S", "k", "v", path, /*no_case=*/true));
   EXPECT_FALSE(ini_.DeleteKey("S", "k", path, /*no_case=*/true));
+}
+
+// Case folding touches A-Z and a-z only: bytes that differ from a letter by
+// the case bit alone, and bytes above 127, keep their identity.
+TEST(AsciiTest, FoldsLettersOnly) {
+  const std::tuple<std::string_view, std::string_view, bool> cases[] = {
+      {"PTR0042.Idx", "ptr0042.IDX", true}, {"@", "`", false}, {"[]\\^", "{}|~", false},
+      {"\xC4", "\xE4", false},             {"abc", "ab", false}};
+  for (const auto& [a, b, equal] : cases) EXPECT_EQ(EqualsNoCase(a, b), equal) << a << " " << b;
+  EXPECT_EQ(UpperAscii("a@z[`{\xE4"), "A@Z[`{\xE4");
+  EXPECT_EQ(LowerAscii("A@Z[`{\xC4"), "a@z[`{\xC4");
 }
 
 }  // namespace

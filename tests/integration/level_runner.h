@@ -1,7 +1,5 @@
-// Runs the real updater from the output folder on a temporary folder: a
-// hand-built message table, a parameter file, a control file; captures the
-// level log, DedozUduResult, the checkpoint file, stderr and the exit
-// status. Shared by the integration tests of every command.
+// Runs the real updater from the output folder on a temporary folder with a
+// hand-built message table, a parameter file and a control file.
 #pragma once
 
 #include <cstdlib>
@@ -27,31 +25,15 @@ namespace veupd::test {
 
 constexpr std::uint32_t kMessageTableBackward = 0x2;  // keys compared last byte first
 
-// The updater in the output folder: "VeUpd.exe" for a Windows build,
-// otherwise "veupd".
-inline std::string VeupdProgram() {
-  const std::filesystem::path out(VEUPD_OUT_DIR);
-  std::error_code ec;
-  if (std::filesystem::exists(out / "VeUpd.exe", ec)) return (out / "VeUpd.exe").string();
-  return (out / "veupd").string();
-}
 inline bool IsWindowsBuild() {
   std::error_code ec;
   return std::filesystem::exists(std::filesystem::path(VEUPD_OUT_DIR) / "VeUpd.exe", ec);
 }
+inline std::string VeupdProgram() {
+  return (std::filesystem::path(VEUPD_OUT_DIR) / (IsWindowsBuild() ? "VeUpd.exe" : "veupd")).string();
+}
 
 using Texts = std::vector<std::pair<std::uint32_t, std::string>>;
-
-// The texts the updater uses, in English.
-inline Texts DefaultTexts() {
-  return {{70, "The old program folder is kept."},
-          {118, "Update"},
-          {3671, "An error occurred. Stop the update?"},
-          {3977, "Files are being updated"},
-          {4783, "Parameter %s is missing !"},
-          {11670, "Cannot move %s (VELA)"},
-          {11672, "Cannot create %s"}};
-}
 
 // Writes MSG.STR with MSGE.DAT / MSGE.IDX (language "E") into dir, byte by
 // byte; returns the structure file's path. Texts must be in number order.
@@ -85,6 +67,12 @@ struct ProgramRun {
 #ifdef _WIN32
   std::vector<SeenBox> boxes;  // the message boxes it showed, in order
 #endif
+};
+
+struct LevelResult : ProgramRun {
+  std::string log;                        // the whole level log ("" when none)
+  std::optional<std::string> result;      // DedozUduResult, when written
+  std::optional<std::string> checkpoint;  // UpdCtrl.log bytes, when present
 };
 
 // How the Windows box answerer replies to a Yes/No question.
@@ -187,24 +175,11 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::fi
   return run;
 }
 
-struct LevelResult {
-  int exit_status = -1;
-  std::string err;
-#ifdef _WIN32
-  std::vector<SeenBox> boxes;
-#endif
-  std::string log;                    // the whole level log ("" when none)
-  std::optional<std::string> result;  // DedozUduResult, when written
-  std::optional<std::string> checkpoint;  // UpdCtrl.log bytes, when present
-};
-
 // The value of a key in an INI text with CR LF lines.
 inline std::optional<std::string> IniValue(const std::string& text, const std::string& key) {
-  const std::string needle = "\r\n" + key + "=";
-  const std::string padded = "\r\n" + text;
-  const std::size_t at = padded.find(needle);
+  const std::string padded = "\r\n" + text, needle = "\r\n" + key + "=";
+  const std::size_t at = padded.find(needle), begin = at + needle.size();
   if (at == std::string::npos) return std::nullopt;
-  const std::size_t begin = at + needle.size();
   return padded.substr(begin, padded.find('\r', begin) - begin);
 }
 
@@ -214,7 +189,11 @@ inline std::optional<std::string> IniValue(const std::string& text, const std::s
 class LevelRunner {
  public:
   LevelRunner() {
-    keys_["Msg"] = WriteMessageTable(dir_.path() / "msg", DefaultTexts());
+    keys_["Msg"] = WriteMessageTable(
+        dir_.path() / "msg", {{70, "The old program folder is kept."}, {118, "Update"},
+                              {3671, "An error occurred. Stop the update?"}, {3977, "Files are being updated"},
+                              {4783, "Parameter %s is missing !"}, {11670, "Cannot move %s (VELA)"},
+                              {11672, "Cannot create %s"}});
     keys_["Language"] = "E";
     keys_["File"] = ControlFile();
     keys_["ParentParams"] = dir_ / "parent.ini";
@@ -231,9 +210,8 @@ class LevelRunner {
   // from the Windows GUI program).
   [[nodiscard]] std::string Summary(int errors, int level = 1) const {
     if (IsWindowsBuild()) return "";
-    const std::string count = errors == 0   ? "without errors"
-                              : errors == 1 ? "with 1 error"
-                                            : "with " + std::to_string(errors) + " errors";
+    const std::string count =
+        errors == 0 ? "without errors" : "with " + std::to_string(errors) + (errors == 1 ? " error" : " errors");
     return "veupd: level " + std::to_string(level) + " finished " + count + "; log: " + LogFile() + "\n";
   }
 
@@ -249,17 +227,11 @@ class LevelRunner {
 
   // Runs on the files as they are (the control file is left alone).
   LevelResult RunWithCurrentFiles(Answer answer = Answer::kYes) {
-    Keys keys(keys_.begin(), keys_.end());
-    WriteFile(ParamFile(), ParamText(keys));
-    const ProgramRun run = RunProgram({ParamFile()}, dir_.path(), answer);
+    WriteFile(ParamFile(), ParamText(Keys(keys_.begin(), keys_.end())));
     LevelResult r;
-    r.exit_status = run.exit_status;
-    r.err = run.err;
-#ifdef _WIN32
-    r.boxes = run.boxes;
-#endif
+    static_cast<ProgramRun&>(r) = RunProgram({ParamFile()}, dir_.path(), answer);
     std::error_code ec;
-    if (std::filesystem::exists(LogFile(), ec)) r.log = ReadFile(LogFile());
+    r.log = ReadFile(LogFile());
     const std::string parent = dir_ / "parent.ini";
     if (std::filesystem::exists(parent, ec)) r.result = IniValue(ReadFile(parent), "DedozUduResult");
     if (std::filesystem::exists(CheckpointFile(), ec)) r.checkpoint = ReadFile(CheckpointFile());
@@ -271,25 +243,8 @@ class LevelRunner {
   std::map<std::string, std::string> keys_;
 };
 
-// The entries between the opening and the closing banner of one level, or
-// nullopt when the log is not exactly such a level. The banners carry the
-// time, so they are matched by pattern.
-inline std::optional<std::string> LevelBody(const std::string& log, int level) {
-  const std::string n = std::to_string(level);
-  const std::regex opening("^\\*\\*\\*----- Starting Update Level " + n +
-                           " -----\\*\\*\\*\r\n\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n");
-  const std::regex closing("\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n\\*\\*\\*----- Terminating Update Level " +
-                           n + " -----\\*\\*\\*\r\n$");
-  std::smatch open_match;
-  if (!std::regex_search(log, open_match, opening)) return std::nullopt;
-  const std::string rest = open_match.suffix();
-  std::smatch close_match;
-  if (!std::regex_search(rest, close_match, closing)) return std::nullopt;
-  return std::string(close_match.prefix());
-}
-
-// As LevelBody, for a level that ended before its closing banner (no
-// pointer component): the entries after the opening banner.
+// The entries after the opening banner of a level (whose time is matched by
+// pattern), nullopt without one.
 inline std::optional<std::string> OpenLevelBody(const std::string& log, int level) {
   const std::regex opening("^\\*\\*\\*----- Starting Update Level " + std::to_string(level) +
                            " -----\\*\\*\\*\r\n\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n");
@@ -298,23 +253,27 @@ inline std::optional<std::string> OpenLevelBody(const std::string& log, int leve
   return std::string(m.suffix());
 }
 
-// A message as the level log shows it: padded with blanks to 37 characters.
-inline std::string Padded(std::string_view message) {
-  std::string text(message);
-  if (text.size() < 37) text.resize(37, ' ');
-  return text;
+// The entries between the banners, nullopt when the log is not exactly one
+// whole level.
+inline std::optional<std::string> LevelBody(const std::string& log, int level) {
+  const std::optional<std::string> rest = OpenLevelBody(log, level);
+  const std::regex closing("\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n\\*\\*\\*----- Terminating Update Level " +
+                           std::to_string(level) + " -----\\*\\*\\*\r\n$");
+  std::smatch m;
+  if (!rest || !std::regex_search(*rest, m, closing)) return std::nullopt;
+  return std::string(m.prefix());
 }
 
-// Error entry text as the level log shows it, for expectations.
-inline std::string ErrorEntry(std::string_view message, int line, int code, int subcode = 0,
+// An error entry as the level log shows it, the message padded to 37.
+inline std::string ErrorEntry(std::string message, int line, int code, int subcode = 0,
                               const std::vector<std::pair<int, std::string>>& params = {}) {
-  std::string e = "Error : " + Padded(message) + " (Line " + std::to_string(line) + ", code " +
+  if (message.size() < 37) message.resize(37, ' ');
+  std::string e = "Error : " + message + " (Line " + std::to_string(line) + ", code " +
                   std::to_string(code) + ", subcode " + std::to_string(subcode) + ")";
   for (const auto& [n, text] : params) e += "\r\n\tParameter " + std::to_string(n) + " : " + text;
   return e + "\r\n";
 }
 
-// Checkpoint bytes for expectations: four little-endian numbers.
 inline std::string CheckpointBytes(std::uint32_t lines, std::uint32_t index, std::uint32_t phase,
                                    std::uint32_t done) {
   return Le32(lines) + Le32(index) + Le32(phase) + Le32(done);

@@ -4,14 +4,18 @@
 #include <gtest/gtest.h>
 
 #include "integration/level_runner.h"
+#include "platform/platform.h"
 
 namespace veupd::test {
 namespace {
 
 // In a case's texts "{d}" stands for the runner's folder and a separator,
-// "{D}" for the folder alone.
+// "{D}" for the folder alone, "{cut}" for the helper that cuts the file it is
+// given down to its first line.
 std::string Expand(std::string text, const LevelRunner& runner) {
-  const std::pair<std::string, std::string> marks[] = {{"{d}", runner.Path("")}, {"{D}", runner.Dir().str()}};
+  if (text.find("{cut}") != std::string::npos) LevelHelper(runner.Dir().path(), "cut");
+  const std::pair<std::string, std::string> marks[] = {
+      {"{d}", runner.Path("")}, {"{D}", runner.Dir().str()}, {"{cut}", runner.Path("cut.exe")}};
   for (const auto& [mark, dir] : marks) {
     for (std::size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, mark.size(), dir);
   }
@@ -33,72 +37,51 @@ TEST(Level, ControlTextsGiveTheseEntriesFilesAndResults) {
     std::vector<std::string> there, gone;  // files after the level
     std::string err = "<summary>";  // standard error, "<summary>" for the summary line alone
   };
+  const std::string rename = "#C{d}a.dat\tb.dat\n";
   const std::vector<Case> cases = {
       {"empty list: only the banners", {}, {}, "", "", 0, {}, {}},
-      {"a failed line does not stop the next", {}, {{"a.dat", "a"}}, "#C\t\n#C{d}a.dat\tb.dat\n", kFailedRename, 1,
-       {"b.dat"}, {"a.dat"}},
-      {"after an error only '#' and '=' lines run",
-       {},
-       {{"q.dat", "x"}, {"m.dat", "x"}, {"h.dat", "x"}, {"e.dat", "x"}},
-       "#C\t\n?C{d}q.dat\tq2.dat\n-C{d}m.dat\tm2.dat\n#C{d}h.dat\th2.dat\n=C{d}e.dat\te2.dat\n",
-       kFailedRename,
-       1,
-       {"q.dat", "m.dat", "h2.dat", "e2.dat"},
-       {}},
+      {"missing control file", {{"File", "{d}none.txt"}}, {}, "",
+       ErrorEntry("Cannot open update file", 0, 2, 0, {{1, "{d}none.txt"}}), 1, {}, {}},
+      {"a failed line does not stop the next", {}, {{"a.dat", "a"}}, "#C\t\n" + rename, kFailedRename, 1, {"b.dat"},
+       {"a.dat"}},
+      {"after an error only '#' and '=' lines run", {}, {{"q.dat", "x"}, {"m.dat", "x"}, {"h.dat", "x"}, {"e.dat", "x"}},
+       "#C\t\n?C{d}q.dat\tq2.dat\n-C{d}m.dat\tm2.dat\n#C{d}h.dat\th2.dat\n=C{d}e.dat\te2.dat\n", kFailedRename, 1,
+       {"q.dat", "m.dat", "h2.dat", "e2.dat"}, {}},
       {"short report logs only the code", {}, {}, "=C\t\n-C\t\n", kMissing1 + "Failed - 4\r\n", 1, {}, {}},
-      {"errors counted, lines from zero",
-       {},
-       {},
-       "#C\t\n#C\t\n=C\t\n",
+      {"errors counted, lines from zero", {}, {}, "#C\t\n#C\t\n=C\t\n",
        kFailedRename + ErrorEntry("Needed parameter is missing", 1, 4, 0, {{1, "PARAM1"}}) + "Failed - Rename\r\n" +
            ErrorEntry("Needed parameter is missing", 2, 4, 0, {{1, "PARAM1"}}) + "Failed - 4\r\n",
-       3,
-       {},
-       {}},
+       3, {}, {}},
       {"checkpoint of an interrupted level goes", {}, {{"UpdCtrl.log", "old"}}, "#C\t\n", kFailedRename, 1, {}, {}},
-      {"break without an error", {}, {{"a.dat", "a"}}, "#8\t\n#C{d}a.dat\tb.dat\n", "", 0, {"b.dat"}, {}},
-      {"break after an error ends the level",
-       {},
-       {{"a.dat", "a"}},
-       "#C\t\n#8\t\n#C{d}a.dat\tb.dat\n",
-       kFailedRename + kBreak,
-       2,
-       {"a.dat"},
-       {"b.dat"}},
+      {"break without an error", {}, {{"a.dat", "a"}}, "#8\t\n" + rename, "", 0, {"b.dat"}, {}},
+      {"break after an error ends the level", {}, {{"a.dat", "a"}}, "#C\t\n#8\t\n" + rename, kFailedRename + kBreak,
+       2, {"a.dat"}, {"b.dat"}},
       // Standard error is no terminal: the question is written and counts as Yes.
       {"break asks", {}, {}, "#C\t\n#81\n", kFailedRename + kBreak, 2, {}, {},
        "An error occurred. Stop the update?\n<summary>"},
-      {"break never asks under server automation",
-       {},
-       {{"parent.ini", ParamText({{"ServerAutomation", "1"}})}},
-       "#C\t\n#81\n",
-       kFailedRename + kBreak,
-       2,
-       {},
-       {}},
-      {"break skipped as a '?' line", {}, {{"a.dat", "a"}}, "#C\t\n?8\t\n#C{d}a.dat\tb.dat\n", kFailedRename, 1,
-       {"b.dat"}, {}},
-      {"nested break ends the level, a nested unknown opcode is no error",
-       {{"UpdDir1", "set"}},
-       {{"a.dat", "a"}},
-       "#919\n#C\t\n#918\n#C{d}a.dat\tb.dat\n",
+      {"break never asks under server automation", {}, {{"parent.ini", ParamText({{"ServerAutomation", "1"}})}},
+       "#C\t\n#81\n", kFailedRename + kBreak, 2, {}, {}},
+      {"break skipped as a '?' line", {}, {{"a.dat", "a"}}, "#C\t\n?8\t\n" + rename, kFailedRename, 1, {"b.dat"}, {}},
+      {"nested break ends the level, a nested unknown opcode is no error", {{"UpdDir1", "set"}}, {{"a.dat", "a"}},
+       "#919\n#C\t\n#918\n" + rename,
        "OK - Conditional executing command 9\r\nFailed - Conditional command (9) not found !\r\n" +
            ErrorEntry("Needed parameter is missing", 1, 4, 0, {{1, "PARAM1"}}) +
            "Failed - Rename\r\nOK - Conditional executing command 8\r\n" + ErrorEntry("Break after error", 2, 27),
-       2,
-       {"a.dat"},
-       {}},
+       2, {"a.dat"}, {}},
+      {"patch line without its update file", {}, {}, "#Bx\n",
+       ErrorEntry("Needed parameter is missing", 0, 4, 0, {{1, "PARAM2"}}) + "Failed - Fix-Update (x)\r\n", 1, {}, {}},
       {"lines behind an empty line are never read", {}, {}, "#C\t\r\n\r\n#C\t\r\n", kFailedRename, 1, {}, {}},
       // '%3' is the folder, '%C' (UpdDir12) the new name; '\\' separates everywhere.
       {"placeholders", {{"UpdDir3", "{D}"}, {"UpdDir12", "c.dat"}}, {{"a.dat", "a"}}, "#C%3\\a.dat\t%C\n", "", 0,
        {"c.dat"}, {"a.dat"}},
-      {"rename onto a taken name",
-       {},
-       {{"a.dat", "a"}, {"b.dat", "b"}},
-       "#C{d}a.dat\tc.dat\n#C{d}b.dat\tc.dat\n",
-       ErrorEntry("Cannot rename file", 1, 29, 0, {{1, "{d}b.dat"}, {2, "{d}c.dat"}}),
-       1,
-       {"b.dat", "c.dat"},
+      {"control file cut short while the level runs", {}, {},
+       "#C{d}none.dat\tx.dat\n#5{cut}\t{d}ctrl.txt\t1\n#C\t\n",
+       ErrorEntry("Cannot rename file", 0, 29, 0, {{1, "{d}none.dat"}, {2, "{d}x.dat"}}) +
+           "OK - Programm/function call ({cut})\r\n" +
+           ErrorEntry("Cannot open update file", 2, 2, 0, {{1, "{d}ctrl.txt"}}),
+       2, {}, {}},
+      {"rename onto a taken name", {}, {{"a.dat", "a"}, {"b.dat", "b"}}, "#C{d}a.dat\tc.dat\n#C{d}b.dat\tc.dat\n",
+       ErrorEntry("Cannot rename file", 1, 29, 0, {{1, "{d}b.dat"}, {2, "{d}c.dat"}}), 1, {"b.dat", "c.dat"},
        {"a.dat"}},
   };
   for (const Case& c : cases) {
@@ -119,63 +102,8 @@ TEST(Level, ControlTextsGiveTheseEntriesFilesAndResults) {
   }
 }
 
-TEST(Level, MissingControlFileIsError2AndEndsTheLevel) {
-  LevelRunner runner;
-  const LevelResult r = runner.RunWithCurrentFiles();
-  EXPECT_EQ(LevelBody(r.log, 1), ErrorEntry("Cannot open update file", 0, 2, 0, {{1, runner.ControlFile()}}))
-      << r.log;
-  EXPECT_EQ(r.result, "0");
-  EXPECT_EQ(r.err, runner.Summary(1));
-}
-
-TEST(Level, LongLineRunsAsPiecesOf255Characters) {
-  // 300 characters: the first 255 are one rename without PARAM2, the rest
-  // another line without prefix.
-  LevelRunner runner;
-  const LevelResult r = runner.RunLevel("#C" + std::string(253, 'x') + std::string(45, 'y') + "\n");
-  const auto body = LevelBody(r.log, 1);
-  ASSERT_TRUE(body.has_value()) << r.log;
-  const std::string rename_entry = ErrorEntry("Needed parameter is missing", 0, 4, 0, {{1, "PARAM2"}}) +
-                                   "Failed - Rename (" + std::string(253, 'x') + ")\r\n";
-  EXPECT_EQ(body->substr(0, rename_entry.size()), rename_entry);
-  EXPECT_NE(body->find("(Line 1, code"), std::string::npos);
-}
-
-// Bad input: none of these may crash or hang; each ends the level in order.
-TEST(Level, BadControlFilesEndTheLevelInOrder) {
-  std::string binary;
-  for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 131 + 7) & 0xFF);
-  const std::pair<const char*, std::string> cases[] = {
-      {"NUL bytes", std::string("#C\0\0\0\t\n#C\t\0x\n", 13)},
-      {"100,000 characters on one line", "=C" + std::string(100000, 'z') + "\n"},
-      {"binary file", binary},
-      {"only line ends", "\r\n\r\n\n"},
-  };
-  for (const auto& [name, content] : cases) {
-    SCOPED_TRACE(name);
-    LevelRunner runner;
-    const LevelResult r = runner.RunLevel(content);
-    EXPECT_TRUE(LevelBody(r.log, 1).has_value()) << r.log;
-    EXPECT_TRUE(r.result.has_value());
-    EXPECT_TRUE(r.exit_status == 0 || r.exit_status == 1) << "exit " << r.exit_status;
-    EXPECT_FALSE(r.checkpoint.has_value());
-  }
-}
-
-TEST(Level, ControlFileShortenedWhileTheLevelRunsGivesError2) {
-  // The second line's program cuts the control file down to its first line.
-  LevelRunner runner;
-  const std::string script = LevelHelper(runner.Dir().path(), "cut");
-  const LevelResult r = runner.RunLevel("#C" + runner.Path("none.dat") + "\tx.dat\n#5" + script + "\t" +
-                                        runner.ControlFile() + "\t1\n#C\t\n");
-  const auto body = LevelBody(r.log, 1);
-  ASSERT_TRUE(body.has_value()) << r.log;
-  const std::string tail = ErrorEntry("Cannot open update file", 2, 2, 0, {{1, runner.ControlFile()}});
-  ASSERT_GE(body->size(), tail.size()) << *body;
-  EXPECT_EQ(body->substr(body->size() - tail.size()), tail);
-  EXPECT_EQ(body->find("PARAM1"), std::string::npos) << "the third line must not run";
-}
-
+// A later level replaces the log unless InPlaceMode is exactly 1. A log held
+// by another writer loses the level's entries but not the level.
 TEST(Level, SecondLevelReplacesTheLogUnlessInPlaceModeIsExactlyOne) {
   LevelRunner runner;
   ASSERT_TRUE(LevelBody(runner.RunLevel("").log, 1).has_value());
@@ -187,33 +115,20 @@ TEST(Level, SecondLevelReplacesTheLogUnlessInPlaceModeIsExactlyOne) {
   runner.Set("Level", "3");
   runner.Set("InPlaceMode", "1");
   const LevelResult third = runner.RunLevel("#C\t\n");
-  // Both levels stand in the file, the third after the second.
   const std::size_t split = third.log.find("***----- Starting Update Level 3");
   ASSERT_NE(split, std::string::npos);
   EXPECT_EQ(LevelBody(third.log.substr(0, split), 2), "");
   EXPECT_EQ(LevelBody(third.log.substr(split), 3), kFailedRename);
-}
 
-TEST(Level, LogHeldByAnotherWriterLosesEntriesButNotTheLevel) {
-  // Windows: WindowsLevel.LogHeldOpenForWritingLosesEntriesButNotTheLevel.
-  if (IsWindowsBuild()) GTEST_SKIP() << "on Windows: WindowsLevel.LogHeldOpenForWritingLosesEntriesButNotTheLevel";
-  // flock(1) holds an exclusive lock for the whole level, as a writer would.
-  if (std::system("command -v flock >/dev/null 2>&1") != 0) GTEST_SKIP() << "flock(1) not installed";
-  LevelRunner runner;
-  WriteFile(runner.LogFile(), "held\r\n");
+  if (IsWindowsBuild()) return;  // WindowsLevel.LogHeldOpenForWritingLosesEntriesButNotTheLevel
+  os::File held;
+  ASSERT_TRUE(held.Open(runner.LogFile(), os::OpenMode::kReadWriteExisting).ok());
   WriteFile(runner.Path("a.dat"), "a");
-  WriteFile(runner.ControlFile(), "#C" + runner.Path("a.dat") + "\tb.dat\n#C\t\n");
-  const std::string params = runner.ParamFile();
-  Keys keys = {{"Msg", runner.Path("msg/MSG.STR")}, {"Language", "E"}, {"File", runner.ControlFile()},
-               {"ParentParams", runner.Path("parent.ini")}, {"InPlaceMode", "1"}};
-  WriteFile(params, ParamText(keys));
-  const std::string command = "flock -x \"" + runner.LogFile() + "\" \"" + VeupdProgram() + "\" \"" + params +
-                              "\" 2>\"" + runner.Path("err.txt") + "\"";
-  EXPECT_EQ(std::system(command.c_str()) >> 8, 1);
-  EXPECT_EQ(ReadFile(runner.LogFile()), "held\r\n");
+  const LevelResult r = runner.RunLevel("#C" + runner.Path("a.dat") + "\tb.dat\n#C\t\n");
+  EXPECT_EQ(r.log, third.log);
   EXPECT_TRUE(std::filesystem::exists(runner.Path("b.dat")));
-  EXPECT_EQ(IniValue(ReadFile(runner.Path("parent.ini")), "DedozUduResult"), "0");
-  EXPECT_EQ(ReadFile(runner.Path("err.txt")), runner.Summary(1));
+  EXPECT_EQ(r.result, "0");
+  EXPECT_EQ(r.err, runner.Summary(1, 3));
 }
 
 }  // namespace

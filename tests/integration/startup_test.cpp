@@ -1,9 +1,10 @@
-// Start-up parameters through the real updater: the messages for missing
-// parameters, the level number, the log location, the result handed back
-// and the program-update preparation.
+// Start-up through the real updater: the messages for missing parameters,
+// the level number, the log location, the result handed back, the
+// program-update preparation and the refusal of a second updater.
 #include <gtest/gtest.h>
 
 #include "integration/level_runner.h"
+#include "platform/platform.h"
 
 namespace veupd::test {
 namespace {
@@ -20,7 +21,7 @@ TEST(Startup, MissingParametersShowTheirMessageAndEnd) {
       {"no Msg", {"Msg"}, {}, "%s :\n[UPDATE]\nMsg = ? !\n"},
       {"no Language", {"Language"}, {}, "%s :\n[UPDATE]\nLanguage = ? !\n"},
       {"message file missing", {}, {{"Msg", "nowhere.str"}}, "Error !\nMessage file not available !\n"},
-      {"message file missing, German", {}, {{"Msg", "nowhere.str"}, {"Language", "D"}},
+      {"message file missing, German", {}, {{"Msg", "x.str"}, {"Language", "D"}},
        "Fehler !\nMessage-Datei nicht verf\xfcgbar !\n"},
       {"language without table", {}, {{"Language", "X"}}, "Error !\nMessage file not available !\n"},
       {"no File", {"File"}, {}, "Parameter File is missing !\n"},
@@ -34,59 +35,43 @@ TEST(Startup, MissingParametersShowTheirMessageAndEnd) {
     if (const auto at = want.find("%s"); at != std::string::npos) want.replace(at, 2, runner.ParamFile());
     EXPECT_EQ(r.err, want) << c.name;
     EXPECT_EQ(r.exit_status, 2) << c.name;
-    EXPECT_EQ(r.log, "") << c.name;
-    EXPECT_FALSE(r.result.has_value()) << c.name;
+    EXPECT_TRUE(r.log.empty() && !r.result) << c.name;
   }
-}
-
-TEST(Startup, EmptyCommandLineShowsUsage) {
   TempDir dir;
-  const ProgramRun run = RunProgram({}, dir.path());
-  EXPECT_EQ(run.exit_status, 2);
-  if (!IsWindowsBuild()) {
-    EXPECT_EQ(run.err.rfind("usage: veupd PARAMETER-FILE\n", 0), 0u) << run.err;
-  }
+  EXPECT_EQ(RunProgram({}, dir.path()).exit_status, 2) << "no parameter file at all";
 }
 
-// Beside the designed message, a line that says why the file gave nothing.
-TEST(Startup, UnreadableParameterFileIsExplained) {
-  if (IsWindowsBuild()) GTEST_SKIP() << "shows a message box, which waits for a click";
-  struct Case {
-    const char* name;
-    std::optional<std::string> content;  // nullopt: no file at all
-    const char* why;
-  };
-  const std::vector<Case> cases = {
-      {"missing", std::nullopt, "not found or not readable"},
-      {"empty", "", "the file is empty"},
-      {"LF line ends", "[UPDATE]\nMsg=x\nLanguage=E\n", "lines end in LF alone; INI files are read with CR LF line ends only"},
-  };
-  for (const auto& c : cases) {
-    LevelRunner runner;
-    if (c.content) WriteFile(runner.ParamFile(), *c.content);
-    const ProgramRun run = RunProgram({runner.ParamFile()}, runner.Dir().path());
-    EXPECT_EQ(run.exit_status, 2) << c.name;
-    EXPECT_EQ(run.err, runner.ParamFile() + " :\n[UPDATE]\nMsg = ? !\nveupd: parameter file " + runner.ParamFile() +
-                           ": " + c.why + "\n")
-        << c.name;
-  }
-}
-
-TEST(Startup, HelpAndVersionOnlyAsTheWholeCommandLine) {
+// --help and --version only as the whole command line; a parameter file that
+// gives nothing gets, beside the designed message, a line that says why.
+TEST(Startup, CommandLineAndUnreadableParameterFiles) {
   if (IsWindowsBuild()) GTEST_SKIP() << "shows a message box, which waits for a click";
   TempDir dir;
-  const std::string out = (dir.path() / "out.txt").string();
-  const std::string program = VeupdProgram();
-  EXPECT_EQ(std::system(("\"" + program + "\" --help >\"" + out + "\"").c_str()), 0);
-  EXPECT_EQ(ReadFile(out).rfind("usage: veupd PARAMETER-FILE\n", 0), 0u);
-  EXPECT_EQ(std::system(("\"" + program + "\" --version >\"" + out + "\"").c_str()), 0);
-  EXPECT_EQ(ReadFile(out).rfind("veupd ", 0), 0u);
+  const std::string out = dir / "out.txt";
+  for (const char* option : {"--help", "--version"}) {
+    EXPECT_EQ(std::system(("\"" + VeupdProgram() + "\" " + option + " >\"" + out + "\"").c_str()), 0);
+    EXPECT_EQ(ReadFile(out).rfind(option[2] == 'h' ? "usage: veupd PARAMETER-FILE\n" : "veupd ", 0), 0u);
+  }
+  EXPECT_EQ(RunProgram({}, dir.path()).err.rfind("usage: veupd PARAMETER-FILE\n", 0), 0u);
   // Anything more is a parameter file path.
   const ProgramRun run = RunProgram({"--help", "x"}, dir.path());
   EXPECT_EQ(run.exit_status, 2);
   EXPECT_NE(run.err.find("--help x :\n[UPDATE]\nMsg = ? !"), std::string::npos) << run.err;
+
+  const std::string params = dir / "upd.ini";
+  const std::pair<const char*, const char*> unreadable[] = {
+      {nullptr, "not found or not readable"},
+      {"", "the file is empty"},
+      {"[UPDATE]\nMsg=x\nLanguage=E\n", "lines end in LF alone; INI files are read with CR LF line ends only"}};
+  for (const auto& [content, why] : unreadable) {
+    if (content != nullptr) WriteFile(params, content);
+    const ProgramRun r = RunProgram({params}, dir.path());
+    EXPECT_EQ(r.exit_status, 2) << why;
+    EXPECT_EQ(r.err, params + " :\n[UPDATE]\nMsg = ? !\nveupd: parameter file " + params + ": " + why + "\n");
+  }
 }
 
+// The log's folder and name come from the parameters; without its folder the
+// level runs without a log.
 TEST(Startup, LogNameAndDirectoryFromTheParameters) {
   LevelRunner runner;
   std::filesystem::create_directories(runner.Dir().path() / "u2" / "LOG");
@@ -94,58 +79,49 @@ TEST(Startup, LogNameAndDirectoryFromTheParameters) {
   runner.Set("LogFileDir", "%2/LOG");
   runner.Set("LogFileName", "upd%03d.log");
   runner.Set("Level", "12");
-  const LevelResult r = runner.RunLevel("");
-  EXPECT_EQ(r.log, "");
+  EXPECT_EQ(runner.RunLevel("").log, "");
   const std::string log = ReadFile(runner.Dir().path() / "u2" / "LOG" / "upd012.log");
   EXPECT_EQ(LevelBody(log, 12), "") << log;
-}
 
-TEST(Startup, MissingLogFolderRunsTheLevelWithoutLog) {
-  LevelRunner runner;
   runner.Set("LogFileDir", runner.Path("no_such_dir"));
+  runner.Remove("LogFileName");
   WriteFile(runner.Path("a.dat"), "a");
   const LevelResult r = runner.RunLevel("#C" + runner.Path("a.dat") + "\tb.dat\n");
   EXPECT_TRUE(std::filesystem::exists(runner.Path("b.dat")));
   EXPECT_FALSE(std::filesystem::exists(runner.Path("no_such_dir")));
   if (!IsWindowsBuild()) {
-    EXPECT_EQ(r.err, "veupd: level 1 finished without errors; no log written (" + runner.Path("no_such_dir") +
+    EXPECT_EQ(r.err, "veupd: level 12 finished without errors; no log written (" + runner.Path("no_such_dir") +
                          "/DedozUdu.log)\n");
   }
   EXPECT_EQ(r.result, "1");
   EXPECT_EQ(r.exit_status, 0);
 }
 
-TEST(Startup, WithoutParentParametersNothingIsWrittenBack) {
-  LevelRunner runner;
-  runner.Remove("ParentParams");
-  const LevelResult r = runner.RunLevel("");
-  EXPECT_FALSE(r.result.has_value());
-  EXPECT_EQ(r.exit_status, 0);
-}
-
-TEST(Startup, ResultGoesIntoTheQuotedParentParameterFile) {
+// The result goes into the (quoted) parent parameter file, then the parent
+// program starts; without parent parameters nothing is written back.
+TEST(Startup, ResultGoesToTheParentParameterFileThenTheParentProgramStarts) {
   LevelRunner runner;
   runner.Set("ParentParams", "\"" + runner.Path("parent.ini") + "\"");
+  runner.Set("ParentPrg", LevelHelper(runner.Dir().path(), "parent"));  // copies the file it is given
   WriteFile(runner.Path("parent.ini"), ParamText({{"Other", "x"}}));
-  const LevelResult r = runner.RunLevel("#C\t\n");
-  EXPECT_EQ(r.result, "0");
+  EXPECT_EQ(runner.RunLevel("#C\t\n").result, "0");
   EXPECT_EQ(IniValue(ReadFile(runner.Path("parent.ini")), "Other"), "x");
-}
-
-TEST(Startup, ParentProgramStartsAfterTheResultIsWritten) {
-  LevelRunner runner;
-  // The parent copies the parameter file it is given: the result is in it.
-  runner.Set("ParentPrg", LevelHelper(runner.Dir().path(), "parent"));
-  const LevelResult r = runner.RunLevel("");
   const std::string seen = runner.Path("parent.ini.seen");
   for (int i = 0; i < 100 && !std::filesystem::exists(seen); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ASSERT_TRUE(std::filesystem::exists(seen));
-  EXPECT_EQ(IniValue(ReadFile(seen), "DedozUduResult"), "1");
+  EXPECT_EQ(IniValue(ReadFile(seen), "DedozUduResult"), "0");
   if (IsWindowsBuild()) {
     EXPECT_EQ(ReadFile(runner.Path("show_command.txt")), "1");  // shown normally
   }
+
+  runner.Remove("ParentParams");
+  runner.Remove("ParentPrg");
+  std::filesystem::remove(runner.Path("parent.ini"));
+  const LevelResult r = runner.RunLevel("");
+  EXPECT_FALSE(r.result.has_value());
+  EXPECT_EQ(r.exit_status, 0);
 }
 
 // Program-update preparation: what is left of the program folder UpdDir8,
@@ -209,6 +185,34 @@ TEST(Startup, ProgramUpdateFailureEndsWithoutALevel) {
     EXPECT_FALSE(r.result.has_value());
     EXPECT_EQ(r.err, automated ? "" : "Cannot create " + runner.Path("blocker") + "/sub\n");
   }
+}
+
+// A second updater on the control file of a running one refuses at once:
+// its message, exit status 2, no result written back, the running level's
+// log and checkpoint left alone.
+TEST(SecondRun, RefusedWhileTheControlFileIsInUse) {
+  if (IsWindowsBuild()) GTEST_SKIP() << "shows a message box, which waits for a click";
+  LevelRunner runner;
+  WriteFile(runner.LogFile(), "log of the running level\r\n");
+  WriteFile(runner.CheckpointFile(), std::string(16, '\1'));
+  WriteFile(runner.Path("parent.ini"), "[UPDATE]\r\n");
+  {
+    os::File held;  // as a running updater holds it
+    ASSERT_TRUE(held.Open(runner.Path("UpdCtrl.lck"), os::OpenMode::kReadWriteCreate).ok());
+    const LevelResult r = runner.RunLevel("#C\t\n");
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_EQ(r.err, "Another update is already running with the control file " + runner.ControlFile() + ".\n");
+    EXPECT_FALSE(r.result.has_value());
+    EXPECT_EQ(r.log, "log of the running level\r\n");
+    EXPECT_EQ(r.checkpoint, std::string(16, '\1'));
+  }
+  // Once the lock is free (the file of a killed run may still be there) the
+  // level runs, and the lock file goes with it.
+  const LevelResult r = runner.RunLevel("#C\t\n");
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.result, "0");
+  EXPECT_NE(r.log.find("Starting Update Level 1"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(runner.Path("UpdCtrl.lck")));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Directory search and the whole-file operations: what is refused, and the
-// names that folders and new files get.
+// Path rules, directory search and the whole-file operations: what is
+// refused, and the names that folders and new files get.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -20,7 +20,6 @@ std::vector<std::string> SearchNames(const std::string& pattern) {
   return names;
 }
 
-// Error paths.
 TEST(DirSearch, NothingFound) {
   test::TempDir dir;
   test::WriteFile(dir.path() / "a.dat", "1");
@@ -32,7 +31,7 @@ TEST(DirSearch, NothingFound) {
   EXPECT_FALSE(search.Next(e));
 }
 
-TEST(FileOps, CopyOverwritesOnlyWhenAsked) {
+TEST(FileOps, CopyOverwritesOnlyWhenAskedAndNeverReadOnlyFiles) {
   test::TempDir dir;
   test::WriteFile(dir / "src.dat", "new");
   test::WriteFile(dir / "dst.dat", "old but longer");
@@ -40,15 +39,9 @@ TEST(FileOps, CopyOverwritesOnlyWhenAsked) {
   EXPECT_EQ(test::ReadFile(dir / "dst.dat"), "old but longer");
   ASSERT_TRUE(CopyFileOver(dir / "src.dat", dir / "DST.DAT", /*overwrite=*/true).ok());
   EXPECT_EQ(test::ReadFile(dir / "dst.dat"), "new");
-}
-
-TEST(FileOps, CopyRefusesReadOnlyTargetAndMissingSource) {
-  test::TempDir dir;
-  test::WriteFile(dir / "src.dat", "new");
-  test::WriteFile(dir / "dst.dat", "old");
-  ASSERT_TRUE(SetReadOnly(dir / "dst.dat", true).ok());
-  EXPECT_EQ(CopyFileOver(dir / "src.dat", dir / "dst.dat", /*overwrite=*/true).kind, OsErr::kAccessDenied);
-  EXPECT_EQ(test::ReadFile(dir / "dst.dat"), "old");
+  ASSERT_TRUE(SetReadOnly(dir / "src.dat", true).ok());
+  EXPECT_EQ(CopyFileOver(dir / "dst.dat", dir / "src.dat", /*overwrite=*/true).kind, OsErr::kAccessDenied);
+  EXPECT_EQ(test::ReadFile(dir / "src.dat"), "new");
   EXPECT_EQ(CopyFileOver(dir / "none.dat", dir / "x.dat", /*overwrite=*/true).kind, OsErr::kNotFound);
 }
 
@@ -73,35 +66,31 @@ TEST(FolderNames, FindsIgnoringCaseAndFollowsItsOwnChanges) {
                                            std::filesystem::directory_iterator()) == 3;
   FolderNames names;
   names.Load(dir.str());
-  struct Case {
-    const char* name;
-    const char* found;  // null: not found
-  };
-  for (const Case& c : {Case{"A.DAT", "a.dat"}, Case{"b.Dat", two_spellings ? "B.DAT" : "b.dat"},  // first in name order
-                        Case{"c.dat", nullptr}, Case{"a.da", nullptr}, Case{".", "."}}) {
-    const DirEntry* entry = names.Find(c.name);
-    EXPECT_EQ(entry == nullptr ? "" : entry->name, c.found == nullptr ? "" : c.found) << c.name;
+  const std::pair<const char*, const char*> cases[] = {
+      {"A.DAT", "a.dat"}, {"b.Dat", two_spellings ? "B.DAT" : "b.dat"},  // first in name order
+      {"c.dat", ""},      {"a.da", ""},
+      {".", "."}};
+  for (const auto& [name, found] : cases) {
+    const DirEntry* entry = names.Find(name);
+    EXPECT_EQ(entry == nullptr ? "" : entry->name, found) << name;
   }
   names.Add(DirEntry{"C.dat", false, false, 0});
   names.Remove("B.dat");
   ASSERT_NE(names.Find("c.DAT"), nullptr);
-  if (two_spellings) {
-    ASSERT_NE(names.Find("b.dat"), nullptr);
-    EXPECT_EQ(names.Find("b.dat")->name, "b.dat");
-  } else {
-    EXPECT_EQ(names.Find("b.dat"), nullptr);
-  }
+  const DirEntry* left = names.Find("b.dat");
+  EXPECT_EQ(left == nullptr ? "" : left->name, two_spellings ? "b.dat" : "");
 
   FolderNames missing;
   missing.Load(dir / "none");
   EXPECT_EQ(missing.Find("a.dat"), nullptr);
 }
 
+// The folder may be named in another case; the new name is kept as written,
+// also when a move changes only the case.
 TEST(FileOps, CopyAndMoveToNewNameTakeTheNameAsWritten) {
   test::TempDir dir;
   test::WriteFile(dir.path() / "Sub" / "src.dat", "payload");
   test::WriteFile(dir.path() / "Sub" / "taken.dat", "old");
-  // The folder may be named in another case; the new name is kept as written.
   ASSERT_TRUE(CopyFileToNewName(dir / "sub/SRC.DAT", dir / "sub/New.dat").ok());
   EXPECT_EQ(test::ReadFile(dir.path() / "Sub" / "New.dat"), "payload");
   EXPECT_EQ(CopyFileToNewName(dir / "Sub/src.dat", dir / "Sub/taken.dat").kind, OsErr::kExists);
@@ -111,14 +100,35 @@ TEST(FileOps, CopyAndMoveToNewNameTakeTheNameAsWritten) {
 
   EXPECT_EQ(MoveToNewName(dir / "Sub/New.dat", dir / "Sub/taken.dat").kind, OsErr::kExists);
   ASSERT_TRUE(MoveToNewName(dir / "Sub/New.dat", dir / "sub/Moved.dat").ok());
-  EXPECT_EQ(SearchNames(dir / "Sub/*.dat"), (std::vector<std::string>{"Moved.dat", "src.dat", "taken.dat"}));
+  ASSERT_TRUE(MoveNoReplace(dir / "Sub/src.dat", dir / "Sub/SRC.DAT").ok());
+  EXPECT_EQ(SearchNames(dir / "Sub/*.dat"), (std::vector<std::string>{"Moved.dat", "SRC.DAT", "taken.dat"}));
 }
 
-TEST(FileOps, MoveMayChangeOnlyTheCase) {
-  test::TempDir dir;
-  test::WriteFile(dir / "name.dat", "N");
-  ASSERT_TRUE(MoveNoReplace(dir / "name.dat", dir / "NAME.DAT").ok());
-  EXPECT_EQ(SearchNames(dir / "*.dat"), std::vector<std::string>{"NAME.DAT"});
+TEST(Paths, JoinAddsOneSeparatorOnlyWhenNeeded) {
+  EXPECT_EQ(JoinPath("dir", "a.dat"), "dir" + std::string(1, kNativeSeparator) + "a.dat");
+  EXPECT_EQ(JoinPath("dir\\", "a.dat"), "dir\\a.dat");
+  EXPECT_EQ(JoinPath("", "a.dat"), "a.dat");
+}
+
+// As the Windows search matches: case ignored, "*.*" and a trailing ".*"
+// match names without a dot, '?' is exactly one character.
+TEST(Paths, WildcardMatchesAsTheWindowsSearch) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool match;
+  };
+  const Case cases[] = {
+      {"*", "A.DAT", true},           {"*", "README", true},           {"*.*", "a.dat", true},
+      {"*.*", "README", true},        {"*.*", "..", true},             {"a*.dat", "a.dat", true},
+      {"*.DAT", "table.dat", true},   {"TaBlE.dAt", "TABLE.DAT", true}, {"*.DAT", "table.dax", false},
+      {"*.DAT", "table.data", false}, {"a?c", "abc", true},            {"a?c", "ac", false},
+      {"a?c", "a.c", true},           {"upd???.log", "upd001.log", true}, {"upd???.log", "upd01.log", false},
+      {"readme.*", "README", true},   {"readme.*", "readme.txt", true}, {"readme.*", "readmex", false},
+      {"*a*b*", "xxaYYbZZ", true},    {"*a*b*", "xxbYYaZZ", false},    {"a.dat", "b.dat", false},
+      {"*", ".", true},               {"*.tar.gz", "x.TAR.GZ", true},  {"", "a", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " vs " << c.name;
 }
 
 }  // namespace

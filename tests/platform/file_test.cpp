@@ -1,6 +1,8 @@
-// File handles: open modes, read-only files, and text-mode line reading.
+// File handles: open modes, read-only files, text-mode line reading, and
+// the fault plan that the fault tests put under them.
 #include <gtest/gtest.h>
 
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "test_support.h"
 
@@ -30,31 +32,20 @@ TEST(FileModes, StartWriteBackChangesNothingVisible) {
   EXPECT_EQ(test::ReadFile(dir / "a.dat"), "abcdefgh");
 }
 
-TEST(FileModes, MovedHandleStaysOpen) {
-  test::TempDir dir;
-  test::WriteFile(dir / "a.dat", "xyz");
-  File a;
-  ASSERT_TRUE(a.Open(dir / "a.dat", OpenMode::kRead).ok());
-  File b(std::move(a));
-  EXPECT_TRUE(b.IsOpen());
-  EXPECT_EQ(ReadAll(b), "xyz");
-}
-
-TEST(FileModes, ReadOnlyFileRefusesWritersEvenForAdministrators) {
+// Read-only files refuse writers even for administrators; a folder is no
+// file; a moved handle stays open.
+TEST(FileModes, ReadOnlyFilesAndFoldersRefuseWriters) {
   test::TempDir dir;
   test::WriteFile(dir / "ro.dat", "keep");
   ASSERT_TRUE(SetReadOnly(dir / "ro.dat", true).ok());
   File f;
   EXPECT_EQ(f.Open(dir / "ro.dat", OpenMode::kReadWriteExisting).kind, OsErr::kAccessDenied);
   EXPECT_EQ(f.Open(dir / "ro.dat", OpenMode::kCreateTruncate).kind, OsErr::kAccessDenied);
-  ASSERT_TRUE(f.Open(dir / "ro.dat", OpenMode::kRead).ok());
-  EXPECT_EQ(ReadAll(f), "keep");
-}
-
-TEST(FileModes, DirectoryIsNotAFile) {
-  test::TempDir dir;
-  File f;
   EXPECT_EQ(f.Open(dir.str(), OpenMode::kRead).kind, OsErr::kAccessDenied);
+  ASSERT_TRUE(f.Open(dir / "ro.dat", OpenMode::kRead).ok());
+  File moved(std::move(f));
+  EXPECT_TRUE(moved.IsOpen());
+  EXPECT_EQ(ReadAll(moved), "keep");
 }
 
 TEST(TextReader, CrLfAcrossTheReadBufferAndPositions) {
@@ -75,14 +66,48 @@ TEST(TextReader, CrLfAcrossTheReadBufferAndPositions) {
   ASSERT_TRUE(r.SeekTo(kLen - 1).ok());
   ASSERT_TRUE(r.ReadLine(line, 255));
   EXPECT_EQ(line, "x\n");
+
+  TextReader missing;
+  EXPECT_EQ(missing.Open(dir / "none.txt").kind, OsErr::kNotFound);
+  EXPECT_FALSE(missing.ReadLine(line, 255));
 }
 
-TEST(TextReader, MissingFileFailsToOpen) {
+// The fault plan: failures arrive at the planned call, as the system's own
+// errors, and leave the handle and the file in the state a real one would.
+using fault::Call;
+using fault::FaultScope;
+
+TEST(FaultInjection, AnyCountsEveryPrimitive) {
   test::TempDir dir;
-  TextReader r;
-  EXPECT_EQ(r.Open(dir / "none.txt").kind, OsErr::kNotFound);
-  std::string line;
-  EXPECT_FALSE(r.ReadLine(line, 255));
+  test::WriteFile(dir / "a.dat", "x");
+  FaultScope faults;
+  faults.FailCall(Call::kAny, 3);
+  EXPECT_TRUE(SetReadOnly(dir / "a.dat", false).ok());
+  EXPECT_TRUE(CopyFileOver(dir / "a.dat", dir / "b.dat", true).ok());
+  const OsResult failed = MoveNoReplace(dir / "b.dat", dir / "c.dat");
+  EXPECT_TRUE(faults.Fired());
+  EXPECT_EQ(failed.kind, OsErr::kOther);  // as the system's own error
+  EXPECT_NE(failed.native, 0);
+  EXPECT_TRUE(Exists(dir / "b.dat"));
+  EXPECT_TRUE(MakeDirectory(dir / "sub").ok());  // a failure happens once
+  EXPECT_EQ(faults.Calls(Call::kAny), 4u);
+}
+
+TEST(FaultInjection, DiskFullWritesWhatFitsThenFails) {
+  test::TempDir dir;
+  test::WriteFile(dir / "src.dat", "data");
+  FaultScope faults;
+  faults.DiskFullAfter(5);
+  File f;
+  ASSERT_TRUE(f.Open(dir / "a.dat", OpenMode::kCreateTruncate).ok());
+  EXPECT_TRUE(f.Write("abc", 3).ok());
+  EXPECT_FALSE(f.Write("defg", 4).ok());
+  EXPECT_TRUE(faults.Fired());
+  EXPECT_FALSE(f.Write("h", 1).ok());  // the disk stays full
+  EXPECT_TRUE(f.Close().ok());
+  EXPECT_EQ(test::ReadFile(dir / "a.dat"), "abcde");
+  EXPECT_FALSE(CopyFileOver(dir / "src.dat", dir / "b.dat", true).ok());
+  EXPECT_FALSE(Exists(dir / "b.dat"));
 }
 
 }  // namespace

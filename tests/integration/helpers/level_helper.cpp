@@ -22,9 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kBadCall = 2;
-constexpr int kHoldLimitSeconds = 120;
-
 std::string Read(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -47,7 +44,7 @@ int main(int argc, char** argv) {
           (si.dwFlags & STARTF_USESHOWWINDOW) != 0 ? std::to_string(si.wShowWindow) : std::string("none"));
   }
 #endif
-  if (argc != 2) return kBadCall;
+  if (argc != 2) return 2;
   const std::string role = fs::path(argv[0]).stem().string();
   const fs::path file = argv[1];
   if (role == "cut") {
@@ -55,14 +52,10 @@ int main(int argc, char** argv) {
     return Write(file, text.substr(0, text.find('\n') + 1)) ? 0 : 1;
   }
   if (role == "parent") return Write(file.string() + ".seen", Read(file)) ? 0 : 1;
-  if (role == "hold") {
-    if (!Write(file.parent_path() / "started", "")) return 1;
-    std::error_code ec;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(kHoldLimitSeconds);
-    while (!fs::exists(file, ec) && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return 0;
+  if (role != "hold" || !Write(file.parent_path() / "started", "")) return 2;
+  std::error_code ec;
+  for (int waited = 0; waited < 120000 && !fs::exists(file, ec); waited += 20) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return kBadCall;
+  return 0;
 }
