@@ -21,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::FakeHost;
+using test::Strings;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
@@ -30,8 +31,8 @@ const fs::path kOut = VEUPD_OUT_DIR;
 std::string N(const fs::path& p) { return p.string(); }
 
 // The lines record_args wrote: "cwd=..." first, then "arg=..." per argument.
-std::vector<std::string> Recorded(const fs::path& folder) {
-  std::vector<std::string> lines;
+Strings Recorded(const fs::path& folder) {
+  Strings lines;
   std::string text = ReadFile(folder / "record_args.txt");
   for (std::size_t pos = 0; pos < text.size();) {
     const std::size_t end = text.find('\n', pos);
@@ -44,56 +45,41 @@ std::vector<std::string> Recorded(const fs::path& folder) {
 class ProgramCallTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    work = dir.path() / "tool dir";
     fs::create_directories(work);
-    program = work / "record_args.exe";
     fs::copy_file(kOut / "record_args.exe", program);
-    library = work / "test_dll.dll";
     fs::copy_file(kOut / "test_dll.dll", library);
   }
-  ErrorCode Run(std::initializer_list<std::string> params) {
-    host.SetParams(params);
-    return RunProgramCall(host);
-  }
   TempDir dir;
-  fs::path work, program, library;
+  fs::path work = dir.path() / "tool dir", program = work / "record_args.exe", library = work / "test_dll.dll";
   FakeHost host;
 };
 
 TEST_F(ProgramCallTest, WaitedProgramGetsArgumentsAndFolder) {
+  fs::copy_file(program, work / "RECORD.EXE");
   struct Case {
-    const char* name;
-    std::string args;
-    std::vector<std::string> seen;
-  } cases[] = {{"one word", "x", {"arg=x"}},
-               {"blank makes one argument", "a b", {"arg=a b"}},
-               {"quoted text passed as written", "\"p q\" r", {"arg=p q", "arg=r"}}};
+    std::string exe, args;
+    Strings seen;
+  } cases[] = {{"record_args.exe", "x", {"arg=x"}},
+               {"record_args.exe", "a b", {"arg=a b"}},  // a blank makes one argument
+               {"record_args.exe", "\"p q\" r", {"arg=p q", "arg=r"}},  // quotes passed as written
+               {"RECORD.EXE", "y", {"arg=y"}}};  // the extension compares ignoring case
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.exe + " " + c.args);
     host = FakeHost();
     fs::remove(work / "record_args.txt");
-    EXPECT_TRUE(Run({N(program), c.args, "wait"}).ok());
+    EXPECT_TRUE(host.Run(RunProgramCall, {N(work / c.exe), c.args, "wait"}).ok());
     const auto lines = Recorded(work);
     ASSERT_FALSE(lines.empty());
     EXPECT_TRUE(fs::equivalent(lines[0].substr(4), work));
-    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), c.seen);
-    ASSERT_EQ(host.steps.size(), 1u);
-    EXPECT_TRUE(host.steps[0].success);
-    EXPECT_EQ(host.steps[0].text, "Programm/function call (" + N(program) + ")");
+    EXPECT_EQ(Strings(lines.begin() + 1, lines.end()), c.seen);
+    test::ExpectOutcome(host, 0, {}, "Programm/function call (" + N(work / c.exe) + ")");
   }
 }
 
-TEST_F(ProgramCallTest, ExtensionComparesIgnoringCase) {
-  const fs::path upper = work / "RECORD.EXE";
-  fs::copy_file(program, upper);
-  EXPECT_TRUE(Run({N(upper), "y", "1"}).ok());
-  EXPECT_EQ(Recorded(work).at(1), "arg=y");
-}
-
 TEST_F(ProgramCallTest, WaitedProgramBringsTheDialogBackOnlyAfterTheWait) {
-  EXPECT_TRUE(Run({N(program), "x"}).ok());
+  EXPECT_TRUE(host.Run(RunProgramCall, {N(program), "x"}).ok());
   EXPECT_EQ(host.foreground_calls, 0);
-  EXPECT_EQ(Run({N(program), "exit=4", "1"}).raw(), 23u);
+  EXPECT_EQ(host.Run(RunProgramCall, {N(program), "exit=4", "1"}).raw(), 23u);
   EXPECT_EQ(host.foreground_calls, 1);
 }
 
@@ -110,7 +96,7 @@ TEST_F(ProgramCallTest, DllFunctionsOfBothCallingConventions) {
     SCOPED_TRACE(c.function);
     for (int round = 0; round < kRounds; ++round) {
       host = FakeHost();
-      const std::uint32_t got = Run({N(library), "text", c.function}).raw();
+      const std::uint32_t got = host.Run(RunProgramCall, {N(library), "text", c.function}).raw();
       if (got != c.code) {
         ADD_FAILURE() << "round " << round << ": code " << got;
         break;
@@ -137,7 +123,7 @@ TEST_F(ProgramCallTest, StartedProgramIsShownAndTheWaitHandlesMessages) {
     answered = SendMessageTimeoutA(window, kPing, 0, 0, SMTO_NORMAL, kAnswerWithinMs, &result) != 0;
     test::WriteFile(work / "stop", "");
   });
-  const ErrorCode rc = Run({N(program), "wait", "1"});
+  const ErrorCode rc = host.Run(RunProgramCall, {N(program), "wait", "1"});
   sender.join();
   DestroyWindow(window);
   EXPECT_TRUE(rc.ok());
@@ -150,36 +136,29 @@ TEST_F(ProgramCallTest, StartedProgramIsShownAndTheWaitHandlesMessages) {
 
 TEST_F(ProgramCallTest, RefusedCalls) {
   WriteFile(work / "not_a_library.dll", "just text");
+  const std::string none = N(work / "none.exe"), bad = N(work / "not_a_library.dll");
   struct Case {
-    const char* name;
     std::string p1, p2, p3;
     std::uint16_t code;
-    std::vector<std::string> params;
-    std::string step;
+    Strings params;
   } cases[] = {
-      {"no target", "", "x", "", 4, {"PARAM1", "", "", ""}, "Programm/function call"},
-      {"no arguments", N(program), "", "", 4, {"PARAM2", "", "", ""}, ""},
-      {"no dot", N(work / "tool"), "x", "", 8, {N(work / "tool"), "", "", ""}, ""},
-      {"program without folder", "record_args.exe", "x", "", 8, {"record_args.exe", "", "", ""}, ""},
-      {"other extension", N(work / "run.bat"), "x", "", 22, {N(work / "run.bat"), "", "", ""}, ""},
-      {"program missing", N(work / "none.exe"), "a b", "1", 23, {N(work / "none.exe"), " \"a b\"", "", ""}, ""},
-      {"dll without function", N(library), "x", "", 4, {"PARAM3", "", "", ""}, ""},
-      {"dll missing", N(work / "none.dll"), "x", "F", 24, {N(work / "none.dll"), "", "", ""}, ""},
-      {"not a library", N(work / "not_a_library.dll"), "x", "F", 24,
-       {N(work / "not_a_library.dll"), "", "", ""}, ""},
-      {"export missing", N(library), "x", "NoSuchFunction", 25, {N(library), "NoSuchFunction", "", ""}, ""},
+      {"", "x", "", 4, {"PARAM1"}},
+      {N(program), "", "", 4, {"PARAM2"}},
+      {N(work / "tool"), "x", "", 8, {N(work / "tool")}},  // no dot
+      {"record_args.exe", "x", "", 8, {"record_args.exe"}},  // no folder
+      {N(work / "run.bat"), "x", "", 22, {N(work / "run.bat")}},
+      {none, "a b", "1", 23, {none, " \"a b\""}},
+      {N(library), "x", "", 4, {"PARAM3"}},  // no function
+      {N(work / "none.dll"), "x", "F", 24, {N(work / "none.dll")}},
+      {bad, "x", "F", 24, {bad}},
+      {N(library), "x", "NoSuchFunction", 25, {N(library), "NoSuchFunction"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.p1 + " " + c.p3);
     host = FakeHost();
-    EXPECT_EQ(Run({c.p1, c.p2, c.p3}).raw(), c.code);
-    ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_EQ(test::Params(host.errors[0]), c.params);
-    ASSERT_EQ(host.steps.size(), 1u);
-    EXPECT_FALSE(host.steps[0].success);
-    EXPECT_EQ(host.steps[0].code, c.code);
-    EXPECT_EQ(host.steps[0].text,
-              c.step.empty() ? "Programm/function call (" + c.p1 + ")" : c.step);
+    EXPECT_EQ(host.Run(RunProgramCall, {c.p1, c.p2, c.p3}).raw(), c.code);
+    test::ExpectOutcome(host, c.code, c.params,
+                        c.p1.empty() ? "Programm/function call" : "Programm/function call (" + c.p1 + ")");
   }
 }
 

@@ -72,7 +72,6 @@ class CopyFilesFaultTest : public ::testing::Test {
     test::MakeReadOnly(src / "c.dat");
     run.source = (src / "*").string();
     run.target_dir = tgt.string();
-    run.host.SetParams({run.source, run.target_dir});
   }
 
   // What is left in the target folder after one run, failed or not.
@@ -122,7 +121,7 @@ TEST_F(CopyFilesFaultTest, EveryFailingCallLeavesEachTargetOldOrVerifiedNew) {
   test::ForEveryFileFault([&](const test::FaultCase& c, os::fault::FaultScope&) {
     Run run;
     Prepare(run);
-    run.rc = RunCopyFiles(run.host);
+    run.rc = run.host.Run(RunCopyFiles, {run.source, run.target_dir});
     CheckLeftovers(run, c.call);
   });
 }
@@ -141,7 +140,7 @@ TEST_F(CopyFilesFaultTest, FailingReplaceIsReportedAsDesigned) {
     EXPECT_EQ(test::ForEachFailingCall(rename, [&](os::fault::FaultScope& faults) {
                 Run run;
                 Prepare(run);
-                run.rc = RunCopyFiles(run.host);
+                run.rc = run.host.Run(RunCopyFiles, {run.source, run.target_dir});
                 CheckLeftovers(run, Call::kMove);
                 EXPECT_EQ(run.rc.code(), faults.Fired() ? Code(c.expected) : 0);
               }),

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands/fake_host.h"
@@ -17,217 +19,131 @@ namespace veupd {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ReadFile;
 using test::Rec;
 using test::StructureFile;
-using test::WriteFile;
-
-using Phases = std::vector<std::uint32_t>;
+using test::Strings;
 
 // The host with the buffers the updater gives the patch commands.
 struct PatchHost : test::FakeHost {
   PatchHost() : FakeHost(kPatchPayloadGrowStep, kPatchCopyBufferSize) {}
 };
-using Strings = std::vector<std::string>;
 
-// "123456789" has the CRC-32 2DFD2D88 in the updater's variant.
-constexpr const char* kCheckText = "123456789";
-constexpr const char* kCheckCrc = "2DFD2D88";
-// An old file and an update that together give kCheckText.
-constexpr const char* kOldText = "12345X789";
-const std::string kFixToCheck = Rec(5, 'U', "6");
-const std::string kFdtToCheck = Rec(5, 'u', "6");
-
-class PatchCommandTest : public ::testing::Test {
- protected:
-  PatchCommandTest() {
-    fs::create_directories(dir.path() / "old");
-    fs::create_directories(dir.path() / "new");
-  }
-
-  test::TempDir dir;
-  std::string old_path = test::Native(dir, "old/T.DAT");
-  std::string new_dir = dir / "new";
-  std::string new_path = test::Native(dir, "new/T.DAT");
-  std::string upd_path = dir / "upd.bin";
-  PatchHost host;
-};
-
-// ---------------------------------------------------------------- slots
-
-TEST_F(PatchCommandTest, FirstEmptySlotFailsWith4) {
+TEST(PatchCommandTest, FirstEmptySlotFailsWith4) {
   struct Case {
-    const char* name;
-    ErrorCode (*run)(CommandHost&);
+    CommandFn run;
     Strings params;
     const char* slot;
     const char* step;
-  };
-  const Case cases[] = {
-      {"fix, no PARAM1", RunFixUpdate, {"", "1", "u", "d"}, "PARAM1", "Fix-Update"},
-      {"fix, no PARAM2", RunFixUpdate, {"a\\b", "", "u", "d"}, "PARAM2", "Fix-Update (a\\b)"},
-      {"fix, no PARAM4", RunFixUpdate, {"a\\b", "1", "u", ""}, "PARAM4", "Fix-Update (a\\b)"},
-      {"fdt, no PARAM3", RunFdtUpdate, {"a\\b", "1", "", "d", "s"}, "PARAM3", "FDT-Update (a\\b)"},
-      {"fdt, no PARAM1", RunFdtUpdate, {"", "", "", ""}, "PARAM1", "FDT-Update"},
-      {"fdt in place, no PARAM3", RunFdtUpdateInPlace, {"a\\b", "1", ""}, "PARAM3", "FDT-Update-InPlace (a\\b)"},
-      {"fix in place, no PARAM2", RunFixUpdateInPlace, {"a\\b", "", "u"}, "PARAM2", "Fix-Update (a\\b)"},
+  } cases[] = {
+      {RunFixUpdate, {"", "1", "u", "d"}, "PARAM1", "Fix-Update"},
+      {RunFixUpdate, {"a\\b", "", "u", "d"}, "PARAM2", "Fix-Update (a\\b)"},
+      {RunFixUpdate, {"a\\b", "1", "u", ""}, "PARAM4", "Fix-Update (a\\b)"},
+      {RunFdtUpdate, {"a\\b", "1", "", "d", "s"}, "PARAM3", "FDT-Update (a\\b)"},
+      {RunFdtUpdate, {"", "", "", ""}, "PARAM1", "FDT-Update"},
+      {RunFdtUpdateInPlace, {"a\\b", "1", ""}, "PARAM3", "FDT-Update-InPlace (a\\b)"},
+      {RunFixUpdateInPlace, {"a\\b", "", "u"}, "PARAM2", "Fix-Update (a\\b)"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.step);
     PatchHost h;
-    h.ctx.param = {};
     for (std::size_t i = 0; i < c.params.size(); ++i) h.ctx.param[i] = c.params[i];
-    EXPECT_TRUE(c.run(h).Is(Err::kParamMissing)) << c.name;
-    ASSERT_EQ(h.errors.size(), 1u) << c.name;
-    EXPECT_EQ(test::Given(h.errors[0]), Strings{c.slot}) << c.name;
-    ASSERT_EQ(h.steps.size(), 1u) << c.name;
-    EXPECT_EQ(h.steps[0].text, c.step) << c.name;
-    EXPECT_FALSE(h.steps[0].success) << c.name;
-    EXPECT_EQ(h.checkpoint.done_items, 0u) << c.name;
-    EXPECT_TRUE(h.phases_written.empty()) << c.name;
+    EXPECT_TRUE(c.run(h).Is(Err::kParamMissing));
+    test::ExpectOutcome(h, 4, {c.slot}, c.step);
+    EXPECT_EQ(h.checkpoint.done_items, 0u);
+    EXPECT_TRUE(h.phases_written.empty());
   }
 }
 
-// ---------------------------------------------------------------- Fix-Update
-
-TEST_F(PatchCommandTest, FixUpdateWritesVerifiesAndCountsTheItem) {
-  WriteFile(old_path, kOldText);
-  WriteFile(upd_path, kFixToCheck);
-  host.SetParams({old_path, "2dfd 2D88", upd_path, new_dir});
-  EXPECT_TRUE(RunFixUpdate(host).ok());
-  EXPECT_EQ(ReadFile(new_path), kCheckText);
-  EXPECT_EQ(ReadFile(old_path), kOldText);
-  EXPECT_EQ(host.phases_written, (Phases{2, 0}));
-  EXPECT_EQ(host.checkpoint.done_items, 1u);
-  ASSERT_EQ(host.steps.size(), 1u);
-  EXPECT_TRUE(host.steps[0].success);
-  EXPECT_EQ(host.steps[0].text, "Fix-Update (" + old_path + ")");
-}
-
-TEST_F(PatchCommandTest, ZeroCrcWithXXXXXXSkipsVerification) {
-  WriteFile(new_path, kCheckText);
-  host.checkpoint.phase = 2;
-  host.SetParams({"NOSEPARATOR", "0", "XXXXXX", new_dir});
-  EXPECT_TRUE(RunFixUpdate(host).ok());
-  // Lower case does not count: the file is checked, and fails.
-  PatchHost h;
-  h.checkpoint.phase = 2;
-  h.SetParams({old_path, "0", "xxxxxx", new_dir});
-  EXPECT_TRUE(RunFixUpdate(h).Is(Err::kFileCheckFailed));
-}
-
-TEST_F(PatchCommandTest, VerificationOfPathWithoutSeparatorFailsWith8) {
-  host.checkpoint.phase = 2;
-  host.SetParams({"NOSEPARATOR", "1", upd_path, new_dir});
-  EXPECT_TRUE(RunFixUpdate(host).Is(Err::kInvalidPath));
-  EXPECT_EQ(test::Given(host.errors[0]), Strings{"NOSEPARATOR"});
-}
-
-// ---------------------------------------------------------------- FDT-Update and its pointer step
-
-class FdtCommandTest : public PatchCommandTest {
- protected:
-  void Prepare(std::string_view data_name, std::string_view index_name) {
-    WriteFile(structure, StructureFile(data_name, index_name));
+// "123456789" has the CRC-32 2DFD2D88 in the updater's variant; the old
+// file and the update give it.
+TEST(PatchCommandTest, OutcomesFilesAndPhases) {
+  using Files = std::vector<std::pair<std::string, std::optional<std::string>>>;  // nullopt: absent
+  test::TempDir dir;
+  fs::create_directories(dir.path() / "new");
+  const auto at = [&](std::string_view relative) { return test::Native(dir, relative); };
+  const std::string old_file = at("old/T.DAT"), new_dir = dir / "new", new_file = at("new/T.DAT"),
+                    temp = at("old/T.DU$"), t12 = at("old/T12.DAT"), upd = dir / "upd.bin", str = dir / "T.STR";
+  const std::string kCheck = "123456789", kCrc = "2DFD2D88", kOld = "12345X789";
+  const std::string fix = Rec(5, 'U', "6"), fdt = Rec(5, 'u', "6");
+  const std::uint32_t kPointer3 = 3u * 65536u + 18u;
+  struct Case {
+    CommandFn run;
+    std::uint32_t phase;  // checkpoint phase before
+    Files before;
+    Strings params;
+    std::uint32_t code;
+    Strings error;
+    std::string step;
+    std::vector<std::uint32_t> phases;
+    Files after;
+    Strings pointer_call;
+  } cases[] = {
+      {RunFixUpdate, 0, {{old_file, kOld}, {upd, fix}}, {old_file, "2dfd 2D88", upd, new_dir}, 0, {},
+       "Fix-Update (" + old_file + ")", {2, 0}, {{new_file, kCheck}, {old_file, kOld}}, {}},
+      // CRC 0 with "XXXXXX" skips the check; lower case does not count.
+      {RunFixUpdate, 2, {{new_file, kCheck}}, {"NOSEPARATOR", "0", "XXXXXX", new_dir}, 0, {},
+       "Fix-Update (NOSEPARATOR)", {0}, {{new_file, kCheck}}, {}},
+      {RunFixUpdate, 2, {{new_file, kCheck}}, {old_file, "0", "xxxxxx", new_dir}, 16,
+       {"ctl.txt", "00000000", new_file, kCrc}, "Fix-Update (" + old_file + ")", {2}, {}, {}},
+      {RunFixUpdate, 2, {}, {"NOSEPARATOR", "1", upd, new_dir}, 8, {"NOSEPARATOR"}, "Fix-Update (NOSEPARATOR)", {2},
+       {}, {}},
+      {RunFdtUpdate, 0, {{t12, kOld}, {upd, fdt}, {str, StructureFile("T@.DAT", "P@.IDX")}},
+       {t12, kCrc, upd, new_dir, str}, 0, {}, "FDT-Update (" + t12 + ")", {2, 3, 0}, {{at("new/T12.DAT"), kCheck}},
+       {str, at("new/T12.DAT"), at("new/P12.IDX")}},
+      {RunFdtUpdate, 0, {{old_file, kOld}, {upd, fdt}, {str, StructureFile("T.DAT", "P.IDX")}},
+       {old_file, kCrc, upd, new_dir, str}, kPointer3, {str, new_file, at("new/P.IDX")},
+       "FDT-Update (" + old_file + ")", {2, 3, 3}, {{new_file, kCheck}}, {str, new_file, at("new/P.IDX")}},
+      {RunFdtUpdate, 0, {{old_file, kOld}, {upd, fdt}, {str, StructureFile("T@.DAT", "PTR.IDX")}},
+       {old_file, kCrc, upd, new_dir, str}, 8, {at("new/PTR.IDX")}, "FDT-Update (" + old_file + ")", {2, 3, 3}, {}, {}},
+      // A removed table takes its index along.
+      {RunFdtUpdate, 0,
+       {{t12, std::string("\x01\x00Z", 3)}, {upd, Rec(0, 'D', 0)}, {str, StructureFile("T@.DAT", "P@.IDX")},
+        {at("new/P12.IDX"), "stale"}},
+       {t12, "0", upd, new_dir, str}, 0, {}, "FDT-Update (" + t12 + ")", {2, 3, 0},
+       {{at("new/T12.DAT"), std::nullopt}, {at("new/P12.IDX"), std::nullopt}}, {}},
+      {RunFixUpdateInPlace, 0, {{old_file, "abc"}, {upd, Rec(0, 'D', 3)}}, {old_file, "0", upd}, 0, {},
+       "Fix-Update (" + old_file + ")", {2, 0}, {{old_file, std::nullopt}, {temp, std::nullopt}}, {}},
+      {RunFixUpdateInPlace, 0, {{old_file, kOld}, {upd, fix}}, {old_file, "2DFD2D89", upd}, 16,
+       {"ctl.txt", "2DFD2D89", temp, kCrc}, "Fix-Update (" + old_file + ")", {2, 2}, {{old_file, kOld}, {temp, kCheck}},
+       {}},
+      // On its own temporary name.
+      {RunFixUpdateInPlace, 0, {{at("old/T.du$"), kOld}, {upd, fix}}, {at("old/T.du$"), kCrc, upd}, 12,
+       {temp}, "Fix-Update (" + at("old/T.du$") + ")", {0}, {{at("old/T.du$"), kOld}}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step + " " + std::to_string(c.code));
+    fs::remove_all(dir.path() / "old");
+    fs::remove_all(dir.path() / "new");
+    for (const auto& [path, content] : c.before) test::WriteFile(path, *content);
+    fs::create_directories(new_dir);
+    PatchHost host;
+    host.checkpoint.phase = c.phase;
+    host.pointer_result = static_cast<int>(c.code >> 16);  // the subcode is the pointer component's value
+    for (std::size_t i = 0; i < c.params.size(); ++i) host.ctx.param[i] = c.params[i];
+    EXPECT_EQ(c.run(host).raw(), c.code);
+    test::ExpectOutcome(host, c.code, c.error, c.step);
+    EXPECT_EQ(host.phases_written, c.phases);
+    EXPECT_EQ(host.checkpoint.done_items, 1u);  // failed or not, past the slot check
+    for (const auto& [path, content] : c.after) {
+      EXPECT_EQ(fs::exists(path), content.has_value()) << path;
+      EXPECT_EQ(test::ReadFile(path), content.value_or("")) << path;
+    }
+    EXPECT_EQ(host.pointer_calls, c.pointer_call.empty() ? std::vector<Strings>{} : std::vector<Strings>{c.pointer_call});
   }
-  std::string structure = dir / "T.STR";
-};
-
-TEST_F(FdtCommandTest, RunsApplyVerifyAndPointer) {
-  Prepare("TAB@.DAT", "PTR@.IDX");
-  const std::string old = test::Native(dir, "old/TAB0042.DAT");
-  WriteFile(old, kOldText);
-  WriteFile(upd_path, Rec(5, 'u', "6"));
-  host.SetParams({old, kCheckCrc, upd_path, new_dir, structure});
-  ASSERT_TRUE(RunFdtUpdate(host).ok());
-  EXPECT_EQ(ReadFile(test::Native(dir, "new/TAB0042.DAT")), kCheckText);
-  EXPECT_EQ(host.phases_written, (Phases{2, 3, 0}));
-  ASSERT_EQ(host.pointer_calls.size(), 1u);
-  EXPECT_EQ(host.pointer_calls[0].structure, structure);
-  EXPECT_EQ(host.pointer_calls[0].data, test::Native(dir, "new/TAB0042.DAT"));
-  EXPECT_EQ(host.pointer_calls[0].index, test::Native(dir, "new/PTR0042.IDX"));
-  EXPECT_EQ(host.steps[0].text, "FDT-Update (" + old + ")");
-  EXPECT_EQ(host.checkpoint.done_items, 1u);
 }
 
-TEST_F(FdtCommandTest, PointerFailureCarriesItsValueAsSubcode) {
-  Prepare("T.DAT", "P.IDX");
-  WriteFile(old_path, kOldText);
-  WriteFile(upd_path, kFdtToCheck);
-  host.pointer_result = 3;
-  host.SetParams({old_path, kCheckCrc, upd_path, new_dir, structure});
-  const ErrorCode rc = RunFdtUpdate(host);
-  EXPECT_EQ(rc.raw(), 3u * 65536u + 18u);
-  ASSERT_EQ(host.errors.size(), 1u);
-  EXPECT_EQ(host.errors[0].code, 18);
-  EXPECT_EQ(host.errors[0].subcode, 3);
-  EXPECT_EQ(test::Given(host.errors[0]), (Strings{structure, new_path, test::Native(dir, "new/P.IDX")}));
-  EXPECT_EQ(host.steps[0].raw, 3u * 65536u + 18u);
-  EXPECT_EQ(host.phases_written, (Phases{2, 3, 3}));
-  EXPECT_EQ(ReadFile(new_path), kCheckText);  // the verified file stays
-}
-
-TEST_F(FdtCommandTest, IndexNameWithoutPlaceholderFailsWith8) {
-  Prepare("T@.DAT", "PTR.IDX");
-  WriteFile(old_path, kOldText);
-  WriteFile(upd_path, kFdtToCheck);
-  host.SetParams({old_path, kCheckCrc, upd_path, new_dir, structure});
-  EXPECT_TRUE(RunFdtUpdate(host).Is(Err::kInvalidPath));
-  EXPECT_EQ(test::Given(host.errors[0]), Strings{test::Native(dir, "new/PTR.IDX")});
-}
-
-TEST_F(FdtCommandTest, RemovedTableTakesItsIndexAlong) {
-  Prepare("T@.DAT", "P@.IDX");
-  const std::string old = test::Native(dir, "old/T12.DAT");
-  WriteFile(old, std::string("\x01\x00" "Z", 3));
-  WriteFile(upd_path, Rec(0, 'D', 0));
-  WriteFile(test::Native(dir, "new/P12.IDX"), "stale");
-  host.SetParams({old, "0", upd_path, new_dir, structure});
-  EXPECT_TRUE(RunFdtUpdate(host).ok());
-  EXPECT_FALSE(fs::exists(test::Native(dir, "new/T12.DAT")));
-  EXPECT_FALSE(fs::exists(test::Native(dir, "new/P12.IDX")));
-  EXPECT_TRUE(host.pointer_calls.empty());
-}
-
-// ---------------------------------------------------------------- in place
-
-TEST_F(PatchCommandTest, FixInPlaceEmptyingTheFileRemovesIt) {
-  WriteFile(old_path, "abc");
-  WriteFile(upd_path, Rec(0, 'D', 3));
-  host.SetParams({old_path, "0", upd_path});
-  EXPECT_TRUE(RunFixUpdateInPlace(host).ok());
-  EXPECT_FALSE(fs::exists(old_path));
-  EXPECT_FALSE(fs::exists(test::Native(dir, "old/T.DU$")));
-}
-
-TEST_F(PatchCommandTest, InPlaceCrcMismatchLeavesTheOldFileUntouched) {
-  WriteFile(old_path, kOldText);
-  WriteFile(upd_path, kFixToCheck);
-  host.SetParams({old_path, "2DFD2D89", upd_path});
-  EXPECT_TRUE(RunFixUpdateInPlace(host).Is(Err::kFileCheckFailed));
-  EXPECT_EQ(ReadFile(old_path), kOldText);
-  EXPECT_EQ(ReadFile(test::Native(dir, "old/T.DU$")), kCheckText);
-  EXPECT_EQ(test::Given(host.errors[0]), (Strings{"ctl.txt", "2DFD2D89", test::Native(dir, "old/T.DU$"), kCheckCrc}));
-}
-
-TEST_F(PatchCommandTest, InPlaceOnItsOwnTemporaryNameIsRefused) {
-  const std::string self = test::Native(dir, "old/T.du$");
-  WriteFile(self, kOldText);
-  WriteFile(upd_path, kFixToCheck);
-  host.SetParams({self, kCheckCrc, upd_path});
-  EXPECT_TRUE(RunFixUpdateInPlace(host).Is(Err::kCannotCreateNewFile));
-  EXPECT_EQ(ReadFile(self), kOldText);
-}
-
-TEST_F(PatchCommandTest, InPlaceReadOnlyOldFileFailsWith5AndKeepsBoth) {
-  WriteFile(old_path, kOldText);
-  WriteFile(upd_path, kFixToCheck);
-  test::MakeReadOnly(old_path);
-  host.SetParams({old_path, kCheckCrc, upd_path});
-  EXPECT_TRUE(RunFixUpdateInPlace(host).Is(Err::kCannotDeleteFile));
-  EXPECT_EQ(test::Given(host.errors[0]), Strings{old_path});
-  EXPECT_EQ(ReadFile(old_path), kOldText);
-  EXPECT_EQ(ReadFile(test::Native(dir, "old/T.DU$")), kCheckText);
-  EXPECT_EQ(host.phases_written, (Phases{2, 0}));
+TEST(PatchCommandTest, InPlaceReadOnlyOldFileFailsWith5AndKeepsBoth) {
+  test::TempDir dir;
+  const std::string old_file = test::Native(dir, "old/T.DAT"), upd = dir / "upd.bin";
+  test::WriteFile(old_file, "12345X789");
+  test::WriteFile(upd, Rec(5, 'U', "6"));
+  test::MakeReadOnly(old_file);
+  PatchHost host;
+  EXPECT_TRUE(host.Run(RunFixUpdateInPlace, {old_file, "2DFD2D88", upd}).Is(Err::kCannotDeleteFile));
+  test::ExpectOutcome(host, 5, {old_file}, "Fix-Update (" + old_file + ")");
+  EXPECT_EQ(test::ReadFile(old_file), "12345X789");
+  EXPECT_EQ(test::ReadFile(test::Native(dir, "old/T.DU$")), "123456789");
+  EXPECT_EQ(host.phases_written, (std::vector<std::uint32_t>{2, 0}));
 }
 
 }  // namespace

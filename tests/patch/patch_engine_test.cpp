@@ -1,5 +1,5 @@
-// The apply step on real files: the worked examples, every token, the
-// order of checks and every error with its parameters.
+// The update data reader and writer and the apply step on real files: every
+// token, the order of checks and every error with its parameters.
 #include "patch/patch_engine.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "formats/dyn_buf.h"
+#include "patch/patch_steps.h"
 #include "patch/patch_test_data.h"
+#include "patch/update_data.h"
 #include "test_support.h"
 
 namespace veupd {
@@ -19,30 +21,9 @@ namespace {
 using test::ReadFile;
 using test::Rec;
 using test::WriteFile;
+using Strings = std::vector<std::string>;
 
-class ApplyTest : public ::testing::Test {
- protected:
-  // old: nullopt leaves the old file absent.
-  ErrorCode Apply(const std::optional<std::string>& old, const std::string& update,
-                  TokenSet tokens = TokenSet::kFix) {
-    if (old) WriteFile(old_path, *old);
-    WriteFile(upd_path, update);
-    return ApplyUpdate(old_path, upd_path, new_path, tokens, errors);
-  }
-  [[nodiscard]] bool NewExists() const { return std::filesystem::exists(new_path); }
-  [[nodiscard]] std::string New() const { return ReadFile(new_path); }
-  void ExpectOneError(Err code, std::vector<std::string> params) {
-    ASSERT_EQ(errors.entries.size(), 1u);
-    EXPECT_EQ(errors.entries[0].code, ErrorCode(code));
-    EXPECT_EQ(errors.entries[0].params, params);
-  }
-
-  test::TempDir dir;
-  std::string old_path = dir / "old.bin";
-  std::string upd_path = dir / "upd.dat";
-  std::string new_path = dir / "new.bin";
-  PatchErrorList errors;
-};
+std::span<const std::uint8_t> Span(std::string_view s) { return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}; }
 
 std::string Bytes(std::size_t n, unsigned seed) {
   std::string s(n, '\0');
@@ -50,94 +31,115 @@ std::string Bytes(std::size_t n, unsigned seed) {
   return s;
 }
 
-// ---------------------------------------------------------------- results
+const std::string kHelloUpdate("\x00\x00\x00\x00\x55\x01\x00\x4A" "\x05\x00\x00\x00\x44\x06\x00"
+                               "\x0B\x00\x00\x00\x41\x01\x00\x21", 23);
 
-const std::string kTable("\x03\x00" "ABC" "\x02\x00" "DE", 9);  // two table records
+TEST(UpdateDataTest, WriterMakesTheHelloWorldExampleThatApplies) {
+  test::TempDir dir;
+  UpdateDataWriter w;
+  ASSERT_TRUE(w.Open(dir / "u.bin").ok());
+  EXPECT_TRUE(w.Replace(0, Span("J")).ok());
+  EXPECT_TRUE(w.Delete(5, 6).ok());
+  EXPECT_TRUE(w.Insert(11, Span("!")).ok());
+  EXPECT_EQ(w.BytesWritten(), 23u);
+  // Payloads that disagree with the length are refused.
+  EXPECT_FALSE(w.Write({0, token::kAdd, 3}, Span("ab")).ok());
+  EXPECT_FALSE(w.Write({0, token::kDeleteBytes, 3}, Span("abc")).ok());
+  EXPECT_FALSE(w.Insert(0, std::vector<std::uint8_t>(kMaxPayload + 1)).ok());
+  ASSERT_TRUE(w.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "u.bin"), kHelloUpdate);
+  WriteFile(dir / "old", "HELLO WORLD");
+  PatchErrorList errors;
+  EXPECT_TRUE(ApplyUpdate(dir / "old", dir / "u.bin", dir / "new", TokenSet::kFix, errors).ok());
+  EXPECT_EQ(ReadFile(dir / "new"), "JELLO!");
 
-TEST_F(ApplyTest, UpdatesGiveTheseBytes) {
-  const struct {
-    const char* name;
-    std::optional<std::string> old;  // nullopt: no old file
-    std::string update;
-    TokenSet tokens;
-    std::string result;
+  ASSERT_TRUE(w.Open(dir / "u.bin").ok());
+  EXPECT_TRUE(w.Write({0x01020304, 'u', 2}, Span("xy")).ok());
+  ASSERT_TRUE(w.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "u.bin"), std::string("\x04\x03\x02\x01u\x02\x00xy", 9));
+}
+
+// The trailer: the old file's CRC, then the low half of the CRC-32 of all
+// bytes before it; the patch engine stops before it (fewer than 7 bytes).
+TEST(UpdateDataTest, ScanFindsTheOldCrcOnlyInAWholeFile) {
+  test::TempDir dir;
+  UpdateDataWriter w;
+  ASSERT_TRUE(w.Open(dir / "u.bin").ok());
+  EXPECT_TRUE(w.Replace(0, Span("J")).ok());
+  EXPECT_TRUE(w.Delete(5, 6).ok());
+  ASSERT_TRUE(w.WriteOldCrcTrailer(0x11223344).ok());
+  ASSERT_TRUE(w.Close().ok());
+  const std::string whole = ReadFile(dir / "u.bin");
+  ASSERT_EQ(whole.size(), 15u + kOldCrcTrailerSize);
+  EXPECT_EQ(whole.substr(15, 4), "\x44\x33\x22\x11");
+  std::string changed = whole, bad_check = whole;
+  changed[7] = 'K';  // the payload of the first record
+  bad_check.back() = static_cast<char>(bad_check.back() ^ 1);
+  struct Case {
+    std::string bytes;
+    std::optional<std::uint32_t> old_crc;
+    bool damaged, short_payload;
   } cases[] = {
-      {"worked example", "HELLO WORLD",
-       std::string("\x00\x00\x00\x00\x55\x01\x00\x4A" "\x05\x00\x00\x00\x44\x06\x00" "\x0B\x00\x00\x00\x41\x01\x00\x21", 23),
-       TokenSet::kFix, "JELLO!"},
-      {"U replaces a table record whole", kTable, std::string("\x05\x00\x00\x00\x55\x03\x00XYZ", 10), TokenSet::kFdt,
-       std::string("\x03\x00" "ABC" "\x03\x00" "XYZ", 10)},
-      {"u replaces table bytes", kTable, std::string("\x05\x00\x00\x00\x75\x03\x00XYZ", 10), TokenSet::kFdt,
-       std::string("\x03\x00" "ABC" "XYZ" "E", 9)},
-      {"D deletes the whole record whatever its length", kTable, Rec(0, 'D', 1), TokenSet::kFdt,
-       std::string("\x02\x00" "DE", 4)},
-      {"d deletes exactly its length", kTable, Rec(2, 'd', 1), TokenSet::kFdt,
-       std::string("\x03\x00" "BC" "\x02\x00" "DE", 8)},
-      {"A of length zero writes an empty record", "xy", Rec(1, 'A', 0) + Rec(1, 'a', 0) + Rec(1, 'a', "-"),
-       TokenSet::kFdt, std::string("x\x00\x00-y", 5)},
-      {"length zero writes and skips nothing", "abcdef",
-       Rec(1, 'D', 0) + Rec(2, 'U', 0) + Rec(3, 'A', 0) + Rec(4, 'D', 1), TokenSet::kFix, "abcdf"},
-      {"equal positions apply in file order", "0123456789",
-       Rec(4, 'A', "ab") + Rec(4, 'D', 3) + Rec(7, 'A', "c") + Rec(7, 'U', "X"), TokenSet::kFix, "0123abcX89"},
-      {"empty update copies the old file", Bytes(70000, 9), "", TokenSet::kFix, Bytes(70000, 9)},
-      {"one stray trailing byte ignored", "abc", Rec(1, 'U', "Q") + "A", TokenSet::kFix, "aQc"},
-      {"six stray trailing bytes ignored", "abc", Rec(1, 'U', "Q") + "AAAAAA", TokenSet::kFix, "aQc"},
-      {"without old file positions are ignored and adds concatenate", std::nullopt,
-       Rec(50, 'A', "one,") + Rec(3, 'A', "two,") + Rec(-1, 'A', "three"), TokenSet::kFix, "one,two,three"},
+      {whole, 0x11223344, false, false},          {whole.substr(0, 15), std::nullopt, false, false},
+      {changed, std::nullopt, true, false},       {bad_check, std::nullopt, true, false},
+      {whole.substr(0, 18), std::nullopt, true, false},  // cut in the trailer
+      {whole.substr(0, 7), std::nullopt, true, true},    // cut in a payload
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::filesystem::remove(old_path);
-    EXPECT_TRUE(Apply(c.old, c.update, c.tokens).ok());
-    EXPECT_TRUE(New() == c.result);
-    if (c.old) {
-      EXPECT_TRUE(ReadFile(old_path) == *c.old);
-    }
-    EXPECT_TRUE(errors.entries.empty());
+    SCOPED_TRACE(c.bytes.size());
+    WriteFile(dir / "c.bin", c.bytes);
+    const std::optional<UpdateDataScan> scan = ScanUpdateData(dir / "c.bin");
+    ASSERT_TRUE(scan.has_value());
+    EXPECT_EQ(scan->old_crc, c.old_crc);
+    EXPECT_EQ(scan->Damaged(), c.damaged);
+    EXPECT_EQ(scan->short_payload, c.short_payload);
+  }
+  EXPECT_FALSE(ScanUpdateData(dir / "missing.bin").has_value());
+}
+
+TEST(InPlaceTemporaryPathTest, ReplacesTheTextAfterTheLastDot) {
+  for (const auto& [path, temp] : {std::pair{"C:\\DATA\\TABLE.DAT", "C:\\DATA\\TABLE.DU$"},
+                                   {"C:\\DATA\\TABLE", "C:\\DATA\\TABLE.DU$"},  // no dot anywhere
+                                   {"D:\\V1.5\\TABLE", "D:\\V1.DU$"},           // a dot in the folder only
+                                   {"/srv/a.tar.gz", "/srv/a.tar.DU$"},
+                                   {"x.", "x.DU$"}}) {
+    EXPECT_EQ(InPlaceTemporaryPath(path), temp);
   }
 }
 
+const std::string kTable("\x03\x00" "ABC" "\x02\x00" "DE", 9);  // two table records
 
-
-
-
-// ---------------------------------------------------------------- errors and their parameters
-
-TEST_F(ApplyTest, OldPathWithoutSeparatorFailsWith8AfterTheUpdateFileCheck) {
-  CDynBuf payload(kPatchPayloadGrowStep);
-  std::vector<std::uint8_t> copy(kPatchCopyBufferSize);
-  PatchBuffers buffers{payload, copy};
-  ApplyRequest req;
-  req.old_path = "old.bin";
-  req.update_path = upd_path;
-  req.new_dir = dir.str();
-  // The update data file is opened first: its absence wins.
-  EXPECT_TRUE(ApplyUpdate(req, buffers, errors).Is(Err::kCannotOpenUpdateFile));
-  WriteFile(upd_path, Rec(0, 'A', "x"));
-  errors.entries.clear();
-  EXPECT_TRUE(ApplyUpdate(req, buffers, errors).Is(Err::kInvalidPath));
-  ExpectOneError(Err::kInvalidPath, {"old.bin"});
-}
-
-TEST_F(ApplyTest, NewFileOverTheOldFileIsRefusedAndTheOldFileKept) {
-  WriteFile(old_path, "precious");
-  WriteFile(upd_path, Rec(0, 'U', "P"));
-  EXPECT_TRUE(ApplyUpdate(old_path, upd_path, old_path, TokenSet::kFix, errors).Is(Err::kCannotCreateNewFile));
-  EXPECT_EQ(ReadFile(old_path), "precious");
-}
-
-// Each failure reported once with its parameters; what was written before
-// it stays in the new file.
-TEST_F(ApplyTest, BadRecordsFailWithTheirCodeAndParameters) {
+// Each failure is reported once with its parameters; what was written
+// before it stays in the new file.
+TEST(ApplyTest, UpdatesGiveTheseBytesOrThisError) {
+  const ErrorCode ok;
   const struct {
     const char* name;
     std::optional<std::string> old;  // nullopt: no old file
     std::string update;
     TokenSet tokens;
-    Err code;
-    std::vector<std::string> params;
-    std::optional<std::string> partial;  // the new file afterwards, when checked
+    ErrorCode code;
+    Strings params;
+    std::optional<std::string> result;  // the new file afterwards, when checked
   } cases[] = {
+      {"U replaces a table record whole", kTable, Rec(5, 'U', "XYZ"), TokenSet::kFdt, ok, {},
+       std::string("\x03\x00" "ABC" "\x03\x00" "XYZ", 10)},
+      {"u replaces table bytes", kTable, Rec(5, 'u', "XYZ"), TokenSet::kFdt, ok, {},
+       std::string("\x03\x00" "ABC" "XYZ" "E", 9)},
+      {"D deletes the whole record whatever its length", kTable, Rec(0, 'D', 1), TokenSet::kFdt, ok, {},
+       std::string("\x02\x00" "DE", 4)},
+      {"d deletes exactly its length", kTable, Rec(2, 'd', 1), TokenSet::kFdt, ok, {},
+       std::string("\x03\x00" "BC" "\x02\x00" "DE", 8)},
+      {"A of length zero writes an empty record", "xy", Rec(1, 'A', 0) + Rec(1, 'a', 0) + Rec(1, 'a', "-"),
+       TokenSet::kFdt, ok, {}, std::string("x\x00\x00-y", 5)},
+      {"length zero writes and skips nothing", "abcdef",
+       Rec(1, 'D', 0) + Rec(2, 'U', 0) + Rec(3, 'A', 0) + Rec(4, 'D', 1), TokenSet::kFix, ok, {}, "abcdf"},
+      {"equal positions apply in file order", "0123456789",
+       Rec(4, 'A', "ab") + Rec(4, 'D', 3) + Rec(7, 'A', "c") + Rec(7, 'U', "X"), TokenSet::kFix, ok, {}, "0123abcX89"},
+      {"empty update copies the old file", Bytes(70000, 9), "", TokenSet::kFix, ok, {}, Bytes(70000, 9)},
+      {"stray trailing bytes ignored", "abc", Rec(1, 'U', "Q") + "AAAAAA", TokenSet::kFix, ok, {}, "aQc"},
+      {"without old file positions are ignored and adds concatenate", std::nullopt,
+       Rec(50, 'A', "one,") + Rec(3, 'A', "two,") + Rec(-1, 'A', "three"), TokenSet::kFix, ok, {}, "one,two,three"},
       {"lower case token in a fix update", "abc", Rec(1, 'u', "Z"), TokenSet::kFix, Err::kInvalidToken, {"117"}, {}},
       {"payload cut short: bytes read and length", "abc", Rec(0, 'A', 10, "12345"), TokenSet::kFix,
        Err::kUnexpectedEofFile, {"5", "10"}, {}},
@@ -173,33 +175,46 @@ TEST_F(ApplyTest, BadRecordsFailWithTheirCodeAndParameters) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::filesystem::remove(old_path);
-    errors.entries.clear();
-    EXPECT_TRUE(Apply(c.old, c.update, c.tokens).Is(c.code));
-    ExpectOneError(c.code, c.params);
-    if (c.partial) {
-      EXPECT_TRUE(New() == *c.partial);
+    test::TempDir dir;
+    if (c.old) WriteFile(dir / "old", *c.old);
+    WriteFile(dir / "upd", c.update);
+    PatchErrorList errors;
+    EXPECT_EQ(ApplyUpdate(dir / "old", dir / "upd", dir / "new", c.tokens, errors), c.code);
+    ASSERT_EQ(errors.entries.size(), c.code.ok() ? 0u : 1u);
+    if (!c.code.ok()) {
+      EXPECT_EQ(errors.entries[0].params, c.params);
     }
+    if (c.result) {
+      EXPECT_TRUE(ReadFile(dir / "new") == *c.result);
+    }
+    EXPECT_TRUE(ReadFile(dir / "old") == c.old.value_or(""));
   }
 }
 
-// Truncates the old file after the first record has been applied.
-class ShrinkingReporter : public ErrorReporter {
- public:
-  ShrinkingReporter(std::string path, PatchErrorList& errors) : path_(std::move(path)), errors_(errors) {}
-  void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {
-    errors_.ReportError(code, p1, p2, p3, p4);
-  }
-  void RefreshProgress() override {
-    if (!done_) std::filesystem::resize_file(path_, 10);
-    done_ = true;
-  }
-
- private:
-  std::string path_;
-  PatchErrorList& errors_;
-  bool done_ = false;
-};
+TEST(ApplyTest, RefusedPathsKeepTheOldFile) {
+  test::TempDir dir;
+  const std::string upd = dir / "upd.dat";
+  PatchErrorList errors;
+  CDynBuf payload(kPatchPayloadGrowStep);
+  std::vector<std::uint8_t> copy(kPatchCopyBufferSize);
+  PatchBuffers buffers{payload, copy};
+  ApplyRequest req;
+  req.old_path = "old.bin";
+  req.update_path = upd;
+  req.new_dir = dir.str();
+  // The update data file is opened first: its absence wins over the old
+  // path without a separator.
+  EXPECT_TRUE(ApplyUpdate(req, buffers, errors).Is(Err::kCannotOpenUpdateFile));
+  WriteFile(upd, Rec(0, 'U', "P"));
+  errors.entries.clear();
+  EXPECT_TRUE(ApplyUpdate(req, buffers, errors).Is(Err::kInvalidPath));
+  ASSERT_EQ(errors.entries.size(), 1u);
+  EXPECT_EQ(errors.entries[0].params, Strings{"old.bin"});
+  // A new file over the old one.
+  WriteFile(dir / "old.bin", "precious");
+  EXPECT_TRUE(ApplyUpdate(dir / "old.bin", upd, dir / "old.bin", TokenSet::kFix, errors).Is(Err::kCannotCreateNewFile));
+  EXPECT_EQ(ReadFile(dir / "old.bin"), "precious");
+}
 
 }  // namespace
 }  // namespace veupd
