@@ -85,7 +85,7 @@ TEST(CleanDirectoryTest, ReadOnlyFileStopsWithError21) {
   EXPECT_EQ(t.Run(true, t.root.string(), "*.tmp"), ErrorCode(Err::kCannotEmptyDirectory));
   ASSERT_EQ(t.host.errors.size(), 1u);
   EXPECT_EQ(t.host.errors[0].code, 21);
-  EXPECT_EQ(test::Given(t.host.errors[0]), test::Strings{(t.root / "x.tmp" / "c.tmp").string()});
+  EXPECT_EQ(t.host.errors[0].params, test::Strings{(t.root / "x.tmp" / "c.tmp").string()});
   ASSERT_EQ(t.host.steps.size(), 1u);
   EXPECT_FALSE(t.host.steps[0].success);
   EXPECT_EQ(t.host.steps[0].code, 0);

@@ -145,7 +145,7 @@ TEST(CopyFilesTest, CopyChangedWhileCheckedIsCorruptedAndTargetKept) {
   if (!changed) GTEST_SKIP() << "the platform keeps writers out while a file is checksummed";
   EXPECT_EQ(rc, ErrorCode(Err::kCopyCorrupted));
   ASSERT_EQ(host.errors.size(), 1u);
-  const auto params = test::Given(host.errors[0]);
+  const auto params = host.errors[0].params;
   ASSERT_EQ(params.size(), 4u);
   EXPECT_EQ(params[0], N(dir.path() / "src" / "big.dat"));
   EXPECT_EQ(params[2], N(temp));

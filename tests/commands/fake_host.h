@@ -10,7 +10,6 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,7 +26,7 @@ using Strings = std::vector<std::string>;
 
 struct ErrorEntry {
   std::uint16_t code = 0, subcode = 0;
-  std::vector<std::optional<std::string>> params;  // always four
+  Strings params;  // only the ones given
 };
 
 struct StepEntry {
@@ -56,7 +55,9 @@ class FakeHost : public CommandHost {
   CommandContext& Context() override { return ctx; }
   void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {
     ErrorEntry e{code.code(), code.subcode(), {}};
-    for (const Param& p : {p1, p2, p3, p4}) e.params.push_back(p ? std::optional<std::string>(*p) : std::nullopt);
+    for (const Param& p : {p1, p2, p3, p4}) {
+      if (p) e.params.emplace_back(*p);
+    }
     errors.push_back(std::move(e));
   }
   void ReportStep(bool success, std::string_view text, ErrorCode code) override {
@@ -119,22 +120,13 @@ class FakeHost : public CommandHost {
   std::vector<std::uint8_t> copy_buffer_;
 };
 
-// Only the parameters given, in order.
-inline Strings Given(const ErrorEntry& e) {
-  Strings out;
-  for (const auto& p : e.params) {
-    if (p) out.push_back(*p);
-  }
-  return out;
-}
-
 // One error entry with these parameters and one step line with this text,
 // failed with the same code, or succeeded when code is 0.
 inline void ExpectOutcome(const FakeHost& h, std::uint32_t code, const Strings& params, const std::string& step) {
   ASSERT_EQ(h.errors.size(), code == 0 ? 0u : 1u);
   if (code != 0) {
     EXPECT_EQ(h.errors[0].code + (h.errors[0].subcode << 16), code);
-    EXPECT_EQ(Given(h.errors[0]), params);
+    EXPECT_EQ(h.errors[0].params, params);
   }
   ASSERT_EQ(h.steps.size(), 1u);
   EXPECT_EQ(h.steps[0].success, code == 0);

@@ -98,7 +98,7 @@ TEST(RenameTest, RefusalsAndTheirLogLines) {
     }
     EXPECT_TRUE(host.steps.empty());
     ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_EQ(test::Given(host.errors[0]), c.params);
+    EXPECT_EQ(host.errors[0].params, c.params);
   }
   EXPECT_EQ(ReadFile(dir / "a.dat"), "A");
   EXPECT_EQ(ReadFile(dir / "taken.dat"), "T");
@@ -214,7 +214,7 @@ TEST(UpdateFdbCommandTest, FormsAndFailures) {
   host = FakeHost();
   EXPECT_EQ(host.Run(RunUpdateFdb, {none}).code(), 30);
   ASSERT_EQ(host.errors.size(), 1u);
-  EXPECT_EQ(test::Given(host.errors[0]), Strings{none});
+  EXPECT_EQ(host.errors[0].params, Strings{none});
   ASSERT_EQ(host.steps.size(), 2u);
   EXPECT_EQ(host.steps[0].text, "Updating FDB using file (" + none + ")");
   EXPECT_EQ(host.steps[1].text, "Could not open file " + none + "!\n");

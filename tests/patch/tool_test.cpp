@@ -79,39 +79,6 @@ TEST(ToolHelp, EveryFormAnswersWithItsStatus) {
   }
 }
 
-// The printed line names the installation and the update folder by their
-// placeholders, and the updater runs it with other folders behind them.
-TEST(PrintLine, PathsBelowABaseBecomeItsPlaceholder) {
-  if (IsWindowsBuild()) GTEST_SKIP() << "the level runner starts the updater through POSIX shell quoting";
-  TempDir author;
-  WriteFile(author / "inst/PROG/manual.txt", "hello old manual\n");
-  WriteFile(author / "new/manual.txt", "hello new manual text\n");
-  fs::create_directories(author.path() / "upd/PROG");
-  const ToolRun run = Tool(author, {"diff", author / "inst/PROG/manual.txt", author / "new/manual.txt", "-o",
-                                    author / "upd/PROG/manual.upd", "--print-line", "--target", author / "upd/PROG",
-                                    "--base", "%0=" + (author / "inst"), "--base", "%1=" + (author / "upd/")});
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, "#4%0\\PROG\\manual.txt\t" + Crc(author, author / "new/manual.txt") +
-                         "\t%1\\PROG\\manual.upd\t%1\\PROG\n");
-
-  // Elsewhere, as on a customer's machine.
-  LevelRunner level;
-  fs::copy(author.path() / "inst", level.Path("inst"), fs::copy_options::recursive);
-  fs::copy(author.path() / "upd", level.Path("upd"), fs::copy_options::recursive);
-  level.Set("UpdDir0", level.Path("inst"));
-  level.Set("UpdDir1", level.Path("upd"));
-  const LevelResult r = level.RunLevel(run.out);
-  EXPECT_EQ(r.result, "1") << r.log;
-  EXPECT_EQ(ReadFile(level.Path("upd/PROG/manual.txt")), "hello new manual text\n");
-
-  // A path outside every base stays as it is, with a warning.
-  const ToolRun outside = Tool(author, {"diff", author / "inst/PROG/manual.txt", author / "new/manual.txt", "-o",
-                                        author / "x.upd", "--print-line", "--base", "%0=" + (author / "inst")});
-  EXPECT_EQ(outside.status, 0);
-  EXPECT_NE(outside.err.find("is below no --base folder"), std::string::npos) << outside.err;
-}
-
 // A length-prefixed record of a table data file.
 std::string TableRecord(const std::string& content) {
   return std::string{static_cast<char>(content.size() & 0xFF), static_cast<char>(content.size() >> 8)} + content;
@@ -200,8 +167,9 @@ TEST(VerifyTool, TellsWrongOldVersionFromDamagedDataFromWrongCrc) {
   EXPECT_EQ(applied.out, (dir / "out2.txt") + " written, CRC " + crc + "\n");
 }
 
-// A level authored with the tool: check finds nothing wrong, leaves every
-// file as it was, and the updater then runs the level without errors.
+// A level authored with the tool: the printed lines name the installation
+// and the update folder by their placeholders, check finds nothing wrong
+// and leaves every file as it was, and the updater runs the level.
 TEST(CheckTool, AGoodLevelPassesAndIsLeftUntouched) {
   if (IsWindowsBuild()) GTEST_SKIP() << "the level runner starts the updater through POSIX shell quoting";
   LevelRunner level;
@@ -211,14 +179,29 @@ TEST(CheckTool, AGoodLevelPassesAndIsLeftUntouched) {
   WriteFile(level.Path("inst/PROG/app.ini"), "[V]\r\nLevel=1\r\n");
   fs::create_directories(level.Path("upd/PROG"));
   TempDir scratch;
-  const ToolRun diff = Tool(scratch, {"diff", level.Path("inst/PROG/manual.txt"), level.Path("new/manual.txt"), "-o",
-                                      level.Path("upd/PROG/manual.upd"), "--print-line", "--base",
-                                      "%0=" + level.Path("inst"), "--base", "%1=" + level.Path("upd")});
-  ASSERT_EQ(diff.status, 0) << diff.err;
+  const std::string crc = Crc(scratch, level.Path("new/manual.txt"));
+  const auto diff = [&](const std::string& update, std::vector<std::string> more) {
+    std::vector<std::string> args{"diff", level.Path("inst/PROG/manual.txt"), level.Path("new/manual.txt"), "-o",
+                                  update, "--print-line", "--base", "%0=" + level.Path("inst")};
+    args.insert(args.end(), more.begin(), more.end());
+    return Tool(scratch, args);
+  };
+  const ToolRun copy = diff(level.Path("upd/PROG/copy.upd"), {"--target", level.Path("upd/PROG"), "--base",
+                                                              "%1=" + level.Path("upd/")});
+  EXPECT_EQ(copy.out, "#4%0\\PROG\\manual.txt\t" + crc + "\t%1\\PROG\\copy.upd\t%1\\PROG\n");
+  const ToolRun in_place = diff(level.Path("upd/PROG/manual.upd"), {"--base", "%1=" + level.Path("upd")});
+  EXPECT_EQ(in_place.out, "#B%0\\PROG\\manual.txt\t" + crc + "\t%1\\PROG\\manual.upd\n");
+  EXPECT_EQ(copy.err + in_place.err, "");
+  // A path outside every base stays as it is, with a warning.
+  const ToolRun outside = diff(scratch / "x.upd", {});
+  EXPECT_EQ(outside.status, 0);
+  EXPECT_NE(outside.err.find("is below no --base folder"), std::string::npos) << outside.err;
+
   fs::remove(level.Path("new/manual.txt"));
   level.Set("UpdDir0", level.Path("inst"));
   level.Set("UpdDir1", level.Path("upd"));
-  WriteFile(level.ControlFile(), "#1%1\\DATA\\*.DAT\t%0\\DATA\r\n" + diff.out.substr(0, diff.out.size() - 1) +
+  WriteFile(level.ControlFile(), "#1%1\\DATA\\*.DAT\t%0\\DATA\r\n" + copy.out.substr(0, copy.out.size() - 1) + "\r\n" +
+                                     in_place.out.substr(0, in_place.out.size() - 1) +
                                      "\r\n#3%0\\PROG\\app.ini\tA\tV\tLevel\t%L\r\n#8\r\n");
   WriteFile(level.ParamFile(), ParamText({{"Msg", level.Path("msg/MSG.STR")}, {"Language", "E"},
                                           {"File", level.ControlFile()}, {"UpdDir0", level.Path("inst")},
@@ -226,13 +209,15 @@ TEST(CheckTool, AGoodLevelPassesAndIsLeftUntouched) {
   const auto before = Snapshot(level.Dir().path());
   const ToolRun check = Tool(scratch, {"check", level.ParamFile()});
   EXPECT_EQ(check.status, 0) << check.out;
-  for (const char* says : {"check: 0 error(s), 0 warning(s)", "line 2: #B%0\\PROG\\manual.txt|",
+  for (const char* says : {"check: 0 error(s), 0 warning(s)", "line 3: #B%0\\PROG\\manual.txt|",
                            "ok: the old file is the version the update was made from"}) {
     EXPECT_NE(check.out.find(says), std::string::npos) << check.out;
   }
   EXPECT_EQ(Snapshot(level.Dir().path()), before);
   const LevelResult r = level.RunWithCurrentFiles();
   EXPECT_EQ(r.exit_status, 0) << r.log;
+  EXPECT_EQ(ReadFile(level.Path("upd/PROG/manual.txt")), "hello new manual text\n");
+  EXPECT_EQ(ReadFile(level.Path("inst/PROG/manual.txt")), "hello new manual text\n");
 }
 
 // What surprises authors: each shows as a warning or an error on its line,
