@@ -31,10 +31,10 @@ std::string Bytes(std::size_t n, unsigned seed) {
   return s;
 }
 
-const std::string kHelloUpdate("\x00\x00\x00\x00\x55\x01\x00\x4A" "\x05\x00\x00\x00\x44\x06\x00"
-                               "\x0B\x00\x00\x00\x41\x01\x00\x21", 23);
-
-TEST(UpdateDataTest, WriterMakesTheHelloWorldExampleThatApplies) {
+// The writer's records and trailer: the old file's CRC, then the low half of
+// the CRC-32 of all bytes before it. The patch engine stops before the
+// trailer (fewer than 7 bytes); a scan finds the old CRC only in a whole file.
+TEST(UpdateDataTest, WriterTrailerAndScan) {
   test::TempDir dir;
   UpdateDataWriter w;
   ASSERT_TRUE(w.Open(dir / "u.bin").ok());
@@ -46,32 +46,17 @@ TEST(UpdateDataTest, WriterMakesTheHelloWorldExampleThatApplies) {
   EXPECT_FALSE(w.Write({0, token::kAdd, 3}, Span("ab")).ok());
   EXPECT_FALSE(w.Write({0, token::kDeleteBytes, 3}, Span("abc")).ok());
   EXPECT_FALSE(w.Insert(0, std::vector<std::uint8_t>(kMaxPayload + 1)).ok());
+  ASSERT_TRUE(w.WriteOldCrcTrailer(0x11223344).ok());
   ASSERT_TRUE(w.Close().ok());
-  EXPECT_EQ(ReadFile(dir / "u.bin"), kHelloUpdate);
+  const std::string whole = ReadFile(dir / "u.bin");
+  ASSERT_EQ(whole.size(), 23u + kOldCrcTrailerSize);
+  EXPECT_EQ(whole.substr(0, 27), std::string("\x00\x00\x00\x00\x55\x01\x00\x4A" "\x05\x00\x00\x00\x44\x06\x00"
+                                             "\x0B\x00\x00\x00\x41\x01\x00\x21" "\x44\x33\x22\x11", 27));
   WriteFile(dir / "old", "HELLO WORLD");
   PatchErrorList errors;
   EXPECT_TRUE(ApplyUpdate(dir / "old", dir / "u.bin", dir / "new", TokenSet::kFix, errors).ok());
   EXPECT_EQ(ReadFile(dir / "new"), "JELLO!");
 
-  ASSERT_TRUE(w.Open(dir / "u.bin").ok());
-  EXPECT_TRUE(w.Write({0x01020304, 'u', 2}, Span("xy")).ok());
-  ASSERT_TRUE(w.Close().ok());
-  EXPECT_EQ(ReadFile(dir / "u.bin"), std::string("\x04\x03\x02\x01u\x02\x00xy", 9));
-}
-
-// The trailer: the old file's CRC, then the low half of the CRC-32 of all
-// bytes before it; the patch engine stops before it (fewer than 7 bytes).
-TEST(UpdateDataTest, ScanFindsTheOldCrcOnlyInAWholeFile) {
-  test::TempDir dir;
-  UpdateDataWriter w;
-  ASSERT_TRUE(w.Open(dir / "u.bin").ok());
-  EXPECT_TRUE(w.Replace(0, Span("J")).ok());
-  EXPECT_TRUE(w.Delete(5, 6).ok());
-  ASSERT_TRUE(w.WriteOldCrcTrailer(0x11223344).ok());
-  ASSERT_TRUE(w.Close().ok());
-  const std::string whole = ReadFile(dir / "u.bin");
-  ASSERT_EQ(whole.size(), 15u + kOldCrcTrailerSize);
-  EXPECT_EQ(whole.substr(15, 4), "\x44\x33\x22\x11");
   std::string changed = whole, bad_check = whole;
   changed[7] = 'K';  // the payload of the first record
   bad_check.back() = static_cast<char>(bad_check.back() ^ 1);
@@ -80,9 +65,9 @@ TEST(UpdateDataTest, ScanFindsTheOldCrcOnlyInAWholeFile) {
     std::optional<std::uint32_t> old_crc;
     bool damaged, short_payload;
   } cases[] = {
-      {whole, 0x11223344, false, false},          {whole.substr(0, 15), std::nullopt, false, false},
+      {whole, 0x11223344, false, false},          {whole.substr(0, 23), std::nullopt, false, false},
       {changed, std::nullopt, true, false},       {bad_check, std::nullopt, true, false},
-      {whole.substr(0, 18), std::nullopt, true, false},  // cut in the trailer
+      {whole.substr(0, 26), std::nullopt, true, false},  // cut in the trailer
       {whole.substr(0, 7), std::nullopt, true, true},    // cut in a payload
   };
   for (const auto& c : cases) {
@@ -95,6 +80,11 @@ TEST(UpdateDataTest, ScanFindsTheOldCrcOnlyInAWholeFile) {
     EXPECT_EQ(scan->short_payload, c.short_payload);
   }
   EXPECT_FALSE(ScanUpdateData(dir / "missing.bin").has_value());
+
+  ASSERT_TRUE(w.Open(dir / "u.bin").ok());
+  EXPECT_TRUE(w.Write({0x01020304, 'u', 2}, Span("xy")).ok());
+  ASSERT_TRUE(w.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "u.bin"), std::string("\x04\x03\x02\x01u\x02\x00xy", 9));
 }
 
 TEST(InPlaceTemporaryPathTest, ReplacesTheTextAfterTheLastDot) {
