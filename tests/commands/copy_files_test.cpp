@@ -87,8 +87,8 @@ TEST(CopyFilesTest, CopiesLeaveTheseTrees) {
       EXPECT_TRUE(host.Run(RunCopyFiles, {N(src / c.pattern), N(dst)}).ok());
       EXPECT_EQ(host.file_counter, c.count);
       EXPECT_EQ(host.checkpoint.done_items, c.count);
-      test::ExpectOutcome(host, 0, {},
-                          "Copying " + std::to_string(c.count) + " file(s) (" + N(src / c.pattern) + " -> " + N(dst) + ")");
+      const std::string step = " file(s) (" + N(src / c.pattern) + " -> " + N(dst) + ")";
+      test::ExpectOutcome(host, 0, {}, "Copying " + std::to_string(c.count) + step);
       EXPECT_EQ(AsSeen(test::Snapshot(dst), folds), AsSeen(c.after, folds));
       EXPECT_EQ(fs::is_directory(dst / "empty.dat"), c.pattern != "README");
     }

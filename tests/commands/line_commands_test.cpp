@@ -95,13 +95,7 @@ TEST(RenameTest, RefusalsAndTheirLogLines) {
     SCOPED_TRACE(c.p1 + " " + c.p2);
     FakeHost host;
     EXPECT_EQ(host.Run(RunRename, {c.p1, c.p2}).code(), c.code);
-    if (!c.step.empty()) {
-      ExpectOutcome(host, c.code, c.params, c.step);
-      continue;
-    }
-    EXPECT_TRUE(host.steps.empty());
-    ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_EQ(host.errors[0].params, c.params);
+    ExpectOutcome(host, c.code, c.params, c.step);
   }
   EXPECT_EQ(ReadFile(dir / "a.dat"), "A");
   EXPECT_EQ(ReadFile(dir / "taken.dat"), "T");

@@ -138,7 +138,8 @@ TEST(PatchCommandTest, OutcomesFilesAndPhases) {
       EXPECT_EQ(fs::exists(path), content.has_value()) << path;
       EXPECT_EQ(test::ReadFile(path), content.value_or("")) << path;
     }
-    EXPECT_EQ(host.pointer_calls, c.pointer_call.empty() ? std::vector<Strings>{} : std::vector<Strings>{c.pointer_call});
+    EXPECT_EQ(host.pointer_calls.size(), c.pointer_call.empty() ? 0u : 1u);
+    EXPECT_EQ(host.pointer_calls.empty() ? Strings{} : host.pointer_calls[0], c.pointer_call);
   }
 }
 

@@ -23,7 +23,9 @@ using test::Rec;
 using test::WriteFile;
 using Strings = std::vector<std::string>;
 
-std::span<const std::uint8_t> Span(std::string_view s) { return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}; }
+std::span<const std::uint8_t> Span(std::string_view s) {
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
 
 std::string Bytes(std::size_t n, unsigned seed) {
   std::string s(n, '\0');
@@ -102,81 +104,68 @@ const std::string kTable("\x03\x00" "ABC" "\x02\x00" "DE", 9);  // two table rec
 // Each failure is reported once with its parameters; what was written
 // before it stays in the new file.
 TEST(ApplyTest, UpdatesGiveTheseBytesOrThisError) {
+  constexpr TokenSet kFix = TokenSet::kFix, kFdt = TokenSet::kFdt;
   const ErrorCode ok;
+  const auto none = std::nullopt;  // no old file, or the new file not checked
   const struct {
-    const char* name;
-    std::optional<std::string> old;  // nullopt: no old file
+    std::optional<std::string> old;
     std::string update;
     TokenSet tokens;
     ErrorCode code;
     Strings params;
-    std::optional<std::string> result;  // the new file afterwards, when checked
+    std::optional<std::string> result;  // the new file afterwards
   } cases[] = {
-      {"U replaces a table record whole", kTable, Rec(5, 'U', "XYZ"), TokenSet::kFdt, ok, {},
-       std::string("\x03\x00" "ABC" "\x03\x00" "XYZ", 10)},
-      {"u replaces table bytes", kTable, Rec(5, 'u', "XYZ"), TokenSet::kFdt, ok, {},
-       std::string("\x03\x00" "ABC" "XYZ" "E", 9)},
-      {"D deletes the whole record whatever its length", kTable, Rec(0, 'D', 1), TokenSet::kFdt, ok, {},
-       std::string("\x02\x00" "DE", 4)},
-      {"d deletes exactly its length", kTable, Rec(2, 'd', 1), TokenSet::kFdt, ok, {},
-       std::string("\x03\x00" "BC" "\x02\x00" "DE", 8)},
-      {"A of length zero writes an empty record", "xy", Rec(1, 'A', 0) + Rec(1, 'a', 0) + Rec(1, 'a', "-"),
-       TokenSet::kFdt, ok, {}, std::string("x\x00\x00-y", 5)},
-      {"length zero writes and skips nothing", "abcdef",
-       Rec(1, 'D', 0) + Rec(2, 'U', 0) + Rec(3, 'A', 0) + Rec(4, 'D', 1), TokenSet::kFix, ok, {}, "abcdf"},
-      {"equal positions apply in file order", "0123456789",
-       Rec(4, 'A', "ab") + Rec(4, 'D', 3) + Rec(7, 'A', "c") + Rec(7, 'U', "X"), TokenSet::kFix, ok, {}, "0123abcX89"},
-      {"empty update copies the old file", Bytes(70000, 9), "", TokenSet::kFix, ok, {}, Bytes(70000, 9)},
-      {"stray trailing bytes ignored", "abc", Rec(1, 'U', "Q") + "AAAAAA", TokenSet::kFix, ok, {}, "aQc"},
-      {"without old file positions are ignored and adds concatenate", std::nullopt,
-       Rec(50, 'A', "one,") + Rec(3, 'A', "two,") + Rec(-1, 'A', "three"), TokenSet::kFix, ok, {}, "one,two,three"},
-      {"lower case token in a fix update", "abc", Rec(1, 'u', "Z"), TokenSet::kFix, Err::kInvalidToken, {"117"}, {}},
-      {"payload cut short: bytes read and length", "abc", Rec(0, 'A', 10, "12345"), TokenSet::kFix,
-       Err::kUnexpectedEofFile, {"5", "10"}, {}},
+      // U replaces a table record whole, u its bytes; D deletes the whole
+      // record whatever its length, d exactly its length.
+      {kTable, Rec(5, 'U', "XYZ"), kFdt, ok, {}, std::string("\x03\x00" "ABC" "\x03\x00" "XYZ", 10)},
+      {kTable, Rec(5, 'u', "XYZ"), kFdt, ok, {}, std::string("\x03\x00" "ABC" "XYZ" "E", 9)},
+      {kTable, Rec(0, 'D', 1), kFdt, ok, {}, std::string("\x02\x00" "DE", 4)},
+      {kTable, Rec(2, 'd', 1), kFdt, ok, {}, std::string("\x03\x00" "BC" "\x02\x00" "DE", 8)},
+      // A of length zero writes an empty record; other zero lengths write and skip nothing.
+      {"xy", Rec(1, 'A', 0) + Rec(1, 'a', 0) + Rec(1, 'a', "-"), kFdt, ok, {}, std::string("x\x00\x00-y", 5)},
+      {"abcdef", Rec(1, 'D', 0) + Rec(2, 'U', 0) + Rec(3, 'A', 0) + Rec(4, 'D', 1), kFix, ok, {}, "abcdf"},
+      // Equal positions apply in file order.
+      {"0123456789", Rec(4, 'A', "ab") + Rec(4, 'D', 3) + Rec(7, 'A', "c") + Rec(7, 'U', "X"), kFix, ok, {},
+       "0123abcX89"},
+      {Bytes(70000, 9), "", kFix, ok, {}, Bytes(70000, 9)},
+      {"abc", Rec(1, 'U', "Q") + "AAAAAA", kFix, ok, {}, "aQc"},  // stray trailing bytes ignored
+      // Without an old file positions are ignored and adds concatenate.
+      {none, Rec(50, 'A', "one,") + Rec(3, 'A', "two,") + Rec(-1, 'A', "three"), kFix, ok, {}, "one,two,three"},
+      {"abc", Rec(1, 'u', "Z"), kFix, Err::kInvalidToken, {"117"}, none},  // a table token in a fix update
+      {"abc", Rec(0, 'A', 10, "12345"), kFix, Err::kUnexpectedEofFile, {"5", "10"}, none},  // read, length
       // The payload is read before the token is judged: 14, not 13 or 28.
-      {"unknown token with a short payload", "abc", Rec(0, 'X', 4, "12"), TokenSet::kFix, Err::kUnexpectedEofFile,
-       {"2", "4"}, {}},
-      {"U without old file and a short payload", std::nullopt, Rec(0, 'U', 4, "1"), TokenSet::kFix,
-       Err::kUnexpectedEofFile, {"1", "4"}, {}},
+      {"abc", Rec(0, 'X', 4, "12"), kFix, Err::kUnexpectedEofFile, {"2", "4"}, none},
+      {none, Rec(0, 'U', 4, "1"), kFix, Err::kUnexpectedEofFile, {"1", "4"}, none},
       // The 'A' after it proves the payload was consumed: 13 stops before it.
-      {"unknown token after its payload", "abc", Rec(1, 'X', "zz") + Rec(1, 'A', "q"), TokenSet::kFix,
-       Err::kInvalidToken, {"88"}, "a"},
-      {"token zero", "abc", Rec(1, '\0', 0), TokenSet::kFix, Err::kInvalidToken, {"0"}, {}},
-      {"D without old file", std::nullopt, Rec(0, 'A', "x") + Rec(0, 'D', 1), TokenSet::kFix, Err::kOldFileMissing,
-       {"68"}, {}},
-      {"U without old file", std::nullopt, Rec(0, 'U', "x"), TokenSet::kFix, Err::kOldFileMissing, {"85"}, {}},
-      {"d without old file", std::nullopt, Rec(0, 'd', 2), TokenSet::kFdt, Err::kOldFileMissing, {"100"}, {}},
-      {"decreasing position", "0123456789", Rec(5, 'U', "x") + Rec(4, 'A', "y"), TokenSet::kFix,
-       Err::kFilePositionInvalid, {"6", "4"}, "01234x"},
-      {"delete beyond the end", "abc", Rec(1, 'D', 5), TokenSet::kFix, Err::kFilePositionInvalid, {"6", "3"}, "a"},
-      {"position beyond the old file is never filled in", "abc", Rec(10, 'A', "x"), TokenSet::kFix,
-       Err::kFilePositionInvalid, {"3", "10"}, "abc"},
+      {"abc", Rec(1, 'X', "zz") + Rec(1, 'A', "q"), kFix, Err::kInvalidToken, {"88"}, "a"},
+      {"abc", Rec(1, '\0', 0), kFix, Err::kInvalidToken, {"0"}, none},
+      {none, Rec(0, 'A', "x") + Rec(0, 'D', 1), kFix, Err::kOldFileMissing, {"68"}, none},
+      {none, Rec(0, 'U', "x"), kFix, Err::kOldFileMissing, {"85"}, none},
+      {none, Rec(0, 'd', 2), kFdt, Err::kOldFileMissing, {"100"}, none},
+      {"0123456789", Rec(5, 'U', "x") + Rec(4, 'A', "y"), kFix, Err::kFilePositionInvalid, {"6", "4"}, "01234x"},
+      {"abc", Rec(1, 'D', 5), kFix, Err::kFilePositionInvalid, {"6", "3"}, "a"},  // delete beyond the end
+      // A position beyond the old file is never filled in.
+      {"abc", Rec(10, 'A', "x"), kFix, Err::kFilePositionInvalid, {"3", "10"}, "abc"},
       // Largest positive position: the copy stops at the old file's end.
-      {"position 2^31 - 1", "abc", Rec(0x7FFFFFFF, 'A', "x"), TokenSet::kFix, Err::kFilePositionInvalid,
-       {"3", "2147483647"}, {}},
+      {"abc", Rec(0x7FFFFFFF, 'A', "x"), kFix, Err::kFilePositionInvalid, {"3", "2147483647"}, none},
       // High bit set: a negative position, below any old offset.
-      {"position with the high bit", "abc", Rec(0x80000000LL, 'A', "x"), TokenSet::kFix, Err::kFilePositionInvalid,
-       {"0", "-2147483648"}, {}},
-      // One byte left where the record's 2-byte length should be.
-      {"table record without length field", std::string("\x01\x00" "Z" "\x07", 4), Rec(3, 'D', 0), TokenSet::kFdt,
-       Err::kFilePositionInvalid, {"4", "3"}, {}},
-      {"table record longer than the file", std::string("\x09\x00" "AB", 4), Rec(0, 'U', "Q"), TokenSet::kFdt,
-       Err::kFilePositionInvalid, {"11", "4"}, std::string("\x01\x00" "Q", 3)},
+      {"abc", Rec(0x80000000LL, 'A', "x"), kFix, Err::kFilePositionInvalid, {"0", "-2147483648"}, none},
+      // One byte left where the record's 2-byte length should be; a record
+      // longer than the file.
+      {std::string("\x01\x00" "Z" "\x07", 4), Rec(3, 'D', 0), kFdt, Err::kFilePositionInvalid, {"4", "3"}, none},
+      {std::string("\x09\x00" "AB", 4), Rec(0, 'U', "Q"), kFdt, Err::kFilePositionInvalid, {"11", "4"},
+       std::string("\x01\x00" "Q", 3)},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(&c - cases);
     test::TempDir dir;
     if (c.old) WriteFile(dir / "old", *c.old);
     WriteFile(dir / "upd", c.update);
     PatchErrorList errors;
     EXPECT_EQ(ApplyUpdate(dir / "old", dir / "upd", dir / "new", c.tokens, errors), c.code);
     ASSERT_EQ(errors.entries.size(), c.code.ok() ? 0u : 1u);
-    if (!c.code.ok()) {
-      EXPECT_EQ(errors.entries[0].params, c.params);
-    }
-    if (c.result) {
-      EXPECT_TRUE(ReadFile(dir / "new") == *c.result);
-    }
+    EXPECT_EQ(c.code.ok() ? Strings{} : errors.entries[0].params, c.params);
+    EXPECT_TRUE(!c.result || ReadFile(dir / "new") == *c.result);
     EXPECT_TRUE(ReadFile(dir / "old") == c.old.value_or(""));
   }
 }
