@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -32,7 +33,6 @@ struct ErrorEntry {
 struct StepEntry {
   bool success = false;
   std::string text;
-  std::uint16_t code = 0;
   std::uint32_t raw = 0;  // code and subcode
 };
 
@@ -61,7 +61,7 @@ class FakeHost : public CommandHost {
     errors.push_back(std::move(e));
   }
   void ReportStep(bool success, std::string_view text, ErrorCode code) override {
-    steps.push_back({success, std::string(text), code.code(), code.raw()});
+    steps.push_back({success, std::string(text), code.raw()});
   }
   [[nodiscard]] std::uint32_t ErrorCount() const override { return static_cast<std::uint32_t>(errors.size()); }
   StopSignal& Stop() override { return *stop; }
@@ -91,8 +91,7 @@ class FakeHost : public CommandHost {
   // Sets PARAM1.. in order (the rest empty) and runs the command.
   ErrorCode Run(CommandFn command, std::initializer_list<std::string> values) {
     ctx.param = {};
-    int i = 0;
-    for (const std::string& v : values) ctx.param[i++] = v;
+    std::copy(values.begin(), values.end(), ctx.param.begin());
     return command(*this);
   }
 

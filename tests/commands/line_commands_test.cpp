@@ -1,13 +1,21 @@
 // The commands of one line and one file or folder: conditional (9),
 // rename (12), edit ini file (3), create pointer (6), FDB update, clean
-// directory (2) and empty directory (7).
+// directory (2), empty directory (7), and program and function call (5)
+// with the helper program and library built beside the tests
+// (record_args.exe, test_dll.dll).
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "commands/call_program.h"
 #include "commands/clean_directory.h"
 #include "commands/conditional.h"
 #include "commands/create_pointer.h"
@@ -161,26 +169,25 @@ TEST(CreatePointerTest, OutcomesAndTheirEntries) {
   const std::string s = dir / "T.STR", data_dir = dir / "DATA";
   const std::string data = Native(dir, "DATA/TAB0042.DAT"), index = Native(dir, "DATA/PTR0042.IDX");
   const std::string step = "Creating pointer (" + s + ")";
+  const std::string var = test::StructureFile("TAB@.DAT", "PTR@.IDX");
   struct Case {
     std::string structure;  // the structure file's bytes
     bool data_there;
     Strings params;
-    int pointer_result;
-    std::uint32_t code;
+    std::uint32_t code;   // its subcode is the pointer component's value
     Strings error, call;  // the error's parameters, the pointer call
     std::string step;
   } cases[] = {
-      {test::StructureFile("TAB@.DAT", "PTR@.IDX"), true, {s, data_dir, "0042"}, 0, 0, {}, {s, data, index}, step},
-      {test::StructureFile("TAB@.DAT", "PTR@.IDX"), false, {s, data_dir, "0042"}, 0, 0, {}, {},
-       "Skipped creating pointer (" + s + ")"},
-      {test::StructureFile("TAB0042.DAT", "PTR0042.IDX"), true, {s, data_dir}, 3, 3u * 65536u + 18u,
-       {s, data, index}, {s, data, index}, step},
-      {"short", false, {s, data_dir}, 0, 17, {s}, {}, step},
-      {test::StructureFile("TAB@.DAT", "PTR.IDX"), false, {s, data_dir, "1"}, 0, 8, {Native(dir, "DATA/PTR.IDX")},
+      {var, true, {s, data_dir, "0042"}, 0, {}, {s, data, index}, step},
+      {var, false, {s, data_dir, "0042"}, 0, {}, {}, "Skipped creating pointer (" + s + ")"},
+      {test::StructureFile("TAB0042.DAT", "PTR0042.IDX"), true, {s, data_dir}, 3u * 65536u + 18u, {s, data, index},
+       {s, data, index}, step},
+      {"short", false, {s, data_dir}, 17, {s}, {}, step},
+      {test::StructureFile("TAB@.DAT", "PTR.IDX"), false, {s, data_dir, "1"}, 8, {Native(dir, "DATA/PTR.IDX")},
        {}, step},
-      {test::StructureFile("TAB@.DAT", "PTR@.IDX"), false, {}, 0, 4, {"PARAM1"}, {}, "Creating pointer"},
-      {test::StructureFile("TAB@.DAT", "PTR@.IDX"), false, {s}, 0, 4, {"PARAM2"}, {}, step},
-      {test::StructureFile("TAB@.DAT", "PTR@.IDX"), false, {s, data_dir}, 0, 4, {"PARAM3"}, {}, step},
+      {var, false, {}, 4, {"PARAM1"}, {}, "Creating pointer"},
+      {var, false, {s}, 4, {"PARAM2"}, {}, step},
+      {var, false, {s, data_dir}, 4, {"PARAM3"}, {}, step},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
@@ -189,7 +196,7 @@ TEST(CreatePointerTest, OutcomesAndTheirEntries) {
     WriteFile(index, "stale");
     if (c.data_there) WriteFile(data, "x");
     FakeHost host;
-    host.pointer_result = c.pointer_result;
+    host.pointer_result = static_cast<int>(c.code >> 16);
     for (std::size_t i = 0; i < c.params.size(); ++i) host.ctx.param[i] = c.params[i];
     EXPECT_EQ(RunCreatePointer(host).raw(), c.code);
     ExpectOutcome(host, c.code, c.error, c.step);
@@ -295,12 +302,137 @@ TEST(CleanDirectoryTest, ReadOnlyFileStopsWithError21) {
   EXPECT_EQ(t.host.errors[0].params, test::Strings{(t.root / "x.tmp" / "c.tmp").string()});
   ASSERT_EQ(t.host.steps.size(), 1u);
   EXPECT_FALSE(t.host.steps[0].success);
-  EXPECT_EQ(t.host.steps[0].code, 0);
+  EXPECT_EQ(t.host.steps[0].raw, 0u);
   EXPECT_EQ(t.host.steps[0].text, "Empty directory (" + DirAndMask(t.root.string(), "*.tmp") + ")");
   // Name order: a.tmp went before, y.tmp after the stop.
   EXPECT_FALSE(fs::exists(t.root / "a.tmp"));
   EXPECT_TRUE(fs::exists(t.root / "y.tmp" / "d.tmp"));
   EXPECT_EQ(t.host.file_counter, 1u);
+}
+
+const fs::path kOut = VEUPD_OUT_DIR;
+
+std::string N(const fs::path& p) { return p.string(); }
+
+class ProgramCallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(work);
+    fs::copy_file(kOut / "record_args.exe", program);
+    fs::copy_file(kOut / "test_dll.dll", library);
+  }
+  TempDir dir;
+  fs::path work = dir.path() / "tool dir", program = work / "record_args.exe", library = work / "test_dll.dll";
+  FakeHost host;
+};
+
+TEST_F(ProgramCallTest, WaitedProgramGetsArgumentsAndFolder) {
+  fs::copy_file(program, work / "RECORD.EXE");
+  struct Case {
+    std::string exe, args, seen;  // record_args writes "cwd=..." and then "arg=..." lines
+  } cases[] = {{"record_args.exe", "x", "arg=x\n"},
+               {"record_args.exe", "a b", "arg=a b\n"},  // a blank makes one argument
+               {"record_args.exe", "\"p q\" r", "arg=p q\narg=r\n"},  // quotes passed as written
+               {"RECORD.EXE", "y", "arg=y\n"}};  // the extension compares ignoring case
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.exe + " " + c.args);
+    host = FakeHost();
+    fs::remove(work / "record_args.txt");
+    EXPECT_TRUE(host.Run(RunProgramCall, {N(work / c.exe), c.args, "wait"}).ok());
+    const std::string text = ReadFile(work / "record_args.txt");
+    const std::size_t eol = text.find('\n');
+    ASSERT_NE(eol, std::string::npos);
+    EXPECT_TRUE(fs::equivalent(text.substr(4, eol - 4), work));
+    EXPECT_EQ(text.substr(eol + 1), c.seen);
+    test::ExpectOutcome(host, 0, {}, "Programm/function call (" + N(work / c.exe) + ")");
+  }
+}
+
+TEST_F(ProgramCallTest, WaitedProgramBringsTheDialogBackOnlyAfterTheWait) {
+  EXPECT_TRUE(host.Run(RunProgramCall, {N(program), "x"}).ok());
+  EXPECT_EQ(host.foreground_calls, 0);
+  EXPECT_EQ(host.Run(RunProgramCall, {N(program), "exit=4", "1"}).raw(), 23u);
+  EXPECT_EQ(host.foreground_calls, 1);
+}
+
+// The same calls many times: a call that leaves the stack four bytes off
+// (a Windows-API style function called the C way on 32-bit Windows) ends
+// in a crash or wrong results long before the last round.
+TEST_F(ProgramCallTest, DllFunctionsOfBothCallingConventions) {
+  constexpr int kRounds = 10;
+  struct Case {
+    const char* function;
+    std::uint32_t code;
+  } cases[] = {{"ReturnZero", 0}, {"StdcallZero", 0}, {"ReturnFive", 26 + (5u << 16)},
+               {"StdcallSeven", 26 + (7u << 16)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.function);
+    for (int round = 0; round < kRounds; ++round) {
+      host = FakeHost();
+      const std::uint32_t got = host.Run(RunProgramCall, {N(library), "text", c.function}).raw();
+      if (got != c.code) {
+        ADD_FAILURE() << "round " << round << ": code " << got;
+        break;
+      }
+    }
+  }
+}
+
+#ifdef _WIN32
+// Under Windows (and Wine): the started program gets show command 5, and
+// while the command waits for it the thread keeps handling its window
+// messages: a message sent to one of its windows is answered before the
+// program ends.
+TEST_F(ProgramCallTest, StartedProgramIsShownAndTheWaitHandlesMessages) {
+  constexpr UINT kPing = WM_APP + 7;
+  constexpr UINT kAnswerWithinMs = 5000;
+  HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  bool answered = false;
+  std::thread sender([&] {
+    DWORD_PTR result = 0;
+    // The program is running and being waited for once it wrote its record.
+    for (int i = 0; i < 500 && !fs::exists(work / "show_command.txt"); ++i) Sleep(10);
+    answered = SendMessageTimeoutA(window, kPing, 0, 0, SMTO_NORMAL, kAnswerWithinMs, &result) != 0;
+    test::WriteFile(work / "stop", "");
+  });
+  const ErrorCode rc = host.Run(RunProgramCall, {N(program), "wait", "1"});
+  sender.join();
+  DestroyWindow(window);
+  EXPECT_TRUE(rc.ok());
+  EXPECT_TRUE(answered) << "the wait did not handle the thread's messages";
+  EXPECT_EQ(ReadFile(work / "show_command.txt"), "5");
+}
+#endif
+
+// ---- failures: one error entry, one failed step line
+
+TEST_F(ProgramCallTest, RefusedCalls) {
+  WriteFile(work / "not_a_library.dll", "just text");
+  const std::string none = N(work / "none.exe"), bad = N(work / "not_a_library.dll");
+  struct Case {
+    std::string p1, p2, p3;
+    std::uint16_t code;
+    Strings params;
+  } cases[] = {
+      {"", "x", "", 4, {"PARAM1"}},
+      {N(program), "", "", 4, {"PARAM2"}},
+      {N(work / "tool"), "x", "", 8, {N(work / "tool")}},  // no dot
+      {"record_args.exe", "x", "", 8, {"record_args.exe"}},  // no folder
+      {N(work / "run.bat"), "x", "", 22, {N(work / "run.bat")}},
+      {none, "a b", "1", 23, {none, " \"a b\""}},
+      {N(library), "x", "", 4, {"PARAM3"}},  // no function
+      {N(work / "none.dll"), "x", "F", 24, {N(work / "none.dll")}},
+      {bad, "x", "F", 24, {bad}},
+      {N(library), "x", "NoSuchFunction", 25, {N(library), "NoSuchFunction"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.p1 + " " + c.p3);
+    host = FakeHost();
+    EXPECT_EQ(host.Run(RunProgramCall, {c.p1, c.p2, c.p3}).raw(), c.code);
+    test::ExpectOutcome(host, c.code, c.params,
+                        c.p1.empty() ? "Programm/function call" : "Programm/function call (" + c.p1 + ")");
+  }
 }
 
 }  // namespace
