@@ -39,11 +39,6 @@ std::span<const std::uint8_t> Span(std::string_view s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
-std::string Bytes(std::size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
-  return s;
-}
 
 // The writer's records and trailer: the old file's CRC, then the low half of
 // the CRC-32 of all bytes before it. The patch engine stops before the
@@ -111,6 +106,22 @@ TEST(InPlaceTemporaryPathTest, ReplacesTheTextAfterTheLastDot) {
   }
 }
 
+// An old file larger than the output buffer, and (for the in-place fault
+// runs) an update in either token set that replaces, inserts and deletes
+// bytes at known places.
+std::string OldData() {
+  std::string s(100000, '\0');
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>('a' + (i * 7) % 26);
+  return s;
+}
+const std::string kBig = OldData();
+const std::string kBigNew = kBig.substr(0, 5) + "REPLACED" + kBig.substr(13, 70000 - 13) + std::string(300, 'I') +
+                         kBig.substr(70000, 20000) + kBig.substr(90010);
+std::string UpdateData(bool table) {
+  return Rec(5, table ? 'u' : 'U', "REPLACED") + Rec(70000, table ? 'a' : 'A', std::string(300, 'I')) +
+         Rec(90000, table ? 'd' : 'D', 10);
+}
+
 const std::string kTable("\x03\x00" "ABC" "\x02\x00" "DE", 9);  // two table records
 
 // Each failure is reported once with its parameters; what was written
@@ -139,7 +150,7 @@ TEST(ApplyTest, UpdatesGiveTheseBytesOrThisError) {
       // Equal positions apply in file order.
       {"0123456789", Rec(4, 'A', "ab") + Rec(4, 'D', 3) + Rec(7, 'A', "c") + Rec(7, 'U', "X"), kFix, ok, {},
        "0123abcX89"},
-      {Bytes(70000, 9), "", kFix, ok, {}, Bytes(70000, 9)},
+      {kBig, "", kFix, ok, {}, kBig},  // an empty update copies the old file
       {"abc", Rec(1, 'U', "Q") + "AAAAAA", kFix, ok, {}, "aQc"},  // stray trailing bytes ignored
       // Without an old file positions are ignored and adds concatenate.
       {none, Rec(50, 'A', "one,") + Rec(3, 'A', "two,") + Rec(-1, 'A', "three"), kFix, ok, {}, "one,two,three"},
@@ -308,21 +319,6 @@ TEST(PatchCommandTest, OutcomesFilesAndPhases) {
 // version under the "DU$" name, and a later run of the same line finishes
 // the update from either state.
 
-// An old file larger than the output buffer, and an update (in either
-// token set) that replaces, inserts and deletes bytes at known places.
-std::string OldData() {
-  std::string s(100000, '\0');
-  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>('a' + (i * 7) % 26);
-  return s;
-}
-const std::string kOld = OldData();
-const std::string kNew = kOld.substr(0, 5) + "REPLACED" + kOld.substr(13, 70000 - 13) + std::string(300, 'I') +
-                         kOld.substr(70000, 20000) + kOld.substr(90010);
-std::string UpdateData(bool table) {
-  return Rec(5, table ? 'u' : 'U', "REPLACED") + Rec(70000, table ? 'a' : 'A', std::string(300, 'I')) +
-         Rec(90000, table ? 'd' : 'D', 10);
-}
-
 // The errors each failing primitive may lead to. A failed open of the old
 // file reads as a missing old file (28); a failed read of it as a position
 // beyond its end (15); a short update data file as a bad token or early end;
@@ -349,14 +345,14 @@ const test::DesignedErrors kDesignedErrors = {
 // replacement it may fail but must not touch the new file.
 TEST(PatchInPlaceFault, EveryFailingCallLeavesAStateASecondRunFinishes) {
   std::uint32_t new_crc = 0;
-  CCrc32::AddBytes(new_crc, kNew.data(), kNew.size());
+  CCrc32::AddBytes(new_crc, kBigNew.data(), kBigNew.size());
   for (const auto& [run_command, table, name] : {std::tuple{&RunFixUpdateInPlace, false, "Fix-Update"},
                                                  std::tuple{&RunFdtUpdateInPlace, true, "FDT-Update-InPlace"}}) {
     SCOPED_TRACE(name);
     test::ForEveryFileFault([&](const test::FaultCase& c, os::fault::FaultScope& faults) {
       test::TempDir dir;
       const std::string target = test::Native(dir, "data/T.DAT"), temp = test::Native(dir, "data/T.DU$");
-      test::WriteFile(target, kOld);
+      test::WriteFile(target, kBig);
       test::WriteFile(dir / "upd.bin", UpdateData(table));
       test::WriteFile(dir / "T.STR", StructureFile("T.DAT", "T.IDX"));
       const auto run = [&](PatchHost& host) {
@@ -378,20 +374,20 @@ TEST(PatchInPlaceFault, EveryFailingCallLeavesAStateASecondRunFinishes) {
         // Deleted and not renamed: the verified version waits under the "DU$" name.
         EXPECT_TRUE(rc.Is(Err::kCannotRename));
         EXPECT_EQ(host.errors.at(0).params, (Strings{temp, target}));
-        EXPECT_TRUE(test::Holds(left["T.DU$"], kNew, "temporary file"));
-      } else if (left["T.DAT"] != kOld || rc.ok()) {
-        EXPECT_TRUE(test::Holds(left["T.DAT"], kNew, "old file damaged"));
+        EXPECT_TRUE(test::Holds(left["T.DU$"], kBigNew, "temporary file"));
+      } else if (left["T.DAT"] != kBig || rc.ok()) {
+        EXPECT_TRUE(test::Holds(left["T.DAT"], kBigNew, "old file damaged"));
       }
       EXPECT_FALSE(rc.ok() && left.count("T.DU$") != 0);
       left.erase("T.DAT");
       left.erase("T.DU$");  // kept by design after a failed apply or check
       test::ExpectNothingLeft(left);
       if (!faults.Fired()) return;  // its one failure spent, the plan lets the second run be
-      const bool replaced = test::ReadFile(target) == kNew;
+      const bool replaced = test::ReadFile(target) == kBigNew;
       PatchHost again;
       const ErrorCode second = run(again);
       EXPECT_TRUE(replaced || second.ok()) << "error " << second.code();
-      EXPECT_TRUE(test::Holds(test::ReadFile(target), kNew, "after the second run"));
+      EXPECT_TRUE(test::Holds(test::ReadFile(target), kBigNew, "after the second run"));
     });
   }
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fault_support.h"
@@ -126,47 +127,6 @@ TEST(PrintLine, RunsThroughTheUpdater) {
   }
 }
 
-// verify tells the three ways a patch line fails apart; apply refuses the
-// first two before writing anything.
-TEST(VerifyTool, TellsWrongOldVersionFromDamagedDataFromWrongCrc) {
-  TempDir dir;
-  WriteFile(dir / "old.txt", "hello old manual, version one\n");
-  WriteFile(dir / "new.txt", "hello new manual text, version two\n");
-  WriteFile(dir / "other.txt", "someone else's manual\n");
-  ASSERT_EQ(Tool(dir, {"diff", dir / "old.txt", dir / "new.txt", "-o", dir / "m.upd"}).status, 0);
-  const std::string crc = Crc(dir, dir / "new.txt");
-  const std::string upd = ReadFile(dir / "m.upd");
-  WriteFile(dir / "cut.upd", upd.substr(0, upd.size() - 9));
-  std::string changed = upd;
-  changed[10] = static_cast<char>(changed[10] ^ 0x20);
-  WriteFile(dir / "changed.upd", changed);
-  struct Case {
-    std::string old_file, update, crc;
-    int status;
-    const char* says;
-  } cases[] = {
-      {"old.txt", "m.upd", crc, 0, "OK: the old file is the version the update was made from"},
-      {"other.txt", "m.upd", crc, 1, "wrong old version"},
-      {"gone.txt", "m.upd", crc, 1, "is missing; the update was made from a file with CRC"},
-      {"old.txt", "cut.upd", crc, 1, "damaged update data"},
-      {"old.txt", "changed.upd", crc, 1, "damaged update data"},
-      {"old.txt", "m.upd", "DEADBEEF", 1, "wrong expected CRC (old file and update data are right)"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.says);
-    const ToolRun run = Tool(dir, {"verify", dir / c.old_file, dir / c.update, c.crc});
-    EXPECT_EQ(run.status, c.status);
-    EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
-  }
-  // apply writes the new file for the right old one only.
-  EXPECT_EQ(Tool(dir, {"apply", dir / "other.txt", dir / "m.upd", dir / "out1.txt"}).status, 1);
-  EXPECT_FALSE(fs::exists(dir.path() / "out1.txt"));
-  const ToolRun applied = Tool(dir, {"apply", dir / "old.txt", dir / "m.upd", dir / "out2.txt"});
-  EXPECT_EQ(applied.status, 0) << applied.err;
-  EXPECT_EQ(ReadFile(dir / "out2.txt"), ReadFile(dir / "new.txt"));
-  EXPECT_EQ(applied.out, (dir / "out2.txt") + " written, CRC " + crc + "\n");
-}
-
 // A level authored with the tool: the printed lines name the installation
 // and the update folder by their placeholders, check finds nothing wrong
 // and leaves every file as it was, and the updater runs the level.
@@ -220,9 +180,11 @@ TEST(CheckTool, AGoodLevelPassesAndIsLeftUntouched) {
   EXPECT_EQ(ReadFile(level.Path("inst/PROG/manual.txt")), "hello new manual text\n");
 }
 
-// What surprises authors: each shows as a warning or an error on its line,
-// and parameter files the updater cannot read are named.
-TEST(CheckTool, SurprisingLinesAreNamed) {
+// verify tells the three ways a patch line fails apart; apply refuses the
+// first two before writing anything. What surprises authors shows in check
+// as a warning or an error on its line, and parameter files the updater
+// cannot read are named.
+TEST(CheckTool, VerifyAndCheckTellWhatIsWrong) {
   TempDir dir;
   WriteFile(dir / "DATA/lf.ini", "[A]\nk=1\n");
   WriteFile(dir / "DATA/old.txt", "old text\n");
@@ -231,7 +193,32 @@ TEST(CheckTool, SurprisingLinesAreNamed) {
   WriteFile(dir / "lf.ini", "[UPDATE]\nMsg=x\nLanguage=E\nFile=c.txt\n");
   WriteFile(dir / "nofile.ini", "[UPDATE]\r\nMsg=x\r\nLanguage=E\r\n");
   ASSERT_EQ(Tool(dir, {"diff", dir / "DATA/old.txt", dir / "new.txt", "-o", dir / "DATA/m.upd"}).status, 0);
-  const std::string upd = "\t" + Crc(dir, dir / "new.txt") + "\t%0\\DATA\\m.upd\t%0\\OUT";
+  const std::string crc = Crc(dir, dir / "new.txt"), upd = "\t" + crc + "\t%0\\DATA\\m.upd\t%0\\OUT";
+  const std::string update = ReadFile(dir / "DATA/m.upd");
+  WriteFile(dir / "cut.upd", update.substr(0, update.size() - 9));
+  std::string changed = update;
+  changed[10] = static_cast<char>(changed[10] ^ 0x20);
+  WriteFile(dir / "changed.upd", changed);
+  const std::string right = "OK: the old file is the version the update was made from";
+  for (const auto& [old_file, update_file, expected, status, says] :
+       {std::tuple{"DATA/old.txt", "DATA/m.upd", crc, 0, right},
+        {"DATA/other.txt", "DATA/m.upd", crc, 1, "wrong old version"},
+        {"gone.txt", "DATA/m.upd", crc, 1, "is missing; the update was made from a file with CRC"},
+        {"DATA/old.txt", "cut.upd", crc, 1, "damaged update data"},
+        {"DATA/old.txt", "changed.upd", crc, 1, "damaged update data"},
+        {"DATA/old.txt", "DATA/m.upd", "DEADBEEF", 1, "wrong expected CRC (old file and update data are right)"}}) {
+    const ToolRun run = Tool(dir, {"verify", dir / old_file, dir / update_file, expected});
+    EXPECT_EQ(run.status, status) << says;
+    EXPECT_NE((run.out + run.err).find(says), std::string::npos) << run.out << run.err;
+  }
+  // apply writes the new file for the right old one only.
+  EXPECT_EQ(Tool(dir, {"apply", dir / "DATA/other.txt", dir / "DATA/m.upd", dir / "out1.txt"}).status, 1);
+  EXPECT_FALSE(fs::exists(dir.path() / "out1.txt"));
+  const ToolRun applied = Tool(dir, {"apply", dir / "DATA/old.txt", dir / "DATA/m.upd", dir / "out2.txt"});
+  EXPECT_EQ(applied.status, 0) << applied.err;
+  EXPECT_EQ(ReadFile(dir / "out2.txt"), "new text\n");
+  EXPECT_EQ(applied.out, (dir / "out2.txt") + " written, CRC " + crc + "\n");
+
   struct Case {
     std::string control;  // a control file, or "@" and a parameter file
     const char* says;
