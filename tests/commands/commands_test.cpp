@@ -119,59 +119,47 @@ TEST(RenameTest, RefusalsAndTheirLogLines) {
   EXPECT_EQ(ReadFile(dir / "taken.dat"), "T");
 }
 
+// The bytes each action leaves in the file; a refused line touches nothing.
 TEST(EditIniFileTest, ActionsLeaveTheseBytes) {
+  const auto none = std::nullopt;  // no file
   struct Case {
-    std::optional<std::string> before;  // nullopt: no file
-    std::string action, key, value;
+    std::optional<std::string> before;
+    std::string action, section, key, value;
     std::optional<std::string> after;
+    std::uint16_t code;
+    Strings params;
   } cases[] = {
-      {std::nullopt, "A", "k", "v", "\r\n[S]\r\nk=v\r\n"},            // add creates a missing file
-      {"[S]\r\na=1\r\n", "U", "k", "v", "[S]\r\na=1\r\nk=v\r\n\r\n"},  // update adds a missing key
-      {"[S]\r\nk=1\r\n", "U", "k", "9", "[S]\r\nk=9\r\n"},
-      {std::nullopt, "U", "k", "v", std::nullopt},  // update on a missing file writes nothing
-      {std::nullopt, "D", "a", "", ""},
-      {"[S]\r\nk= 2 \r\n", "T", "k", "", "[S]\r\nk=1\r\n"},  // toggles
-      {"[S]\r\nk=0\r\n", "T", "k", "", "[S]\r\nk=1\r\n"},
-      {"[S]\r\nk=on\r\n", "T", "k", "", "[S]\r\nk=1\r\n"},
-      {"[S]\r\na=x\r\n", "T", "k", "", "[S]\r\na=x\r\nk=1\r\n\r\n"},
-      {"[S]\r\nk=1\r\n", "T", "k", "7", "[S]\r\nk=2\r\n"},  // the value slot is ignored
-      {std::nullopt, "T", "k", "", std::nullopt},
+      {none, "A", "S", "k", "v", "\r\n[S]\r\nk=v\r\n", 0, {}},  // add creates a missing file
+      {"[S]\r\na=1\r\n", "U", "S", "k", "v", "[S]\r\na=1\r\nk=v\r\n\r\n", 0, {}},  // update adds a missing key
+      {"[S]\r\nk=1\r\n", "U", "S", "k", "9", "[S]\r\nk=9\r\n", 0, {}},
+      {none, "U", "S", "k", "v", none, 0, {}},  // update on a missing file writes nothing
+      {none, "D", "S", "a", "", "", 0, {}},
+      {"[S]\r\nk= 2 \r\n", "T", "S", "k", "", "[S]\r\nk=1\r\n", 0, {}},  // toggles
+      {"[S]\r\nk=0\r\n", "T", "S", "k", "", "[S]\r\nk=1\r\n", 0, {}},
+      {"[S]\r\nk=on\r\n", "T", "S", "k", "", "[S]\r\nk=1\r\n", 0, {}},
+      {"[S]\r\na=x\r\n", "T", "S", "k", "", "[S]\r\na=x\r\nk=1\r\n\r\n", 0, {}},
+      {"[S]\r\nk=1\r\n", "T", "S", "k", "7", "[S]\r\nk=2\r\n", 0, {}},  // the value slot is ignored
+      {none, "T", "S", "k", "", none, 0, {}},
+      {none, "", "S", "k", "v", none, 4, {"PARAM2"}},       {none, "A", "", "k", "v", none, 4, {"PARAM3"}},
+      {none, "A", "S", "", "v", none, 4, {"PARAM4"}},       {none, "A", "S", "k", "", none, 4, {"PARAM5", "A"}},
+      {none, "U", "S", "k", "", none, 4, {"PARAM5", "U"}},  {none, "X", "S", "k", "", none, 4, {"PARAM5", "X"}},
+      {none, "a", "S", "k", "v", none, 6, {"a"}},           {none, "AA", "S", "k", "v", none, 6, {"AA"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.action + " " + c.before.value_or("(none)"));
+    SCOPED_TRACE(c.action + " " + c.key + " " + c.value + " " + c.before.value_or("(none)"));
     TempDir dir;
     const std::string ini = dir / "app.ini";
     if (c.before) WriteFile(ini, *c.before);
     FakeHost host;
-    EXPECT_TRUE(host.Run(RunEditIniFile, {ini, c.action, "S", c.key, c.value}).ok());
-    ExpectOutcome(host, 0, {}, "Editing ini file (" + ini + " -> " + c.action + ")");
+    EXPECT_EQ(host.Run(RunEditIniFile, {ini, c.action, c.section, c.key, c.value}).code(), c.code);
+    ExpectOutcome(host, c.code, c.params,
+                  c.code == 0 ? "Editing ini file (" + ini + " -> " + c.action + ")" : "Edit inifile (" + ini + ")");
     EXPECT_EQ(fs::exists(ini), c.after.has_value());
     EXPECT_EQ(ReadFile(ini), c.after.value_or(""));
   }
-}
-
-// Nothing is touched.
-TEST(EditIniFileTest, RefusedLines) {
-  TempDir dir;
-  const std::string f = dir / "f.ini";
-  struct Case {
-    std::string file, action, section, key, value;
-    std::uint16_t code;
-    Strings params;
-  } cases[] = {
-      {"", "A", "S", "k", "v", 4, {"PARAM1"}},      {f, "", "S", "k", "v", 4, {"PARAM2"}},
-      {f, "A", "", "k", "v", 4, {"PARAM3"}},        {f, "A", "S", "", "v", 4, {"PARAM4"}},
-      {f, "A", "S", "k", "", 4, {"PARAM5", "A"}},   {f, "U", "S", "k", "", 4, {"PARAM5", "U"}},
-      {f, "X", "S", "k", "", 4, {"PARAM5", "X"}},   {f, "a", "S", "k", "v", 6, {"a"}},
-      {f, "AA", "S", "k", "v", 6, {"AA"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.action + " " + c.key + " " + c.value);
-    FakeHost host;
-    EXPECT_EQ(host.Run(RunEditIniFile, {c.file, c.action, c.section, c.key, c.value}).code(), c.code);
-    ExpectOutcome(host, c.code, c.params, c.file.empty() ? "Edit inifile" : "Edit inifile (" + f + ")");
-    EXPECT_FALSE(fs::exists(f));
-  }
+  FakeHost host;
+  EXPECT_EQ(host.Run(RunEditIniFile, {"", "A", "S", "k", "v"}).code(), 4);
+  ExpectOutcome(host, 4, {"PARAM1"}, "Edit inifile");
 }
 
 TEST(CreatePointerTest, OutcomesAndTheirEntries) {
