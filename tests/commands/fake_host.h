@@ -29,7 +29,6 @@ struct ErrorEntry {
   std::uint16_t code = 0, subcode = 0;
   Strings params;  // only the ones given
 };
-
 struct StepEntry {
   bool success = false;
   std::string text;
@@ -97,7 +96,7 @@ class FakeHost : public CommandHost {
 
   struct Dispatched {
     std::int32_t opcode;
-    std::array<std::string, kParamCount> params;
+    std::array<std::string, kParamCount> params;  // as the nested command saw them
   };
 
   CommandContext ctx;

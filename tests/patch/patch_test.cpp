@@ -235,6 +235,9 @@ TEST(PatchCommandTest, OutcomesFilesAndPhases) {
   const std::string kCheck = "123456789", kCrc = "2DFD2D88", kOld = "12345X789";
   const std::string fix = Rec(5, 'U', "6"), fdt = Rec(5, 'u', "6");
   const std::uint32_t kPointer3 = 3u * 65536u + 18u;
+  const std::string fix_step = "Fix-Update (" + old_file + ")", fdt_step = "FDT-Update (" + old_file + ")",
+                    fdt12_step = "FDT-Update (" + t12 + ")", var = StructureFile("T@.DAT", "P@.IDX"),
+                    new12 = at("new/T12.DAT"), p12 = at("new/P12.IDX"), pidx = at("new/P.IDX");
   struct Case {
     CommandFn run;
     std::uint32_t phase;  // checkpoint phase before
@@ -255,40 +258,35 @@ TEST(PatchCommandTest, OutcomesFilesAndPhases) {
       {RunFdtUpdate, 0, {}, {"", "", "", ""}, 4, {"PARAM1"}, "FDT-Update", {}, {}, {}},
       {RunFdtUpdateInPlace, 0, {}, {"a\\b", "1", ""}, 4, {"PARAM3"}, "FDT-Update-InPlace (a\\b)", {}, {}, {}},
       {RunFixUpdateInPlace, 0, {}, {"a\\b", "", "u"}, 4, {"PARAM2"}, "Fix-Update (a\\b)", {}, {}, {}},
-      {RunFixUpdate, 0, {{old_file, kOld}, {upd, fix}}, {old_file, "2dfd 2D88", upd, new_dir}, 0, {},
-       "Fix-Update (" + old_file + ")", {2, 0}, {{new_file, kCheck}, {old_file, kOld}}, {}},
+      {RunFixUpdate, 0, {{old_file, kOld}, {upd, fix}}, {old_file, "2dfd 2D88", upd, new_dir}, 0, {}, fix_step, {2, 0},
+       {{new_file, kCheck}, {old_file, kOld}}, {}},
       // CRC 0 with "XXXXXX" skips the check; lower case does not count.
       {RunFixUpdate, 2, {{new_file, kCheck}}, {"NOSEPARATOR", "0", "XXXXXX", new_dir}, 0, {},
        "Fix-Update (NOSEPARATOR)", {0}, {{new_file, kCheck}}, {}},
       {RunFixUpdate, 2, {{new_file, kCheck}}, {old_file, "0", "xxxxxx", new_dir}, 16,
-       {"ctl.txt", "00000000", new_file, kCrc}, "Fix-Update (" + old_file + ")", {2}, {}, {}},
+       {"ctl.txt", "00000000", new_file, kCrc}, fix_step, {2}, {}, {}},
       {RunFixUpdate, 2, {}, {"NOSEPARATOR", "1", upd, new_dir}, 8, {"NOSEPARATOR"}, "Fix-Update (NOSEPARATOR)", {2},
        {}, {}},
-      {RunFdtUpdate, 0, {{t12, kOld}, {upd, fdt}, {str, StructureFile("T@.DAT", "P@.IDX")}},
-       {t12, kCrc, upd, new_dir, str}, 0, {}, "FDT-Update (" + t12 + ")", {2, 3, 0}, {{at("new/T12.DAT"), kCheck}},
-       {str, at("new/T12.DAT"), at("new/P12.IDX")}},
+      {RunFdtUpdate, 0, {{t12, kOld}, {upd, fdt}, {str, var}}, {t12, kCrc, upd, new_dir, str}, 0, {}, fdt12_step,
+       {2, 3, 0}, {{new12, kCheck}}, {str, new12, p12}},
       {RunFdtUpdate, 0, {{old_file, kOld}, {upd, fdt}, {str, StructureFile("T.DAT", "P.IDX")}},
-       {old_file, kCrc, upd, new_dir, str}, kPointer3, {str, new_file, at("new/P.IDX")},
-       "FDT-Update (" + old_file + ")", {2, 3, 3}, {{new_file, kCheck}}, {str, new_file, at("new/P.IDX")}},
+       {old_file, kCrc, upd, new_dir, str}, kPointer3, {str, new_file, pidx}, fdt_step, {2, 3, 3}, {{new_file, kCheck}},
+       {str, new_file, pidx}},
       {RunFdtUpdate, 0, {{old_file, kOld}, {upd, fdt}, {str, StructureFile("T@.DAT", "PTR.IDX")}},
-       {old_file, kCrc, upd, new_dir, str}, 8, {at("new/PTR.IDX")}, "FDT-Update (" + old_file + ")", {2, 3, 3}, {}, {}},
+       {old_file, kCrc, upd, new_dir, str}, 8, {at("new/PTR.IDX")}, fdt_step, {2, 3, 3}, {}, {}},
       // A removed table takes its index along.
-      {RunFdtUpdate, 0,
-       {{t12, std::string("\x01\x00Z", 3)}, {upd, Rec(0, 'D', 0)}, {str, StructureFile("T@.DAT", "P@.IDX")},
-        {at("new/P12.IDX"), "stale"}},
-       {t12, "0", upd, new_dir, str}, 0, {}, "FDT-Update (" + t12 + ")", {2, 3, 0},
-       {{at("new/T12.DAT"), std::nullopt}, {at("new/P12.IDX"), std::nullopt}}, {}},
-      {RunFixUpdateInPlace, 0, {{old_file, "abc"}, {upd, Rec(0, 'D', 3)}}, {old_file, "0", upd}, 0, {},
-       "Fix-Update (" + old_file + ")", {2, 0}, {{old_file, std::nullopt}, {temp, std::nullopt}}, {}},
+      {RunFdtUpdate, 0, {{t12, std::string("\x01\x00Z", 3)}, {upd, Rec(0, 'D', 0)}, {str, var}, {p12, "stale"}},
+       {t12, "0", upd, new_dir, str}, 0, {}, fdt12_step, {2, 3, 0}, {{new12, std::nullopt}, {p12, std::nullopt}}, {}},
+      {RunFixUpdateInPlace, 0, {{old_file, "abc"}, {upd, Rec(0, 'D', 3)}}, {old_file, "0", upd}, 0, {}, fix_step,
+       {2, 0}, {{old_file, std::nullopt}, {temp, std::nullopt}}, {}},
       {RunFixUpdateInPlace, 0, {{old_file, kOld}, {upd, fix}}, {old_file, "2DFD2D89", upd}, 16,
-       {"ctl.txt", "2DFD2D89", temp, kCrc}, "Fix-Update (" + old_file + ")", {2, 2}, {{old_file, kOld}, {temp, kCheck}},
-       {}},
+       {"ctl.txt", "2DFD2D89", temp, kCrc}, fix_step, {2, 2}, {{old_file, kOld}, {temp, kCheck}}, {}},
       // On its own temporary name.
       {RunFixUpdateInPlace, 0, {{at("old/T.du$"), kOld}, {upd, fix}}, {at("old/T.du$"), kCrc, upd}, 12,
        {temp}, "Fix-Update (" + at("old/T.du$") + ")", {0}, {{at("old/T.du$"), kOld}}, {}},
       // A read-only old file (last: it stays) keeps both files.
-      {RunFixUpdateInPlace, 0, {{old_file, kOld}, {upd, fix}}, {old_file, kCrc, upd}, 5, {old_file},
-       "Fix-Update (" + old_file + ")", {2, 0}, {{old_file, kOld}, {temp, kCheck}}, {}},
+      {RunFixUpdateInPlace, 0, {{old_file, kOld}, {upd, fix}}, {old_file, kCrc, upd}, 5, {old_file}, fix_step, {2, 0},
+       {{old_file, kOld}, {temp, kCheck}}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.step + " " + std::to_string(c.code));
