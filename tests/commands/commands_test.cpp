@@ -17,10 +17,6 @@
 #include <thread>
 #include <tuple>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include "commands/call_program.h"
 #include "commands/clean_directory.h"
 #include "commands/conditional.h"
@@ -35,6 +31,10 @@
 #include "platform/platform.h"
 #include "tables/update_fdb_test_db.h"
 #include "test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace veupd {
 namespace {
