@@ -102,10 +102,8 @@ TEST(RenameTest, RefusalsAndTheirLogLines) {
     Strings params;
     std::string step;  // "" = no step line
   } cases[] = {
-      {"", "b.dat", 4, {"PARAM1"}, "Rename"},
-      {a, "", 4, {"PARAM2"}, "Rename (" + a + ")"},
-      {a, sub, 8, {sub}, ""},
-      {"a.dat", "b.dat", 8, {"a.dat"}, ""},
+      {"", "b.dat", 4, {"PARAM1"}, "Rename"}, {a, "", 4, {"PARAM2"}, "Rename (" + a + ")"},
+      {a, sub, 8, {sub}, ""},                 {"a.dat", "b.dat", 8, {"a.dat"}, ""},
       {a, "taken.dat", 29, {a, dir / "taken.dat"}, ""},
       {dir / "none.dat", "n.dat", 29, {dir / "none.dat", dir / "n.dat"}, ""},
   };
@@ -573,17 +571,12 @@ const Target kTargets[] = {
 
 // The errors each failing primitive may lead to while copying.
 const test::DesignedErrors kDesignedErrors = {
-    {Call::kOpen, {Err::kCannotOpenSource, Err::kCannotCopy}},
-    {Call::kRead, {Err::kCannotOpenSource}},
-    {Call::kFlush, {Err::kCannotCopy}},
-    {Call::kClose, {Err::kCannotCopy}},
-    {Call::kCopy, {Err::kCannotCopy}},
+    {Call::kOpen, {Err::kCannotOpenSource, Err::kCannotCopy}}, {Call::kRead, {Err::kCannotOpenSource}},
+    {Call::kFlush, {Err::kCannotCopy}}, {Call::kClose, {Err::kCannotCopy}}, {Call::kCopy, {Err::kCannotCopy}},
     // The replacing rename: a target that refuses it counts as one that
     // cannot be deleted, any other failure as a failed copy.
-    {Call::kMove, {Err::kCannotCopy, Err::kCannotDeleteFile}},
-    {Call::kRemove, {Err::kCannotDeleteFile}},
-    {Call::kMakeDirectory, {Err::kCannotCreateDirectory}},
-    {Call::kSetAttributes, {Err::kCannotCopy}},
+    {Call::kMove, {Err::kCannotCopy, Err::kCannotDeleteFile}}, {Call::kRemove, {Err::kCannotDeleteFile}},
+    {Call::kMakeDirectory, {Err::kCannotCreateDirectory}}, {Call::kSetAttributes, {Err::kCannotCopy}},
 };
 
 // Copies kTargets while calls of a kind fail and checks what is left in

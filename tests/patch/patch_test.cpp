@@ -328,10 +328,8 @@ const test::DesignedErrors kDesignedErrors = {
     {Call::kRead,
      {Err::kFilePositionInvalid, Err::kUnexpectedEofFile, Err::kInvalidToken, Err::kCannotOpenSource,
       Err::kFileCheckFailed, Err::kFdtNotFound, Err::kOldFileMissing}},
-    {Call::kWrite, {Err::kCannotCreateNewFile}},
-    {Call::kFlush, {Err::kCannotCreateNewFile}},
-    {Call::kClose, {Err::kCannotCreateNewFile}},
-    {Call::kRemove, {Err::kCannotDeleteFile}},
+    {Call::kWrite, {Err::kCannotCreateNewFile}}, {Call::kFlush, {Err::kCannotCreateNewFile}},
+    {Call::kClose, {Err::kCannotCreateNewFile}}, {Call::kRemove, {Err::kCannotDeleteFile}},
     // A rename over the old file that is refused counts as the failed delete.
     {Call::kMove, {Err::kCannotRename, Err::kCannotDeleteFile}},
 };

@@ -52,24 +52,18 @@ TEST(ToolHelp, EveryFormAnswersWithItsStatus) {
     int status;
     std::string out, err;  // prefixes; an empty out stands for no output at all
   } cases[] = {
-      {{}, 2, "", usage},
-      {{"--help"}, 0, usage, ""},
-      {{"help"}, 0, usage, ""},
-      {{"--version"}, 0, "veupd-tool ", ""},
-      {{"help", "crc"}, 0, "  crc FILE...", ""},
-      {{"crc", "--help"}, 0, "  crc FILE...", ""},
-      {{"help", "nope"}, 2, "", unknown},
-      {{"nope"}, 2, "", unknown},
+      {{}, 2, "", usage},           {{"--help"}, 0, usage, ""},
+      {{"help"}, 0, usage, ""},     {{"--version"}, 0, "veupd-tool ", ""},
+      {{"help", "crc"}, 0, "  crc FILE...", ""},  {{"crc", "--help"}, 0, "  crc FILE...", ""},
+      {{"help", "nope"}, 2, "", unknown},         {{"nope"}, 2, "", unknown},
       // The check values of the updater's CRC-32 variant.
       {{"crc", dir / "digits"}, 0, "2DFD2D88\n", ""},
       {{"crc", dir / "digits", dir / "abc"}, 0, "2DFD2D88  " + (dir / "digits") + "\nCA6598D0  " + (dir / "abc"), ""},
       {{"crc", dir / "missing"}, 1, "", ""},
-      {{"diff", "a"}, 2, "", ""},
-      {{"diff", "a", "b"}, 2, "", ""},  // no -o
+      {{"diff", "a"}, 2, "", ""},  {{"diff", "a", "b"}, 2, "", ""},  // no -o
       {{"diff", "a", "b", "-o", "c", "--structure", "s"}, 2, "", ""},  // needs --records
       {{"diff", "a", "b", "-o", "c", "--base", "%K=/x"}, 2, "", ""},
-      {{"check"}, 2, "", ""},
-      {{"check", "--control", "x"}, 2, "", ""},  // needs --root
+      {{"check"}, 2, "", ""},  {{"check", "--control", "x"}, 2, "", ""},  // needs --root
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
