@@ -200,10 +200,7 @@ TEST(ApplyTest, RefusedPathsKeepTheOldFile) {
   CDynBuf payload(kPatchPayloadGrowStep);
   std::vector<std::uint8_t> copy(kPatchCopyBufferSize);
   PatchBuffers buffers{payload, copy};
-  ApplyRequest req;
-  req.old_path = "old.bin";
-  req.update_path = upd;
-  req.new_dir = dir.str();
+  const ApplyRequest req{.old_path = "old.bin", .update_path = upd, .new_path = "", .new_dir = dir.str()};
   // The update data file is opened first: its absence wins over the old
   // path without a separator.
   EXPECT_TRUE(ApplyUpdate(req, buffers, errors).Is(Err::kCannotOpenUpdateFile));

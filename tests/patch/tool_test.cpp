@@ -113,8 +113,7 @@ TEST(PrintLine, RunsThroughTheUpdater) {
     const ToolRun run = Tool(scratch, args);
     ASSERT_EQ(run.status, 0);
     ASSERT_GE(run.out.size(), 3u);
-    EXPECT_EQ(run.out.substr(0, 2), std::string("#") + c.opcode);
-    EXPECT_EQ(run.out.back(), '\n');
+    EXPECT_EQ(run.out.substr(0, 2) + run.out.back(), std::string("#") + c.opcode + '\n');
     const LevelResult r = level.RunLevel(run.out.substr(0, run.out.size() - 1) + "\r\n");
     EXPECT_EQ(r.result, "1") << r.log;
     EXPECT_EQ(ReadFile(c.in_place ? old_path : target + "/TABLE.DAT"), new_text) << r.log;
