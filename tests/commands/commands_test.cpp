@@ -1,10 +1,6 @@
-// The commands through a fake host on real files and folders: conditional
-// (9), rename (12), edit ini file (3), create pointer (6), FDB update, clean
-// directory (2), empty directory (7), program and function call (5) with
-// the helper program and library built beside the tests (record_args.exe,
-// test_dll.dll), and copy files (1), also under failing file primitives:
-// every target is left old or new (a refused replace keeps the verified copy
-// under its "$U$" name), and the one error reported is the designed one.
+// The commands through a fake host on real files and folders, program and
+// function call (5) with the helper program and library built beside the
+// tests, copy files (1) also under failing file primitives.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -455,17 +451,11 @@ TEST(CopyFilesTest, CopiesLeaveTheseTrees) {
       // Matching folders are searched and copied, even empty ones; others
       // and dot folders are not.
       {{{"a.dat", "a"}, {"b.txt", "b"}, {"sub.dat/c.dat", "c"}, {"sub.dat/d.txt", "d"}, {"other/e.dat", "e"},
-        {".svn.dat/f.dat", "f"}},
-       {},
-       "*.dat",
-       2,
-       {{"a.dat", "a"}, {"sub.dat/c.dat", "c"}}},
+        {".svn.dat/f.dat", "f"}}, {}, "*.dat", 2, {{"a.dat", "a"}, {"sub.dat/c.dat", "c"}}},
       // Targets are found ignoring case; the copy takes the source's name,
       // an old temporary copy is overwritten and used.
       {{{"a.dat", "new a"}, {"b.dat", "new b"}, {"c.dat", "new c"}, {"sub/d.dat", "new d"}},
-       {{"A.DAT", "old a"}, {"b.$U$", "stale"}, {"b.dat", "old b"}, {"SUB/d.dat", "old d"}},
-       "*.*",
-       4,
+       {{"A.DAT", "old a"}, {"b.$U$", "stale"}, {"b.dat", "old b"}, {"SUB/d.dat", "old d"}}, "*.*", 4,
        {{"a.dat", "new a"}, {"b.dat", "new b"}, {"c.dat", "new c"}, {"SUB/d.dat", "new d"}}},
   };
   for (const Case& c : cases) {
@@ -573,8 +563,9 @@ const test::DesignedErrors kDesignedErrors = {
     {Call::kMakeDirectory, {Err::kCannotCreateDirectory}}, {Call::kSetAttributes, {Err::kCannotCopy}},
 };
 
-// Copies kTargets while calls of a kind fail and checks what is left in
-// the target folder.
+// Copies kTargets while calls of a kind fail: every target is left old or
+// new (a refused replace keeps the verified copy under its "$U$" name), and
+// the one error reported is the designed one.
 void CopyAndCheck(Call call, ErrorCode& rc) {
   TempDir dir;
   const fs::path src = dir.path() / "src", tgt = dir.path() / "tgt";

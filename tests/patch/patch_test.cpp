@@ -1,8 +1,6 @@
-// The patch engine and its four commands on real files: update data written
-// and scanned, every token, the order of checks and every error with its
-// parameters; through a fake host the slot checks, phases and checkpoints,
-// verification, replacement in place and the pointer step, also under
-// failing file primitives.
+// The patch engine on real files: update data, every token, the order of
+// checks and every error with its parameters; its four commands through a
+// fake host, also under failing file primitives.
 #include <gtest/gtest.h>
 
 #include <filesystem>
