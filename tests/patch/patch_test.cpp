@@ -99,9 +99,7 @@ TEST(InPlaceTemporaryPathTest, ReplacesTheTextAfterTheLastDot) {
                                    {"C:\\DATA\\TABLE", "C:\\DATA\\TABLE.DU$"},  // no dot anywhere
                                    {"D:\\V1.5\\TABLE", "D:\\V1.DU$"},           // a dot in the folder only
                                    {"/srv/a.tar.gz", "/srv/a.tar.DU$"},
-                                   {"x.", "x.DU$"}}) {
-    EXPECT_EQ(InPlaceTemporaryPath(path), temp);
-  }
+                                   {"x.", "x.DU$"}}) EXPECT_EQ(InPlaceTemporaryPath(path), temp);
 }
 
 // An old file larger than the output buffer, and (for the in-place fault

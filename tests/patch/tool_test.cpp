@@ -74,11 +74,6 @@ TEST(ToolHelp, EveryFormAnswersWithItsStatus) {
   }
 }
 
-// A length-prefixed record of a table data file.
-std::string TableRecord(const std::string& content) {
-  return std::string{static_cast<char>(content.size() & 0xFF), static_cast<char>(content.size() >> 8)} + content;
-}
-
 // The printed control line, run by the updater, turns OLD into NEW.
 TEST(PrintLine, RunsThroughTheUpdater) {
   struct Case {
@@ -89,13 +84,15 @@ TEST(PrintLine, RunsThroughTheUpdater) {
     SCOPED_TRACE(c.opcode);
     LevelRunner level;
     std::mt19937 rng(7);
+    // Length-prefixed records of a table data file.
+    const auto record = [](const std::string& s) { return std::string{char(s.size()), char(s.size() >> 8)} + s; };
     std::string old_text, new_text;
     for (int i = 0; i < 300; ++i) {
       std::string content(rng() % 90, '\0');
       for (auto& ch : content) ch = static_cast<char>(rng());
-      old_text += TableRecord(content);
-      new_text += TableRecord(i % 37 == 5 ? content + "changed" : content);
-      if (i % 50 == 3) new_text += TableRecord("inserted record");
+      old_text += record(content);
+      new_text += record(i % 37 == 5 ? content + "changed" : content);
+      if (i % 50 == 3) new_text += record("inserted record");
     }
     // Native separators: on Windows only '\' parts the file name from its
     // folder, which the new file's name in the target folder is taken from.
