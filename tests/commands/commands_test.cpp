@@ -90,8 +90,7 @@ TEST(RenameTest, RefusalsAndTheirLogLines) {
   TempDir dir;
   WriteFile(dir / "a.dat", "A");
   WriteFile(dir / "taken.dat", "T");
-  const std::string a = dir / "a.dat";
-  const std::string sub = std::string("sub") + os::kNativeSeparator + "b.dat";
+  const std::string a = dir / "a.dat", sub = std::string("sub") + os::kNativeSeparator + "b.dat";
   struct Case {
     std::string p1, p2;
     std::uint16_t code;
@@ -312,7 +311,7 @@ class ProgramCallTest : public ::testing::Test {
   FakeHost host;
 };
 
-TEST_F(ProgramCallTest, WaitedProgramGetsArgumentsAndFolder) {
+TEST_F(ProgramCallTest, WaitedProgramGetsArgumentsAndFolderAndBringsTheDialogBack) {
   fs::copy_file(program, work / "RECORD.EXE");
   struct Case {
     std::string exe, args, seen;  // record_args writes "cwd=..." and then "arg=..." lines
@@ -332,9 +331,8 @@ TEST_F(ProgramCallTest, WaitedProgramGetsArgumentsAndFolder) {
     EXPECT_EQ(text.substr(eol + 1), c.seen);
     test::ExpectOutcome(host, 0, {}, "Programm/function call (" + N(work / c.exe) + ")");
   }
-}
-
-TEST_F(ProgramCallTest, WaitedProgramBringsTheDialogBackOnlyAfterTheWait) {
+  // The dialog comes back only after a wait, also one that ends in an error.
+  host = FakeHost();
   EXPECT_TRUE(host.Run(RunProgramCall, {N(program), "x"}).ok());
   EXPECT_EQ(host.foreground_calls, 0);
   EXPECT_EQ(host.Run(RunProgramCall, {N(program), "exit=4", "1"}).raw(), 23u);
