@@ -1,14 +1,16 @@
-// A CommandHost for command tests: records error and step entries, status
-// texts, checkpoints written, nested dispatches and pointer calls, and owns
-// real CRC and INI tools and buffers.
+// A CommandHost for command tests: records error and step entries,
+// checkpoints written, nested dispatches and pointer calls, and owns real
+// CRC and INI tools and buffers.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,25 +20,19 @@
 #include "formats/crc32.h"
 #include "formats/dyn_buf.h"
 #include "formats/ini_file.h"
-#include "platform/platform.h"
 
 namespace veupd::test {
 
-struct ErrorEntry {
-  std::uint16_t code = 0;
-  std::uint16_t subcode = 0;
-  std::vector<std::optional<std::string>> params;  // always four
-};
+using Strings = std::vector<std::string>;
 
+struct ErrorEntry {
+  std::uint16_t code = 0, subcode = 0;
+  Strings params;  // only the ones given
+};
 struct StepEntry {
   bool success = false;
   std::string text;
-  std::uint16_t code = 0;
   std::uint32_t raw = 0;  // code and subcode
-};
-
-struct PointerCall {
-  std::string structure, data, index;
 };
 
 // A calculator whose progress calls run a test's hook first, with the phase
@@ -59,16 +55,14 @@ class FakeHost : public CommandHost {
   void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {
     ErrorEntry e{code.code(), code.subcode(), {}};
     for (const Param& p : {p1, p2, p3, p4}) {
-      e.params.push_back(p ? std::optional<std::string>(std::string(*p)) : std::nullopt);
+      if (p) e.params.emplace_back(*p);
     }
     errors.push_back(std::move(e));
   }
   void ReportStep(bool success, std::string_view text, ErrorCode code) override {
-    steps.push_back({success, std::string(text), code.code(), code.raw()});
+    steps.push_back({success, std::string(text), code.raw()});
   }
-  [[nodiscard]] std::uint32_t ErrorCount() const override {
-    return static_cast<std::uint32_t>(errors.size());
-  }
+  [[nodiscard]] std::uint32_t ErrorCount() const override { return static_cast<std::uint32_t>(errors.size()); }
   StopSignal& Stop() override { return *stop; }
   CheckpointRecord& Checkpoint() override { return checkpoint; }
   void WriteCheckpoint() override { phases_written.push_back(checkpoint.phase); }
@@ -87,32 +81,22 @@ class FakeHost : public CommandHost {
   }
   [[nodiscard]] std::int32_t Level() const override { return 1; }
   [[nodiscard]] bool ServerAutomation() const override { return true; }
-  [[nodiscard]] std::string ControlFilePath() const override { return control_file; }
-  // "T4860" and so on, so that a test can see which text was used.
-  [[nodiscard]] std::string Message(std::uint32_t number) override {
-    return "T" + std::to_string(number);
-  }
+  [[nodiscard]] std::string ControlFilePath() const override { return "ctl.txt"; }
+  [[nodiscard]] std::string Message(std::uint32_t number) override { return "T" + std::to_string(number); }
   [[nodiscard]] bool AskYesNo(std::string_view) override { return true; }
   void RefreshProgress() override {}
-
   void BringDialogToForeground() override { ++foreground_calls; }
 
-  // Sets PARAM1.. in order; the rest stay empty.
-  void SetParams(std::initializer_list<std::string> values) {
+  // Sets PARAM1.. in order (the rest empty) and runs the command.
+  ErrorCode Run(CommandFn command, std::initializer_list<std::string> values) {
     ctx.param = {};
-    int i = 0;
-    for (const std::string& v : values) ctx.param[i++] = v;
-  }
-  // Only the error codes, in order.
-  [[nodiscard]] std::vector<std::uint16_t> ErrorCodes() const {
-    std::vector<std::uint16_t> codes;
-    for (const ErrorEntry& e : errors) codes.push_back(e.code);
-    return codes;
+    std::copy(values.begin(), values.end(), ctx.param.begin());
+    return command(*this);
   }
 
   struct Dispatched {
     std::int32_t opcode;
-    std::array<std::string, kParamCount> params;
+    std::array<std::string, kParamCount> params;  // as the nested command saw them
   };
 
   CommandContext ctx;
@@ -120,13 +104,11 @@ class FakeHost : public CommandHost {
   std::vector<StepEntry> steps;
   std::vector<Dispatched> dispatched;
   std::vector<std::uint32_t> phases_written;
-  std::vector<PointerCall> pointer_calls;
+  std::vector<Strings> pointer_calls;  // structure, data, index
   std::shared_ptr<StopSignal> stop = std::make_shared<StopSignal>();  // keeps the host assignable
   CheckpointRecord checkpoint;
   std::uint32_t file_counter = 0;
-  int pointer_result = 0;
-  int foreground_calls = 0;
-  std::string control_file = "ctl.txt";
+  int pointer_result = 0, foreground_calls = 0;
   ErrorCode dispatch_result;
   HookedCrc crc;
   CIniClass ini;
@@ -136,20 +118,19 @@ class FakeHost : public CommandHost {
   std::vector<std::uint8_t> copy_buffer_;
 };
 
-// The parameter texts of an error entry, "" for a missing one.
-inline std::vector<std::string> Params(const ErrorEntry& e) {
-  std::vector<std::string> out;
-  for (const auto& p : e.params) out.push_back(p.value_or(""));
-  return out;
-}
-
-// Only the parameters given, in order.
-inline std::vector<std::string> Given(const ErrorEntry& e) {
-  std::vector<std::string> out;
-  for (const auto& p : e.params) {
-    if (p) out.push_back(*p);
+// One error entry with these parameters and one step line with this text
+// (none for ""), failed with the same code, or succeeded when code is 0.
+inline void ExpectOutcome(const FakeHost& h, std::uint32_t code, const Strings& params, const std::string& step) {
+  ASSERT_EQ(h.errors.size(), code == 0 ? 0u : 1u);
+  if (code != 0) {
+    EXPECT_EQ(h.errors[0].code + (h.errors[0].subcode << 16), code);
+    EXPECT_EQ(h.errors[0].params, params);
   }
-  return out;
+  ASSERT_EQ(h.steps.size(), step.empty() ? 0u : 1u);
+  if (step.empty()) return;
+  EXPECT_EQ(h.steps[0].success, code == 0);
+  EXPECT_EQ(h.steps[0].raw, code);
+  EXPECT_EQ(h.steps[0].text, step);
 }
 
 }  // namespace veupd::test

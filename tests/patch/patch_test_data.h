@@ -21,13 +21,8 @@ inline std::string Native(const TempDir& dir, std::string_view relative) {
 // length (LE16), payload.
 inline std::string Rec(std::int64_t position, char tok, std::uint16_t length, std::string_view payload = {}) {
   const auto p = static_cast<std::uint32_t>(position);
-  std::string s;
-  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((p >> (8 * i)) & 0xFF));
-  s.push_back(tok);
-  s.push_back(static_cast<char>(length & 0xFF));
-  s.push_back(static_cast<char>(length >> 8));
-  s.append(payload);
-  return s;
+  return std::string{char(p), char(p >> 8), char(p >> 16), char(p >> 24), tok, char(length), char(length >> 8)} +
+         std::string(payload);
 }
 
 // A record whose payload length is taken from the payload.

@@ -2,19 +2,9 @@
 // taking the command's text and returning a fixed result. The Stdcall ones
 // remove their own argument on 32-bit Windows, as Windows-API functions do
 // (the build exports them without the "@4" decoration).
-#include <fstream>
-
 #include "platform/export.h"
 
 VEUPD_EXPORT int ReturnZero(const char*) { return 0; }
-// Only the low 16 bits count: this is a success.
-VEUPD_EXPORT int ReturnHighOnly(const char*) { return 0x10000; }
 VEUPD_EXPORT int ReturnFive(const char*) { return 5; }
 VEUPD_EXPORT int VEUPD_STDCALL StdcallZero(const char*) { return 0; }
 VEUPD_EXPORT int VEUPD_STDCALL StdcallSeven(const char*) { return 7; }
-// Writes its argument into the file it names, so the test sees what arrived.
-VEUPD_EXPORT int WriteArg(const char* path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << path;
-  return out ? 0 : 1;
-}
