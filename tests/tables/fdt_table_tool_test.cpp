@@ -21,7 +21,11 @@ std::string OutPath(const std::string& name) { return (std::filesystem::path(VEU
 
 int RunTool(const std::string& args) {
   os::Process process;
-  if (!process.Start("\"" + test::OutProgram("veupd-tool") + "\" " + args, "").ok()) return -1;
+  const os::OsResult started = process.Start("\"" + test::OutProgram("veupd-tool") + "\" " + args, "");
+  if (!started.ok()) {
+    ADD_FAILURE() << "veupd-tool " << args << " not started: " << started.Text();
+    return -1;
+  }
   return process.Wait(120000) ? static_cast<int>(process.ExitCode()) : -2;
 }
 

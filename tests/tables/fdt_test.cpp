@@ -53,6 +53,7 @@ class FdtTest : public ::testing::Test {
   }
   // Writes structure, data and index; loads the structure and opens both.
   void Load(const StructureLayout& layout, const std::string& data, const std::string& index) {
+    fdt_.FreeStru();  // Windows refuses to rewrite an index the last load holds open
     WriteFile(dir_ / "T.IDX", index);
     ASSERT_EQ(Build(layout, data, false), IndexResult::kOk);
   }
