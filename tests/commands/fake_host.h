@@ -25,9 +25,10 @@ namespace veupd::test {
 
 using Strings = std::vector<std::string>;
 
+inline const std::string kAbsent = "(absent)";
 struct ErrorEntry {
   std::uint16_t code = 0, subcode = 0;
-  Strings params;  // only the ones given
+  Strings params;  // up to the last one given; kAbsent in a gap
 };
 struct StepEntry {
   bool success = false;
@@ -53,10 +54,11 @@ class FakeHost : public CommandHost {
 
   CommandContext& Context() override { return ctx; }
   void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {
+    // Up to the last one given; a gap stays visible, since the log numbers
+    // each parameter by its slot.
     ErrorEntry e{code.code(), code.subcode(), {}};
-    for (const Param& p : {p1, p2, p3, p4}) {
-      if (p) e.params.emplace_back(*p);
-    }
+    for (const Param& p : {p1, p2, p3, p4}) e.params.emplace_back(p ? std::string(*p) : kAbsent);
+    while (!e.params.empty() && e.params.back() == kAbsent) e.params.pop_back();
     errors.push_back(std::move(e));
   }
   void ReportStep(bool success, std::string_view text, ErrorCode code) override {
