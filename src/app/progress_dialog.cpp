@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "formats/text_format.h"
-#include "formats/ascii.h"
+#include "base/ascii.h"
 #include "platform/platform.h"
 
 namespace veupd {

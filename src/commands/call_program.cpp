@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "commands/command_util.h"
-#include "formats/ascii.h"
+#include "base/ascii.h"
 #include "platform/platform.h"
 
 namespace veupd {

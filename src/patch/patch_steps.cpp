@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "engine/pointer_step.h"
-#include "formats/ascii.h"
+#include "base/ascii.h"
 #include "platform/platform.h"
 
 namespace veupd {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "formats/ascii.h"
+#include "base/ascii.h"
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
 

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "formats/ascii.h"
+#include "base/ascii.h"
 #include "formats/delimited_file.h"
 #include "formats/text_format.h"
 #include "platform/platform.h"

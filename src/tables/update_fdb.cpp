@@ -7,7 +7,7 @@
 #include <limits>
 #include <new>
 
-#include "formats/ascii.h"
+#include "base/ascii.h"
 #include "formats/byte_order.h"
 #include "formats/crc32.h"
 #include "formats/text_format.h"

@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "fault_support.h"
-#include "formats/ascii.h"
+#include "base/ascii.h"
 #include "platform/platform.h"
 
 namespace veupd {

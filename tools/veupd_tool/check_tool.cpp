@@ -18,7 +18,7 @@
 #include "engine/control_reader.h"
 #include "formats/text_format.h"
 #include "engine/update_thread.h"
-#include "formats/ascii.h"
+#include "base/ascii.h"
 #include "formats/ini_check.h"
 #include "formats/ini_file.h"
 #include "patch/update_data.h"

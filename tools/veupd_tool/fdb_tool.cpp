@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "formats/ascii.h"
+#include "base/ascii.h"
 #include "formats/byte_order.h"
 #include "formats/crc32.h"
 #include "formats/text_format.h"

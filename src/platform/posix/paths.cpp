@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "formats/ascii.h"
+#include "base/ascii.h"
 #include "platform/platform.h"
 
 namespace veupd::os {

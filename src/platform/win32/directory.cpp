@@ -3,7 +3,7 @@
 // builds deliver them in the same order.
 #include <algorithm>
 
-#include "formats/ascii.h"
+#include "base/ascii.h"
 #include "platform/platform_internal.h"
 #include "platform/win32/win32_internal.h"
 

@@ -1,5 +1,6 @@
 // ASCII-only case folding: names, keys and extensions in the updater's files
 // compare ignoring case for the letters A-Z only, never by the locale.
+// Standard library only, so that the platform layer can use it as well.
 #pragma once
 
 #include <string>
