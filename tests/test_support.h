@@ -58,12 +58,16 @@ inline void MakeReadOnly(const std::filesystem::path& path) {
                                std::filesystem::perm_options::remove);
 }
 
+// A file of the output folder, in the system's spelling.
+inline std::string OutFile(const std::string& name) {
+  return (std::filesystem::path(VEUPD_OUT_DIR) / name).make_preferred().string();
+}
+
 // A program of the output folder, "<name>.exe" where the build made one.
 inline std::string OutProgram(const std::string& name) {
-  const std::filesystem::path out(VEUPD_OUT_DIR);
   std::error_code ec;
-  const std::filesystem::path windows = (out / (name + ".exe")).make_preferred();
-  return std::filesystem::exists(windows, ec) ? windows.string() : (out / name).make_preferred().string();
+  const std::string windows = OutFile(name + ".exe");
+  return std::filesystem::exists(windows, ec) ? windows : OutFile(name);
 }
 
 inline std::string ReadFile(const std::filesystem::path& path) {

@@ -140,8 +140,26 @@ class BoxAnswerer {
 };
 #endif
 
-// Runs the updater with the given argument texts (each double-quoted for
-// the shell) and collects standard error and the exit status.
+// Runs a program through the shell with each argument double-quoted,
+// standard error (and standard output, when a file is named) into files;
+// gives the exit status.
+inline int RunQuoted(const std::string& program, const std::vector<std::string>& args, const std::string& err_file,
+                     const std::string& out_file = "") {
+  std::string command = "\"" + program + "\"";
+  for (const auto& a : args) command += " \"" + a + "\"";
+  if (!out_file.empty()) command += " >\"" + out_file + "\"";
+  command += " 2>\"" + err_file + "\"";
+  // cmd.exe drops the first and the last quote of a line that starts with
+  // one, so the whole line gets one more pair there.
+  if (IsWindowsBuild()) command = "\"" + command + "\"";
+  const int status = std::system(command.c_str());
+  // POSIX hands back a wait status (code << 8), Windows the code itself; an
+  // end by a signal lands outside 0 to 2 either way.
+  return status >= 256 ? (status >> 8) & 0xFF : status;
+}
+
+// Runs the updater with the given argument texts and collects standard
+// error and the exit status.
 inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::filesystem::path& scratch,
                              Answer answer = Answer::kYes) {
   const std::string err_file = (scratch / "stderr.txt").string();
@@ -150,22 +168,13 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::fi
   std::filesystem::path program = std::filesystem::canonical(VeupdProgram(), ec);
   if (ec) program = VeupdProgram();
   program.make_preferred();
-  std::string command = "\"" + program.string() + "\"";
-  for (const auto& a : args) command += " \"" + a + "\"";
-  command += " 2>\"" + err_file + "\"";
-  // cmd.exe drops the first and the last quote of a line that starts with
-  // one, so the whole line gets one more pair there.
-  if (IsWindowsBuild()) command = "\"" + command + "\"";
 #ifdef _WIN32
   BoxAnswerer boxes(answer);
 #else
   (void)answer;  // POSIX without a terminal always answers Yes
 #endif
-  const int status = std::system(command.c_str());
   ProgramRun run;
-  // POSIX hands back a wait status (code << 8), Windows the code itself; an
-  // end by a signal lands outside 0 to 2 either way.
-  run.exit_status = status >= 256 ? (status >> 8) & 0xFF : status;
+  run.exit_status = RunQuoted(program.string(), args, err_file);
   run.err = ReadFile(err_file);
 #ifdef _WIN32
   run.err += boxes.Stop();

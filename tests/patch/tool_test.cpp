@@ -27,13 +27,8 @@ struct ToolRun {
 
 ToolRun Tool(const TempDir& scratch, const std::vector<std::string>& args) {
   const std::string out_file = scratch / "tool_out.txt", err_file = scratch / "tool_err.txt";
-  std::string command = "\"" + OutProgram("veupd-tool") + "\"";
-  for (const auto& a : args) command += " \"" + a + "\"";
-  command += " >\"" + out_file + "\" 2>\"" + err_file + "\"";
-  // cmd.exe drops the first and the last quote of the whole line.
-  if (IsWindowsBuild()) command = "\"" + command + "\"";
-  const int status = std::system(command.c_str());
-  ToolRun run{status >= 256 ? (status >> 8) & 0xFF : status, ReadFile(out_file), ReadFile(err_file)};
+  const int status = RunQuoted(OutProgram("veupd-tool"), args, err_file, out_file);
+  ToolRun run{status, ReadFile(out_file), ReadFile(err_file)};
   // Standard output and error are text streams on Windows.
   std::erase(run.out, '\r');
   std::erase(run.err, '\r');

@@ -17,8 +17,6 @@ namespace {
 using PointerFn = int(VEUPD_STDCALL*)(const char*, const void*, const char*, const char*, const void*,
                                       const void*, const void*);
 
-std::string OutPath(const std::string& name) { return (std::filesystem::path(VEUPD_OUT_DIR) / name).make_preferred().string(); }
-
 int RunTool(const std::string& args) {
   os::Process process;
   const os::OsResult started = process.Start("\"" + test::OutProgram("veupd-tool") + "\" " + args, "");
@@ -34,7 +32,7 @@ std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 class TableToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(module_.Load(OutPath("dodudav.dll")).ok());
+    ASSERT_TRUE(module_.Load(test::OutFile("dodudav.dll")).ok());
     pointer_ = reinterpret_cast<PointerFn>(module_.Symbol("KOR_FdtPointer"));
     ASSERT_NE(pointer_, nullptr);
   }
@@ -144,7 +142,7 @@ TEST(FdbTool, CreateUpdateCheckAndExtract) {
 }
 
 TEST(DefaultMessageTables, HoldEveryNumberInBothLanguages) {
-  TDM_FdtTessel english(OutPath("MSG.STR").c_str(), "E", "D0"), german(OutPath("MSG.STR").c_str(), "D", "D0");
+  TDM_FdtTessel english(test::OutFile("MSG.STR").c_str(), "E", "D0"), german(test::OutFile("MSG.STR").c_str(), "D", "D0");
   ASSERT_TRUE(english.IsOpen() && german.IsOpen());
   for (const std::uint32_t number : {70, 118, 3671, 3977, 4783, 4860, 4861, 4862, 4863, 4864, 4865, 4866, 11670, 11672}) {
     for (TDM_FdtTessel* dictionary : {&english, &german}) {
