@@ -1,12 +1,16 @@
 // CDelimitedFile: text-mode lines cut at 800 characters, fields split at the
-// delimiter text, CountRecords keeping the read position.
+// delimiter text, CountRecords keeping the read position; and CDynBuf's
+// growth that keeps the data and the zero byte after it.
 #include "formats/delimited_file.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "formats/dyn_buf.h"
 #include "test_support.h"
 
 namespace veupd {
@@ -46,30 +50,23 @@ TEST_F(DelimitedFileTest, Records) {
 }
 
 TEST_F(DelimitedFileTest, Fields) {
-  struct Case {
-    const char* line;
-    const char* delimiter;
-    Lines fields;  // then one index past the last, which must be empty
-    int delimiters;
+  // The line, the delimiter, its fields (then one index past the last, which
+  // must be empty) and the number of delimiters.
+  const std::tuple<const char*, const char*, Lines, int> cases[] = {
+      {"a\t\tb", "\t", {"a", "", "b"}, 2},   {"abc", "\t", {"abc"}, 0},         {"\ta\t", "\t", {"", "a", ""}, 2},
+      {"x::y::z", "::", {"x", "y", "z"}, 2}, {"x:::y", "::", {"x", "", "y"}, 2}, {"a\tb;c", ";", {"a\tb", "c"}, 1},
   };
-  const Case cases[] = {
-      {"a\t\tb", "\t", {"a", "", "b"}, 2},      {"abc", "\t", {"abc"}, 0},
-      {"\ta\t", "\t", {"", "a", ""}, 2},        {"x::y::z", "::", {"x", "y", "z"}, 2},
-      {"x:::y", "::", {"x", "", "y"}, 2},       {"a\tb;c", ";", {"a\tb", "c"}, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
+  for (const auto& [line, delimiter, fields, delimiters] : cases) {
+    SCOPED_TRACE(line);
     CDelimitedFile file;
-    file.SetDelimiter(2, c.delimiter);
-    ASSERT_TRUE(file.Open(Make(std::string(c.line) + "\r\n").c_str()));
+    file.SetDelimiter(2, delimiter);
+    ASSERT_TRUE(file.Open(Make(std::string(line) + "\r\n").c_str()));
     ASSERT_TRUE(file.ReadRecord());
-    for (std::size_t i = 0; i < c.fields.size(); ++i) {
-      std::string field = "junk";
-      file.GetField(static_cast<int>(i), field);
-      EXPECT_EQ(field, c.fields[i]) << i;
-    }
-    EXPECT_STREQ(file.GetFieldText(static_cast<int>(c.fields.size())), "");
-    EXPECT_EQ(file.DelimiterCount(), c.delimiters);
+    Lines got(fields.size(), "junk");
+    for (std::size_t i = 0; i < got.size(); ++i) file.GetField(static_cast<int>(i), got[i]);
+    EXPECT_EQ(got, fields);
+    EXPECT_STREQ(file.GetFieldText(static_cast<int>(fields.size())), "");
+    EXPECT_EQ(file.DelimiterCount(), delimiters);
   }
 }
 
@@ -110,6 +107,37 @@ TEST_F(DelimitedFileTest, CountRecordsKeepsThePosition) {
   EXPECT_STREQ(file.ReadField(0), "") << "past the end";
   EXPECT_FALSE(file.ReadRecord());
   EXPECT_EQ(file.CountRecords(), 0);
+}
+
+TEST(DynBuf, KeepsTheDataAndAZeroAfterItWhileGrowingAndRefusesImpossibleSizes) {
+  CDynBuf buf(/*grow_step=*/4);
+  EXPECT_STREQ(buf.Text(), "");
+  ASSERT_TRUE(buf.AppendText("abcd"));  // fills the step exactly
+  EXPECT_EQ(buf.Data()[4], 0);
+  ASSERT_TRUE(buf.AppendChar('e'));
+  ASSERT_TRUE(buf.Append("\0f", 2));
+  EXPECT_EQ(std::string(buf.Text(), buf.Size() + 1), std::string("abcde\0f\0", 8));
+  buf.SetGrowStep(100);
+  ASSERT_TRUE(buf.Append(std::string(300, 'x').data(), 300));
+  EXPECT_EQ(std::string(buf.Text(), buf.Size() + 1), std::string("abcde\0f", 7) + std::string(300, 'x') + '\0');
+  buf.Empty();
+  EXPECT_EQ(buf.Size(), 0u);
+  EXPECT_STREQ(buf.Text(), "");
+
+  CDynBuf direct;
+  ASSERT_TRUE(direct.AppendText("keep"));
+  ASSERT_TRUE(direct.Reserve(5000));
+  EXPECT_GE(direct.Capacity(), 5000u);
+  EXPECT_STREQ(direct.Text(), "keep");
+  std::memset(direct.Data() + 4, 'z', 3);
+  direct.SetSize(7);
+  EXPECT_STREQ(direct.Text(), "keepzzz");
+  // Sizes it cannot give fail and keep the data.
+  EXPECT_FALSE(direct.Reserve(static_cast<std::size_t>(-1)));
+  EXPECT_FALSE(direct.Append("x", static_cast<std::size_t>(-2)));
+  EXPECT_STREQ(direct.Text(), "keepzzz");
+  direct.SetSize(100000);
+  EXPECT_EQ(direct.Size(), direct.Capacity()) << "never beyond the room";
 }
 
 }  // namespace

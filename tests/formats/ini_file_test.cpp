@@ -18,16 +18,9 @@ constexpr const char* kNoFile = nullptr;  // the case starts without a file
 
 class IniFileTest : public ::testing::Test {
  protected:
-  std::string Make(const char* content) {
-    const std::string path = dir_ / "test.ini";
-    if (content != nullptr) test::WriteFile(path, content);
-    return path;
-  }
   test::TempDir dir_;
   CIniClass ini_;
 };
-
-// ---------------------------------------------------------------- reading
 
 TEST_F(IniFileTest, ReadValue) {
   struct Case {
@@ -62,26 +55,22 @@ TEST_F(IniFileTest, ReadValue) {
       {"header only", "[S]", "S", "a", "DEF", true},
       {"binary content", "\x01\x02\r\xff[S]\r\n\x7f=\x80", "S", "\x7f", "\x80", true},
   };
+  const std::string path = dir_ / "test.ini";
+  std::string value;
   for (const Case& c : cases) {
-    const std::string path = Make(c.content);
-    std::string value = "junk";
+    test::WriteFile(path, c.content);
+    value = "junk";
     EXPECT_EQ(ini_.ReadValue(c.section, c.key, "DEF", value, path, /*no_case=*/true), c.result) << c.name;
     EXPECT_EQ(value, c.expected) << c.name;
   }
-}
-
-TEST_F(IniFileTest, CaseSensitiveCompareWhenAsked) {
-  const std::string path = Make("[s]\r\nK=1\r\n[S]\r\nk=2\r\n");
-  std::string value;
+  test::WriteFile(path, "[s]\r\nK=1\r\n[S]\r\nk=2\r\n");
   EXPECT_TRUE(ini_.ReadValue("S", "k", "DEF", value, path, /*no_case=*/false));
   EXPECT_EQ(value, "2");
   EXPECT_TRUE(ini_.ReadValue("s", "k", "DEF", value, path, /*no_case=*/false));
   EXPECT_EQ(value, "DEF");
 }
 
-// ---------------------------------------------------------------- writing
-
-// A value writes the key; no value deletes it.
+// A value writes the key; no value deletes it. No folder: nothing written.
 TEST_F(IniFileTest, WriteValueAndDeleteKey) {
   struct Case {
     const char *name, *before, *section, *key;
@@ -124,9 +113,9 @@ TEST_F(IniFileTest, WriteValueAndDeleteKey) {
     EXPECT_TRUE(os::Exists(path)) << c.name;
     EXPECT_EQ(test::ReadFile(path), c.after) << c.name;
   }
+  EXPECT_FALSE(ini_.WriteValue("S", "k", "v", dir_ / "no/such/dir/x.ini", /*no_case=*/true));
+  EXPECT_FALSE(ini_.DeleteKey("S", "k", dir_ / "no/such/dir/x.ini", /*no_case=*/true));
 }
-
-// ---------------------------------------------------------------- cache
 
 // A cached read keeps the first file it read (its path compared ignoring
 // case) until any write; a missing or empty file is not kept.
@@ -150,8 +139,6 @@ TEST_F(IniFileTest, CacheHoldsTheFileReadUntilAnyWrite) {
   ASSERT_TRUE(ini_.DeleteKey("X", "y", dir_ / "other.ini", true));
   EXPECT_EQ(cached(path), "3");
 }
-
-// ---------------------------------------------------------------- bad files
 
 // Whatever file primitive fails, an edit leaves the old content or the new
 // one, never a cut or a torn tail.
@@ -183,12 +170,6 @@ TEST(IniFileFault, EveryFailingCallLeavesTheOldOrTheNewContent) {
       EXPECT_TRUE(test::Holds(now, edit.result, ok ? "new content" : "damaged"));
     });
   }
-}
-
-TEST_F(IniFileTest, WriteIntoMissingFolderFails) {
-  const std::string path = dir_ / "no/such/dir/x.ini";
-  EXPECT_FALSE(ini_.WriteValue("S", "k", "v", path, /*no_case=*/true));
-  EXPECT_FALSE(ini_.DeleteKey("S", "k", path, /*no_case=*/true));
 }
 
 // Case folding touches A-Z and a-z only: bytes that differ from a letter by

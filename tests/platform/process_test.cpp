@@ -2,6 +2,8 @@
 // between two processes (the second one is this program as a helper).
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/platform.h"
 #include "test_support.h"
 
@@ -13,11 +15,6 @@ constexpr std::uint32_t kWaitMs = 30000;
 // This test program, which main.cpp turns into a helper process.
 std::string HelperCommand() {
   return "\"" + JoinPath(ProgramDirectory(), std::string("tests_platform") + VEUPD_EXE_SUFFIX) + "\"";
-}
-
-bool WaitForFile(const std::string& path) {
-  for (unsigned waited = 0; waited < kWaitMs && !Exists(path); waited += 20) SleepMs(20);
-  return Exists(path);
 }
 
 // The Windows rules: blanks and tabs separate, quotes group, backslashes
@@ -38,7 +35,8 @@ TEST(Process, SplitCommandLine) {
 // The helper holding a file open in another process until released.
 class Holder {
  public:
-  Holder(const test::TempDir& dir, const std::string& file, OpenMode mode, ShowCommand show = ShowCommand::kSystemDefault)
+  Holder(const test::TempDir& dir, const std::string& file, OpenMode mode,
+         ShowCommand show = ShowCommand::kSystemDefault)
       : ready_(dir / "ready"), release_(dir / "release") {
     started_ = process.Start(HelperCommand() + " --hold " + std::to_string(static_cast<int>(mode)) + " \"" + file +
                                  "\" \"" + ready_ + "\" \"" + release_ + "\"",
@@ -46,10 +44,11 @@ class Holder {
                    .ok();
   }
   ~Holder() { (void)Release(); }
-  Holder(const Holder&) = delete;
-  Holder& operator=(const Holder&) = delete;
 
-  [[nodiscard]] bool Ready() const { return started_ && WaitForFile(ready_); }
+  [[nodiscard]] bool Ready() const {
+    for (unsigned waited = 0; started_ && waited < kWaitMs && !Exists(ready_); waited += 20) SleepMs(20);
+    return started_ && Exists(ready_);
+  }
   // True when the helper held the file and ended normally.
   [[nodiscard]] bool Release() {
     if (!started_) return false;
@@ -64,19 +63,34 @@ class Holder {
   bool started_ = false;
 };
 
-TEST(Process, WaitsTellEndTimeoutAndFailure) {
+// One helper holds a file; this process had another one open when it
+// started the helper.
+TEST(Process, HeldFilesAndWaits) {
   Process never_started;
   EXPECT_EQ(never_started.WaitHandlingMessages(10), Process::WaitResult::kFailed);
   test::TempDir dir;
-  test::WriteFile(dir / "f", "x");
-  Holder holder(dir, dir / "f", OpenMode::kRead, ShowCommand::kShow);
+  test::WriteFile(dir / "held.dat", "content");
+  test::WriteFile(dir / "src.dat", "other");
+  test::WriteFile(dir / "mine.dat", "x");
+  File mine;
+  ASSERT_TRUE(mine.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
+  Holder holder(dir, dir / "held.dat", OpenMode::kReadDenyWrite, ShowCommand::kShow);
   ASSERT_TRUE(holder.Ready());
+  ASSERT_TRUE(mine.Close().ok());
+  // Had the child inherited the handle, its copy would still hold the lock.
+  EXPECT_TRUE(mine.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
+  EXPECT_EQ(RemoveFile(dir / "held.dat").kind, OsErr::kSharing);
+  EXPECT_EQ(CopyFileOver(dir / "src.dat", dir / "held.dat", /*overwrite=*/true).kind, OsErr::kSharing);
+  EXPECT_FALSE(MoveReplace(dir / "src.dat", dir / "held.dat").ok());
+  EXPECT_EQ(test::ReadFile(dir / "src.dat"), "other");
+
   EXPECT_FALSE(holder.process.Wait(50));
   EXPECT_EQ(holder.process.WaitHandlingMessages(50), Process::WaitResult::kTimeout);
   test::WriteFile(dir / "release", "");
   EXPECT_EQ(holder.process.WaitHandlingMessages(kWaitMs), Process::WaitResult::kEnded);
   EXPECT_EQ(holder.process.ExitCode(), 0u);
   EXPECT_EQ(holder.process.WaitHandlingMessages(0), Process::WaitResult::kEnded);  // stays ended
+  EXPECT_EQ(test::ReadFile(dir / "held.dat"), "content");
 }
 
 TEST(Process, MissingProgramOrModuleFails) {
@@ -95,11 +109,7 @@ TEST(Process, MissingProgramOrModuleFails) {
 // on which both systems agree: a plain reader next to an exclusive writer is
 // refused on Windows but not on POSIX, where plain opens take no lock.
 TEST(Locks, SecondOpenFromOtherProcess) {
-  struct Case {
-    OpenMode held, tried;
-    bool conflict;
-  };
-  const Case cases[] = {
+  const std::tuple<OpenMode, OpenMode, bool> cases[] = {
       {OpenMode::kReadWriteCreate, OpenMode::kReadDenyWrite, true},
       {OpenMode::kReadWriteCreate, OpenMode::kReadWriteExisting, true},
       {OpenMode::kReadWriteExisting, OpenMode::kCreateTruncate, true},
@@ -108,50 +118,21 @@ TEST(Locks, SecondOpenFromOtherProcess) {
       {OpenMode::kReadDenyWrite, OpenMode::kReadDenyWrite, false},
       {OpenMode::kReadDenyWrite, OpenMode::kReadWriteCreate, true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(static_cast<int>(c.held)) + " then " + std::to_string(static_cast<int>(c.tried)));
+  for (const auto& [held, tried, conflict] : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(held)) + " then " + std::to_string(static_cast<int>(tried)));
     test::TempDir dir;
     test::WriteFile(dir / "shared.dat", "content");
-    Holder holder(dir, dir / "shared.dat", c.held);
+    Holder holder(dir, dir / "shared.dat", held);
     ASSERT_TRUE(holder.Ready());
     File f;
-    const OsResult r = f.Open(dir / "shared.dat", c.tried);
-    EXPECT_EQ(r.kind, c.conflict ? OsErr::kSharing : OsErr::kOk) << r.Text();
+    const OsResult r = f.Open(dir / "shared.dat", tried);
+    EXPECT_EQ(r.kind, conflict ? OsErr::kSharing : OsErr::kOk) << r.Text();
     (void)f.Close();
     ASSERT_TRUE(holder.Release());
     EXPECT_EQ(test::ReadFile(dir / "shared.dat"), "content");  // a refused truncation truncates nothing
     // Once the holder is gone the file opens in any mode.
     EXPECT_TRUE(f.Open(dir / "shared.dat", OpenMode::kReadWriteExisting).ok());
   }
-}
-
-TEST(Locks, HeldFileCannotBeDeletedOrCopiedOrRenamedOver) {
-  test::TempDir dir;
-  test::WriteFile(dir / "held.dat", "content");
-  test::WriteFile(dir / "src.dat", "other");
-  Holder holder(dir, dir / "held.dat", OpenMode::kReadDenyWrite);
-  ASSERT_TRUE(holder.Ready());
-  EXPECT_EQ(RemoveFile(dir / "held.dat").kind, OsErr::kSharing);
-  EXPECT_EQ(CopyFileOver(dir / "src.dat", dir / "held.dat", /*overwrite=*/true).kind, OsErr::kSharing);
-  EXPECT_FALSE(MoveReplace(dir / "src.dat", dir / "held.dat").ok());
-  EXPECT_EQ(test::ReadFile(dir / "src.dat"), "other");
-  ASSERT_TRUE(holder.Release());
-  EXPECT_EQ(test::ReadFile(dir / "held.dat"), "content");
-}
-
-TEST(Locks, StartedProgramInheritsNoOpenFile) {
-  test::TempDir dir;
-  test::WriteFile(dir / "mine.dat", "content");
-  test::WriteFile(dir / "other.dat", "x");
-  File mine;
-  ASSERT_TRUE(mine.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
-  Holder holder(dir, dir / "other.dat", OpenMode::kRead);
-  ASSERT_TRUE(holder.Ready());
-  ASSERT_TRUE(mine.Close().ok());
-  // Had the child inherited the handle, its copy would still hold the lock.
-  File again;
-  EXPECT_TRUE(again.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
-  ASSERT_TRUE(holder.Release());
 }
 
 }  // namespace
