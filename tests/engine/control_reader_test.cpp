@@ -73,16 +73,13 @@ TEST(SubstitutePlaceholders, EndsASubstitutionThatWouldNeverFinish) {
 TEST(ControlReader, CountsUpToTheFirstShortLine) {
   test::TempDir dir;
   const std::pair<std::string, std::uint32_t> cases[] = {
-      {"", 0},
-      {"#\n#1abc\n", 0},                       // first line short
-      {"#1a\n#1b\n\n#1c\n", 2},                // third line empty
-      {"#1a\r\n#1b\r\n\r\n#1c\r\n", 2},        // CR LF counts as one end
-      {"#1a\n#1", 1},                          // the last line without end
-      {"#1a\n#1b", 2},
-      {std::string(300, 'x') + "\n", 2},       // two pieces
-      {std::string(255, 'x') + "\n#1a\n", 1},  // leaves a short piece
-      {std::string(254, 'x') + "\n#1a\n", 2},  // the end fits
-      {std::string("#1\0abc\n#1d\n", 11), 0},  // NUL ends the text of a piece
+      {"", 0}, {"#\n#1abc\n", 0},                         // first line short
+      {"#1a\n#1b\n\n#1c\n", 2}, {"#1a\r\n#1b\r\n\r\n#1c\r\n", 2},  // third line empty; CR LF is one end
+      {"#1a\n#1", 1}, {"#1a\n#1b", 2},                     // the last line without end
+      {std::string(300, 'x') + "\n", 2},                    // two pieces
+      {std::string(255, 'x') + "\n#1a\n", 1},               // leaves a short piece
+      {std::string(254, 'x') + "\n#1a\n", 2},               // the end fits
+      {std::string("#1\0abc\n#1d\n", 11), 0},               // NUL ends the text of a piece
   };
   for (const auto& [content, count] : cases) {
     test::WriteFile(dir / "ctrl.txt", content);
@@ -124,32 +121,27 @@ TEST(ControlReader, ReadingOnMatchesReadingFromTheTop) {
 }
 
 // Texts from data files must never misbehave, whatever conversions they hold.
-TEST(FormatText, FormatsTheConversionsItTakes) {
+TEST(FormatText, FormatsTheConversionsItTakesAndReadsNumbers) {
   const std::pair<std::string, std::string> cases[] = {
       {FormatText("upd%03d.log", {std::int64_t{7}}), "upd007.log"},
       {FormatText("upd%03d.log", {std::int64_t{1234}}), "upd1234.log"},
-      {FormatText("L%dL", {std::int64_t{-5}}), "L-5L"},
+      {FormatText("L%dL", {std::int64_t{-5}}), "L-5L"}, {FormatText("100%%", {}), "100%"},
       {FormatText("%s :\r\n[UPDATE]", {std::string_view("p.ini")}), "p.ini :\r\n[UPDATE]"},
-      {FormatText("100%%", {}), "100%"},
       {FormatText("a%sb%dc", {}), "ab0c"},  // missing arguments
-      {FormatText("%d", {std::string_view("x")}), "0"},
-      {FormatText("%s", {std::int64_t{12}}), "12"},
+      {FormatText("%d", {std::string_view("x")}), "0"}, {FormatText("%s", {std::int64_t{12}}), "12"},
       {FormatText("(%s) %s", {std::string_view("%s"), std::string_view("x")}), "(%s) x"},  // not read again
       {FormatText("%n%p%f", {std::int64_t{1}}), "%n%p%f"},                                 // unknown: copied
-      {FormatText("end%", {}), "end%"},
+      {FormatText("end%", {}), "end%"}, {FormatText("%08X", {std::int64_t{0x2DFD2D88}}), "2DFD2D88"},
       {FormatText("[%5s|%-4s|%.2s]", {std::string_view("ab"), std::string_view("c"), std::string_view("xyz")}),
        "[   ab|c   |xy]"},
-      {FormatText("%08X", {std::int64_t{0x2DFD2D88}}), "2DFD2D88"},
       {CrcHex(0xAu) + CrcHex(0xFFFFFFFFu), "0000000AFFFFFFFF"},
   };
   for (const auto& [got, want] : cases) EXPECT_EQ(got, want);
   EXPECT_EQ(FormatText("%999999999d", {std::int64_t{1}}).size(), static_cast<std::size_t>(kMaxFormatWidth));
-}
-
-TEST(TextToInt, ReadsLeadingDigitsLikeTheCRuntime) {
-  const std::pair<const char*, int> cases[] = {{"12", 12}, {"  7x", 7}, {"-3", -3}, {"abc", 0}, {"", 0},
-                                               {"99999999999999", 2147483647}, {"-99999999999999", -2147483647 - 1}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(TextToInt(text), value) << text;
+  // Parameter values read as the C runtime reads leading digits.
+  const std::pair<const char*, int> numbers[] = {{"12", 12}, {"  7x", 7}, {"-3", -3}, {"abc", 0}, {"", 0},
+                                                 {"99999999999999", 2147483647}, {"-99999999999999", -2147483647 - 1}};
+  for (const auto& [text, value] : numbers) EXPECT_EQ(TextToInt(text), value) << text;
 }
 
 }  // namespace

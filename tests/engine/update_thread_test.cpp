@@ -17,15 +17,13 @@ namespace {
 // Opened at the first entry; appends CR LF entries and flushes each at once.
 TEST(CLogClass, OpensLazilyAndAppendsToWhatIsThere) {
   test::TempDir dir;
-  const std::string path = dir / "a.log";
-  test::WriteFile(path, "old\r\n");
-  CLogClass log(path);
+  test::WriteFile(dir / "a.log", "old\r\n");
+  CLogClass log(dir / "a.log");
   EXPECT_FALSE(log.IsOpen());
   log.Write("one");
-  EXPECT_TRUE(log.IsOpen());
-  EXPECT_EQ(test::ReadFile(path), "old\r\none\r\n");  // while the writer still holds the file
   log.Write("two\r\n\tParameter 1 : x");
-  EXPECT_EQ(test::ReadFile(path), "old\r\none\r\ntwo\r\n\tParameter 1 : x\r\n");
+  EXPECT_TRUE(log.IsOpen());  // and the entries are in the file already
+  EXPECT_EQ(test::ReadFile(dir / "a.log"), "old\r\none\r\ntwo\r\n\tParameter 1 : x\r\n");
 }
 
 TEST(MessageTable, CodesBeyondTheTableReadAsUnknownAndTheCheckpointLivesBesideTheControlFile) {

@@ -1,6 +1,5 @@
-// Path rules, directory search, file handles and the whole-file operations:
-// what is refused, the names that folders and new files get, text-mode line
-// reading, and the fault plan that the fault tests put under them.
+// Path rules, directory search, file handles and whole-file operations (what
+// is refused, the names given), text-mode reading, and the fault plan.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,16 +12,6 @@
 
 namespace veupd::os {
 namespace {
-
-std::vector<std::string> SearchNames(const std::string& pattern) {
-  std::vector<std::string> names;
-  DirSearch search;
-  DirEntry e;
-  if (search.Start(pattern).ok()) {
-    while (search.Next(e)) names.push_back(e.name);
-  }
-  return names;
-}
 
 // Read-only files refuse writers, even administrators and copies over them;
 // a folder is no file; a moved handle stays open.
@@ -76,12 +65,15 @@ TEST(FileOps, CopyAndMoveToNewNameTakeTheNameAsWritten) {
   EXPECT_EQ(MoveToNewName(dir / "Sub/New.dat", dir / "Sub/taken.dat").kind, OsErr::kExists);
   ASSERT_TRUE(MoveToNewName(dir / "Sub/New.dat", dir / "sub/Moved.dat").ok());
   ASSERT_TRUE(MoveNoReplace(dir / "Sub/src.dat", dir / "Sub/SRC.DAT").ok());
-  EXPECT_EQ(SearchNames(dir / "Sub/*.dat"), (std::vector<std::string>{"Moved.dat", "SRC.DAT", "taken.dat"}));
   DirSearch search;
+  DirEntry e;
+  std::vector<std::string> names;
+  ASSERT_TRUE(search.Start(dir / "Sub/*.dat").ok());
+  while (search.Next(e)) names.push_back(e.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Moved.dat", "SRC.DAT", "taken.dat"}));
   for (const std::string& pattern : {dir / "Sub/*.txt", dir / "missing/*", dir.str() + "\\"}) {
     EXPECT_EQ(search.Start(pattern).kind, OsErr::kNotFound) << pattern;
   }
-  DirEntry e;
   EXPECT_FALSE(search.Next(e));
 }
 

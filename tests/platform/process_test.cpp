@@ -32,36 +32,24 @@ TEST(Process, SplitCommandLine) {
   for (const auto& [line, args] : cases) EXPECT_EQ(SplitCommandLine(line), args) << line;
 }
 
-// The helper holding a file open in another process until released.
-class Holder {
- public:
-  Holder(const test::TempDir& dir, const std::string& file, OpenMode mode,
-         ShowCommand show = ShowCommand::kSystemDefault)
-      : ready_(dir / "ready"), release_(dir / "release") {
-    started_ = process.Start(HelperCommand() + " --hold " + std::to_string(static_cast<int>(mode)) + " \"" + file +
-                                 "\" \"" + ready_ + "\" \"" + release_ + "\"",
-                             "", show)
-                   .ok();
-  }
-  ~Holder() { (void)Release(); }
+// Starts this program as a helper that holds file open in mode until
+// dir/release appears; true once it holds the file. The helper ends by
+// itself at the latest after 30 s.
+bool Hold(Process& helper, const test::TempDir& dir, const std::string& file, OpenMode mode,
+          ShowCommand show = ShowCommand::kSystemDefault) {
+  const std::string ready = dir / "ready";
+  const std::string args = " --hold " + std::to_string(static_cast<int>(mode)) + " \"" + file + "\" \"" + ready +
+                           "\" \"" + (dir / "release") + "\"";
+  if (!helper.Start(HelperCommand() + args, "", show).ok()) return false;
+  for (unsigned waited = 0; waited < kWaitMs && !Exists(ready); waited += 20) SleepMs(20);
+  return Exists(ready);
+}
 
-  [[nodiscard]] bool Ready() const {
-    for (unsigned waited = 0; started_ && waited < kWaitMs && !Exists(ready_); waited += 20) SleepMs(20);
-    return started_ && Exists(ready_);
-  }
-  // True when the helper held the file and ended normally.
-  [[nodiscard]] bool Release() {
-    if (!started_) return false;
-    started_ = false;
-    test::WriteFile(release_, "");
-    return process.Wait(kWaitMs) && process.ExitCode() == 0;
-  }
-  Process process;
-
- private:
-  std::string ready_, release_;
-  bool started_ = false;
-};
+// True when the helper held its file and ended normally.
+bool Release(Process& helper, const test::TempDir& dir) {
+  test::WriteFile(dir / "release", "");
+  return helper.Wait(kWaitMs) && helper.ExitCode() == 0;
+}
 
 // One helper holds a file; this process had another one open when it
 // started the helper.
@@ -74,8 +62,8 @@ TEST(Process, HeldFilesAndWaits) {
   test::WriteFile(dir / "mine.dat", "x");
   File mine;
   ASSERT_TRUE(mine.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
-  Holder holder(dir, dir / "held.dat", OpenMode::kReadDenyWrite, ShowCommand::kShow);
-  ASSERT_TRUE(holder.Ready());
+  Process helper;
+  ASSERT_TRUE(Hold(helper, dir, dir / "held.dat", OpenMode::kReadDenyWrite, ShowCommand::kShow));
   ASSERT_TRUE(mine.Close().ok());
   // Had the child inherited the handle, its copy would still hold the lock.
   EXPECT_TRUE(mine.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
@@ -84,12 +72,12 @@ TEST(Process, HeldFilesAndWaits) {
   EXPECT_FALSE(MoveReplace(dir / "src.dat", dir / "held.dat").ok());
   EXPECT_EQ(test::ReadFile(dir / "src.dat"), "other");
 
-  EXPECT_FALSE(holder.process.Wait(50));
-  EXPECT_EQ(holder.process.WaitHandlingMessages(50), Process::WaitResult::kTimeout);
+  EXPECT_FALSE(helper.Wait(50));
+  EXPECT_EQ(helper.WaitHandlingMessages(50), Process::WaitResult::kTimeout);
   test::WriteFile(dir / "release", "");
-  EXPECT_EQ(holder.process.WaitHandlingMessages(kWaitMs), Process::WaitResult::kEnded);
-  EXPECT_EQ(holder.process.ExitCode(), 0u);
-  EXPECT_EQ(holder.process.WaitHandlingMessages(0), Process::WaitResult::kEnded);  // stays ended
+  EXPECT_EQ(helper.WaitHandlingMessages(kWaitMs), Process::WaitResult::kEnded);
+  EXPECT_EQ(helper.ExitCode(), 0u);
+  EXPECT_EQ(helper.WaitHandlingMessages(0), Process::WaitResult::kEnded);  // stays ended
   EXPECT_EQ(test::ReadFile(dir / "held.dat"), "content");
 }
 
@@ -122,13 +110,13 @@ TEST(Locks, SecondOpenFromOtherProcess) {
     SCOPED_TRACE(std::to_string(static_cast<int>(held)) + " then " + std::to_string(static_cast<int>(tried)));
     test::TempDir dir;
     test::WriteFile(dir / "shared.dat", "content");
-    Holder holder(dir, dir / "shared.dat", held);
-    ASSERT_TRUE(holder.Ready());
+    Process helper;
+    ASSERT_TRUE(Hold(helper, dir, dir / "shared.dat", held));
     File f;
     const OsResult r = f.Open(dir / "shared.dat", tried);
     EXPECT_EQ(r.kind, conflict ? OsErr::kSharing : OsErr::kOk) << r.Text();
     (void)f.Close();
-    ASSERT_TRUE(holder.Release());
+    ASSERT_TRUE(Release(helper, dir));
     EXPECT_EQ(test::ReadFile(dir / "shared.dat"), "content");  // a refused truncation truncates nothing
     // Once the holder is gone the file opens in any mode.
     EXPECT_TRUE(f.Open(dir / "shared.dat", OpenMode::kReadWriteExisting).ok());
