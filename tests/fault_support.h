@@ -22,27 +22,21 @@ struct FaultCase {
   const char* name;
 };
 
-// A bound on the calls of one kind, so that a runaway loop fails the test.
-inline constexpr std::uint32_t kMaxFaultRuns = 200;
-
 // Runs attempt(faults) with plan(faults, n) for n = first, first + 1, ...
 // until a run in which the plan fired nothing (that run must succeed;
 // attempt checks it). Returns the number of runs that met a failure.
 template <class Plan, class Attempt>
 std::uint32_t RunFaultPlans(std::uint32_t first, const std::string& what, Plan plan, Attempt attempt) {
-  for (std::uint32_t n = first; n <= kMaxFaultRuns; ++n) {
+  constexpr std::uint32_t kMaxRuns = 200;  // so that a runaway loop fails the test
+  for (std::uint32_t n = first; n <= kMaxRuns; ++n) {
     SCOPED_TRACE(what + " " + std::to_string(n));
-    bool fired = false;
-    {
-      os::fault::FaultScope faults;
-      plan(faults, n);
-      attempt(faults);
-      fired = faults.Fired();
-    }
-    if (!fired) return n - first;
+    os::fault::FaultScope faults;
+    plan(faults, n);
+    attempt(faults);
+    if (!faults.Fired()) return n - first;
   }
-  ADD_FAILURE() << what << ": more than " << kMaxFaultRuns << " runs";
-  return kMaxFaultRuns;
+  ADD_FAILURE() << what << ": more than " << kMaxRuns << " runs";
+  return kMaxRuns;
 }
 
 // The nth call of c.call fails, n = 1, 2, ...
@@ -105,8 +99,7 @@ inline std::map<std::string, std::string> Snapshot(const std::filesystem::path& 
   return files;
 }
 
-// Fails for each file still in a snapshot after a test took out the ones it
-// expected.
+// Fails for each file still in a snapshot once the expected ones are taken out.
 inline void ExpectNothingLeft(const std::map<std::string, std::string>& left) {
   for (const auto& entry : left) ADD_FAILURE() << "left behind: " << entry.first;
 }

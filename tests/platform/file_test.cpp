@@ -15,7 +15,7 @@ namespace {
 
 // Read-only files refuse writers, even administrators and copies over them;
 // a folder is no file; a moved handle stays open.
-TEST(FileOps, CopiesOverwriteOnlyWhenAskedAndNeverReadOnlyFiles) {
+TEST(FileOps, CopyMoveAndMakeFoldersAndSearch) {
   test::TempDir dir;
   test::WriteFile(dir / "src.dat", "new");
   test::WriteFile(dir / "dst.dat", "old but longer");
@@ -47,12 +47,9 @@ TEST(FileOps, CopiesOverwriteOnlyWhenAskedAndNeverReadOnlyFiles) {
   ASSERT_TRUE(RemoveFile(dir / "sub/f").ok());
   ASSERT_TRUE(RemoveFolder(dir / "sub").ok());
   EXPECT_FALSE(Exists(dir / "Sub"));
-}
 
-// The folder may be named in another case; the new name is kept as written,
-// also when a move changes only the case.
-TEST(FileOps, CopyAndMoveToNewNameTakeTheNameAsWritten) {
-  test::TempDir dir;
+  // The folder may be named in another case; the new name is kept as
+  // written, also when a move changes only the case.
   test::WriteFile(dir.path() / "Sub" / "src.dat", "payload");
   test::WriteFile(dir.path() / "Sub" / "taken.dat", "old");
   ASSERT_TRUE(CopyFileToNewName(dir / "sub/SRC.DAT", dir / "sub/New.dat").ok());
@@ -90,9 +87,7 @@ TEST(FolderNames, FindsIgnoringCaseAndFollowsItsOwnChanges) {
     return entry == nullptr ? "" : entry->name;
   };
   const std::pair<const char*, const char*> cases[] = {
-      {"A.DAT", "a.dat"}, {"b.Dat", two_spellings ? "B.DAT" : "b.dat"},  // first in name order
-      {"c.dat", ""},      {"a.da", ""},
-      {".", "."}};
+      {"A.DAT", "a.dat"}, {"b.Dat", two_spellings ? "B.DAT" : "b.dat"}, {"c.dat", ""}, {"a.da", ""}, {".", "."}};
   for (const auto& [name, entry] : cases) EXPECT_EQ(found(name), entry) << name;
   names.Add(DirEntry{"C.dat", false, false, 0});
   names.Remove("B.dat");
@@ -123,21 +118,6 @@ TEST(Paths, JoinAndWildcardMatch) {
   }
 }
 
-// A hint only: the data and the position stay, also past the end or with
-// no file open.
-TEST(File, StartWriteBackChangesNothingVisible) {
-  test::TempDir dir;
-  File f;
-  f.StartWriteBack(0, 10);
-  ASSERT_TRUE(f.Open(dir / "a.dat", OpenMode::kCreateTruncate).ok());
-  ASSERT_TRUE(f.Write("abcdef", 6).ok());
-  f.StartWriteBack(0, 6);
-  f.StartWriteBack(4, 100);
-  ASSERT_TRUE(f.Write("gh", 2).ok());
-  ASSERT_TRUE(f.Close().ok());
-  EXPECT_EQ(test::ReadFile(dir / "a.dat"), "abcdefgh");
-}
-
 TEST(TextReader, CrLfAcrossTheReadBufferAndPositions) {
   test::TempDir dir;
   constexpr std::size_t kLen = 65535;  // the CR and the LF arrive in different reads
@@ -161,6 +141,8 @@ TEST(TextReader, CrLfAcrossTheReadBufferAndPositions) {
 // errors, and leave the handle and the file in the state a real one would.
 TEST(FaultInjection, AnyCountsEveryPrimitiveAndDiskFullWritesWhatFits) {
   test::TempDir dir;
+  File f;
+  f.StartWriteBack(0, 10);  // a hint only: no file open, nothing happens
   test::WriteFile(dir / "a.dat", "x");
   {
     fault::FaultScope faults;
@@ -177,9 +159,10 @@ TEST(FaultInjection, AnyCountsEveryPrimitiveAndDiskFullWritesWhatFits) {
   }
   fault::FaultScope faults;
   faults.DiskFullAfter(5);
-  File f;
   ASSERT_TRUE(f.Open(dir / "d.dat", OpenMode::kCreateTruncate).ok());
   EXPECT_TRUE(f.Write("abc", 3).ok());
+  f.StartWriteBack(0, 3);
+  f.StartWriteBack(2, 100);  // past the end: the data and the position stay
   EXPECT_FALSE(f.Write("defg", 4).ok());
   EXPECT_TRUE(faults.Fired());
   EXPECT_FALSE(f.Write("h", 1).ok());  // the disk stays full

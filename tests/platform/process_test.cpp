@@ -51,18 +51,25 @@ bool Release(Process& helper, const test::TempDir& dir) {
   return helper.Wait(kWaitMs) && helper.ExitCode() == 0;
 }
 
-// One helper holds a file; this process had another one open when it
-// started the helper.
-TEST(Process, HeldFilesAndWaits) {
-  Process never_started;
-  EXPECT_EQ(never_started.WaitHandlingMessages(10), Process::WaitResult::kFailed);
+// A helper holds a file; this process had another one open when it started
+// the helper.
+TEST(Process, StartsHoldsAndWaits) {
   test::TempDir dir;
+  Process helper;
+  EXPECT_EQ(helper.WaitHandlingMessages(10), Process::WaitResult::kFailed);  // never started
+  EXPECT_FALSE(helper.Start("\"" + (dir / "no_such_program") + "\" x", "").ok());
+  EXPECT_FALSE(helper.Start("", "").ok());
+  EXPECT_FALSE(helper.Start(HelperCommand(), dir / "no_such_dir").ok());
+  Module m;
+  EXPECT_EQ(m.Load(dir / "none.dll").kind, OsErr::kNotFound);
+  EXPECT_FALSE(m.IsLoaded());
+  EXPECT_EQ(m.Symbol("anything"), nullptr);
+
   test::WriteFile(dir / "held.dat", "content");
   test::WriteFile(dir / "src.dat", "other");
   test::WriteFile(dir / "mine.dat", "x");
   File mine;
   ASSERT_TRUE(mine.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
-  Process helper;
   ASSERT_TRUE(Hold(helper, dir, dir / "held.dat", OpenMode::kReadDenyWrite, ShowCommand::kShow));
   ASSERT_TRUE(mine.Close().ok());
   // Had the child inherited the handle, its copy would still hold the lock.
@@ -79,18 +86,6 @@ TEST(Process, HeldFilesAndWaits) {
   EXPECT_EQ(helper.ExitCode(), 0u);
   EXPECT_EQ(helper.WaitHandlingMessages(0), Process::WaitResult::kEnded);  // stays ended
   EXPECT_EQ(test::ReadFile(dir / "held.dat"), "content");
-}
-
-TEST(Process, MissingProgramOrModuleFails) {
-  test::TempDir dir;
-  Process p;
-  EXPECT_FALSE(p.Start("\"" + (dir / "no_such_program") + "\" x", "").ok());
-  EXPECT_FALSE(p.Start("", "").ok());
-  EXPECT_FALSE(p.Start(HelperCommand(), dir / "no_such_dir").ok());
-  Module m;
-  EXPECT_EQ(m.Load(dir / "none.dll").kind, OsErr::kNotFound);
-  EXPECT_FALSE(m.IsLoaded());
-  EXPECT_EQ(m.Symbol("anything"), nullptr);
 }
 
 // Whether a second open in this process meets a sharing conflict. Only cases
