@@ -50,13 +50,8 @@ const CommandTable kTable = {Succeed, Succeed, Succeed, Succeed, Succeed, Succee
 
 // A level of program folder dir, control file dir/ctrl.txt, log dir/level.log.
 LevelSetup LevelIn(const test::TempDir& dir) {
-  LevelSetup setup;
-  setup.log_dir = dir.str() + "/";
-  setup.log_name = "level.log";
-  setup.program_dir = dir.str();
-  setup.control_file = dir / "ctrl.txt";
-  setup.level = 4;
-  return setup;
+  return {.upd_dirs = {}, .control_file = dir / "ctrl.txt", .log_dir = dir.str() + "/", .log_name = "level.log",
+          .program_dir = dir.str(), .level = 4};
 }
 
 TEST(UpdateThread, StepEntriesFollowTheShortReportRules) {

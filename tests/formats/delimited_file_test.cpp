@@ -70,7 +70,7 @@ TEST_F(DelimitedFileTest, Fields) {
   }
 }
 
-TEST_F(DelimitedFileTest, PathFromTheConstructorOrOpenAndWriteLines) {
+TEST_F(DelimitedFileTest, PathWritingAndCounting) {
   CDelimitedFile none;
   EXPECT_FALSE(none.Open());
   EXPECT_FALSE(none.Open((dir_ / "missing.txt").c_str()));
@@ -89,24 +89,22 @@ TEST_F(DelimitedFileTest, PathFromTheConstructorOrOpenAndWriteLines) {
   file.Close();
   EXPECT_FALSE(file.IsOpen());
   EXPECT_FALSE(file.ReadRecord());
-  EXPECT_TRUE(none.SetFilePath(path_.c_str()));
-  EXPECT_TRUE(none.Open());
-}
 
-TEST_F(DelimitedFileTest, CountRecordsKeepsThePosition) {
-  CDelimitedFile file;
-  file.SetDelimiter(2, "\t");
-  ASSERT_TRUE(file.Open(Make("k1\tv1\r\nk2\tv2\r\nk3\tv3").c_str()));
-  EXPECT_EQ(file.CountRecords(), 3);
-  EXPECT_EQ(file.RecordCount(), 3);
-  ASSERT_TRUE(file.ReadRecord());
-  EXPECT_STREQ(file.GetFieldText(0), "k1");
-  EXPECT_EQ(file.CountRecords(), 2);
-  EXPECT_STREQ(file.ReadField(1), "v2");
-  EXPECT_STREQ(file.ReadField(1), "v3");
-  EXPECT_STREQ(file.ReadField(0), "") << "past the end";
-  EXPECT_FALSE(file.ReadRecord());
-  EXPECT_EQ(file.CountRecords(), 0);
+  // CountRecords counts the records left and keeps the read position.
+  test::WriteFile(path_, "k1\tv1\r\nk2\tv2\r\nk3\tv3");
+  EXPECT_TRUE(none.SetFilePath(path_.c_str()));
+  none.SetDelimiter(2, "\t");
+  ASSERT_TRUE(none.Open());
+  EXPECT_EQ(none.CountRecords(), 3);
+  EXPECT_EQ(none.RecordCount(), 3);
+  ASSERT_TRUE(none.ReadRecord());
+  EXPECT_STREQ(none.GetFieldText(0), "k1");
+  EXPECT_EQ(none.CountRecords(), 2);
+  EXPECT_STREQ(none.ReadField(1), "v2");
+  EXPECT_STREQ(none.ReadField(1), "v3");
+  EXPECT_STREQ(none.ReadField(0), "") << "past the end";
+  EXPECT_FALSE(none.ReadRecord());
+  EXPECT_EQ(none.CountRecords(), 0);
 }
 
 TEST(DynBuf, KeepsTheDataAndAZeroAfterItWhileGrowingAndRefusesImpossibleSizes) {
@@ -123,21 +121,19 @@ TEST(DynBuf, KeepsTheDataAndAZeroAfterItWhileGrowingAndRefusesImpossibleSizes) {
   buf.Empty();
   EXPECT_EQ(buf.Size(), 0u);
   EXPECT_STREQ(buf.Text(), "");
-
-  CDynBuf direct;
-  ASSERT_TRUE(direct.AppendText("keep"));
-  ASSERT_TRUE(direct.Reserve(5000));
-  EXPECT_GE(direct.Capacity(), 5000u);
-  EXPECT_STREQ(direct.Text(), "keep");
-  std::memset(direct.Data() + 4, 'z', 3);
-  direct.SetSize(7);
-  EXPECT_STREQ(direct.Text(), "keepzzz");
+  ASSERT_TRUE(buf.AppendText("keep"));
+  ASSERT_TRUE(buf.Reserve(5000));
+  EXPECT_GE(buf.Capacity(), 5000u);
+  EXPECT_STREQ(buf.Text(), "keep");
+  std::memset(buf.Data() + 4, 'z', 3);
+  buf.SetSize(7);
+  EXPECT_STREQ(buf.Text(), "keepzzz");
   // Sizes it cannot give fail and keep the data.
-  EXPECT_FALSE(direct.Reserve(static_cast<std::size_t>(-1)));
-  EXPECT_FALSE(direct.Append("x", static_cast<std::size_t>(-2)));
-  EXPECT_STREQ(direct.Text(), "keepzzz");
-  direct.SetSize(100000);
-  EXPECT_EQ(direct.Size(), direct.Capacity()) << "never beyond the room";
+  EXPECT_FALSE(buf.Reserve(static_cast<std::size_t>(-1)));
+  EXPECT_FALSE(buf.Append("x", static_cast<std::size_t>(-2)));
+  EXPECT_STREQ(buf.Text(), "keepzzz");
+  buf.SetSize(100000);
+  EXPECT_EQ(buf.Size(), buf.Capacity()) << "never beyond the room";
 }
 
 }  // namespace
