@@ -22,9 +22,8 @@ struct FaultCase {
   const char* name;
 };
 
-// Runs attempt(faults) with plan(faults, n) for n = first, first + 1, ...
-// until a run in which the plan fired nothing (that run must succeed;
-// attempt checks it). Returns the number of runs that met a failure.
+// Runs attempt(faults) with plan(faults, n) for n = first, first + 1, ... until a run in which the plan fired
+// nothing (that run must succeed; attempt checks it). Returns the number of runs that met a failure.
 template <class Plan, class Attempt>
 std::uint32_t RunFaultPlans(std::uint32_t first, const std::string& what, Plan plan, Attempt attempt) {
   constexpr std::uint32_t kMaxRuns = 200;  // so that a runaway loop fails the test
@@ -55,9 +54,7 @@ std::uint32_t ForEachDiskFullPoint(std::uint64_t step, Attempt attempt) {
       [&](os::fault::FaultScope& faults, std::uint32_t n) { faults.DiskFullAfter(n * step); }, attempt);
 }
 
-// ForEachFailingCall for every primitive a file-changing operation uses,
-// failing as an I/O error, and the writes, copies and flushes of a full disk:
-// attempt(c, faults).
+// ForEachFailingCall, attempt(c, faults), for every primitive a file-changing operation uses, and a full disk.
 template <class Attempt>
 void ForEveryFileFault(Attempt attempt) {
   using enum os::fault::Call;

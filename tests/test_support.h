@@ -1,5 +1,4 @@
-// Small helpers shared by the tests: a temporary folder that removes itself,
-// and whole-file reads and writes.
+// Small helpers shared by the tests: a temporary folder that removes itself, and whole-file reads and writes.
 #pragma once
 
 #include <atomic>

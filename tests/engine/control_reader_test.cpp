@@ -1,5 +1,4 @@
-// The control line syntax, the reader's counting and fetching, and the
-// formatting of texts from data files, against hand-written lines and files.
+// The control line syntax, the reader's counting and fetching, and the formatting of texts from data files.
 #include "engine/control_reader.h"
 
 #include <gtest/gtest.h>
@@ -53,8 +52,7 @@ TEST(ParseControlLine, DecodesPrefixOpcodePlaceholdersAndFields) {
   }
 }
 
-// A substitution that would never finish ends at a bound and leaves the rest
-// of the line as it stands, however far the expansion has come.
+// A substitution that would never finish ends at a bound and leaves the rest of the line as it stands.
 TEST(SubstitutePlaceholders, EndsASubstitutionThatWouldNeverFinish) {
   UpdDirs dirs;
   dirs[1] = "%1";   // the same placeholder again, forever
@@ -90,9 +88,7 @@ TEST(ControlReader, CountsUpToTheFirstShortLine) {
   }
 }
 
-// One reader goes on from where the last line ended; whatever the order of
-// the indexes and however the file changes length in between, it reads what
-// a reader scanning from the top reads.
+// Reading on from the last line ends where a scan from the top does, in any order and as the file changes length.
 TEST(ControlReader, ReadingOnMatchesReadingFromTheTop) {
   test::TempDir dir;
   const std::string long_line = std::string(300, 'L') + "\tP2\r\n";

@@ -1,5 +1,4 @@
-// The level log writer, the reporters' entries, the checkpoint path and the
-// level's end when the pointer component is missing, read back from the files.
+// The level log writer, the reporters' entries, the checkpoint path and a level without the pointer component.
 #include "engine/level_runner.h"
 
 #include <gtest/gtest.h>

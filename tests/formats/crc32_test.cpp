@@ -1,5 +1,4 @@
-// CRC-32 of the updater: every fast path against a plain one-lookup-per-byte
-// loop, and the whole-file checksum with its progress.
+// CRC-32 of the updater: every fast path against a bitwise loop, and the whole-file checksum with its progress.
 #include "formats/crc32.h"
 
 #include <gtest/gtest.h>
@@ -26,8 +25,7 @@ std::uint32_t BytewiseCrc(std::uint32_t crc, const std::uint8_t* p, std::size_t 
   return crc;
 }
 
-// Random lengths around every block size the fast paths use, at every
-// alignment, with random starting values.
+// Random lengths around every block size the fast paths use, at every alignment, with random starting values.
 TEST(Crc32Test, FastPathsMatchBytewiseLoop) {
   using UpdateFn = std::uint32_t (*)(std::uint32_t, const void*, std::size_t);
   std::vector<std::pair<const char*, UpdateFn>> paths = {

@@ -1,6 +1,4 @@
-// CDelimitedFile: text-mode lines cut at 800 characters, fields split at the
-// delimiter text, CountRecords keeping the read position; and CDynBuf's
-// growth that keeps the data and the zero byte after it.
+// CDelimitedFile's lines, fields and counting, and CDynBuf's growth that keeps the data and the zero after it.
 #include "formats/delimited_file.h"
 
 #include <gtest/gtest.h>
@@ -50,8 +48,7 @@ TEST_F(DelimitedFileTest, Records) {
 }
 
 TEST_F(DelimitedFileTest, Fields) {
-  // The line, the delimiter, its fields (then one index past the last, which
-  // must be empty) and the number of delimiters.
+  // The line, the delimiter, its fields (one index past the last gives "") and the number of delimiters.
   const std::tuple<const char*, const char*, Lines, int> cases[] = {
       {"a\t\tb", "\t", {"a", "", "b"}, 2},   {"abc", "\t", {"abc"}, 0},         {"\ta\t", "\t", {"", "a", ""}, 2},
       {"x::y::z", "::", {"x", "y", "z"}, 2}, {"x:::y", "::", {"x", "", "y"}, 2}, {"a\tb;c", ";", {"a\tb", "c"}, 1},

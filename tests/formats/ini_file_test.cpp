@@ -1,5 +1,4 @@
-// CIniClass byte for byte: reads, the three kinds of write, deletes, the
-// cache, and bad files; and the case folding its names are compared with.
+// CIniClass byte for byte (reads, writes, deletes, the cache, failing edits) and the case folding of its names.
 #include "formats/ini_file.h"
 
 #include <gtest/gtest.h>
@@ -115,8 +114,7 @@ TEST_F(IniFileTest, WriteValueAndDeleteKey) {
   EXPECT_FALSE(ini_.DeleteKey("S", "k", dir_ / "no/such/dir/x.ini", /*no_case=*/true));
 }
 
-// A cached read keeps the first file it read (its path compared ignoring
-// case) until any write; a missing or empty file is not kept.
+// A cached read keeps the first file read (path case ignored) until any write; a missing or empty one is not kept.
 TEST_F(IniFileTest, CacheHoldsTheFileReadUntilAnyWrite) {
   const std::string path = dir_ / "param.ini";
   std::string value;
@@ -137,8 +135,7 @@ TEST_F(IniFileTest, CacheHoldsTheFileReadUntilAnyWrite) {
   EXPECT_EQ(cached(path), "3");
 }
 
-// Whatever file primitive fails, an edit leaves the old content or the new
-// one, never a cut or a torn tail.
+// Whatever file primitive fails, an edit leaves the old content or the new one, never a cut or a torn tail.
 TEST(IniFileFault, EveryFailingCallLeavesTheOldOrTheNewContent) {
   const std::string big(70000, 'v');  // a value beyond one write of the rewrite
   const std::string old = "[UPDATE]\r\nLevel=3\r\nBig=" + big + "\r\n\r\n[OTHER]\r\nx=1\r\n";
@@ -166,8 +163,7 @@ TEST(IniFileFault, EveryFailingCallLeavesTheOldOrTheNewContent) {
   }
 }
 
-// Case folding touches A-Z and a-z only: bytes that differ from a letter by
-// the case bit alone, and bytes above 127, keep their identity.
+// Case folding touches A-Z and a-z only, not the bytes one case bit away from them nor those above 127.
 TEST(AsciiTest, FoldsLettersOnly) {
   const std::tuple<std::string_view, std::string_view, bool> cases[] = {
       {"PTR0042.Idx", "ptr0042.IDX", true}, {"@", "`", false}, {"[]\\^", "{}|~", false},

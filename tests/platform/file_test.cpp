@@ -1,5 +1,4 @@
-// Path rules, directory search, file handles and whole-file operations (what
-// is refused, the names given), text-mode reading, and the fault plan.
+// Path rules, directory search, file handles, whole-file operations, text-mode reading and the fault plan.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,8 +12,7 @@
 namespace veupd::os {
 namespace {
 
-// Read-only files refuse writers, even administrators and copies over them;
-// a folder is no file; a moved handle stays open.
+// Read-only files refuse writers, even administrators; a folder is no file; a moved handle stays open.
 TEST(FileOps, CopyMoveAndMakeFoldersAndSearch) {
   test::TempDir dir;
   test::WriteFile(dir / "src.dat", "new");
@@ -48,8 +46,7 @@ TEST(FileOps, CopyMoveAndMakeFoldersAndSearch) {
   ASSERT_TRUE(RemoveFolder(dir / "sub").ok());
   EXPECT_FALSE(Exists(dir / "Sub"));
 
-  // The folder may be named in another case; the new name is kept as
-  // written, also when a move changes only the case.
+  // The folder may be named in another case; a new name is kept as written, also by a move of the case only.
   test::WriteFile(dir.path() / "Sub" / "src.dat", "payload");
   test::WriteFile(dir.path() / "Sub" / "taken.dat", "old");
   ASSERT_TRUE(CopyFileToNewName(dir / "sub/SRC.DAT", dir / "sub/New.dat").ok());
@@ -101,8 +98,7 @@ TEST(Paths, JoinAndWildcardMatch) {
   EXPECT_EQ(JoinPath("dir", "a.dat"), "dir" + std::string(1, kNativeSeparator) + "a.dat");
   EXPECT_EQ(JoinPath("dir\\", "a.dat"), "dir\\a.dat");
   EXPECT_EQ(JoinPath("", "a.dat"), "a.dat");
-  // As the Windows search matches: case ignored, "*.*" and a trailing ".*"
-  // match names without a dot, '?' is exactly one character.
+  // As the Windows search: case ignored, "*.*" and ".*" match names without a dot, '?' is exactly one character.
   const std::tuple<const char*, const char*, bool> cases[] = {
       {"*", "A.DAT", true},           {"*", "README", true},           {"*.*", "a.dat", true},
       {"*.*", "README", true},        {"*.*", "..", true},             {"a*.dat", "a.dat", true},
@@ -137,8 +133,7 @@ TEST(TextReader, CrLfAcrossTheReadBufferAndPositions) {
   EXPECT_FALSE(missing.ReadLine(line, 255));
 }
 
-// The fault plan: failures arrive at the planned call, as the system's own
-// errors, and leave the handle and the file in the state a real one would.
+// Planned failures arrive at the planned call, as system errors, leaving the state a real failure would.
 TEST(FaultInjection, AnyCountsEveryPrimitiveAndDiskFullWritesWhatFits) {
   test::TempDir dir;
   File f;

@@ -1,6 +1,5 @@
-// Runs the platform tests, or acts as the helper process they start to hold
-// a file from another process: "--hold MODE FILE READY RELEASE" keeps FILE
-// open in MODE, creates READY and waits until RELEASE appears.
+// Runs the platform tests, or as their helper process ("--hold MODE FILE READY RELEASE") keeps FILE open in
+// MODE, creates READY and waits until RELEASE appears.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -1,5 +1,4 @@
-// Command-line splitting, started processes, modules, and share-mode locks
-// between two processes (the second one is this program as a helper).
+// Command-line splitting, started processes, modules, and share-mode locks against this program as a helper.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -17,8 +16,7 @@ std::string HelperCommand() {
   return "\"" + JoinPath(ProgramDirectory(), std::string("tests_platform") + VEUPD_EXE_SUFFIX) + "\"";
 }
 
-// The Windows rules: blanks and tabs separate, quotes group, backslashes
-// escape only before a quote, and the program name has no escapes.
+// Blanks and tabs separate, quotes group, backslashes escape only before a quote, the program name has none.
 TEST(Process, SplitCommandLine) {
   const std::pair<const char*, std::vector<std::string>> cases[] = {
       {"", {}}, {" \t ", {}}, {"prog  a\tb  ", {"prog", "a", "b"}}, {"prog \"a b\" c", {"prog", "a b", "c"}},
@@ -32,9 +30,7 @@ TEST(Process, SplitCommandLine) {
   for (const auto& [line, args] : cases) EXPECT_EQ(SplitCommandLine(line), args) << line;
 }
 
-// Starts this program as a helper that holds file open in mode until
-// dir/release appears; true once it holds the file. The helper ends by
-// itself at the latest after 30 s.
+// Starts this program holding file open in mode until dir/release appears (30 s at most); true once it holds it.
 bool Hold(Process& helper, const test::TempDir& dir, const std::string& file, OpenMode mode,
           ShowCommand show = ShowCommand::kSystemDefault) {
   const std::string ready = dir / "ready";
@@ -51,8 +47,7 @@ bool Release(Process& helper, const test::TempDir& dir) {
   return helper.Wait(kWaitMs) && helper.ExitCode() == 0;
 }
 
-// A helper holds a file; this process had another one open when it started
-// the helper.
+// A helper holds a file; this process had another one open when it started the helper.
 TEST(Process, StartsHoldsAndWaits) {
   test::TempDir dir;
   Process helper;
@@ -88,9 +83,8 @@ TEST(Process, StartsHoldsAndWaits) {
   EXPECT_EQ(test::ReadFile(dir / "held.dat"), "content");
 }
 
-// Whether a second open in this process meets a sharing conflict. Only cases
-// on which both systems agree: a plain reader next to an exclusive writer is
-// refused on Windows but not on POSIX, where plain opens take no lock.
+// Only cases both systems agree on: a plain reader next to an exclusive writer is refused on Windows but not
+// on POSIX, where plain opens take no lock.
 TEST(Locks, SecondOpenFromOtherProcess) {
   const std::tuple<OpenMode, OpenMode, bool> cases[] = {
       {OpenMode::kReadWriteCreate, OpenMode::kReadDenyWrite, true},
