@@ -16,8 +16,7 @@ namespace {
 TEST(ParseControlLine, DecodesPrefixOpcodePlaceholdersAndFields) {
   using Params = std::array<std::string, kParamCount>;
   struct LineCase {
-    const char* name;
-    std::string line;  // as read, line end included
+    const char *name, *line;  // the line as read, line end included
     std::int32_t opcode;
     bool skip, short_report;
     Params params;
@@ -35,10 +34,8 @@ TEST(ParseControlLine, DecodesPrefixOpcodePlaceholdersAndFields) {
       {"trailing tab adds nothing", "#1a\tb\t\n", 1, false, false, {"a", "b"}},
       {"sixth field dropped", "#11\t2\t3\t4\t5\t6\n", 1, false, false, {"1", "2", "3", "4", "5"}},
       {"blanks kept inside, trailing blanks and CR removed", "#1 a b \t c \r\n \r", 1, false, false, {" a b ", " c"}},
-      {"level placeholder", "#1x%Ly\n", 1, false, false, {"x7y"}},
-      {"letter placeholders", "#1%9|%A|%J\n", 1, false, false, {"D9|D10|D19"}},
-      {"other characters give UpdDir0", "#1%K|%a|%%|%0\n", 1, false, false, {"D0|D0|D0|D0"}},
-      {"trailing percent gives UpdDir0", "#1x%\n", 1, false, false, {"xD0"}},
+      {"level and letter placeholders", "#1x%Ly|%9|%A|%J\n", 1, false, false, {"x7y|D9|D10|D19"}},
+      {"others and a trailing percent give UpdDir0", "#1%K|%a|%%|%0|x%\n", 1, false, false, {"D0|D0|D0|D0|xD0"}},
   };
   CommandContext before;
   for (int n = 0; n < kUpdDirCount; ++n) before.upd_dir[n] = "D" + std::to_string(n);

@@ -67,8 +67,8 @@ TEST_F(IniFileTest, ReadValue) {
   EXPECT_EQ(value, "DEF");
 }
 
-// A value writes the key; no value deletes it. No folder: nothing written.
-TEST_F(IniFileTest, WriteValueAndDeleteKey) {
+// A value writes the key; no value deletes it. No folder: nothing written. Any write empties the read cache.
+TEST_F(IniFileTest, WriteValueDeleteKeyAndTheCache) {
   struct Case {
     const char *name, *before, *section, *key;
     const char* value;  // nullptr: DeleteKey
@@ -112,10 +112,8 @@ TEST_F(IniFileTest, WriteValueAndDeleteKey) {
   }
   EXPECT_FALSE(ini_.WriteValue("S", "k", "v", dir_ / "no/such/dir/x.ini", /*no_case=*/true));
   EXPECT_FALSE(ini_.DeleteKey("S", "k", dir_ / "no/such/dir/x.ini", /*no_case=*/true));
-}
 
-// A cached read keeps the first file read (path case ignored) until any write; a missing or empty one is not kept.
-TEST_F(IniFileTest, CacheHoldsTheFileReadUntilAnyWrite) {
+  // A cached read keeps the first file read (path case ignored) until any write; a missing or empty one is not kept.
   const std::string path = dir_ / "param.ini";
   std::string value;
   auto cached = [&](const std::string& p) {
