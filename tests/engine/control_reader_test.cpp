@@ -13,7 +13,7 @@
 namespace veupd {
 namespace {
 
-TEST(ParseControlLine, DecodesPrefixOpcodePlaceholdersAndFields) {
+TEST(ParseControlLine, DecodesPrefixOpcodePlaceholdersAndFieldsAndEndsEndlessSubstitutions) {
   using Params = std::array<std::string, kParamCount>;
   struct LineCase {
     const char *name, *line;  // the line as read, line end included
@@ -47,10 +47,8 @@ TEST(ParseControlLine, DecodesPrefixOpcodePlaceholdersAndFields) {
               std::tie(c.opcode, c.skip, c.short_report, c.params))
         << c.name;
   }
-}
 
-// A substitution that would never finish ends at a bound and leaves the rest of the line as it stands.
-TEST(SubstitutePlaceholders, EndsASubstitutionThatWouldNeverFinish) {
+  // A substitution that would never finish ends at a bound and leaves the rest of the line as it stands.
   UpdDirs dirs;
   dirs[1] = "%1";   // the same placeholder again, forever
   dirs[2] = "x%2";  // grows by one character each pass
@@ -65,8 +63,11 @@ TEST(SubstitutePlaceholders, EndsASubstitutionThatWouldNeverFinish) {
   EXPECT_EQ(SubstitutePlaceholders("<%1>", dirs, 1), "<%1" + std::string(kMaxSubstitutions / 2, 'y') + ">");
 }
 
-TEST(ControlReader, CountsUpToTheFirstShortLine) {
+// Counting stops at the first short line. Reading on from the last line ends where a scan from the top does, in
+// any order and as the file changes length.
+TEST(ControlReader, CountsAndReadsOnAsFromTheTop) {
   test::TempDir dir;
+  const std::string path = dir / "ctrl.txt";
   const std::pair<std::string, std::uint32_t> cases[] = {
       {"", 0}, {"#\n#1abc\n", 0},                         // first line short
       {"#1a\n#1b\n\n#1c\n", 2}, {"#1a\r\n#1b\r\n\r\n#1c\r\n", 2},  // third line empty; CR LF is one end
@@ -77,21 +78,16 @@ TEST(ControlReader, CountsUpToTheFirstShortLine) {
       {std::string("#1\0abc\n#1d\n", 11), 0},               // NUL ends the text of a piece
   };
   for (const auto& [content, count] : cases) {
-    test::WriteFile(dir / "ctrl.txt", content);
+    test::WriteFile(path, content);
     CommandContext ctx;
     ctx.line_index = 99;
-    EXPECT_TRUE(ControlReader(dir / "ctrl.txt").CountLines(ctx));
+    EXPECT_TRUE(ControlReader(path).CountLines(ctx));
     EXPECT_EQ(std::pair(ctx.line_index, ctx.line_count), std::pair(0u, count)) << content.substr(0, 20);
   }
-}
 
-// Reading on from the last line ends where a scan from the top does, in any order and as the file changes length.
-TEST(ControlReader, ReadingOnMatchesReadingFromTheTop) {
-  test::TempDir dir;
   const std::string long_line = std::string(300, 'L') + "\tP2\r\n";
   const std::string v1 = "#1a\tb\r\n" + long_line + "?2c\n#3" + std::string(252, 'x') + "\r\n-4d\r\n=5e\n";
   const std::string v2 = "#9z\r\n" + long_line + "#Cq\tr\n-4d\n";
-  const std::string path = dir / "ctrl.txt";
   test::WriteFile(path, v1);
   ControlReader reader(path);
   CommandContext ctx;

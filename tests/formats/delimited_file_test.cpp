@@ -26,17 +26,15 @@ class DelimitedFileTest : public ::testing::Test {
   std::string path_ = dir_ / "list.txt";
 };
 
-TEST_F(DelimitedFileTest, Records) {
+// Lines are cut at 800 characters; fields split at the delimiter text.
+TEST_F(DelimitedFileTest, RecordsAndFields) {
   const std::string a800(800, 'a');
   const std::string b200(200, 'b');
   const std::pair<std::string, Lines> cases[] = {
       {"x\r\ny\r\n", {"x", "y"}}, {"x\ny\n", {"x", "y"}}, {"x\r\ny", {"x", "y"}}, {"\r\n\r\nz\r\n", {"", "", "z"}},
-      {"x\ry\r\n", {"x\ry"}},  // a lone CR stays
-      {a800 + b200 + "\r\n", {a800, b200}},
-      // The reader stops after 800 characters; the line end is then a record of its own.
-      {a800 + "\r\nz", {a800, "", "z"}},
+      {"", {}}, {"x\ry\r\n", {"x\ry"}},  // a lone CR stays
+      {a800 + b200 + "\r\n", {a800, b200}}, {a800 + "\r\nz", {a800, "", "z"}},  // the line end left is a record
       {std::string("ab\0cd\tef\r\ngh\r\n", 14), {"ab", "gh"}},  // NUL ends the line's text
-      {"", {}},
   };
   for (const auto& [bytes, records] : cases) {
     CDelimitedFile file;
@@ -45,15 +43,13 @@ TEST_F(DelimitedFileTest, Records) {
     while (file.ReadRecord()) lines.push_back(file.CurrentLine());
     EXPECT_EQ(lines, records) << bytes.substr(0, 20);
   }
-}
 
-TEST_F(DelimitedFileTest, Fields) {
   // The line, the delimiter, its fields (one index past the last gives "") and the number of delimiters.
-  const std::tuple<const char*, const char*, Lines, int> cases[] = {
+  const std::tuple<const char*, const char*, Lines, int> splits[] = {
       {"a\t\tb", "\t", {"a", "", "b"}, 2},   {"abc", "\t", {"abc"}, 0},         {"\ta\t", "\t", {"", "a", ""}, 2},
       {"x::y::z", "::", {"x", "y", "z"}, 2}, {"x:::y", "::", {"x", "", "y"}, 2}, {"a\tb;c", ";", {"a\tb", "c"}, 1},
   };
-  for (const auto& [line, delimiter, fields, delimiters] : cases) {
+  for (const auto& [line, delimiter, fields, delimiters] : splits) {
     SCOPED_TRACE(line);
     CDelimitedFile file;
     file.SetDelimiter(2, delimiter);
