@@ -13,15 +13,9 @@
 namespace veupd {
 namespace {
 
-constexpr const char* kNoFile = nullptr;  // the case starts without a file
-
-class IniFileTest : public ::testing::Test {
- protected:
-  test::TempDir dir_;
-  CIniClass ini_;
-};
-
-TEST_F(IniFileTest, ReadValue) {
+TEST(IniFile, ReadValueAndCaseFolding) {
+  test::TempDir dir;
+  CIniClass ini;
   struct Case {
     const char *name, *content, *section, *key, *expected;
     bool result;
@@ -52,30 +46,39 @@ TEST_F(IniFileTest, ReadValue) {
       {"header only", "[S]", "S", "a", "DEF", true},
       {"binary content", "\x01\x02\r\xff[S]\r\n\x7f=\x80", "S", "\x7f", "\x80", true},
   };
-  const std::string path = dir_ / "test.ini";
+  const std::string path = dir / "test.ini";
   std::string value;
   for (const Case& c : cases) {
     test::WriteFile(path, c.content);
     value = "junk";
-    EXPECT_EQ(ini_.ReadValue(c.section, c.key, "DEF", value, path, /*no_case=*/true), c.result) << c.name;
+    EXPECT_EQ(ini.ReadValue(c.section, c.key, "DEF", value, path, /*no_case=*/true), c.result) << c.name;
     EXPECT_EQ(value, c.expected) << c.name;
   }
   test::WriteFile(path, "[s]\r\nK=1\r\n[S]\r\nk=2\r\n");
-  EXPECT_TRUE(ini_.ReadValue("S", "k", "DEF", value, path, /*no_case=*/false));
+  EXPECT_TRUE(ini.ReadValue("S", "k", "DEF", value, path, /*no_case=*/false));
   EXPECT_EQ(value, "2");
-  EXPECT_TRUE(ini_.ReadValue("s", "k", "DEF", value, path, /*no_case=*/false));
+  EXPECT_TRUE(ini.ReadValue("s", "k", "DEF", value, path, /*no_case=*/false));
   EXPECT_EQ(value, "DEF");
+  // Case folding touches A-Z and a-z only, not the bytes one case bit away from them nor those above 127.
+  const std::tuple<std::string_view, std::string_view, bool> names[] = {
+      {"PTR0042.Idx", "ptr0042.IDX", true}, {"@", "`", false}, {"[]\\^", "{}|~", false},
+      {"\xC4", "\xE4", false},             {"abc", "ab", false}};
+  for (const auto& [a, b, equal] : names) EXPECT_EQ(EqualsNoCase(a, b), equal) << a << " " << b;
+  EXPECT_EQ(UpperAscii("a@z[`{\xE4"), "A@Z[`{\xE4");
+  EXPECT_EQ(LowerAscii("A@Z[`{\xC4"), "a@z[`{\xC4");
 }
 
 // A value writes the key; no value deletes it. No folder: nothing written. Any write empties the read cache.
-TEST_F(IniFileTest, WriteValueDeleteKeyAndTheCache) {
+TEST(IniFile, WriteValueDeleteKeyAndTheCache) {
+  test::TempDir dir;
+  CIniClass ini;
   struct Case {
-    const char *name, *before, *section, *key;
+    const char *name, *before, *section, *key;  // before: nullptr for no file
     const char* value;  // nullptr: DeleteKey
     const char* after;
   };
   const Case cases[] = {
-      {"missing file", kNoFile, "S", "k", "v", "\r\n[S]\r\nk=v\r\n"},
+      {"missing file", nullptr, "S", "k", "v", "\r\n[S]\r\nk=v\r\n"},
       {"empty file", "", "S", "k", "v", "\r\n[S]\r\nk=v\r\n"},
       {"one byte, no line end added", "x", "S", "k", "v", "x\r\n[S]\r\nk=v\r\n"},
       {"new section after CR LF", "[T]\r\nx=1\r\n", "S", "k", "v", "[T]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n"},
@@ -99,25 +102,25 @@ TEST_F(IniFileTest, WriteValueDeleteKeyAndTheCache) {
       {"delete: missing key leaves the file", "[S]\r\nb=2\r\n", "S", "a", nullptr, "[S]\r\nb=2\r\n"},
       {"delete: key of another section stays", "[S]\r\nb=2\r\n[T]\r\na=1\r\n", "S", "a", nullptr,
        "[S]\r\nb=2\r\n[T]\r\na=1\r\n"},
-      {"delete: missing file is created empty", kNoFile, "S", "a", nullptr, ""},
+      {"delete: missing file is created empty", nullptr, "S", "a", nullptr, ""},
   };
   for (const Case& c : cases) {
-    const std::string path = dir_ / (std::string("w") + std::to_string(&c - cases) + ".ini");
+    const std::string path = dir / (std::string("w") + std::to_string(&c - cases) + ".ini");
     if (c.before != nullptr) test::WriteFile(path, c.before);
-    EXPECT_TRUE(c.value != nullptr ? ini_.WriteValue(c.section, c.key, c.value, path, /*no_case=*/true)
-                                   : ini_.DeleteKey(c.section, c.key, path, /*no_case=*/true))
+    EXPECT_TRUE(c.value != nullptr ? ini.WriteValue(c.section, c.key, c.value, path, /*no_case=*/true)
+                                   : ini.DeleteKey(c.section, c.key, path, /*no_case=*/true))
         << c.name;
     EXPECT_TRUE(os::Exists(path)) << c.name;
     EXPECT_EQ(test::ReadFile(path), c.after) << c.name;
   }
-  EXPECT_FALSE(ini_.WriteValue("S", "k", "v", dir_ / "no/such/dir/x.ini", /*no_case=*/true));
-  EXPECT_FALSE(ini_.DeleteKey("S", "k", dir_ / "no/such/dir/x.ini", /*no_case=*/true));
+  EXPECT_FALSE(ini.WriteValue("S", "k", "v", dir / "no/such/dir/x.ini", /*no_case=*/true));
+  EXPECT_FALSE(ini.DeleteKey("S", "k", dir / "no/such/dir/x.ini", /*no_case=*/true));
 
   // A cached read keeps the first file read (path case ignored) until any write; a missing or empty one is not kept.
-  const std::string path = dir_ / "param.ini";
+  const std::string path = dir / "param.ini";
   std::string value;
   auto cached = [&](const std::string& p) {
-    return (ini_.ReadValueCached("S", "a", "DEF", value, p, /*no_case=*/true) ? "" : "<false> ") + value;
+    return (ini.ReadValueCached("S", "a", "DEF", value, p, /*no_case=*/true) ? "" : "<false> ") + value;
   };
   EXPECT_EQ(cached(path), "<false> DEF");
   test::WriteFile(path, "");
@@ -125,11 +128,11 @@ TEST_F(IniFileTest, WriteValueDeleteKeyAndTheCache) {
   test::WriteFile(path, "[S]\r\na=1\r\n");
   EXPECT_EQ(cached(path), "1");
   test::WriteFile(path, "[S]\r\na=2\r\n");
-  EXPECT_EQ(cached(dir_ / "PARAM.INI"), "1") << "a change by someone else is not noticed";
-  ASSERT_TRUE(ini_.WriteValue("X", "y", "z", dir_ / "other.ini", true));
+  EXPECT_EQ(cached(dir / "PARAM.INI"), "1") << "a change by someone else is not noticed";
+  ASSERT_TRUE(ini.WriteValue("X", "y", "z", dir / "other.ini", true));
   EXPECT_EQ(cached(path), "2");
   test::WriteFile(path, "[S]\r\na=3\r\n");
-  ASSERT_TRUE(ini_.DeleteKey("X", "y", dir_ / "other.ini", true));
+  ASSERT_TRUE(ini.DeleteKey("X", "y", dir / "other.ini", true));
   EXPECT_EQ(cached(path), "3");
 }
 
@@ -159,16 +162,6 @@ TEST(IniFileFault, EveryFailingCallLeavesTheOldOrTheNewContent) {
       EXPECT_TRUE(test::Holds(now, result, ok ? "new content" : "damaged"));
     });
   }
-}
-
-// Case folding touches A-Z and a-z only, not the bytes one case bit away from them nor those above 127.
-TEST(AsciiTest, FoldsLettersOnly) {
-  const std::tuple<std::string_view, std::string_view, bool> cases[] = {
-      {"PTR0042.Idx", "ptr0042.IDX", true}, {"@", "`", false}, {"[]\\^", "{}|~", false},
-      {"\xC4", "\xE4", false},             {"abc", "ab", false}};
-  for (const auto& [a, b, equal] : cases) EXPECT_EQ(EqualsNoCase(a, b), equal) << a << " " << b;
-  EXPECT_EQ(UpperAscii("a@z[`{\xE4"), "A@Z[`{\xE4");
-  EXPECT_EQ(LowerAscii("A@Z[`{\xC4"), "a@z[`{\xC4");
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ TEST(FolderNames, FindsIgnoringCaseAndFollowsItsOwnChanges) {
   EXPECT_EQ(found("a.dat"), "");
 }
 
-TEST(Paths, JoinAndWildcardMatch) {
+TEST(Paths, JoinWildcardsAndCommandLines) {
   EXPECT_EQ(JoinPath("dir", "a.dat"), "dir" + std::string(1, kNativeSeparator) + "a.dat");
   EXPECT_EQ(JoinPath("dir\\", "a.dat"), "dir\\a.dat");
   EXPECT_EQ(JoinPath("", "a.dat"), "a.dat");
@@ -112,9 +112,21 @@ TEST(Paths, JoinAndWildcardMatch) {
   for (const auto& [pattern, name, match] : cases) {
     EXPECT_EQ(WildcardMatch(pattern, name), match) << pattern << " vs " << name;
   }
+  // Blanks and tabs separate, quotes group, backslashes escape only before a quote, the program name has none.
+  const std::pair<const char*, std::vector<std::string>> lines[] = {
+      {"", {}}, {" \t ", {}}, {"prog  a\tb  ", {"prog", "a", "b"}}, {"prog \"a b\" c", {"prog", "a b", "c"}},
+      {"prog a\"b c\"d", {"prog", "ab cd"}}, {"prog \"\" x", {"prog", "", "x"}}, {"prog \"a b", {"prog", "a b"}},
+      {"prog a\\\\b\\c", {"prog", "a\\\\b\\c"}}, {"prog a\\\"b", {"prog", "a\"b"}},
+      {"prog \"a\\\\\" b", {"prog", "a\\", "b"}}, {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},
+      {"prog \"c:\\dir\\\\\"", {"prog", "c:\\dir\\"}}, {"prog \"a\"\"b\"", {"prog", "a\"b"}},
+      {"\"c:\\my dir\\p.exe\" x", {"c:\\my dir\\p.exe", "x"}}, {"c:\\dir\\\"p x", {"c:\\dir\\\"p", "x"}},
+      {"\"a\\\"b c", {"a\\", "b", "c"}}, {"   prog x", {"prog", "x"}},
+  };
+  for (const auto& [line, args] : lines) EXPECT_EQ(SplitCommandLine(line), args) << line;
 }
 
-TEST(TextReader, CrLfAcrossTheReadBufferAndPositions) {
+// Text lines; planned failures arrive at the planned call, as system errors, leaving what a real failure would.
+TEST(File, ReadsTextAndFailsAsPlanned) {
   test::TempDir dir;
   constexpr std::size_t kLen = 65535;  // the CR and the LF arrive in different reads
   test::WriteFile(dir / "c.txt", std::string(kLen, 'x') + "\r\ny\r\n");
@@ -131,11 +143,7 @@ TEST(TextReader, CrLfAcrossTheReadBufferAndPositions) {
   TextReader missing;
   EXPECT_EQ(missing.Open(dir / "none.txt").kind, OsErr::kNotFound);
   EXPECT_FALSE(missing.ReadLine(line, 255));
-}
 
-// Planned failures arrive at the planned call, as system errors, leaving the state a real failure would.
-TEST(FaultInjection, AnyCountsEveryPrimitiveAndDiskFullWritesWhatFits) {
-  test::TempDir dir;
   File f;
   f.StartWriteBack(0, 10);  // a hint only: no file open, nothing happens
   test::WriteFile(dir / "a.dat", "x");

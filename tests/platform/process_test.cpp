@@ -1,4 +1,4 @@
-// Command-line splitting, started processes, modules, and share-mode locks against this program as a helper.
+// Started processes, modules, and share-mode locks against this program as a helper.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -14,20 +14,6 @@ constexpr std::uint32_t kWaitMs = 30000;
 // This test program, which main.cpp turns into a helper process.
 std::string HelperCommand() {
   return "\"" + JoinPath(ProgramDirectory(), std::string("tests_platform") + VEUPD_EXE_SUFFIX) + "\"";
-}
-
-// Blanks and tabs separate, quotes group, backslashes escape only before a quote, the program name has none.
-TEST(Process, SplitCommandLine) {
-  const std::pair<const char*, std::vector<std::string>> cases[] = {
-      {"", {}}, {" \t ", {}}, {"prog  a\tb  ", {"prog", "a", "b"}}, {"prog \"a b\" c", {"prog", "a b", "c"}},
-      {"prog a\"b c\"d", {"prog", "ab cd"}}, {"prog \"\" x", {"prog", "", "x"}}, {"prog \"a b", {"prog", "a b"}},
-      {"prog a\\\\b\\c", {"prog", "a\\\\b\\c"}}, {"prog a\\\"b", {"prog", "a\"b"}},
-      {"prog \"a\\\\\" b", {"prog", "a\\", "b"}}, {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},
-      {"prog \"c:\\dir\\\\\"", {"prog", "c:\\dir\\"}}, {"prog \"a\"\"b\"", {"prog", "a\"b"}},
-      {"\"c:\\my dir\\p.exe\" x", {"c:\\my dir\\p.exe", "x"}}, {"c:\\dir\\\"p x", {"c:\\dir\\\"p", "x"}},
-      {"\"a\\\"b c", {"a\\", "b", "c"}}, {"   prog x", {"prog", "x"}},
-  };
-  for (const auto& [line, args] : cases) EXPECT_EQ(SplitCommandLine(line), args) << line;
 }
 
 // Starts this program holding file open in mode until dir/release appears (30 s at most); true once it holds it.
