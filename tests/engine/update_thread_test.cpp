@@ -25,13 +25,10 @@ TEST(CLogClass, OpensLazilyAndAppendsToWhatIsThere) {
   EXPECT_EQ(test::ReadFile(dir / "a.log"), "old\r\none\r\ntwo\r\n\tParameter 1 : x\r\n");
 }
 
-class NoTexts : public TextSource {
+// The texts by number, and a dialog that counts its closes.
+class Host : public TextSource, public LevelDialog {
  public:
   std::string Text(std::uint32_t number) override { return "text " + std::to_string(number); }
-};
-
-class ClosingDialog : public LevelDialog {
- public:
   void RefreshProgress(std::uint32_t, std::uint32_t, std::uint32_t) override {}
   void PostClose() override { ++closes; }
   int closes = 0;
@@ -51,8 +48,8 @@ TEST(UpdateThread, ShortReportRulesUnknownCodesAndTheCheckpointPath) {
   EXPECT_EQ(CheckpointPath("C:\\UPD\\CTRL.TXT"), "C:\\UPD\\UpdCtrl.log");
   EXPECT_EQ(CheckpointPath("ctrl.txt"), "UpdCtrl.log");
   test::TempDir dir;
-  NoTexts texts;
-  LevelRunner runner(LevelIn(dir), texts, kNoCommands);
+  Host host;
+  LevelRunner runner(LevelIn(dir), host, kNoCommands);
   CUpdateThread& thread = runner.Worker();
   thread.ReportStep(true, "Copying 1 file(s)", ErrorCode::Ok());
   thread.ReportStep(false, "Copying", Err::kCannotCopy);
@@ -67,22 +64,21 @@ TEST(UpdateThread, ShortReportRulesUnknownCodesAndTheCheckpointPath) {
 
 TEST(UpdateThread, MissingPointerComponentEndsTheLevelWithError19) {
   test::TempDir dir;
-  NoTexts texts;
-  LevelRunner runner(LevelIn(dir), texts, kNoCommands);
+  Host host;
+  LevelRunner runner(LevelIn(dir), host, kNoCommands);
   runner.Worker().Run();  // without a dialog: nothing
   EXPECT_FALSE(runner.Finished());
   EXPECT_FALSE(std::filesystem::exists(dir / "level.log"));
-  ClosingDialog dialog;
   test::WriteFile(dir / "ctrl.txt", "#1a\n");
-  ASSERT_TRUE(runner.Start(dialog));
+  ASSERT_TRUE(runner.Start(host));
   ASSERT_TRUE(runner.WaitForEnd(10000, [](std::uint32_t ms) { os::SleepMs(ms); }));
-  EXPECT_FALSE(runner.Start(dialog)) << "one level per runner";
+  EXPECT_FALSE(runner.Start(host)) << "one level per runner";
   const std::string log = test::ReadFile(dir / "level.log");
   EXPECT_TRUE(log.starts_with("***----- Starting Update Level 4 -----***\r\n")) << log;
   EXPECT_TRUE(log.ends_with("Error : Cannot load DODUDAV.DLL               (Line 0, code 19, subcode 0)\r\n"
                             "\tParameter 1 : " + (dir / "dodudav.dll") + "\r\n"))
       << log;
-  EXPECT_EQ(std::tuple(runner.Result(), runner.Finished(), runner.Running(), dialog.closes),
+  EXPECT_EQ(std::tuple(runner.Result(), runner.Finished(), runner.Running(), host.closes),
             std::tuple(1u, true, false, 1));
   EXPECT_FALSE(std::filesystem::exists(dir / "UpdCtrl.log"));
 }

@@ -16,18 +16,10 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-class DelimitedFileTest : public ::testing::Test {
- protected:
-  std::string Make(const std::string& bytes) {
-    test::WriteFile(path_, bytes);
-    return path_;
-  }
-  test::TempDir dir_;
-  std::string path_ = dir_ / "list.txt";
-};
-
 // Lines are cut at 800 characters; fields split at the delimiter text.
-TEST_F(DelimitedFileTest, RecordsAndFields) {
+TEST(DelimitedFile, RecordsAndFields) {
+  test::TempDir dir;
+  const std::string path = dir / "list.txt";
   const std::string a800(800, 'a');
   const std::string b200(200, 'b');
   const std::pair<std::string, Lines> cases[] = {
@@ -38,7 +30,8 @@ TEST_F(DelimitedFileTest, RecordsAndFields) {
   };
   for (const auto& [bytes, records] : cases) {
     CDelimitedFile file;
-    ASSERT_TRUE(file.Open(Make(bytes).c_str()));
+    test::WriteFile(path, bytes);
+    ASSERT_TRUE(file.Open(path.c_str()));
     Lines lines;
     while (file.ReadRecord()) lines.push_back(file.CurrentLine());
     EXPECT_EQ(lines, records) << bytes.substr(0, 20);
@@ -53,7 +46,8 @@ TEST_F(DelimitedFileTest, RecordsAndFields) {
     SCOPED_TRACE(line);
     CDelimitedFile file;
     file.SetDelimiter(2, delimiter);
-    ASSERT_TRUE(file.Open(Make(std::string(line) + "\r\n").c_str()));
+    test::WriteFile(path, std::string(line) + "\r\n");
+    ASSERT_TRUE(file.Open(path.c_str()));
     ASSERT_TRUE(file.ReadRecord());
     Lines got(fields.size(), "junk");
     for (std::size_t i = 0; i < got.size(); ++i) file.GetField(static_cast<int>(i), got[i]);
@@ -63,19 +57,21 @@ TEST_F(DelimitedFileTest, RecordsAndFields) {
   }
 }
 
-TEST_F(DelimitedFileTest, PathWritingAndCounting) {
+TEST(DelimitedFile, PathWritingAndCounting) {
+  test::TempDir dir;
+  const std::string path = dir / "list.txt";
   CDelimitedFile none;
   EXPECT_FALSE(none.Open());
-  EXPECT_FALSE(none.Open((dir_ / "missing.txt").c_str()));
+  EXPECT_FALSE(none.Open((dir / "missing.txt").c_str()));
   EXPECT_FALSE(none.IsOpen());
   EXPECT_EQ(none.CountRecords(), 0);
   EXPECT_STREQ(none.ReadField(0), "");
   EXPECT_FALSE(none.SetFilePath(nullptr));
 
-  CDelimitedFile file(path_.c_str());
+  CDelimitedFile file(path.c_str());
   file.output_lines_ = {"a\tb\n", "c\n"};
   ASSERT_TRUE(file.WriteLines());
-  EXPECT_EQ(test::ReadFile(path_), "a\tb\r\nc\r\n");
+  EXPECT_EQ(test::ReadFile(path), "a\tb\r\nc\r\n");
   ASSERT_TRUE(file.Open());
   EXPECT_FALSE(file.WriteLines()) << "the open reader denies writers";
   EXPECT_STREQ(file.ReadField(1), "b");
@@ -84,8 +80,8 @@ TEST_F(DelimitedFileTest, PathWritingAndCounting) {
   EXPECT_FALSE(file.ReadRecord());
 
   // CountRecords counts the records left and keeps the read position.
-  test::WriteFile(path_, "k1\tv1\r\nk2\tv2\r\nk3\tv3");
-  EXPECT_TRUE(none.SetFilePath(path_.c_str()));
+  test::WriteFile(path, "k1\tv1\r\nk2\tv2\r\nk3\tv3");
+  EXPECT_TRUE(none.SetFilePath(path.c_str()));
   none.SetDelimiter(2, "\t");
   ASSERT_TRUE(none.Open());
   EXPECT_EQ(none.CountRecords(), 3);
