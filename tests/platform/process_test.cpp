@@ -27,12 +27,6 @@ bool Hold(Process& helper, const test::TempDir& dir, const std::string& file, Op
   return Exists(ready);
 }
 
-// True when the helper held its file and ended normally.
-bool Release(Process& helper, const test::TempDir& dir) {
-  test::WriteFile(dir / "release", "");
-  return helper.Wait(kWaitMs) && helper.ExitCode() == 0;
-}
-
 // A helper holds a file; this process had another one open when it started the helper.
 TEST(Process, StartsHoldsAndWaits) {
   test::TempDir dir;
@@ -72,14 +66,12 @@ TEST(Process, StartsHoldsAndWaits) {
 // Only cases both systems agree on: a plain reader next to an exclusive writer is refused on Windows but not
 // on POSIX, where plain opens take no lock.
 TEST(Locks, SecondOpenFromOtherProcess) {
+  using enum OpenMode;
   const std::tuple<OpenMode, OpenMode, bool> cases[] = {
-      {OpenMode::kReadWriteCreate, OpenMode::kReadDenyWrite, true},
-      {OpenMode::kReadWriteCreate, OpenMode::kReadWriteExisting, true},
-      {OpenMode::kReadWriteExisting, OpenMode::kCreateTruncate, true},
-      {OpenMode::kReadWriteShareRead, OpenMode::kReadDenyWrite, true},
-      {OpenMode::kReadWriteShareRead, OpenMode::kRead, false},
-      {OpenMode::kReadDenyWrite, OpenMode::kReadDenyWrite, false},
-      {OpenMode::kReadDenyWrite, OpenMode::kReadWriteCreate, true},
+      {kReadWriteCreate, kReadDenyWrite, true},    {kReadWriteCreate, kReadWriteExisting, true},
+      {kReadWriteExisting, kCreateTruncate, true}, {kReadWriteShareRead, kReadDenyWrite, true},
+      {kReadWriteShareRead, kRead, false},         {kReadDenyWrite, kReadDenyWrite, false},
+      {kReadDenyWrite, kReadWriteCreate, true},
   };
   for (const auto& [held, tried, conflict] : cases) {
     SCOPED_TRACE(std::to_string(static_cast<int>(held)) + " then " + std::to_string(static_cast<int>(tried)));
@@ -91,10 +83,11 @@ TEST(Locks, SecondOpenFromOtherProcess) {
     const OsResult r = f.Open(dir / "shared.dat", tried);
     EXPECT_EQ(r.kind, conflict ? OsErr::kSharing : OsErr::kOk) << r.Text();
     (void)f.Close();
-    ASSERT_TRUE(Release(helper, dir));
+    test::WriteFile(dir / "release", "");
+    ASSERT_TRUE(helper.Wait(kWaitMs) && helper.ExitCode() == 0) << "the helper held the file and ended normally";
     EXPECT_EQ(test::ReadFile(dir / "shared.dat"), "content");  // a refused truncation truncates nothing
     // Once the holder is gone the file opens in any mode.
-    EXPECT_TRUE(f.Open(dir / "shared.dat", OpenMode::kReadWriteExisting).ok());
+    EXPECT_TRUE(f.Open(dir / "shared.dat", kReadWriteExisting).ok());
   }
 }
 
