@@ -69,13 +69,14 @@ TEST(ControlReader, CountsAndReadsOnAsFromTheTop) {
   test::TempDir dir;
   const std::string path = dir / "ctrl.txt";
   const std::pair<std::string, std::uint32_t> cases[] = {
-      {"", 0}, {"#\n#1abc\n", 0},                         // first line short
+      {"", 0},
+      {"#\n#1abc\n", 0},                                           // first line short
       {"#1a\n#1b\n\n#1c\n", 2}, {"#1a\r\n#1b\r\n\r\n#1c\r\n", 2},  // third line empty; CR LF is one end
-      {"#1a\n#1", 1}, {"#1a\n#1b", 2},                     // the last line without end
-      {std::string(300, 'x') + "\n", 2},                    // two pieces
-      {std::string(255, 'x') + "\n#1a\n", 1},               // leaves a short piece
-      {std::string(254, 'x') + "\n#1a\n", 2},               // the end fits
-      {std::string("#1\0abc\n#1d\n", 11), 0},               // NUL ends the text of a piece
+      {"#1a\n#1", 1}, {"#1a\n#1b", 2},                             // the last line without end
+      {std::string(300, 'x') + "\n", 2},                           // two pieces
+      {std::string(255, 'x') + "\n#1a\n", 1},                      // leaves a short piece
+      {std::string(254, 'x') + "\n#1a\n", 2},                      // the end fits
+      {std::string("#1\0abc\n#1d\n", 11), 0},                      // NUL ends the text of a piece
   };
   for (const auto& [content, count] : cases) {
     test::WriteFile(path, content);

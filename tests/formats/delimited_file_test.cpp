@@ -24,9 +24,9 @@ TEST(DelimitedFile, RecordsAndFields) {
   const std::string b200(200, 'b');
   const std::pair<std::string, Lines> cases[] = {
       {"x\r\ny\r\n", {"x", "y"}}, {"x\ny\n", {"x", "y"}}, {"x\r\ny", {"x", "y"}}, {"\r\n\r\nz\r\n", {"", "", "z"}},
-      {"", {}}, {"x\ry\r\n", {"x\ry"}},  // a lone CR stays
+      {"", {}}, {"x\ry\r\n", {"x\ry"}},                                         // a lone CR stays
       {a800 + b200 + "\r\n", {a800, b200}}, {a800 + "\r\nz", {a800, "", "z"}},  // the line end left is a record
-      {std::string("ab\0cd\tef\r\ngh\r\n", 14), {"ab", "gh"}},  // NUL ends the line's text
+      {std::string("ab\0cd\tef\r\ngh\r\n", 14), {"ab", "gh"}},                  // NUL ends the line's text
   };
   for (const auto& [bytes, records] : cases) {
     CDelimitedFile file;
