@@ -23,34 +23,12 @@
 
 namespace veupd::test {
 
-constexpr std::uint32_t kMessageTableBackward = 0x2;  // keys compared last byte first
-
 inline bool IsWindowsBuild() {
   std::error_code ec;
   return std::filesystem::exists(std::filesystem::path(VEUPD_OUT_DIR) / "VeUpd.exe", ec);
 }
 inline std::string VeupdProgram() {
   return (std::filesystem::path(VEUPD_OUT_DIR) / (IsWindowsBuild() ? "VeUpd.exe" : "veupd")).string();
-}
-
-using Texts = std::vector<std::pair<std::uint32_t, std::string>>;
-
-// Writes MSG.STR with MSGE.DAT / MSGE.IDX (language "E") into dir, byte by
-// byte; returns the structure file's path. Texts must be in number order.
-inline std::string WriteMessageTable(const std::filesystem::path& dir, const Texts& texts) {
-  StructureLayout layout = NumberTextLayout(kMessageTableBackward);
-  layout.data_name = "MSG@.DAT";
-  layout.index_name = "MSG@.IDX";
-  std::string data;
-  std::string index;
-  for (const auto& [number, text] : texts) {
-    index += Le32(number) + Le32(static_cast<std::uint32_t>(data.size()));
-    data += Record(Le32(number) + Var8(text));
-  }
-  WriteFile(dir / "MSG.STR", StructureBytes(layout));
-  WriteFile(dir / "MSGE.DAT", data);
-  WriteFile(dir / "MSGE.IDX", index);
-  return (dir / "MSG.STR").string();
 }
 
 using Keys = std::vector<std::pair<std::string, std::string>>;
@@ -75,7 +53,7 @@ struct LevelResult : ProgramRun {
   std::optional<std::string> checkpoint;  // UpdCtrl.log bytes, when present
 };
 
-// How the Windows box answerer replies to a Yes/No question.
+// How a Windows run answers a Yes/No box (other boxes get OK).
 enum class Answer { kYes, kNo };
 
 // The level helper (tests/integration/helpers) copied into dir as
@@ -86,59 +64,6 @@ inline std::string LevelHelper(const std::filesystem::path& dir, const std::stri
                              std::filesystem::copy_options::overwrite_existing);
   return target.string();
 }
-
-#ifdef _WIN32
-// While a Windows updater runs, its message boxes are read and answered as
-// the POSIX build answers them without a terminal (OK, or Yes to a
-// question), and their texts are collected in the form the POSIX build
-// writes to standard error: CR LF as a line end, one line end after each.
-class BoxAnswerer {
- public:
-  explicit BoxAnswerer(Answer answer) : answer_(answer), thread_([this] { Run(); }) {}
-  ~BoxAnswerer() { Stop(); }
-  BoxAnswerer(const BoxAnswerer&) = delete;
-  BoxAnswerer& operator=(const BoxAnswerer&) = delete;
-
-  std::string Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    return texts_;
-  }
-  [[nodiscard]] const std::vector<SeenBox>& Boxes() const { return boxes_; }
-
- private:
-  void Run() {
-    constexpr unsigned kLookMs = 50;
-    constexpr int kGoneTries = 200;
-    while (!stop_) {
-      HWND found = nullptr;
-      EnumWindows(&boxes_detail::FindBox, reinterpret_cast<LPARAM>(&found));
-      if (found == nullptr) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kLookMs));
-        continue;
-      }
-      const SeenBox box = ReadBox(found);
-      boxes_.push_back(box);
-      std::string text;
-      for (std::size_t i = 0; i < box.text.size(); ++i) {
-        if (box.text[i] == '\r' && i + 1 < box.text.size() && box.text[i + 1] == '\n') continue;
-        text += box.text[i];
-      }
-      texts_ += text + "\n";
-      int button = IDOK;
-      if (GetDlgItem(found, IDYES) != nullptr) button = answer_ == Answer::kYes ? IDYES : IDNO;
-      PostMessageA(found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(found, button)));
-      for (int i = 0; i < kGoneTries && IsWindow(found); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-
-  Answer answer_;
-  std::atomic<bool> stop_{false};
-  std::string texts_;
-  std::vector<SeenBox> boxes_;
-  std::thread thread_;
-};
-#endif
 
 // Runs a program through the shell with each argument double-quoted,
 // standard error (and standard output, when a file is named) into files;
@@ -168,17 +93,32 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::fi
   std::filesystem::path program = std::filesystem::canonical(VeupdProgram(), ec);
   if (ec) program = VeupdProgram();
   program.make_preferred();
+  ProgramRun run;
 #ifdef _WIN32
-  BoxAnswerer boxes(answer);
+  // The boxes are read and answered meanwhile, and their texts added in the
+  // form the POSIX build writes to standard error without a terminal.
+  std::atomic<bool> ended{false};
+  std::thread user([&] {
+    while (!ended) {
+      HWND box = FindDialog(false);
+      if (box == nullptr) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        continue;
+      }
+      run.boxes.push_back(ReadBox(box));
+      PressButton(box, GetDlgItem(box, IDYES) == nullptr ? IDOK : answer == Answer::kYes ? IDYES : IDNO);
+      WaitFor([&] { return IsWindow(box) == FALSE; }, 2000);
+    }
+  });
 #else
   (void)answer;  // POSIX without a terminal always answers Yes
 #endif
-  ProgramRun run;
   run.exit_status = RunQuoted(program.string(), args, err_file);
   run.err = ReadFile(err_file);
 #ifdef _WIN32
-  run.err += boxes.Stop();
-  run.boxes = boxes.Boxes();
+  ended = true;
+  user.join();
+  for (const SeenBox& box : run.boxes) run.err += std::regex_replace(box.text, std::regex("\r\n"), "\n") + "\n";
 #endif
   std::filesystem::remove(err_file, ec);
   return run;
@@ -198,11 +138,23 @@ inline std::optional<std::string> IniValue(const std::string& text, const std::s
 class LevelRunner {
  public:
   LevelRunner() {
-    keys_["Msg"] = WriteMessageTable(
-        dir_.path() / "msg", {{70, "The old program folder is kept."}, {118, "Update"},
-                              {3671, "An error occurred. Stop the update?"}, {3977, "Files are being updated"},
-                              {4783, "Parameter %s is missing !"}, {11670, "Cannot move %s (VELA)"},
-                              {11672, "Cannot create %s"}});
+    // The message table (language "E"), built byte by byte, texts in number order.
+    StructureLayout layout = NumberTextLayout(0x2);  // keys compared last byte first
+    layout.data_name = "MSG@.DAT";
+    layout.index_name = "MSG@.IDX";
+    std::string data, index;
+    for (const auto& [number, text] : std::vector<std::pair<std::uint32_t, std::string>>{
+             {70, "The old program folder is kept."}, {118, "Update"}, {3671, "An error occurred. Stop the update?"},
+             {3977, "Files are being updated"}, {4783, "Parameter %s is missing !"},
+             {11670, "Cannot move %s (VELA)"}, {11672, "Cannot create %s"}}) {
+      index += Le32(number) + Le32(static_cast<std::uint32_t>(data.size()));
+      data += Record(Le32(number) + Var8(text));
+    }
+    const std::filesystem::path msg = dir_.path() / "msg";
+    WriteFile(msg / "MSGE.DAT", data);
+    WriteFile(msg / "MSGE.IDX", index);
+    WriteFile(msg / "MSG.STR", StructureBytes(layout));
+    keys_["Msg"] = (msg / "MSG.STR").string();
     keys_["Language"] = "E";
     keys_["File"] = ControlFile();
     keys_["ParentParams"] = dir_ / "parent.ini";
@@ -252,25 +204,20 @@ class LevelRunner {
   std::map<std::string, std::string> keys_;
 };
 
-// The entries after the opening banner of a level (whose time is matched by
-// pattern), nullopt without one.
-inline std::optional<std::string> OpenLevelBody(const std::string& log, int level) {
-  const std::regex opening("^\\*\\*\\*----- Starting Update Level " + std::to_string(level) +
-                           " -----\\*\\*\\*\r\n\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n");
-  std::smatch m;
-  if (!std::regex_search(log, m, opening)) return std::nullopt;
-  return std::string(m.suffix());
-}
-
-// The entries between the banners, nullopt when the log is not exactly one
-// whole level.
-inline std::optional<std::string> LevelBody(const std::string& log, int level) {
-  const std::optional<std::string> rest = OpenLevelBody(log, level);
-  const std::regex closing("\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n\\*\\*\\*----- Terminating Update Level " +
-                           std::to_string(level) + " -----\\*\\*\\*\r\n$");
-  std::smatch m;
-  if (!rest || !std::regex_search(*rest, m, closing)) return std::nullopt;
-  return std::string(m.prefix());
+// The entries between the banners of one whole level (their times matched
+// by pattern), or with `closed` false all after the opening banner; nullopt
+// when the log is not of that form.
+inline std::optional<std::string> LevelBody(const std::string& log, int level, bool closed = true) {
+  const std::string time = "\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n";
+  const std::string banner = " Update Level " + std::to_string(level) + " -----\\*\\*\\*\r\n";
+  std::smatch opening, closing;
+  if (!std::regex_search(log, opening, std::regex("^\\*\\*\\*----- Starting" + banner + time))) return std::nullopt;
+  const std::string rest = opening.suffix();
+  if (!closed) return rest;
+  if (!std::regex_search(rest, closing, std::regex(time + "\\*\\*\\*----- Terminating" + banner + "$"))) {
+    return std::nullopt;
+  }
+  return std::string(closing.prefix());
 }
 
 // An error entry as the level log shows it, the message padded to 37.
@@ -281,11 +228,6 @@ inline std::string ErrorEntry(std::string message, int line, int code, int subco
                   std::to_string(code) + ", subcode " + std::to_string(subcode) + ")";
   for (const auto& [n, text] : params) e += "\r\n\tParameter " + std::to_string(n) + " : " + text;
   return e + "\r\n";
-}
-
-inline std::string CheckpointBytes(std::uint32_t lines, std::uint32_t index, std::uint32_t phase,
-                                   std::uint32_t done) {
-  return Le32(lines) + Le32(index) + Le32(phase) + Le32(done);
 }
 
 }  // namespace veupd::test

@@ -120,14 +120,17 @@ TEST(Level, SecondLevelReplacesTheLogUnlessInPlaceModeIsExactlyOne) {
   EXPECT_EQ(LevelBody(third.log.substr(0, split), 2), "");
   EXPECT_EQ(LevelBody(third.log.substr(split), 3), kFailedRename);
 
-  if (IsWindowsBuild()) return;  // WindowsLevel.LogHeldOpenForWritingLosesEntriesButNotTheLevel
-  os::File held;
-  ASSERT_TRUE(held.Open(runner.LogFile(), os::OpenMode::kReadWriteExisting).ok());
   WriteFile(runner.Path("a.dat"), "a");
-  const LevelResult r = runner.RunLevel("#C" + runner.Path("a.dat") + "\tb.dat\n#C\t\n");
-  EXPECT_EQ(r.log, third.log);
+  LevelResult r;
+  {
+    os::File held;
+    ASSERT_TRUE(held.Open(runner.LogFile(), os::OpenMode::kReadWriteExisting).ok());
+    r = runner.RunLevel("#C" + runner.Path("a.dat") + "\tb.dat\n#C\t\n");
+  }
+  EXPECT_EQ(ReadFile(runner.LogFile()), third.log);
   EXPECT_TRUE(std::filesystem::exists(runner.Path("b.dat")));
   EXPECT_EQ(r.result, "0");
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.err, runner.Summary(1, 3));
 }
 
