@@ -14,40 +14,29 @@
 namespace veupd {
 namespace {
 
+// Records what the dialog shows, one line per call; EndModal apart.
 class RecordingView : public os::ProgressView {
  public:
   void SetRightToLeftLayout(bool) override {}
-  void BringToForeground(std::uintptr_t w) override { foreground.push_back(w); }
+  void BringToForeground(std::uintptr_t w) override { calls += "foreground " + std::to_string(w) + "\n"; }
   int RunModal(os::ProgressViewEvents&) override { return 0; }
   void EndModal(int result) override { ended = result; }
-  void PostCloseRequest() override { ++close_requests; }
-  void SetIcon(int id) override { icon = id; }
-  void SetCaption(std::string_view t) override { caption = t; }
-  void PlaceInBackground() override { placed = true; }
-  void SetTitleLine(std::string_view t) override { title = t; }
-  void SetStatusLine(std::string_view t) override { status = t; }
-  void SetCounterText(std::string_view t) override { counters.emplace_back(t); }
-  void SetProgressPos(int p) override { positions.push_back(p); }
+  void PostCloseRequest() override {}
+  void SetIcon(int id) override { calls += "icon " + std::to_string(id) + "\n"; }
+  void SetCaption(std::string_view t) override { calls += "caption " + std::string(t) + "\n"; }
+  void PlaceInBackground() override { calls += "background\n"; }
+  void SetTitleLine(std::string_view t) override { calls += "title " + std::string(t) + "\n"; }
+  void SetStatusLine(std::string_view t) override { calls += "status " + std::string(t) + "\n"; }
+  void SetCounterText(std::string_view t) override { calls += "counter " + std::string(t) + "\n"; }
+  void SetProgressPos(int p) override { calls += "bar " + std::to_string(p) + "\n"; }
 
-  std::vector<std::uintptr_t> foreground;
   int ended = -1;
-  int close_requests = 0;
-  int icon = 0;
-  std::string caption = "VELA Update";
-  bool placed = false;
-  std::string title;
-  std::string status;
-  std::vector<std::string> counters;
-  std::vector<int> positions;
+  std::string calls;
 };
 
 class Texts : public TextSource {
  public:
-  std::string Text(std::uint32_t n) override {
-    if (n == 118) return "Update";
-    if (n == 3977) return "Files are being updated";
-    return "";
-  }
+  std::string Text(std::uint32_t n) override { return n == 118 ? "Update" : n == 3977 ? "Files are being updated" : ""; }
 };
 
 class DialogTest : public ::testing::Test {
@@ -63,33 +52,24 @@ class DialogTest : public ::testing::Test {
 };
 
 TEST(FormatCounter, GroupsOnlyTheLastSixDigits) {
-  EXPECT_EQ(FormatCounter(0), "0");
-  EXPECT_EQ(FormatCounter(999), "999");
-  EXPECT_EQ(FormatCounter(1000), "1.000");
-  EXPECT_EQ(FormatCounter(1234567), "1.234.567");
-  EXPECT_EQ(FormatCounter(999999), "999.999");
-  EXPECT_EQ(FormatCounter(1000001), "1.000.001");
-  EXPECT_EQ(FormatCounter(1234567890), "1234.567.890");
+  for (const auto& [value, text] : std::vector<std::pair<std::uint32_t, std::string>>{
+           {0, "0"}, {999, "999"}, {1000, "1.000"}, {1234567, "1.234.567"}, {999999, "999.999"},
+           {1000001, "1.000.001"}, {1234567890, "1234.567.890"}}) {
+    EXPECT_EQ(FormatCounter(value), text);
+  }
 }
 
-TEST_F(DialogTest, InitialisationSetsTitleStatusAndPlacement) {
-  CVeUpdateDlg dlg = Make("ve", 7, 4711);
-  dlg.OnInitDialog();
-  EXPECT_EQ(view_.title, "VELA Update 7");
-  EXPECT_EQ(view_.status, "Files are being updated");
-  EXPECT_EQ(view_.icon, os::kIconDefault);
-  EXPECT_EQ(view_.caption, "VELA Update");  // the resource caption stays
-  EXPECT_TRUE(view_.placed);
-  EXPECT_EQ(view_.foreground, std::vector<std::uintptr_t>{4711});
-}
-
-TEST_F(DialogTest, SecondBrandInCapitalsGetsItsCaptionAndIcon) {
-  CVeUpdateDlg dlg = Make("NR", 3);
-  dlg.OnInitDialog();
-  EXPECT_EQ(view_.caption, "NOR2 Update");
-  EXPECT_EQ(view_.icon, os::kIconSecondBrand);
-  EXPECT_EQ(view_.title, "NOR2 Update 3");
-  EXPECT_TRUE(view_.foreground.empty());
+// The second brand (in any case) gets its caption and icon; a caller's
+// window comes to the foreground.
+TEST_F(DialogTest, InitialisationShowsTheBrandAndPlacesTheDialog) {
+  const std::string status = "status Files are being updated\nbackground\n";
+  Make("ve", 7, 4711).OnInitDialog();
+  EXPECT_EQ(view_.calls, "icon " + std::to_string(os::kIconDefault) + "\ntitle VELA Update 7\n" + status +
+                             "foreground 4711\n");
+  view_.calls.clear();
+  Make("NR", 3).OnInitDialog();
+  EXPECT_EQ(view_.calls,
+            "icon " + std::to_string(os::kIconSecondBrand) + "\ntitle NOR2 Update 3\ncaption NOR2 Update\n" + status);
 }
 
 // The bar and the counter are sent only when they change; the percentage
@@ -99,8 +79,7 @@ TEST_F(DialogTest, RefreshSendsOnlyChanges) {
   const std::uint32_t refreshes[][3] = {{0, 0, 0}, {4, 0, 0}, {4, 1, 0}, {4, 1, 0}, {4, 2, 1000},
                                         {4, 3, 1000}, {4, 9, 1234567}};
   for (const auto& r : refreshes) dlg.RefreshProgress(r[0], r[1], r[2]);
-  EXPECT_EQ(view_.positions, (std::vector<int>{0, 25, 50, 75, 100}));
-  EXPECT_EQ(view_.counters, (std::vector<std::string>{"1.000", "1.234.567"}));
+  EXPECT_EQ(view_.calls, "bar 0\nbar 25\nbar 50\ncounter 1.000\nbar 75\nbar 100\ncounter 1.234.567\n");
 }
 
 TEST_F(DialogTest, CloseWithoutLevelEndsTheDialogAsSuccess) {
