@@ -24,21 +24,6 @@ struct SeenBox {
 
 namespace boxes_detail {
 
-struct Search {
-  bool progress;  // the progress dialog, else a visible message box
-  HWND found = nullptr;
-};
-
-inline BOOL CALLBACK MatchDialog(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<Search*>(param);
-  char cls[16] = {};
-  GetClassNameA(window, cls, sizeof(cls));
-  if (lstrcmpA(cls, "#32770") != 0 || (GetDlgItem(window, 1000) != nullptr) != search->progress) return TRUE;
-  if (!search->progress && !IsWindowVisible(window)) return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
 inline BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
   auto* box = reinterpret_cast<SeenBox*>(param);
   char cls[64] = {};
@@ -67,11 +52,12 @@ bool WaitFor(Done done, unsigned timeout_ms) {
   return true;
 }
 
-// The progress dialog (or else a message box) showing now; null when none.
+// The progress dialog (or else a visible message box) now; null when none.
 inline HWND FindDialog(bool progress) {
-  boxes_detail::Search search{progress};
-  EnumWindows(&boxes_detail::MatchDialog, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", nullptr)) != nullptr;) {
+    if ((GetDlgItem(w, 1000) != nullptr) == progress && (progress || IsWindowVisible(w))) return w;
+  }
+  return nullptr;
 }
 
 inline SeenBox ReadBox(HWND window) {

@@ -10,12 +10,12 @@ each index belongs to its data or, after a kill between the two
 replacements, to the data's previous version; a re-run then leaves
 everything new. Exits 1 on a violation, 2 on a setup problem.
 
-Usage: crash_test.py OUT_DIR [--runs N] [--scale N] [--seed S] [--keep]
-(e.g. --runs 500 --scale 8 by hand; CTest runs it small). POSIX only.
+POSIX only. CTest runs it small; by hand e.g. --runs 500 --scale 8.
 """
 
 import argparse
 import os
+import pathlib
 import random
 import shutil
 import signal
@@ -31,17 +31,12 @@ def fail_setup(text):
 
 
 def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return None
+    return pathlib.Path(path).read_bytes() if os.path.isfile(path) else None
 
 
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
+    pathlib.Path(path).write_bytes(data)
 
 
 class Level:
@@ -54,6 +49,7 @@ class Level:
         self.upd = os.path.join(work, "update")     # update directory 1
         self.vendor = os.path.join(work, "vendor")  # authoring only
         self.inst = os.path.join(work, "inst")      # the installation a run works on
+        self.stale = self.partial = 0  # seen after kills
         self.targets = {}  # target (relative) -> (old bytes or None, new bytes)
         self.indexes = {}  # index (relative) -> (data file, [(data bytes, index bytes) of each version])
 
@@ -155,13 +151,12 @@ class Level:
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def check(self, after_kill):
-        """Problems of the installation; stale indexes counted separately."""
+        """Problems of the installation; stale indexes and partial copies counted apart."""
         problems = []
-        stale = partial = 0
         for name, (old, new) in self.targets.items():
             now = read(os.path.join(self.inst, name))
             if after_kill and old is None and now is not None and now != new and new.startswith(now):
-                partial += 1  # a copy to an absent name goes straight there, checked after
+                self.partial += 1  # a copy to an absent name goes straight there, checked after
             elif now not in ([old, new] if after_kill else [new]):
                 what = "missing" if now is None else "old" if now == old else "%d bytes, neither old nor new" % len(now)
                 problems.append("%s: %s" % (name, what))
@@ -175,11 +170,11 @@ class Level:
             if at is None or now == versions[at][1]:
                 continue  # a wrong data file is reported above
             if after_kill and at > 0 and now == versions[at - 1][1]:
-                stale += 1
+                self.stale += 1
             else:
                 problems.append("%s: %s" % (index, "missing" if now is None else "%d bytes, not the index of %s"
                                             % (len(now), data_name)))
-        return problems, stale, partial
+        return problems
 
 
 def main():
@@ -187,7 +182,7 @@ def main():
     ap.add_argument("out")
     ap.add_argument("--runs", type=int, default=int(os.environ.get("VEUPD_CRASH_RUNS", "12")))
     ap.add_argument("--scale", type=int, default=int(os.environ.get("VEUPD_CRASH_SCALE", "1")))
-    ap.add_argument("--seed", type=int, default=None)
+    ap.add_argument("--seed", type=int)
     ap.add_argument("--keep", action="store_true", help="keep the work folder")
     args = ap.parse_args()
     out = os.path.abspath(args.out)
@@ -205,12 +200,12 @@ def main():
     began = time.monotonic()
     rc = level.start().wait()
     duration = time.monotonic() - began
-    problems, _, _ = level.check(after_kill=False)
+    problems = level.check(after_kill=False)
     if rc != 0 or problems:
         log = read(os.path.join(level.upd, "DedozUdu.log")) or b""
         fail_setup("the undisturbed level failed (exit %d): %s\n%s" % (rc, problems, log.decode(errors="replace")))
 
-    kills = stale_seen = partial_seen = violations = 0
+    kills = violations = 0
     for run in range(args.runs):
         level.fresh_installation()
         delay = rng.uniform(0.0, duration * 1.05)
@@ -221,19 +216,16 @@ def main():
             proc.send_signal(signal.SIGKILL)
             proc.wait()
             kills += 1
-        problems, stale, partial = level.check(after_kill=True)
-        stale_seen += stale
-        partial_seen += partial
+        problems = level.check(after_kill=True)
         rerun_rc = level.start().wait()
-        after, _, _ = level.check(after_kill=False)
-        problems += ["after the re-run " + p for p in after]
+        problems += ["after the re-run " + p for p in level.check(after_kill=False)]
         if rerun_rc not in (0, 1):
             problems.append("re-run ended with exit status %d" % rerun_rc)
         if problems:
             violations += len(problems)
             print("run %d (kill at %.3f s): %s" % (run, delay, "; ".join(problems)))
     print("crash_test: seed %d, level %.2f s, runs %d, kills %d, stale indexes %d, partial new copies %d, "
-          "violations %d" % (seed, duration, args.runs, kills, stale_seen, partial_seen, violations))
+          "violations %d" % (seed, duration, args.runs, kills, level.stale, level.partial, violations))
     if args.keep or violations:
         print("work folder kept: " + work)
     else:

@@ -23,18 +23,20 @@
 
 namespace veupd::test {
 
+namespace fs = std::filesystem;
+
 inline bool IsWindowsBuild() {
   std::error_code ec;
-  return std::filesystem::exists(std::filesystem::path(VEUPD_OUT_DIR) / "VeUpd.exe", ec);
+  return fs::exists(fs::path(VEUPD_OUT_DIR) / "VeUpd.exe", ec);
 }
 inline std::string VeupdProgram() {
-  return (std::filesystem::path(VEUPD_OUT_DIR) / (IsWindowsBuild() ? "VeUpd.exe" : "veupd")).string();
+  return (fs::path(VEUPD_OUT_DIR) / (IsWindowsBuild() ? "VeUpd.exe" : "veupd")).string();
 }
 
 using Keys = std::vector<std::pair<std::string, std::string>>;
 
-inline std::string ParamText(const Keys& keys, std::string_view section = "UPDATE") {
-  std::string text = "[" + std::string(section) + "]\r\n";
+inline std::string ParamText(const Keys& keys) {
+  std::string text = "[UPDATE]\r\n";
   for (const auto& [key, value] : keys) text += key + "=" + value + "\r\n";
   return text;
 }
@@ -58,16 +60,14 @@ enum class Answer { kYes, kNo };
 
 // The level helper (tests/integration/helpers) copied into dir as
 // "<role>.exe"; the name picks what it does.
-inline std::string LevelHelper(const std::filesystem::path& dir, const std::string& role) {
-  const std::filesystem::path target = dir / (role + ".exe");
-  std::filesystem::copy_file(std::filesystem::path(VEUPD_OUT_DIR) / "level_helper.exe", target,
-                             std::filesystem::copy_options::overwrite_existing);
+inline std::string LevelHelper(const fs::path& dir, const std::string& role) {
+  const fs::path target = dir / (role + ".exe");
+  fs::copy_file(fs::path(VEUPD_OUT_DIR) / "level_helper.exe", target, fs::copy_options::overwrite_existing);
   return target.string();
 }
 
-// Runs a program through the shell with each argument double-quoted,
-// standard error (and standard output, when a file is named) into files;
-// gives the exit status.
+// Runs a program through the shell, each argument double-quoted, standard
+// error (and output, when a file is named) into files; gives the exit status.
 inline int RunQuoted(const std::string& program, const std::vector<std::string>& args, const std::string& err_file,
                      const std::string& out_file = "") {
   std::string command = "\"" + program + "\"";
@@ -83,14 +83,13 @@ inline int RunQuoted(const std::string& program, const std::vector<std::string>&
   return status >= 256 ? (status >> 8) & 0xFF : status;
 }
 
-// Runs the updater with the given argument texts and collects standard
-// error and the exit status.
-inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::filesystem::path& scratch,
+// Runs the updater with these arguments; collects standard error and exit status.
+inline ProgramRun RunProgram(const std::vector<std::string>& args, const fs::path& scratch,
                              Answer answer = Answer::kYes) {
   const std::string err_file = (scratch / "stderr.txt").string();
   std::error_code ec;
   // The system's own spelling of the program path (a drive path under Wine).
-  std::filesystem::path program = std::filesystem::canonical(VeupdProgram(), ec);
+  fs::path program = fs::canonical(VeupdProgram(), ec);
   if (ec) program = VeupdProgram();
   program.make_preferred();
   ProgramRun run;
@@ -100,14 +99,12 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::fi
   std::atomic<bool> ended{false};
   std::thread user([&] {
     while (!ended) {
-      HWND box = FindDialog(false);
-      if (box == nullptr) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        continue;
+      if (HWND box = FindDialog(false); box != nullptr) {
+        run.boxes.push_back(ReadBox(box));
+        PressButton(box, GetDlgItem(box, IDYES) == nullptr ? IDOK : answer == Answer::kYes ? IDYES : IDNO);
+        WaitFor([&] { return IsWindow(box) == FALSE; }, 2000);
       }
-      run.boxes.push_back(ReadBox(box));
-      PressButton(box, GetDlgItem(box, IDYES) == nullptr ? IDOK : answer == Answer::kYes ? IDYES : IDNO);
-      WaitFor([&] { return IsWindow(box) == FALSE; }, 2000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   });
 #else
@@ -120,7 +117,7 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::fi
   user.join();
   for (const SeenBox& box : run.boxes) run.err += std::regex_replace(box.text, std::regex("\r\n"), "\n") + "\n";
 #endif
-  std::filesystem::remove(err_file, ec);
+  fs::remove(err_file, ec);
   return run;
 }
 
@@ -132,9 +129,8 @@ inline std::optional<std::string> IniValue(const std::string& text, const std::s
   return padded.substr(begin, padded.find('\r', begin) - begin);
 }
 
-// A temporary installation: message table, parameter file "upd.ini",
-// control file "ctrl.txt", parent parameter file "parent.ini", and the
-// level log "DedozUdu.log" beside the control file.
+// A temporary installation: message table, parameter file "upd.ini", control
+// file "ctrl.txt", parent parameter file "parent.ini", log "DedozUdu.log".
 class LevelRunner {
  public:
   LevelRunner() {
@@ -150,7 +146,7 @@ class LevelRunner {
       index += Le32(number) + Le32(static_cast<std::uint32_t>(data.size()));
       data += Record(Le32(number) + Var8(text));
     }
-    const std::filesystem::path msg = dir_.path() / "msg";
+    const fs::path msg = dir_.path() / "msg";
     WriteFile(msg / "MSGE.DAT", data);
     WriteFile(msg / "MSGE.IDX", index);
     WriteFile(msg / "MSG.STR", StructureBytes(layout));
@@ -162,13 +158,13 @@ class LevelRunner {
 
   [[nodiscard]] const TempDir& Dir() const { return dir_; }
   [[nodiscard]] std::string Path(std::string_view name) const { return dir_ / name; }
+  [[nodiscard]] bool Exists(std::string_view name) const { return fs::exists(dir_.path() / name); }
   [[nodiscard]] std::string ControlFile() const { return dir_ / "ctrl.txt"; }
   [[nodiscard]] std::string ParamFile() const { return dir_ / "upd.ini"; }
   [[nodiscard]] std::string LogFile() const { return dir_ / "DedozUdu.log"; }
   [[nodiscard]] std::string CheckpointFile() const { return dir_ / "UpdCtrl.log"; }
 
-  // The line the updater ends with on standard error after a level (none
-  // from the Windows GUI program).
+  // The last line of standard error after a level (none from the GUI program).
   [[nodiscard]] std::string Summary(int errors, int level = 1) const {
     if (IsWindowsBuild()) return "";
     const std::string count =
@@ -179,8 +175,7 @@ class LevelRunner {
   void Set(const std::string& key, const std::string& value) { keys_[key] = value; }
   void Remove(const std::string& key) { keys_.erase(key); }
 
-  // Writes the parameter file and the control file (bytes as given; write
-  // "\r\n" yourself where it matters) and runs one level.
+  // Writes the parameter and control files (bytes as given) and runs a level.
   LevelResult RunLevel(std::string_view control_text) {
     WriteFile(ControlFile(), control_text);
     return RunWithCurrentFiles();
@@ -191,11 +186,9 @@ class LevelRunner {
     WriteFile(ParamFile(), ParamText(Keys(keys_.begin(), keys_.end())));
     LevelResult r;
     static_cast<ProgramRun&>(r) = RunProgram({ParamFile()}, dir_.path(), answer);
-    std::error_code ec;
     r.log = ReadFile(LogFile());
-    const std::string parent = dir_ / "parent.ini";
-    if (std::filesystem::exists(parent, ec)) r.result = IniValue(ReadFile(parent), "DedozUduResult");
-    if (std::filesystem::exists(CheckpointFile(), ec)) r.checkpoint = ReadFile(CheckpointFile());
+    if (Exists("parent.ini")) r.result = IniValue(ReadFile(Path("parent.ini")), "DedozUduResult");
+    if (Exists("UpdCtrl.log")) r.checkpoint = ReadFile(CheckpointFile());
     return r;
   }
 
@@ -220,13 +213,13 @@ inline std::optional<std::string> LevelBody(const std::string& log, int level, b
   return std::string(closing.prefix());
 }
 
-// An error entry as the level log shows it, the message padded to 37.
-inline std::string ErrorEntry(std::string message, int line, int code, int subcode = 0,
-                              const std::vector<std::pair<int, std::string>>& params = {}) {
+// An error entry as the level log shows it (subcode 0), the message padded
+// to 37, the parameters numbered from 1.
+inline std::string ErrorEntry(std::string message, int line, int code, const std::vector<std::string>& params = {}) {
   if (message.size() < 37) message.resize(37, ' ');
-  std::string e = "Error : " + message + " (Line " + std::to_string(line) + ", code " +
-                  std::to_string(code) + ", subcode " + std::to_string(subcode) + ")";
-  for (const auto& [n, text] : params) e += "\r\n\tParameter " + std::to_string(n) + " : " + text;
+  std::string e = "Error : " + message + " (Line " + std::to_string(line) + ", code " + std::to_string(code) +
+                  ", subcode 0)";
+  for (std::size_t i = 0; i < params.size(); ++i) e += "\r\n\tParameter " + std::to_string(i + 1) + " : " + params[i];
   return e + "\r\n";
 }
 

@@ -1,7 +1,6 @@
-// The progress dialog's logic against a recording view: title line, icon
-// and caption, percentage, counter text and the remembered state.
-#include "app/progress_dialog.h"
-
+// The app folder's logic: the progress dialog against a recording view
+// (title line, icon and caption, percentage, counter text, the remembered
+// state, the end of a level from outside) and the start-up parameters.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/progress_dialog.h"
+#include "app/ve_update_app.h"
+#include "platform/platform.h"
 #include "test_support.h"
 
 namespace veupd {
@@ -36,7 +38,9 @@ class RecordingView : public os::ProgressView {
 
 class Texts : public TextSource {
  public:
-  std::string Text(std::uint32_t n) override { return n == 118 ? "Update" : n == 3977 ? "Files are being updated" : ""; }
+  std::string Text(std::uint32_t n) override {
+    return n == kTitleWordText ? "Update" : n == kStatusText ? "Files are being updated" : "";
+  }
 };
 
 class DialogTest : public ::testing::Test {
@@ -73,17 +77,14 @@ TEST_F(DialogTest, InitialisationShowsTheBrandAndPlacesTheDialog) {
 }
 
 // The bar and the counter are sent only when they change; the percentage
-// is capped, and 0 equals the remembered start value.
-TEST_F(DialogTest, RefreshSendsOnlyChanges) {
+// is capped, and 0 equals the remembered start value. A close without a
+// level ends the dialog as a success.
+TEST_F(DialogTest, RefreshSendsOnlyChangesAndCloseWithoutLevelSucceeds) {
   CVeUpdateDlg dlg = Make("ve", 1);
   const std::uint32_t refreshes[][3] = {{0, 0, 0}, {4, 0, 0}, {4, 1, 0}, {4, 1, 0}, {4, 2, 1000},
                                         {4, 3, 1000}, {4, 9, 1234567}};
   for (const auto& r : refreshes) dlg.RefreshProgress(r[0], r[1], r[2]);
   EXPECT_EQ(view_.calls, "bar 0\nbar 25\nbar 50\ncounter 1.000\nbar 75\nbar 100\ncounter 1.234.567\n");
-}
-
-TEST_F(DialogTest, CloseWithoutLevelEndsTheDialogAsSuccess) {
-  CVeUpdateDlg dlg = Make("ve", 1);
   dlg.OnCloseRequest();
   EXPECT_EQ(view_.ended, CVeUpdateDlg::kModalDone);
   EXPECT_TRUE(dlg.Succeeded());
@@ -120,10 +121,7 @@ TEST_F(DialogTest, EndFromOutsideStopsTheLevelBeforeItsNextCommand) {
     while (g_held_runs == 0 && !runner.Finished()) os::SleepMs(1);
     ASSERT_EQ(g_held_runs, 1) << test::ReadFile(dir / "DedozUdu.log");
     if (session_end) {
-      std::thread later([] {
-        os::SleepMs(50);
-        g_release = true;
-      });
+      std::thread later([] { os::SleepMs(50); g_release = true; });
       dlg.OnSessionEnd();  // returns once the level has stopped
       later.join();
       EXPECT_FALSE(runner.Running());
@@ -140,6 +138,31 @@ TEST_F(DialogTest, EndFromOutsideStopsTheLevelBeforeItsNextCommand) {
     EXPECT_FALSE(dlg.Succeeded());
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "UpdCtrl.log"));
   }
+}
+
+TEST(ParamFileFromCommandLine, TakesQuotedOrWholeTrimmedText) {
+  for (const auto& [line, path] : std::vector<std::pair<std::string, std::string>>{
+           {"C:\\UPD\\P.INI", "C:\\UPD\\P.INI"},
+           {"   C:\\P.INI  ", "C:\\P.INI"},
+           {"\"C:\\My Dir\\P.INI\" more", "C:\\My Dir\\P.INI"},
+           {"C:\\My Dir\\P.INI", "C:\\My Dir\\P.INI"},  // a blank inside unquoted text stays
+           {"\"C:\\P.INI", ""},
+           {"   ", ""}}) {
+    EXPECT_EQ(ParamFileFromCommandLine(line), path) << line;
+  }
+}
+
+TEST(PrepareLogDir, UsesTheControlFileFolderOrTheSubstitutedValue) {
+  UpdDirs dirs;
+  dirs[0] = "C:\\CAT";
+  dirs[2] = "C:\\U2";
+  const std::string sep(1, os::kNativeSeparator);
+  EXPECT_EQ(PrepareLogDir("", "C:\\UPD\\CTRL.TXT", dirs), "C:\\UPD\\");
+  EXPECT_EQ(PrepareLogDir("", "CTRL.TXT", dirs), "");
+  EXPECT_EQ(PrepareLogDir("%2\\LOG", "C:\\UPD\\CTRL.TXT", dirs), "C:\\U2\\LOG" + sep);
+  EXPECT_EQ(PrepareLogDir("%2\\LOG\\", "x", dirs), "C:\\U2\\LOG\\");
+  // '%L' is not the level here.
+  EXPECT_EQ(PrepareLogDir("%L", "x", dirs), "C:\\CAT" + sep);
 }
 
 }  // namespace
