@@ -43,7 +43,7 @@ inline BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
 
 // Polls every 20 ms until done() holds (true) or timeout_ms have passed.
 template <class Done>
-bool WaitFor(Done done, unsigned timeout_ms) {
+bool WaitFor(Done done, unsigned timeout_ms = 30000) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -79,8 +79,8 @@ inline void PressButton(HWND window, int button) {
 // presses the button.
 inline std::optional<SeenBox> AnswerBox(int button, unsigned timeout_ms) {
   HWND box = nullptr;
-  if (!WaitFor([&] { return (box = FindDialog(false)) != nullptr; }, timeout_ms)) return std::nullopt;
-  if (GetDlgItem(box, button) == nullptr) return std::nullopt;
+  const auto shows = [&] { return (box = FindDialog(false)) != nullptr && GetDlgItem(box, button) != nullptr; };
+  if (!WaitFor(shows, timeout_ms)) return std::nullopt;
   SeenBox seen = ReadBox(box);
   PressButton(box, button);
   return seen;

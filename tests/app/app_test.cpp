@@ -1,6 +1,5 @@
-// The app folder's logic: the progress dialog against a recording view
-// (title line, icon and caption, percentage, counter text, the remembered
-// state, the end of a level from outside) and the start-up parameters.
+// The app folder's logic: the progress dialog against a recording view (title line, icon and
+// caption, bar, counter, the end of a level from outside) and the start-up parameters.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,8 +16,7 @@ namespace veupd {
 namespace {
 
 // Records what the dialog shows, one line per call; EndModal apart.
-class RecordingView : public os::ProgressView {
- public:
+struct RecordingView : os::ProgressView {
   void SetRightToLeftLayout(bool) override {}
   void BringToForeground(std::uintptr_t w) override { calls += "foreground " + std::to_string(w) + "\n"; }
   int RunModal(os::ProgressViewEvents&) override { return 0; }
@@ -36,8 +34,7 @@ class RecordingView : public os::ProgressView {
   std::string calls;
 };
 
-class Texts : public TextSource {
- public:
+struct Texts : TextSource {
   std::string Text(std::uint32_t n) override {
     return n == kTitleWordText ? "Update" : n == kStatusText ? "Files are being updated" : "";
   }
@@ -142,20 +139,15 @@ TEST_F(DialogTest, EndFromOutsideStopsTheLevelBeforeItsNextCommand) {
 
 TEST(ParamFileFromCommandLine, TakesQuotedOrWholeTrimmedText) {
   for (const auto& [line, path] : std::vector<std::pair<std::string, std::string>>{
-           {"C:\\UPD\\P.INI", "C:\\UPD\\P.INI"},
-           {"   C:\\P.INI  ", "C:\\P.INI"},
+           {"C:\\UPD\\P.INI", "C:\\UPD\\P.INI"}, {"   C:\\P.INI  ", "C:\\P.INI"}, {"\"C:\\P.INI", ""}, {"   ", ""},
            {"\"C:\\My Dir\\P.INI\" more", "C:\\My Dir\\P.INI"},
-           {"C:\\My Dir\\P.INI", "C:\\My Dir\\P.INI"},  // a blank inside unquoted text stays
-           {"\"C:\\P.INI", ""},
-           {"   ", ""}}) {
+           {"C:\\My Dir\\P.INI", "C:\\My Dir\\P.INI"}}) {  // a blank inside unquoted text stays
     EXPECT_EQ(ParamFileFromCommandLine(line), path) << line;
   }
 }
 
 TEST(PrepareLogDir, UsesTheControlFileFolderOrTheSubstitutedValue) {
-  UpdDirs dirs;
-  dirs[0] = "C:\\CAT";
-  dirs[2] = "C:\\U2";
+  const UpdDirs dirs{"C:\\CAT", "", "C:\\U2"};
   const std::string sep(1, os::kNativeSeparator);
   EXPECT_EQ(PrepareLogDir("", "C:\\UPD\\CTRL.TXT", dirs), "C:\\UPD\\");
   EXPECT_EQ(PrepareLogDir("", "CTRL.TXT", dirs), "");

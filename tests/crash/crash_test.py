@@ -1,16 +1,15 @@
 #!/usr/bin/env python3
-"""Crash consistency of real update levels.
+"""Crash consistency of real update levels (POSIX only).
 
 Authors one level with veupd-tool (a copy of several files, Fix-Update in
 place, FDT-Update-InPlace with its pointer step, an FDB merge with CRC and an
 FDB delete) and runs it again and again on a fresh installation, killing the
 updater with SIGKILL at a random instant. After every kill each target holds
 its old or its new content (or a prefix of a new copy where there was none),
-each index belongs to its data or, after a kill between the two
-replacements, to the data's previous version; a re-run then leaves
-everything new. Exits 1 on a violation, 2 on a setup problem.
-
-POSIX only. CTest runs it small; by hand e.g. --runs 500 --scale 8.
+each index belongs to its data or, after a kill between the two replacements,
+to the data's previous version; a re-run then leaves everything new. Exits 1
+on a violation, 2 on a setup problem. CTest runs it small; by hand e.g.
+--runs 500 --scale 8.
 """
 
 import argparse
@@ -190,9 +189,8 @@ def main():
         if not os.path.isfile(os.path.join(out, f)):
             fail_setup("%s is missing in %s" % (f, out))
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
-    rng = random.Random(seed)
     work = tempfile.mkdtemp(prefix="veupd-crash.")
-    level = Level(out, work, max(1, args.scale), rng)
+    level = Level(out, work, max(1, args.scale), random.Random(seed))
     level.author()
 
     # One undisturbed run: it must succeed and shows how long a level takes.
@@ -208,7 +206,7 @@ def main():
     kills = violations = 0
     for run in range(args.runs):
         level.fresh_installation()
-        delay = rng.uniform(0.0, duration * 1.05)
+        delay = level.rng.uniform(0.0, duration * 1.05)
         proc = level.start()
         try:
             proc.wait(timeout=delay)

@@ -2,6 +2,7 @@
 // hand-built message table, a parameter file and a control file.
 #pragma once
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -9,17 +10,13 @@
 #include <regex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "tables/fdt_test_tables.h"
 #include "test_support.h"
 #include "win32_boxes.h"
-
-#ifdef _WIN32
-#include <atomic>
-#include <thread>
-#endif
 
 namespace veupd::test {
 
@@ -58,8 +55,7 @@ struct LevelResult : ProgramRun {
 // How a Windows run answers a Yes/No box (other boxes get OK).
 enum class Answer { kYes, kNo };
 
-// The level helper (tests/integration/helpers) copied into dir as
-// "<role>.exe"; the name picks what it does.
+// The level helper copied into dir as "<role>.exe"; the name picks its role.
 inline std::string LevelHelper(const fs::path& dir, const std::string& role) {
   const fs::path target = dir / (role + ".exe");
   fs::copy_file(fs::path(VEUPD_OUT_DIR) / "level_helper.exe", target, fs::copy_options::overwrite_existing);
@@ -123,10 +119,9 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const fs::pat
 
 // The value of a key in an INI text with CR LF lines.
 inline std::optional<std::string> IniValue(const std::string& text, const std::string& key) {
-  const std::string padded = "\r\n" + text, needle = "\r\n" + key + "=";
-  const std::size_t at = padded.find(needle), begin = at + needle.size();
-  if (at == std::string::npos) return std::nullopt;
-  return padded.substr(begin, padded.find('\r', begin) - begin);
+  std::smatch m;
+  if (!std::regex_search(text, m, std::regex("(^|\r\n)" + key + "=([^\r]*)"))) return std::nullopt;
+  return m[2].str();
 }
 
 // A temporary installation: message table, parameter file "upd.ini", control
@@ -197,20 +192,17 @@ class LevelRunner {
   std::map<std::string, std::string> keys_;
 };
 
-// The entries between the banners of one whole level (their times matched
-// by pattern), or with `closed` false all after the opening banner; nullopt
-// when the log is not of that form.
+// The entries between the banners of one whole level (times matched by pattern), or with
+// `closed` false all after the opening banner; nullopt when the log is not of that form.
 inline std::optional<std::string> LevelBody(const std::string& log, int level, bool closed = true) {
-  const std::string time = "\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n";
-  const std::string banner = " Update Level " + std::to_string(level) + " -----\\*\\*\\*\r\n";
-  std::smatch opening, closing;
-  if (!std::regex_search(log, opening, std::regex("^\\*\\*\\*----- Starting" + banner + time))) return std::nullopt;
-  const std::string rest = opening.suffix();
+  const std::string time = "\\d{2}\\.\\d{2}\\.\\d{4}   \\d{2}:\\d{2}:\\d{2}\r\n";
+  const std::string banner = " Update Level " + std::to_string(level) + " -----\\*{3}\r\n";
+  std::smatch start, end;
+  if (!std::regex_search(log, start, std::regex("^\\*{3}----- Starting" + banner + time))) return std::nullopt;
+  const std::string rest = start.suffix();
   if (!closed) return rest;
-  if (!std::regex_search(rest, closing, std::regex(time + "\\*\\*\\*----- Terminating" + banner + "$"))) {
-    return std::nullopt;
-  }
-  return std::string(closing.prefix());
+  if (!std::regex_search(rest, end, std::regex(time + "\\*{3}----- Terminating" + banner + "$"))) return std::nullopt;
+  return std::string(end.prefix());
 }
 
 // An error entry as the level log shows it (subcode 0), the message padded

@@ -1,6 +1,5 @@
-// Start-up through the real updater: the messages for missing parameters,
-// the level number, the log location, the result handed back, the
-// program-update preparation and the refusal of a second updater.
+// Start-up through the real updater: the messages for missing parameters, the level number, the
+// log location, the result handed back, the program-update preparation, a second updater refused.
 #include <gtest/gtest.h>
 
 #include "integration/level_runner.h"
@@ -34,8 +33,7 @@ TEST(Startup, MissingParametersShowTheirMessageAndEnd) {
     EXPECT_EQ(r.exit_status, 2) << c.name;
     EXPECT_TRUE(r.log.empty() && !r.result) << c.name;
   }
-  TempDir dir;
-  EXPECT_EQ(RunProgram({}, dir.path()).exit_status, 2) << "no parameter file at all";
+  EXPECT_EQ(RunProgram({}, TempDir().path()).exit_status, 2) << "no parameter file at all";
 }
 
 // --help and --version only as the whole command line; a parameter file that
@@ -71,14 +69,13 @@ TEST(Startup, CommandLineAndUnreadableParameterFiles) {
 // level runs without a log.
 TEST(Startup, LogNameAndDirectoryFromTheParameters) {
   LevelRunner runner;
-  std::filesystem::create_directories(runner.Dir().path() / "u2" / "LOG");
+  fs::create_directories(runner.Path("u2/LOG"));
   runner.Set("UpdDir2", runner.Path("u2"));
   runner.Set("LogFileDir", "%2/LOG");
   runner.Set("LogFileName", "upd%03d.log");
   runner.Set("Level", "12");
   EXPECT_EQ(runner.RunLevel("").log, "");
-  const std::string log = ReadFile(runner.Dir().path() / "u2" / "LOG" / "upd012.log");
-  EXPECT_EQ(LevelBody(log, 12), "") << log;
+  EXPECT_EQ(LevelBody(ReadFile(runner.Path("u2/LOG/upd012.log")), 12), "");
 
   runner.Set("LogFileDir", runner.Path("no_such_dir"));
   runner.Remove("LogFileName");
@@ -109,10 +106,8 @@ TEST(Startup, ResultGoesToTheParentParameterFileThenTheParentProgramStarts) {
 
   runner.Remove("ParentParams");
   runner.Remove("ParentPrg");
-  std::filesystem::remove(runner.Path("parent.ini"));
-  const LevelResult r = runner.RunLevel("");
-  EXPECT_FALSE(r.result.has_value());
-  EXPECT_EQ(r.exit_status, 0);
+  fs::remove(runner.Path("parent.ini"));
+  EXPECT_FALSE(runner.RunLevel("").result.has_value());
 }
 
 // Program-update preparation: what is left of the program folder UpdDir8,
@@ -146,7 +141,7 @@ TEST(Startup, ProgramUpdatePreparation) {
     SCOPED_TRACE(c.name);
     LevelRunner runner;
     const auto dir = runner.Dir().path();
-    std::filesystem::create_directories(dir / "prg" / ".hidden");
+    fs::create_directories(dir / "prg" / ".hidden");
     for (const auto& name : c.prg_files) WriteFile(dir / "prg" / name, "x");
     for (const auto& name : c.old_files) WriteFile(dir / name, "a");
     // A read-only file does not keep the old folder from going.
@@ -163,7 +158,7 @@ TEST(Startup, ProgramUpdatePreparation) {
     EXPECT_EQ(r.log.empty(), c.status != 0);
     for (const auto& name : c.there) EXPECT_TRUE(runner.Exists(name)) << name;
     for (const auto& name : c.gone) EXPECT_FALSE(runner.Exists(name)) << name;
-    EXPECT_TRUE(c.set[0].first != "LevelPrg" || std::filesystem::file_size(dir / c.there[0]) == 0) << "the marker";
+    EXPECT_TRUE(c.set[0].first != "LevelPrg" || fs::file_size(dir / c.there[0]) == 0) << "the marker";
   }
 }
 

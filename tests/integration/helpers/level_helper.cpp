@@ -1,7 +1,6 @@
-// A program that a level starts (opcode 5) or that the updater starts as the
-// parent program; what it does depends on the name it is copied under, so
-// that one build serves every test on every system. Its one argument is a
-// file path F:
+// A program a level starts (opcode 5) or the updater starts as the parent
+// program; the name it is copied under picks its role, so that one build
+// serves every test on every system. Its one argument is a file path F:
 //   cut.exe     cuts F down to its first line (the control file, mid-level)
 //   parent.exe  copies F to F + ".seen" (the parent parameter file)
 //   hold.exe    writes "started" beside F, then waits until F exists
