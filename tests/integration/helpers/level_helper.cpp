@@ -25,8 +25,7 @@ static std::string Read(const fs::path& p) {
 }
 
 static bool Write(const fs::path& p, const std::string& text) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  return static_cast<bool>(out << text);
+  return static_cast<bool>(std::ofstream(p, std::ios::binary | std::ios::trunc) << text);
 }
 
 int main(int argc, char** argv) {
