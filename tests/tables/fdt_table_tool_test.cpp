@@ -3,9 +3,10 @@
 // and the dictionary read it back; the default message tables are complete.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 
+#include "fault_support.h"
+#include "integration/level_runner.h"
 #include "platform/export.h"
 #include "platform/platform.h"
 #include "tables/message_dictionary.h"
@@ -17,17 +18,9 @@ namespace {
 using PointerFn = int(VEUPD_STDCALL*)(const char*, const void*, const char*, const char*, const void*,
                                       const void*, const void*);
 
-int RunTool(const std::string& args) {
-  os::Process process;
-  const os::OsResult started = process.Start("\"" + test::OutProgram("veupd-tool") + "\" " + args, "");
-  if (!started.ok()) {
-    ADD_FAILURE() << "veupd-tool " << args << " not started: " << started.Text();
-    return -1;
-  }
-  return process.Wait(120000) ? static_cast<int>(process.ExitCode()) : -2;
+int RunTool(const test::TempDir& dir, const std::vector<std::string>& args) {
+  return test::RunQuoted(test::OutProgram("veupd-tool"), args, dir / "err.txt", dir / "out.txt");
 }
-
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 class TableToolTest : public ::testing::Test {
  protected:
@@ -45,9 +38,7 @@ class TableToolTest : public ::testing::Test {
     for (int i = count; i >= 1; --i) records += std::to_string(3 * i) + "\ttext\\t" + std::to_string(i) + "\n";
     test::WriteFile(dir_ / "T.TSV", records);
   }
-  int Build() {
-    return RunTool("table build " + Quoted(dir_ / "T.DESC") + " " + Quoted(dir_ / "T.TSV") + " " + Quoted(dir_ / "T.STR") + " X");
-  }
+  int Build() { return RunTool(dir_, {"table", "build", dir_ / "T.DESC", dir_ / "T.TSV", dir_ / "T.STR", "X"}); }
   int Pointer(const std::string& structure, const std::string& data, const std::string& index) {
     return pointer_(structure.c_str(), nullptr, data.c_str(), index.c_str(), nullptr, nullptr, nullptr);
   }
@@ -89,12 +80,12 @@ TEST_F(TableToolTest, ToolTableIndexedByTheComponentReadsBackInBothForms) {
 TEST_F(TableToolTest, ToolRefusesBadSourcesAndLooksKeysUp) {
   WriteSource("backward", 5);
   ASSERT_EQ(Build(), 0);
-  const std::string structure = Quoted(dir_ / "T.STR");
-  EXPECT_EQ(RunTool("table get " + structure + " 6 X"), 0);
-  EXPECT_EQ(RunTool("table get " + structure + " 7 X"), 1);
-  EXPECT_EQ(RunTool("table dump " + structure + " X"), 0);
-  EXPECT_EQ(RunTool("table dump " + structure), 1);  // '@' needs a language
-  EXPECT_EQ(RunTool("table get " + structure), 2);
+  const std::string structure = dir_ / "T.STR";
+  EXPECT_EQ(RunTool(dir_, {"table", "get", structure, "6", "X"}), 0);
+  EXPECT_EQ(RunTool(dir_, {"table", "get", structure, "7", "X"}), 1);
+  EXPECT_EQ(RunTool(dir_, {"table", "dump", structure, "X"}), 0);
+  EXPECT_EQ(RunTool(dir_, {"table", "dump", structure}), 1);  // '@' needs a language
+  EXPECT_EQ(RunTool(dir_, {"table", "get", structure}), 2);
 
   const std::string fields = "field NR single 4 fixed number\nfield D0 single 5\n";
   const struct {
@@ -123,22 +114,17 @@ TEST_F(TableToolTest, ToolRefusesBadSourcesAndLooksKeysUp) {
 TEST(FdbTool, CreateUpdateCheckAndExtract) {
   test::TempDir dir;
   for (const char* name : {"A0001.DAT", "A0002.DAT", "A0003.DAT"}) test::WriteFile(dir.path() / "in" / name, name);
-  const std::string db = Quoted(dir / "DATA.FDB");
-  for (const std::string& command : {"create " + db + " " + Quoted(dir / "in"), "update " + db + " delete a0002.dat",
-                                    "list " + db, "check " + db, "extract " + db + " " + Quoted(dir / "out")}) {
-    EXPECT_EQ(RunTool("fdb " + command), 0) << command;
-  }
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path() / "out")) {
-    names.push_back(e.path().filename().string());
-    EXPECT_EQ(test::ReadFile(e.path()), names.back());
-  }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"A0001.DAT", "A0003.DAT"}));
+  const std::string db = dir / "DATA.FDB";
+  const std::vector<std::string> commands[] = {
+      {"fdb", "create", db, dir / "in"}, {"fdb", "update", db, "delete", "a0002.dat"}, {"fdb", "list", db},
+      {"fdb", "check", db}, {"fdb", "extract", db, dir / "out"}};
+  for (const auto& command : commands) EXPECT_EQ(RunTool(dir, command), 0) << command[1];
+  EXPECT_EQ(test::Snapshot(dir.path() / "out"),
+            (std::map<std::string, std::string>{{"A0001.DAT", "A0001.DAT"}, {"A0003.DAT", "A0003.DAT"}}));
   const std::string whole = test::ReadFile(dir / "DATA.FDB");
   test::WriteFile(dir / "DATA.FDB", whole.substr(0, whole.size() - 1));
-  EXPECT_NE(RunTool("fdb check " + db), 0);
-  EXPECT_NE(RunTool("fdb extract " + db + " " + Quoted(dir / "out2")), 0);
+  EXPECT_NE(RunTool(dir, {"fdb", "check", db}), 0);
+  EXPECT_NE(RunTool(dir, {"fdb", "extract", db, dir / "out2"}), 0);
 }
 
 TEST(DefaultMessageTables, HoldEveryNumberInBothLanguages) {
