@@ -341,25 +341,24 @@ TEST(IndexEntriesSort, MatchesStableSortUnderTheTableComparison) {
       values[i] = c.range == 0 || outlier ? static_cast<std::uint32_t>(random()) : static_cast<std::uint32_t>(random() % c.range);
     }
     if (c.order != 0) std::sort(values.begin(), values.end() - (c.order == 2 ? 1 : 0));
-    std::vector<std::uint8_t> keys(kCount * kl);
-    for (std::size_t i = 0; i < kCount * kl; ++i) keys[i] = static_cast<std::uint8_t>(values[i / kl] >> (8 * (i % kl)));
+    // Each entry: the value's low key-length bytes, then its offset.
+    const auto bytes = [](const std::string& entry) { return reinterpret_cast<const std::uint8_t*>(entry.data()); };
+    std::vector<std::string> want;
     IndexEntries entries;
     entries.Reset(kl + 4, c.backward);
-    for (std::size_t i = 0; i < kCount; ++i) entries.Add(&keys[i * kl], static_cast<std::uint32_t>(i * 10));
+    for (std::size_t i = 0; i < kCount; ++i) {
+      want.push_back(Le32(values[i]).substr(0, kl) + Le32(static_cast<std::uint32_t>(i * 10)));
+      entries.Add(bytes(want.back()), static_cast<std::uint32_t>(i * 10));
+    }
     entries.Sort();
-
-    std::vector<std::size_t> order(kCount);
-    for (std::size_t i = 0; i < kCount; ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      return (c.backward ? CompareBackward : CompareForward)(&keys[a * kl], &keys[b * kl], kl) < 0;
+    std::stable_sort(want.begin(), want.end(), [&](const std::string& a, const std::string& b) {
+      return (c.backward ? CompareBackward : CompareForward)(bytes(a), bytes(b), kl) < 0;
     });
     ASSERT_EQ(entries.Count(), kCount);
     std::string got(kl + 4, '\0');
     for (std::size_t i = 0; i < kCount; ++i) {
       entries.CopyEntry(i, reinterpret_cast<std::uint8_t*>(got.data()));
-      const std::string want(reinterpret_cast<const char*>(&keys[order[i] * kl]), kl);
-      ASSERT_EQ(got, want + Le32(static_cast<std::uint32_t>(order[i] * 10)))
-          << "key length " << kl << (c.backward ? " backward" : " forward") << ", entry " << i;
+      ASSERT_EQ(got, want[i]) << "key length " << kl << (c.backward ? " backward" : " forward") << ", entry " << i;
     }
   }
 }

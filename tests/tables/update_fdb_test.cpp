@@ -166,31 +166,21 @@ TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
     TempDir dir;
     test::WriteFile(dir / "DATA.FDB", c.fdb);
     test::WriteFile(dir / "DATA.FDX", c.fdx);
-    test::WriteFile(dir.path() / "upd" / "C.DAT", "c");
     CUpdateFDB update;
-    EXPECT_FALSE(update.Open(dir / "DATA.FDB", c.key_length, 0) &&
-                 update.Update(NamesBlock({"C.DAT"}), dir / "upd", 1) && update.Finish(0))
-        << c.name;
+    EXPECT_FALSE(Merge(update, dir, R("C=c"), 0, c.key_length)) << c.name;
     EXPECT_EQ(update.LastError(), c.error) << c.name << ": " << update.ErrorText();
     EXPECT_EQ(test::ReadFile(dir / "DATA.FDB") + "|" + test::ReadFile(dir / "DATA.FDX"), c.fdb + "|" + c.fdx) << c.name;
   }
 
   TempDir dir;
   test::fdb::WriteDb(dir, kKey5, two);
-  for (const auto& [name, data] : {std::pair<const char*, const char*>{"C.DAT", "c"}, {"A.DAT", "a"}, {"A.D", "a"}}) {
-    test::WriteFile(dir.path() / "upd" / name, data);
-  }
   CUpdateFDB update;
-  const struct {
-    std::vector<std::string> names;
-    std::uint32_t error;
-  } refused[] = {{{"C.DAT", "A.DAT"}, CUpdateFDB::kNamesUnsorted},
-                 {{"C.DAT", "C.DAT"}, CUpdateFDB::kNamesUnsorted},  // two names of one key
-                 {{"A.D"}, CUpdateFDB::kBadKeyLength}};
-  for (const auto& r : refused) {
-    ASSERT_TRUE(update.Open(dir / "DATA.FDB", kKey5, 0));
-    EXPECT_FALSE(update.Update(NamesBlock(r.names), dir / "upd", static_cast<int>(r.names.size())));
-    EXPECT_EQ(update.LastError(), r.error) << r.names[0];
+  // Names out of order, two names of one key, a name of another length.
+  for (const auto& [files, error] : {std::pair<Recs, std::uint32_t>{R("C=c A=a"), CUpdateFDB::kNamesUnsorted},
+                                     {R("C=c C=c"), CUpdateFDB::kNamesUnsorted},
+                                     {Recs{{"A.D", "a"}}, CUpdateFDB::kBadKeyLength}}) {
+    EXPECT_FALSE(Merge(update, dir, files));
+    EXPECT_EQ(update.LastError(), error) << files[0].key;
   }
   ASSERT_TRUE(update.Open(dir / "DATA.FDB", kKey5, 0));
   EXPECT_FALSE(update.Update(NamesBlock({"A.DAT"}), dir / "none", 1));
