@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -147,18 +146,18 @@ TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
   const struct {
     const char* name;
     std::string fdb, fdx;
-    std::uint32_t key_length, error;
+    std::uint32_t key_length = kKey5, error = 10;
   } cases[] = {
-      {"index offset off by one", fdb, Poke(fdx, 2 * kEntry + kKey5, static_cast<char>(fdx[2 * kEntry + kKey5] + 1)), kKey5, 10},
-      {"index key not the record key", fdb, Poke(fdx, 2 * kEntry, 'E'), kKey5, 10},
-      {"index keys descending", FdbBytes(kKey5, descending), FdxBytes(kKey5, descending), kKey5, 10},
-      {"index misses the last record", fdb, Cut(fdx, kEntry), kKey5, 10},
-      {"index length not whole entries", fdb, Cut(fdx, 1), kKey5, 10},
-      {"index only header, records present", fdb, FdxBytes(kKey5, {}), kKey5, 10},
-      {"database cut in the last record", Cut(fdb, 1), fdx, kKey5, 10},
-      {"database shorter than the index says", Cut(fdb, 8), fdx, kKey5, 10},
-      {"record length too large", Poke(fdb, kEntry, static_cast<char>(fdb[kEntry] + 1)), fdx, kKey5, 10},
-      {"header record of another key length", FdbBytes(6, {}), FdxBytes(6, {}), kKey5, 10},
+      {"index offset off by one", fdb, Poke(fdx, 2 * kEntry + kKey5, static_cast<char>(fdx[2 * kEntry + kKey5] + 1))},
+      {"index key not the record key", fdb, Poke(fdx, 2 * kEntry, 'E')},
+      {"index keys descending", FdbBytes(kKey5, descending), FdxBytes(kKey5, descending)},
+      {"index misses the last record", fdb, Cut(fdx, kEntry)},
+      {"index length not whole entries", fdb, Cut(fdx, 1)},
+      {"index only header, records present", fdb, FdxBytes(kKey5, {})},
+      {"database cut in the last record", Cut(fdb, 1), fdx},
+      {"database shorter than the index says", Cut(fdb, 8), fdx},
+      {"record length too large", Poke(fdb, kEntry, static_cast<char>(fdb[kEntry] + 1)), fdx},
+      {"header record of another key length", FdbBytes(6, {}), FdxBytes(6, {})},
       {"key length above 260", fdb, fdx, 261, 11},
       {"key length zero", fdb, fdx, 0, 11},
   };
@@ -394,24 +393,19 @@ TEST(FdbUpdateFault, LargeMergeWrittenBehindLeavesTheOldOrTheNewDatabase) {
   const Recs before{{"A0001.DAT", std::string(5 * kMiB, '1')}, {"A0002.DAT", std::string(5 * kMiB, '2')},
                     {"A0003.DAT", std::string(kMiB, '3')}};
   const Recs after{before[0], {"A0002.DAT", std::string(6 * kMiB, 'x')}, before[2]};
+  // Reads alternate between the old database and the read-back of the block
+  // just written; a failed read-back means reading the whole ".TMP" again, a
+  // failed read of the database ends the change.
   const struct {
-    const char* name;
-    std::function<void(os::fault::FaultScope&)> arm;
+    std::uint64_t disk_full_after;  // 0: never full
+    std::uint32_t failing_read;     // 0: none
     bool succeeds;
-  } faults[] = {
-      {"none", [](os::fault::FaultScope&) {}, true},
-      {"disk full after 4 MiB", [&](os::fault::FaultScope& f) { f.DiskFullAfter(4 * kMiB); }, false},
-      {"disk full after 10 MiB", [&](os::fault::FaultScope& f) { f.DiskFullAfter(10 * kMiB); }, false},
-      // Reads alternate between the old database and the read-back of the
-      // block just written; a failed read-back means reading the whole
-      // ".TMP" again, a failed read of the database ends the change.
-      {"read 40 fails", [](os::fault::FaultScope& f) { f.FailCall(os::fault::Call::kRead, 40); }, false},
-      {"read 41 fails", [](os::fault::FaultScope& f) { f.FailCall(os::fault::Call::kRead, 41); }, true},
-  };
+  } faults[] = {{0, 0, true}, {4 * kMiB, 0, false}, {10 * kMiB, 0, false}, {0, 40, false}, {0, 41, true}};
   for (const auto& fault : faults) {
-    SCOPED_TRACE(fault.name);
+    SCOPED_TRACE(std::to_string(fault.disk_full_after) + " bytes, read " + std::to_string(fault.failing_read));
     os::fault::FaultScope scope;
-    fault.arm(scope);
+    if (fault.disk_full_after != 0) scope.DiskFullAfter(fault.disk_full_after);
+    if (fault.failing_read != 0) scope.FailCall(os::fault::Call::kRead, fault.failing_read);
     EXPECT_EQ(RunAndCheck(before, after, {{"a0002.dat", after[1].data}}), fault.succeeds ? "ok" : "old old");
   }
 }
