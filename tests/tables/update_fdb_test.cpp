@@ -1,7 +1,5 @@
-// FDB databases: CUpdateFDB's merges, deletes, CRC check and refused damaged
-// input; CFdbUpdateControl's modes, control lists and exact messages; and
-// both under failing file primitives. Each checked against databases built
-// by hand.
+// FDB databases: CUpdateFDB's merges, deletes, CRC check and refused damaged input; CFdbUpdateControl's modes,
+// control lists and exact messages; both under failing file primitives. Checked against databases built by hand.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -223,31 +221,34 @@ class DriverTest : public ::testing::Test {
     return dir_ / name;
   }
   std::string Fails(const std::string& argument) const { return "!\nError during update " + db_ + " -> " + argument + "!\n"; }
+  // A fresh driver's messages for one change, or for a control list when the
+  // mode is empty; "ok" first when it went through.
+  std::string Update(const std::string& mode, const std::string& argument) const {
+    CFdbUpdateControl driver;
+    const bool ok = mode.empty() ? driver.Run(argument) : driver.UpdateEntry(db_, mode, argument);
+    return (ok ? "ok" : "") + driver.GetMessages();
+  }
 
   const Recs kOld{{"A0001.DAT", "one"}, {"A0002.DAT", "two"}, {"A0003.DAT", "three"}};
   test::TempDir dir_;
   const std::string db_ = dir_ / "DATA.FDB";
-  CFdbUpdateControl driver_;
 };
 
 TEST_F(DriverTest, MasksListsControlListsAndTheirFailures) {
   // A mask without "*.*" compares whole names.
   test::WriteFile(Upd("A0002.NEW"), "TWO");
-  EXPECT_TRUE(driver_.UpdateEntry(db_, "0", Upd("*.NEW"))) << driver_.GetMessages();
+  EXPECT_EQ(Update("0", Upd("*.NEW")), "ok");
   ExpectDb(dir_, kKey, Recs{kOld[0], kOld[1], {"A0002.NEW", "TWO"}, kOld[2]});
   // A mask matching only folders changes nothing.
   std::filesystem::remove(Upd("A0002.NEW"));
   std::filesystem::create_directories(dir_.path() / "upd" / "SUB00.DAT");
   const std::string before = test::ReadFile(db_);
-  EXPECT_FALSE(driver_.UpdateEntry(db_, "0", Upd("*.*")));
-  EXPECT_EQ(driver_.GetMessages(), "UpdateFile " + Upd("*.*") + " not found" + Fails(Upd("*.*")));
+  EXPECT_EQ(Update("0", Upd("*.*")), "UpdateFile " + Upd("*.*") + " not found" + Fails(Upd("*.*")));
   EXPECT_EQ(test::ReadFile(db_), before);
   // A delete list with a blank line deletes the others and fails.
   test::fdb::WriteDb(dir_, kKey, kOld);
   const std::string list = WriteList("del.txt", "A0001.DAT\r\n\r\na0003.dat\textra\r\n");
-  CFdbUpdateControl driver;
-  EXPECT_FALSE(driver.UpdateEntry(db_, "LIST_DELETE", list));
-  EXPECT_EQ(driver.GetMessages(), "Key length error by file " + db_ + "!\nError during delete " + db_ + Fails(list));
+  EXPECT_EQ(Update("LIST_DELETE", list), "Key length error by file " + db_ + "!\nError during delete " + db_ + Fails(list));
   ExpectDb(dir_, kKey, Recs{kOld[1]});
   // A control list goes on after a failed line.
   test::fdb::WriteDb(dir_, kKey, kOld);
@@ -255,17 +256,13 @@ TEST_F(DriverTest, MasksListsControlListsAndTheirFailures) {
   const std::string missing = dir_ / "NONE.FDB";
   const std::string control = WriteList("ctl.txt", db_ + "\t0\t" + Upd("A0004.DAT") + "\n" + missing +
                                                        "\tDELETE\tA0001.DAT\n" + db_ + "\tDELETE\tA0002.DAT\n");
-  CFdbUpdateControl runner;
-  EXPECT_FALSE(runner.Run(control));
-  EXPECT_EQ(runner.GetMessages(), "FDB " + missing + " not found!\nError during update " + missing +
-                                      " -> A0001.DAT!\nError during update using file " + control + "!\n");
+  EXPECT_EQ(Update("", control), "FDB " + missing + " not found!\nError during update " + missing +
+                                     " -> A0001.DAT!\nError during update using file " + control + "!\n");
   ExpectDb(dir_, kKey, Recs{kOld[0], kOld[2], {"A0004.DAT", "four"}});
   // A line with missing fields fails.
   const std::string after = test::ReadFile(db_);
   const std::string short_list = WriteList("ctl2.txt", db_ + "\n");
-  CFdbUpdateControl short_runner;
-  EXPECT_FALSE(short_runner.Run(short_list));
-  EXPECT_EQ(short_runner.GetMessages(), "UpdateFile  not found" + Fails("") + "Error during update using file " + short_list + "!\n");
+  EXPECT_EQ(Update("", short_list), "UpdateFile  not found" + Fails("") + "Error during update using file " + short_list + "!\n");
   EXPECT_EQ(test::ReadFile(db_), after);
 }
 
@@ -288,11 +285,10 @@ TEST_F(DriverTest, IndexNotMatchingTheDatabaseIsRebuiltOrKept) {
     test::WriteFile(db_, FdbBytes(kKey, newer));
     std::filesystem::remove(dir_.path() / "DATA.FDX");
     if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", c.fdx);
-    CFdbUpdateControl driver;
-    EXPECT_TRUE(driver.UpdateEntry(db_, "DELETE", "A0003.DAT")) << driver.GetMessages();
+    EXPECT_EQ(Update("DELETE", "A0003.DAT"), "ok");
     ExpectDb(dir_, kKey, Recs{kOld[0]});
     test::WriteFile(Upd("A0002.DAT"), "TWO");
-    EXPECT_TRUE(driver.UpdateEntry(db_, "0", Upd("A*.DAT"))) << driver.GetMessages();
+    EXPECT_EQ(Update("0", Upd("A*.DAT")), "ok");
     std::filesystem::remove(Upd("A0002.DAT"));
   }
 
@@ -313,9 +309,7 @@ TEST_F(DriverTest, IndexNotMatchingTheDatabaseIsRebuiltOrKept) {
     if (c.fdx_present) files["DATA.FDX"] = FdxBytes(kKey, kOld);
     std::filesystem::remove(dir_.path() / "DATA.FDX");
     for (const auto& [name, bytes] : files) test::WriteFile(dir_.path() / name, bytes);
-    CFdbUpdateControl driver;
-    EXPECT_FALSE(driver.UpdateEntry(db_, "DELETE", c.key));
-    EXPECT_EQ(driver.GetMessages(), c.message + Upper(dir_ / "DATA.FDX") + Fails(c.key));
+    EXPECT_EQ(Update("DELETE", c.key), c.message + Upper(dir_ / "DATA.FDX") + Fails(c.key));
     auto left = test::Snapshot(dir_.path());
     left.erase("DATA.TMP");  // the start of a new database may stay, as under faults
     EXPECT_EQ(left, files);  // and no half-written index
@@ -356,8 +350,7 @@ std::string RunAndCheck(const Recs& before, const Recs& after, const Recs& files
   const std::string messages = driver.GetMessages();
   test::ExpectNothingLeft(left);
   if (ok) {
-    EXPECT_EQ(messages, "");
-    EXPECT_EQ(fdb + " " + fdx + " " + tmp, "new new -");
+    EXPECT_EQ(fdb + " " + fdx + " " + tmp + " " + messages, "new new - ");  // and no message
     return "ok";
   }
   // One failed step, then the driver's closing line for the change.
