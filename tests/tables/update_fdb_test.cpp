@@ -61,15 +61,15 @@ void ExpectDb(const TempDir& dir, std::size_t key_length, const Recs& expected, 
   EXPECT_EQ(result.records, expected) << name;
 }
 
-// "B=b D=" is {{"B.DAT", "b"}, {"D.DAT", ""}}; "*" and "+" stand for records
-// that span several copy blocks.
+// "B=b D= B.NEW=n" is {{"B.DAT", "b"}, {"D.DAT", ""}, {"B.NEW", "n"}}; "*" and
+// "+" stand for records that span several copy blocks.
 Recs R(const std::string& text) {
   static const std::string big(150000, 'b'), bigger(200000, 'N');
   Recs recs;
   std::istringstream items(text);
   for (std::string item; items >> item;) {
-    const std::string value = item.substr(2);
-    recs.push_back({item.substr(0, 1) + ".DAT", value == "*" ? big : value == "+" ? bigger : value});
+    const std::string name = item.substr(0, item.find('=')), value = item.substr(name.size() + 1);
+    recs.push_back({name.size() == 1 ? name + ".DAT" : name, value == "*" ? big : value == "+" ? bigger : value});
   }
   return recs;
 }
@@ -78,6 +78,7 @@ TEST(UpdateFdbTest, MergesAndDeletesGiveTheExpectedRecordsAndAMatchingIndex) {
   const struct {
     const char* name;
     const char *old_records, *files /* ascending, as the driver hands them */, *expected;
+    std::uint32_t left_out = 0;  // trailing key bytes left out of the comparison
   } cases[] = {
       {"into empty", "", "A=a B=bb", "A=a B=bb"},
       {"insert before one", "C=c", "A=a", "A=a C=c"},
@@ -93,6 +94,7 @@ TEST(UpdateFdbTest, MergesAndDeletesGiveTheExpectedRecordsAndAMatchingIndex) {
       {"remove the middle among inserts", "B=b D=d F=f", "C=c D= G=g", "B=b C=c F=f G=g"},
       {"remove the last by an empty file", "B=b D=d", "D=", "B=b"},
       {"big records across blocks", "B=* D=d F=*", "C=+ F=+", "B=* C=+ D=d F=+"},
+      {"left-out bytes: a file replaces under its new name", "A=one B=two", "A.NEW=ONE", "A.NEW=ONE B=two", 4},
       // A delete ("-" and the key) leaves out only its key.
       {"delete first", "B=b D=d F=f", "-B", "D=d F=f"}, {"delete middle", "B=b D=d F=f", "-D", "B=b F=f"},
       {"delete last", "B=b D=d F=f", "-F", "B=b D=d"}, {"delete before all", "B=b D=d F=f", "-A", "B=b D=d F=f"},
@@ -102,6 +104,7 @@ TEST(UpdateFdbTest, MergesAndDeletesGiveTheExpectedRecordsAndAMatchingIndex) {
     TempDir dir;
     test::fdb::WriteDb(dir, kKey5, R(c.old_records));
     CUpdateFDB fdb;
+    fdb.SetLeftOutBytes(c.left_out);
     const std::string deleted = c.files[0] == '-' ? std::string(1, c.files[1]) + ".DAT" : "";
     ASSERT_TRUE(deleted.empty() ? Merge(fdb, dir, R(c.files))
                                 : fdb.Open(dir / "DATA.FDB", kKey5, kKey5 + 4) && fdb.Delete(deleted) && fdb.Finish(0) &&
@@ -110,25 +113,6 @@ TEST(UpdateFdbTest, MergesAndDeletesGiveTheExpectedRecordsAndAMatchingIndex) {
     ExpectDb(dir, kKey5, R(c.expected), c.name);
     EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP")) << c.name;
   }
-}
-
-// Left-out trailing bytes: a file replaces the record under its new name,
-// unless that name would break the key order.
-TEST(UpdateFdbTest, LeftOutTrailingBytesReplaceUnderTheNewName) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, 9, {{"A0001.DAT", "one"}, {"A0002.DAT", "two"}});
-  CUpdateFDB fdb;
-  fdb.SetLeftOutBytes(4);
-  ASSERT_TRUE(Merge(fdb, dir, {{"A0001.NEW", "ONE"}}, 0, 9)) << fdb.ErrorText();
-  ExpectDb(dir, 9, {{"A0001.NEW", "ONE"}, {"A0002.DAT", "two"}});
-
-  test::fdb::WriteDb(dir, 9, {{"A0001.DAT", "one"}, {"A0001.TXT", "txt"}});
-  CUpdateFDB refused;
-  refused.SetLeftOutBytes(4);
-  EXPECT_FALSE(Merge(refused, dir, {{"A0001.ZZZ", "ZZZ"}}, 0, 9));
-  EXPECT_EQ(refused.LastError(), CUpdateFDB::kNamesUnsorted);
-  EXPECT_EQ(refused.ErrorText(), "Sort error by file " + (dir / "DATA.FDB") + "!");
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), FdbBytes(9, {{"A0001.DAT", "one"}, {"A0001.TXT", "txt"}}));
 }
 
 // ---- refused input and failed steps leave the old database and index
@@ -195,6 +179,15 @@ TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
   EXPECT_EQ(update.ErrorText(), "CRC error by file " + Upper(dir / "DATA.TMP") + "!");
   EXPECT_EQ(test::ReadFile(dir / "DATA.FDB") + test::ReadFile(dir / "DATA.FDX"), fdb + fdx);
   EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP"));
+
+  // With left-out trailing bytes A.ZZZ would replace A.DAT ahead of A.TXT.
+  test::fdb::WriteDb(dir, kKey5, R("A=one A.TXT=txt"));
+  CUpdateFDB left_out;
+  left_out.SetLeftOutBytes(4);
+  EXPECT_FALSE(Merge(left_out, dir, R("A.ZZZ=ZZZ")));
+  EXPECT_EQ(left_out.LastError(), CUpdateFDB::kNamesUnsorted);
+  EXPECT_EQ(left_out.ErrorText(), "Sort error by file " + (dir / "DATA.FDB") + "!");
+  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), FdbBytes(kKey5, R("A=one A.TXT=txt")));
 }
 
 // ---- the driver
