@@ -23,8 +23,6 @@ using test::ReadFile;
 using test::WriteFile;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::size_t kHeader = kRecordHeaderSize;
-
 // Random bytes; with a small alphabet the content repeats a lot, which
 // tempts the search with false matches.
 Bytes RandomBytes(std::mt19937_64& rng, std::size_t n, unsigned alphabet = 256) {
@@ -83,9 +81,9 @@ TEST(UpdateDiff, ByteEditsRoundTripAndCostNoMoreThanTheEdits) {
       const auto it = new_bytes.begin() + static_cast<std::ptrdiff_t>(std::min(p, new_bytes.size()));
       const std::size_t cut = std::min(len, static_cast<std::size_t>(new_bytes.end() - it));
       switch (rng() % 3) {
-        case 0: new_bytes.insert(it, fresh.begin(), fresh.end()); edit_list += kHeader + len; break;
-        case 1: new_bytes.erase(it, it + static_cast<std::ptrdiff_t>(cut)); edit_list += kHeader; break;
-        default: std::copy_n(fresh.begin(), cut, it); edit_list += kHeader + cut;
+        case 0: new_bytes.insert(it, fresh.begin(), fresh.end()); edit_list += kRecordHeaderSize + len; break;
+        case 1: new_bytes.erase(it, it + static_cast<std::ptrdiff_t>(cut)); edit_list += kRecordHeaderSize; break;
+        default: std::copy_n(fresh.begin(), cut, it); edit_list += kRecordHeaderSize + cut;
       }
     }
     const std::uint64_t size = RoundTrip(old_bytes, new_bytes, false, c.max_search).UpdateSize();
@@ -146,7 +144,7 @@ TEST(UpdateDiffRecords, RecordEditsRoundTrip) {
   const Bytes old_bytes = Join(records);
   records[1][150] ^= 0x5A;
   records[1].insert(records[1].begin() + 200, {1, 2, 3});
-  EXPECT_LT(RoundTrip(old_bytes, Join(records), true).UpdateSize(), kHeader + records[1].size());
+  EXPECT_LT(RoundTrip(old_bytes, Join(records), true).UpdateSize(), kRecordHeaderSize + records[1].size());
 }
 
 // A cut record is refused in memory and in files; a failed build leaves no
