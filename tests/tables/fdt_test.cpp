@@ -522,21 +522,17 @@ TEST(FdtCallbackTest, NullTextAnswersOneAndAnInstalledObjectGetsTheCall) {
 // A module's message through the program: a real box with OK and Cancel and
 // the stop icon; Cancel answers 0, OK 1.
 TEST(FdtCallbackTest, BoxOffersOkAndCancelWithTheStopIcon) {
-  struct Case {
-    int button;
-    int result;
-  } cases[] = {{IDOK, 1}, {IDCANCEL, 0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.button);
+  for (const auto& [button, answered] : {std::pair{IDOK, 1}, {IDCANCEL, 0}}) {
+    SCOPED_TRACE(button);
     std::optional<test::SeenBox> seen;
-    std::thread answer([&] { seen = test::AnswerBox(c.button, 20000); });
+    std::thread answer([&, button = button] { seen = test::AnswerBox(button, 20000); });
     const int result = FDT_CallbackFunc(1, 2, "Index damaged");
     answer.join();
     ASSERT_TRUE(seen.has_value());
     EXPECT_EQ(seen->text, "Index damaged");
     EXPECT_EQ(seen->buttons, (std::vector<int>{IDOK, IDCANCEL}));
     EXPECT_EQ(seen->icon, LoadIconA(nullptr, IDI_HAND));
-    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(result, answered);
   }
 }
 #endif
