@@ -18,6 +18,7 @@ namespace {
 using PointerFn = int(VEUPD_STDCALL*)(const char*, const void*, const char*, const char*, const void*,
                                       const void*, const void*);
 
+// veupd-tool's exit status, its output kept in files of dir.
 int RunTool(const test::TempDir& dir, const std::vector<std::string>& args) {
   return test::RunQuoted(test::OutProgram("veupd-tool"), args, dir / "err.txt", dir / "out.txt");
 }
