@@ -3,7 +3,6 @@
 // tests, copy files (1) also under failing file primitives.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -32,18 +31,11 @@
 #include <windows.h>
 #endif
 
-namespace veupd {
+namespace veupd::test {
 namespace {
 
 namespace fs = std::filesystem;
 using os::fault::Call;
-using test::ExpectOutcome;
-using test::FakeHost;
-using test::Native;
-using test::ReadFile;
-using test::Strings;
-using test::TempDir;
-using test::WriteFile;
 using Files = std::map<std::string, std::string>;  // '/' separated name -> content
 
 TEST(ConditionalTest, SelectorRunsTheNestedCommandWithShortenedParam1OrNothing) {
@@ -67,23 +59,17 @@ TEST(ConditionalTest, SelectorRunsTheNestedCommandWithShortenedParam1OrNothing) 
     host.ctx.upd_dir.fill("");
     host.ctx.upd_dir[static_cast<std::size_t>(c.dir)] = "set";
     host.dispatch_result = ErrorCode(Err::kCannotCopy);
-    const ErrorCode rc = host.Run(RunConditional, {c.param1, "P2", "P3", "P4", "P5"});
-    ExpectOutcome(host, 0, {}, c.step);
-    if (c.opcode < 0) {
-      EXPECT_TRUE(rc.ok());
-      EXPECT_TRUE(host.dispatched.empty());
-      continue;
-    }
-    EXPECT_EQ(rc, ErrorCode(Err::kCannotCopy));
-    ASSERT_EQ(host.dispatched.size(), 1u);
-    EXPECT_EQ(host.dispatched[0].opcode, c.opcode);
-    EXPECT_EQ(host.dispatched[0].params[0], c.nested_param1);
-    EXPECT_EQ(host.dispatched[0].params[4], "P5");
+    const ErrorCode nested_rc = c.opcode < 0 ? ErrorCode() : ErrorCode(Err::kCannotCopy);
+    EXPECT_EQ(host.Run(RunConditional, {c.param1, "P2", "P3", "P4", "P5"}), nested_rc);
+    ExpectOutcome(host, ErrorCode(), 0, {}, c.step);
+    ASSERT_EQ(host.dispatched.size(), c.opcode < 0 ? 0u : 1u);
+    if (c.opcode < 0) continue;
+    const auto& nested = host.dispatched[0];
+    EXPECT_EQ(std::tuple(nested.opcode, nested.params[0], nested.params[4]), std::tuple(c.opcode, c.nested_param1, "P5"));
     EXPECT_EQ(host.ctx.opcode, c.opcode);  // kept after the call
   }
   FakeHost host;
-  EXPECT_EQ(host.Run(RunConditional, {}), ErrorCode(Err::kParamMissing));
-  ExpectOutcome(host, 4, {"PARAM1"}, "Conditional");
+  ExpectOutcome(host, host.Run(RunConditional, {}), 4, {"PARAM1"}, "Conditional");
 }
 
 TEST(RenameTest, RefusalsAndTheirLogLines) {
@@ -105,8 +91,7 @@ TEST(RenameTest, RefusalsAndTheirLogLines) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.p1 + " " + c.p2);
     FakeHost host;
-    EXPECT_EQ(host.Run(RunRename, {c.p1, c.p2}).code(), c.code);
-    ExpectOutcome(host, c.code, c.params, c.step);
+    ExpectOutcome(host, host.Run(RunRename, {c.p1, c.p2}), c.code, c.params, c.step);
   }
   EXPECT_EQ(ReadFile(dir / "a.dat"), "A");
   EXPECT_EQ(ReadFile(dir / "taken.dat"), "T");
@@ -144,15 +129,13 @@ TEST(EditIniFileTest, ActionsLeaveTheseBytes) {
     const std::string ini = dir / "app.ini";
     if (c.before) WriteFile(ini, *c.before);
     FakeHost host;
-    EXPECT_EQ(host.Run(RunEditIniFile, {ini, c.action, c.section, c.key, c.value}).code(), c.code);
-    ExpectOutcome(host, c.code, c.params,
+    ExpectOutcome(host, host.Run(RunEditIniFile, {ini, c.action, c.section, c.key, c.value}), c.code, c.params,
                   c.code == 0 ? "Editing ini file (" + ini + " -> " + c.action + ")" : "Edit inifile (" + ini + ")");
     EXPECT_EQ(fs::exists(ini), c.after.has_value());
     EXPECT_EQ(ReadFile(ini), c.after.value_or(""));
   }
   FakeHost host;
-  EXPECT_EQ(host.Run(RunEditIniFile, {"", "A", "S", "k", "v"}).code(), 4);
-  ExpectOutcome(host, 4, {"PARAM1"}, "Edit inifile");
+  ExpectOutcome(host, host.Run(RunEditIniFile, {"", "A", "S", "k", "v"}), 4, {"PARAM1"}, "Edit inifile");
 }
 
 TEST(CreatePointerTest, OutcomesAndTheirEntries) {
@@ -160,7 +143,7 @@ TEST(CreatePointerTest, OutcomesAndTheirEntries) {
   const std::string s = dir / "T.STR", data_dir = dir / "DATA";
   const std::string data = Native(dir, "DATA/TAB0042.DAT"), index = Native(dir, "DATA/PTR0042.IDX");
   const std::string step = "Creating pointer (" + s + ")";
-  const std::string var = test::StructureFile("TAB@.DAT", "PTR@.IDX");
+  const std::string var = StructureFile("TAB@.DAT", "PTR@.IDX");
   struct Case {
     std::string structure;  // the structure file's bytes
     bool data_there;
@@ -171,10 +154,10 @@ TEST(CreatePointerTest, OutcomesAndTheirEntries) {
   } cases[] = {
       {var, true, {s, data_dir, "0042"}, 0, {}, {s, data, index}, step},
       {var, false, {s, data_dir, "0042"}, 0, {}, {}, "Skipped creating pointer (" + s + ")"},
-      {test::StructureFile("TAB0042.DAT", "PTR0042.IDX"), true, {s, data_dir}, 3u * 65536u + 18u, {s, data, index},
+      {StructureFile("TAB0042.DAT", "PTR0042.IDX"), true, {s, data_dir}, 3u * 65536u + 18u, {s, data, index},
        {s, data, index}, step},
       {"short", false, {s, data_dir}, 17, {s}, {}, step},
-      {test::StructureFile("TAB@.DAT", "PTR.IDX"), false, {s, data_dir, "1"}, 8, {Native(dir, "DATA/PTR.IDX")},
+      {StructureFile("TAB@.DAT", "PTR.IDX"), false, {s, data_dir, "1"}, 8, {Native(dir, "DATA/PTR.IDX")},
        {}, step},
       {var, false, {}, 4, {"PARAM1"}, {}, "Creating pointer"},
       {var, false, {s}, 4, {"PARAM2"}, {}, step},
@@ -188,9 +171,7 @@ TEST(CreatePointerTest, OutcomesAndTheirEntries) {
     if (c.data_there) WriteFile(data, "x");
     FakeHost host;
     host.pointer_result = static_cast<int>(c.code >> 16);
-    for (std::size_t i = 0; i < c.params.size(); ++i) host.ctx.param[i] = c.params[i];
-    EXPECT_EQ(RunCreatePointer(host).raw(), c.code);
-    ExpectOutcome(host, c.code, c.error, c.step);
+    ExpectOutcome(host, host.Run(RunCreatePointer, c.params), c.code, c.error, c.step);
     EXPECT_EQ(host.pointer_calls, c.call.empty() ? std::vector<Strings>{} : std::vector<Strings>{c.call});
     EXPECT_EQ(fs::exists(index), c.step.rfind("Skipped", 0) != 0);  // goes with its data file
   }
@@ -199,10 +180,9 @@ TEST(CreatePointerTest, OutcomesAndTheirEntries) {
 TEST(UpdateFdbCommandTest, FormsAndFailures) {
   TempDir dir;
   constexpr std::size_t kKey = 5;
-  test::fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}, {"D.DAT", "d"}});
+  fdb::WriteDb(dir, kKey, {{"B.DAT", "b"}, {"D.DAT", "d"}});
   FakeHost host;
-  EXPECT_EQ(host.Run(RunUpdateFdb, {"", "DELETE", "B.DAT"}).code(), 4);
-  ExpectOutcome(host, 4, {"PARAM1"}, "FDB Update");
+  ExpectOutcome(host, host.Run(RunUpdateFdb, {"", "DELETE", "B.DAT"}), 4, {"PARAM1"}, "FDB Update");
 
   // PARAM1 and PARAM2 without PARAM3 name a control list.
   const std::string none = dir / "none.txt", list = dir / "ctl.txt";
@@ -211,30 +191,23 @@ TEST(UpdateFdbCommandTest, FormsAndFailures) {
   ASSERT_EQ(host.errors.size(), 1u);
   EXPECT_EQ(host.errors[0].params, Strings{none});
   ASSERT_EQ(host.steps.size(), 2u);
-  EXPECT_EQ(host.steps[0].text, "Updating FDB using file (" + none + ")");
-  EXPECT_EQ(host.steps[1].text, "Could not open file " + none + "!\n");
+  EXPECT_EQ(host.steps[0].text + host.steps[1].text,
+            "Updating FDB using file (" + none + ")Could not open file " + none + "!\n");
 
   WriteFile(list, (dir / "DATA.FDB") + "\tDELETE\tD.DAT\n");
   host = FakeHost();
-  EXPECT_TRUE(host.Run(RunUpdateFdb, {list, "DELETE"}).ok());
-  ExpectOutcome(host, 0, {}, "Updating FDB using file (" + list + ")");
-  const auto parsed = test::fdb::ReadDb(dir, kKey);
+  ExpectOutcome(host, host.Run(RunUpdateFdb, {list, "DELETE"}), 0, {}, "Updating FDB using file (" + list + ")");
+  const auto parsed = fdb::ReadDb(dir, kKey);
   EXPECT_EQ(parsed.problem, "");
-  EXPECT_EQ(parsed.records, (std::vector<test::fdb::Rec>{{"B.DAT", "b"}}));
+  EXPECT_EQ(parsed.records, (std::vector<fdb::Rec>{{"B.DAT", "b"}}));
 }
 
-struct Tree {
-  Tree() {
-    for (const char* name : {"a.tmp", "b.dat", "x.tmp/c.tmp", "x.tmp/keep.dat", "y.tmp/d.tmp", "old/e.tmp",
-                             ".svn/f.tmp"}) test::WriteFile(root / name, "");
-  }
-  ErrorCode Run(bool empty, const std::string& p1, const std::string& p2) {
-    return host.Run(empty ? RunEmptyDirectory : RunCleanDirectory, {p1, p2});
-  }
-  test::TempDir dir;
-  fs::path root = dir.path() / "work";
-  FakeHost host;
-};
+// The folder "work" the clean tests start from.
+fs::path Tree(const TempDir& dir) {
+  for (const char* name : {"a.tmp", "b.dat", "x.tmp/c.tmp", "x.tmp/keep.dat", "y.tmp/d.tmp", "old/e.tmp", ".svn/f.tmp"})
+    WriteFile(dir.path() / "work" / name, "");
+  return dir.path() / "work";
+}
 
 std::string DirAndMask(const std::string& d, const std::string& mask) { return d + os::kNativeSeparator + mask; }
 
@@ -244,7 +217,7 @@ TEST(CleanDirectoryTest, RemovesMatchingFilesAndCountsThem) {
   struct Case {
     bool empty;
     std::string folder, mask;
-    test::Strings gone, there;
+    Strings gone, there;
     std::uint32_t count;
   } cases[] = {
       {false, "work", "*.tmp", {"a.tmp", "x.tmp/c.tmp", "y.tmp/d.tmp"},
@@ -258,41 +231,36 @@ TEST(CleanDirectoryTest, RemovesMatchingFilesAndCountsThem) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.folder + " " + c.mask);
-    Tree t;
-    const std::string folder = t.dir / c.folder;
-    EXPECT_TRUE(t.Run(c.empty, folder, c.mask).ok());
-    for (const auto& name : c.gone) EXPECT_FALSE(fs::exists(t.root / name)) << name;
-    for (const auto& name : c.there) EXPECT_TRUE(fs::exists(t.root / name)) << name;
-    EXPECT_EQ(t.host.file_counter, c.count);
-    EXPECT_EQ(t.host.checkpoint.done_items, c.count);
-    ExpectOutcome(t.host, 0, {},
+    TempDir dir;
+    const fs::path root = Tree(dir);
+    const std::string folder = dir / c.folder;
+    FakeHost host;
+    ExpectOutcome(host, host.Run(c.empty ? RunEmptyDirectory : RunCleanDirectory, {folder, c.mask}), 0, {},
                   "Cleaning directory (" + std::to_string(c.count) + " files) (" + DirAndMask(folder, c.mask) + ")");
+    for (const auto& name : c.gone) EXPECT_FALSE(fs::exists(root / name)) << name;
+    for (const auto& name : c.there) EXPECT_TRUE(fs::exists(root / name)) << name;
+    EXPECT_EQ(std::pair(host.file_counter, host.checkpoint.done_items), std::pair(c.count, c.count));
   }
 }
 
 TEST(CleanDirectoryTest, RefusalsAndReadOnlyFileStop) {
-  for (const bool empty : {false, true}) {
+  for (const CommandFn run : {RunCleanDirectory, RunEmptyDirectory}) {
     for (const auto& [p1, p2, slot] : {std::tuple{"", "*.*", "PARAM1"}, std::tuple{"d", "", "PARAM2"}}) {
-      Tree t;
-      EXPECT_EQ(t.Run(empty, p1, p2), ErrorCode(Err::kParamMissing));
-      ExpectOutcome(t.host, 4, {slot}, "Empty directory (" + DirAndMask(p1, p2) + ")");
+      FakeHost host;
+      ExpectOutcome(host, host.Run(run, {p1, p2}), 4, {slot}, "Empty directory (" + DirAndMask(p1, p2) + ")");
     }
   }
   // A read-only file stops the command with 21, its step line with 0.
-  Tree t;
-  test::MakeReadOnly(t.root / "x.tmp" / "c.tmp");
-  EXPECT_EQ(t.Run(true, t.root.string(), "*.tmp"), ErrorCode(Err::kCannotEmptyDirectory));
-  ASSERT_EQ(t.host.errors.size(), 1u);
-  EXPECT_EQ(t.host.errors[0].code, 21);
-  EXPECT_EQ(t.host.errors[0].params, test::Strings{(t.root / "x.tmp" / "c.tmp").string()});
-  ASSERT_EQ(t.host.steps.size(), 1u);
-  EXPECT_FALSE(t.host.steps[0].success);
-  EXPECT_EQ(t.host.steps[0].raw, 0u);
-  EXPECT_EQ(t.host.steps[0].text, "Empty directory (" + DirAndMask(t.root.string(), "*.tmp") + ")");
+  TempDir dir;
+  const fs::path root = Tree(dir);
+  MakeReadOnly(root / "x.tmp" / "c.tmp");
+  FakeHost host;
+  ExpectOutcome(host, host.Run(RunEmptyDirectory, {root.string(), "*.tmp"}), 21, {(root / "x.tmp" / "c.tmp").string()},
+                "Empty directory (" + DirAndMask(root.string(), "*.tmp") + ")", 0);
   // Name order: a.tmp went before, y.tmp after the stop.
-  EXPECT_FALSE(fs::exists(t.root / "a.tmp"));
-  EXPECT_TRUE(fs::exists(t.root / "y.tmp" / "d.tmp"));
-  EXPECT_EQ(t.host.file_counter, 1u);
+  EXPECT_FALSE(fs::exists(root / "a.tmp"));
+  EXPECT_TRUE(fs::exists(root / "y.tmp" / "d.tmp"));
+  EXPECT_EQ(host.file_counter, 1u);
 }
 
 const fs::path kOut = VEUPD_OUT_DIR;
@@ -323,13 +291,13 @@ TEST_F(ProgramCallTest, WaitedProgramGetsArgumentsAndFolderAndBringsTheDialogBac
     SCOPED_TRACE(c.exe + " " + c.args);
     host = FakeHost();
     fs::remove(work / "record_args.txt");
-    EXPECT_TRUE(host.Run(RunProgramCall, {N(work / c.exe), c.args, "wait"}).ok());
+    ExpectOutcome(host, host.Run(RunProgramCall, {N(work / c.exe), c.args, "wait"}), 0, {},
+                  "Programm/function call (" + N(work / c.exe) + ")");
     const std::string text = ReadFile(work / "record_args.txt");
     const std::size_t eol = text.find('\n');
     ASSERT_NE(eol, std::string::npos);
     EXPECT_TRUE(fs::equivalent(text.substr(4, eol - 4), work));
     EXPECT_EQ(text.substr(eol + 1), c.seen);
-    test::ExpectOutcome(host, 0, {}, "Programm/function call (" + N(work / c.exe) + ")");
   }
   // The dialog comes back only after a wait, also one that ends in an error.
   host = FakeHost();
@@ -343,22 +311,10 @@ TEST_F(ProgramCallTest, WaitedProgramGetsArgumentsAndFolderAndBringsTheDialogBac
 // (a Windows-API style function called the C way on 32-bit Windows) ends
 // in a crash or wrong results long before the last round.
 TEST_F(ProgramCallTest, DllFunctionsOfBothCallingConventions) {
-  constexpr int kRounds = 10;
-  struct Case {
-    const char* function;
-    std::uint32_t code;
-  } cases[] = {{"ReturnZero", 0}, {"StdcallZero", 0}, {"ReturnFive", 26 + (5u << 16)},
-               {"StdcallSeven", 26 + (7u << 16)}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.function);
-    for (int round = 0; round < kRounds; ++round) {
-      host = FakeHost();
-      const std::uint32_t got = host.Run(RunProgramCall, {N(library), "text", c.function}).raw();
-      if (got != c.code) {
-        ADD_FAILURE() << "round " << round << ": code " << got;
-        break;
-      }
-    }
+  for (const auto& [function, code] : {std::pair{"ReturnZero", 0u}, {"StdcallZero", 0u}, {"ReturnFive", 26 + (5u << 16)},
+                                       {"StdcallSeven", 26 + (7u << 16)}}) {
+    for (int round = 0; round < 10; ++round)
+      ASSERT_EQ(host.Run(RunProgramCall, {N(library), "text", function}).raw(), code) << function << " round " << round;
   }
 }
 
@@ -378,7 +334,7 @@ TEST_F(ProgramCallTest, StartedProgramIsShownAndTheWaitHandlesMessages) {
     // The program is running and being waited for once it wrote its record.
     for (int i = 0; i < 500 && !fs::exists(work / "show_command.txt"); ++i) Sleep(10);
     answered = SendMessageTimeoutA(window, kPing, 0, 0, SMTO_NORMAL, kAnswerWithinMs, &result) != 0;
-    test::WriteFile(work / "stop", "");
+    WriteFile(work / "stop", "");
   });
   const ErrorCode rc = host.Run(RunProgramCall, {N(program), "wait", "1"});
   sender.join();
@@ -413,9 +369,8 @@ TEST_F(ProgramCallTest, RefusedCalls) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.p1 + " " + c.p3);
     host = FakeHost();
-    EXPECT_EQ(host.Run(RunProgramCall, {c.p1, c.p2, c.p3}).raw(), c.code);
-    test::ExpectOutcome(host, c.code, c.params,
-                        c.p1.empty() ? "Programm/function call" : "Programm/function call (" + c.p1 + ")");
+    ExpectOutcome(host, host.Run(RunProgramCall, {c.p1, c.p2, c.p3}), c.code, c.params,
+                  c.p1.empty() ? "Programm/function call" : "Programm/function call (" + c.p1 + ")");
   }
 }
 
@@ -425,15 +380,14 @@ void Put(const fs::path& root, const Files& files) {
 
 // Where the file system folds case, which spelling a replaced name keeps
 // is not visible: compare the names folded.
-Files AsSeen(Files files, bool folds) {
-  if (!folds) return files;
-  Files folded;
+Files AsSeen(const Files& files, bool folds) {
+  Files seen;
   for (const auto& [name, content] : files) {
-    std::string lower = name;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char ch) { return std::tolower(ch); });
-    folded[lower] = content;
+    std::string key = name;
+    for (char& ch : key) ch = folds ? static_cast<char>(std::tolower(static_cast<unsigned char>(ch))) : ch;
+    seen[key] = content;
   }
-  return folded;
+  return seen;
 }
 
 // Each copy run twice: the second one finds every target the first made.
@@ -466,12 +420,10 @@ TEST(CopyFilesTest, CopiesLeaveTheseTrees) {
     const bool folds = fs::exists(dir.path() / "SRC");
     for (int run = 0; run < 2; ++run) {
       FakeHost host;
-      EXPECT_TRUE(host.Run(RunCopyFiles, {N(src / c.pattern), N(dst)}).ok());
-      EXPECT_EQ(host.file_counter, c.count);
-      EXPECT_EQ(host.checkpoint.done_items, c.count);
-      const std::string step = " file(s) (" + N(src / c.pattern) + " -> " + N(dst) + ")";
-      test::ExpectOutcome(host, 0, {}, "Copying " + std::to_string(c.count) + step);
-      EXPECT_EQ(AsSeen(test::Snapshot(dst), folds), AsSeen(c.after, folds));
+      ExpectOutcome(host, host.Run(RunCopyFiles, {N(src / c.pattern), N(dst)}), 0, {},
+                    "Copying " + std::to_string(c.count) + " file(s) (" + N(src / c.pattern) + " -> " + N(dst) + ")");
+      EXPECT_EQ(std::pair(host.file_counter, host.checkpoint.done_items), std::pair(c.count, c.count));
+      EXPECT_EQ(AsSeen(Snapshot(dst), folds), AsSeen(c.after, folds));
       EXPECT_EQ(fs::is_directory(dst / "empty.dat"), c.pattern != "README");
     }
   }
@@ -485,28 +437,24 @@ TEST(CopyFilesTest, RefusedCopies) {
   const std::string trailing = dst + os::kNativeSeparator;
   struct Case {
     std::string p1, p2;
-    Err error;
+    std::uint32_t code;
     std::string param;
-  } cases[] = {{"", "", Err::kParamMissing, "PARAM1"},
-               {"", "x", Err::kParamMissing, "PARAM1"},
-               {"y", "", Err::kParamMissing, "PARAM2"},
-               {"plain.dat", dst, Err::kInvalidPath, "plain.dat"},  // no separator
-               {"*.dat", dst, Err::kInvalidPath, "*.dat"},
-               {N(dir.path() / "a.dat"), trailing, Err::kCannotCreateDirectory, trailing}};
+  } cases[] = {{"", "", 4, "PARAM1"},           {"", "x", 4, "PARAM1"},   {"y", "", 4, "PARAM2"},
+               {"plain.dat", dst, 8, "plain.dat"},  // no separator
+               {"*.dat", dst, 8, "*.dat"},         {N(dir.path() / "a.dat"), trailing, 11, trailing}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.p1 + " -> " + c.p2);
     FakeHost host;
-    EXPECT_EQ(host.Run(RunCopyFiles, {c.p1, c.p2}), ErrorCode(c.error));
-    test::ExpectOutcome(host, static_cast<std::uint16_t>(c.error), {c.param},
-                        "Copying file(s) (" + c.p1 + " -> " + c.p2 + ")");
+    ExpectOutcome(host, host.Run(RunCopyFiles, {c.p1, c.p2}), c.code, {c.param},
+                  "Copying file(s) (" + c.p1 + " -> " + c.p2 + ")");
   }
   // A read-only target from the listing stops the copy before the next file.
   Put(dir.path() / "src", {{"a.dat", "new a"}, {"b.dat", "new b"}});
   WriteFile(dir.path() / "dst" / "a.dat", "kept");
-  test::MakeReadOnly(dir.path() / "dst" / "a.dat");
+  MakeReadOnly(dir.path() / "dst" / "a.dat");
   FakeHost host;
   EXPECT_EQ(host.Run(RunCopyFiles, {N(dir.path() / "src" / "*.dat"), dst}), ErrorCode(Err::kCannotDeleteFile));
-  EXPECT_EQ(test::Snapshot(dst), (Files{{"a.dat", "kept"}}));
+  EXPECT_EQ(Snapshot(dst), (Files{{"a.dat", "kept"}}));
 }
 
 TEST(CopyFilesTest, CopyChangedWhileCheckedIsCorruptedAndTargetKept) {
@@ -529,8 +477,7 @@ TEST(CopyFilesTest, CopyChangedWhileCheckedIsCorruptedAndTargetKept) {
   ASSERT_EQ(host.errors.size(), 1u);
   const auto params = host.errors[0].params;
   ASSERT_EQ(params.size(), 4u);
-  EXPECT_EQ(params[0], N(dir.path() / "src" / "big.dat"));
-  EXPECT_EQ(params[2], N(temp));
+  EXPECT_EQ((Strings{params[0], params[2]}), (Strings{N(dir.path() / "src" / "big.dat"), N(temp)}));
   EXPECT_EQ(params[1].size(), 8u);
   EXPECT_NE(params[1], params[3]);
   EXPECT_EQ(ReadFile(dir.path() / "dst" / "big.dat"), "old");
@@ -552,7 +499,7 @@ const Target kTargets[] = {
 };
 
 // The errors each failing primitive may lead to while copying.
-const test::DesignedErrors kDesignedErrors = {
+const DesignedErrors kDesignedErrors = {
     {Call::kOpen, {Err::kCannotOpenSource, Err::kCannotCopy}}, {Call::kRead, {Err::kCannotOpenSource}},
     {Call::kFlush, {Err::kCannotCopy}}, {Call::kClose, {Err::kCannotCopy}}, {Call::kCopy, {Err::kCannotCopy}},
     // The replacing rename: a target that refuses it counts as one that
@@ -571,10 +518,10 @@ void CopyAndCheck(Call call, ErrorCode& rc) {
     WriteFile(src / t.name, t.new_data);
     if (t.old_data != nullptr) WriteFile(tgt / t.name, t.old_data);
   }
-  test::MakeReadOnly(src / "c.dat");
+  MakeReadOnly(src / "c.dat");
   FakeHost host;
   rc = host.Run(RunCopyFiles, {N(src / "*"), N(tgt)});
-  auto left = test::Snapshot(tgt);
+  auto left = Snapshot(tgt);
   for (const Target& t : kTargets) {
     SCOPED_TRACE(t.name);
     if (t.temp != nullptr && left.count(t.temp) != 0) {
@@ -590,15 +537,15 @@ void CopyAndCheck(Call call, ErrorCode& rc) {
     EXPECT_TRUE(found->second == t.new_data || (!rc.ok() && t.old_data != nullptr && found->second == t.old_data));
     left.erase(found);
   }
-  test::ExpectNothingLeft(left);
+  ExpectNothingLeft(left);
   const std::string paths = " (" + N(src / "*") + " -> " + N(tgt) + ")";
-  ExpectOutcome(host, rc.raw(), host.errors.empty() ? Strings{} : host.errors[0].params,
+  ExpectOutcome(host, rc, rc.raw(), host.errors.empty() ? Strings{} : host.errors[0].params,
                 (rc.ok() ? "Copying 4 file(s)" : "Copying file(s)") + paths);
-  if (!rc.ok()) test::ExpectDesignedError(kDesignedErrors, call, rc.code());
+  if (!rc.ok()) ExpectDesignedError(kDesignedErrors, call, rc.code());
 }
 
 TEST(CopyFilesFaultTest, EveryFailingCallLeavesEachTargetOldOrVerifiedNew) {
-  test::ForEveryFileFault([&](const test::FaultCase& c, os::fault::FaultScope&) {
+  ForEveryFileFault([&](const FaultCase& c, os::fault::FaultScope&) {
     ErrorCode rc;
     CopyAndCheck(c.call, rc);
   });
@@ -610,8 +557,8 @@ TEST(CopyFilesFaultTest, FailingReplaceIsReportedAsDesigned) {
   for (const auto& [failure, expected] : {std::pair{os::fault::Failure::kAccessDenied, Err::kCannotDeleteFile},
                                           std::pair{os::fault::Failure::kSharing, Err::kCannotDeleteFile},
                                           std::pair{os::fault::Failure::kIo, Err::kCannotCopy}}) {
-    const test::FaultCase rename{Call::kMove, failure, "move"};
-    EXPECT_EQ(test::ForEachFailingCall(rename,
+    const FaultCase rename{Call::kMove, failure, "move"};
+    EXPECT_EQ(ForEachFailingCall(rename,
                                        [&](os::fault::FaultScope& faults) {
                                          ErrorCode rc;
                                          CopyAndCheck(Call::kMove, rc);
@@ -622,4 +569,4 @@ TEST(CopyFilesFaultTest, FailingReplaceIsReportedAsDesigned) {
 }
 
 }  // namespace
-}  // namespace veupd
+}  // namespace veupd::test

@@ -9,8 +9,8 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -90,7 +90,7 @@ class FakeHost : public CommandHost {
   void BringDialogToForeground() override { ++foreground_calls; }
 
   // Sets PARAM1.. in order (the rest empty) and runs the command.
-  ErrorCode Run(CommandFn command, std::initializer_list<std::string> values) {
+  ErrorCode Run(CommandFn command, const Strings& values) {
     ctx.param = {};
     std::copy(values.begin(), values.end(), ctx.param.begin());
     return command(*this);
@@ -120,18 +120,21 @@ class FakeHost : public CommandHost {
   std::vector<std::uint8_t> copy_buffer_;
 };
 
-// One error entry with these parameters and one step line with this text
-// (none for ""), failed with the same code, or succeeded when code is 0.
-inline void ExpectOutcome(const FakeHost& h, std::uint32_t code, const Strings& params, const std::string& step) {
+// The command returned code and left one error entry with these parameters
+// and one failed step line with this text (none for ""), or, for code 0, no
+// error and a succeeded step line. The step line carries step_code if given.
+inline void ExpectOutcome(const FakeHost& h, ErrorCode rc, std::uint32_t code, const Strings& params,
+                          const std::string& step, std::optional<std::uint32_t> step_code = std::nullopt) {
+  EXPECT_EQ(rc.raw(), code);
   ASSERT_EQ(h.errors.size(), code == 0 ? 0u : 1u);
-  if (code != 0) {
-    EXPECT_EQ(h.errors[0].code + (h.errors[0].subcode << 16), code);
-    EXPECT_EQ(h.errors[0].params, params);
+  for (const ErrorEntry& e : h.errors) {
+    EXPECT_EQ(e.code + (e.subcode << 16), code);
+    EXPECT_EQ(e.params, params);
   }
   ASSERT_EQ(h.steps.size(), step.empty() ? 0u : 1u);
   if (step.empty()) return;
   EXPECT_EQ(h.steps[0].success, code == 0);
-  EXPECT_EQ(h.steps[0].raw, code);
+  EXPECT_EQ(h.steps[0].raw, step_code.value_or(code));
   EXPECT_EQ(h.steps[0].text, step);
 }
 

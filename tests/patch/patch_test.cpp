@@ -22,43 +22,33 @@
 #include "patch/update_data.h"
 #include "test_support.h"
 
-namespace veupd {
+namespace veupd::test {
 namespace {
 
 namespace fs = std::filesystem;
 using os::fault::Call;
-using test::ReadFile;
-using test::Rec;
-using test::StructureFile;
-using test::Strings;
-using test::WriteFile;
 
 std::span<const std::uint8_t> Span(std::string_view s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
-
 // The writer's records and trailer: the old file's CRC, then the low half of
 // the CRC-32 of all bytes before it. The patch engine stops before the
 // trailer (fewer than 7 bytes); a scan finds the old CRC only in a whole file.
 TEST(UpdateDataTest, WriterTrailerAndScan) {
-  test::TempDir dir;
+  TempDir dir;
   UpdateDataWriter w;
   ASSERT_TRUE(w.Open(dir / "u.bin").ok());
-  EXPECT_TRUE(w.Replace(0, Span("J")).ok());
-  EXPECT_TRUE(w.Delete(5, 6).ok());
-  EXPECT_TRUE(w.Insert(11, Span("!")).ok());
+  EXPECT_TRUE(w.Replace(0, Span("J")).ok() && w.Delete(5, 6).ok() && w.Insert(11, Span("!")).ok());
   EXPECT_EQ(w.BytesWritten(), 23u);
   // Payloads that disagree with the length are refused.
   EXPECT_FALSE(w.Write({0, token::kAdd, 3}, Span("ab")).ok());
   EXPECT_FALSE(w.Write({0, token::kDeleteBytes, 3}, Span("abc")).ok());
   EXPECT_FALSE(w.Insert(0, std::vector<std::uint8_t>(kMaxPayload + 1)).ok());
-  ASSERT_TRUE(w.WriteOldCrcTrailer(0x11223344).ok());
-  ASSERT_TRUE(w.Close().ok());
+  ASSERT_TRUE(w.WriteOldCrcTrailer(0x11223344).ok() && w.Close().ok());
   const std::string whole = ReadFile(dir / "u.bin");
   ASSERT_EQ(whole.size(), 23u + kOldCrcTrailerSize);
-  EXPECT_EQ(whole.substr(0, 27), std::string("\x00\x00\x00\x00\x55\x01\x00\x4A" "\x05\x00\x00\x00\x44\x06\x00"
-                                             "\x0B\x00\x00\x00\x41\x01\x00\x21" "\x44\x33\x22\x11", 27));
+  EXPECT_EQ(whole.substr(0, 27), Rec(0, 'U', "J") + Rec(5, 'D', 6) + Rec(11, 'A', "!") + "\x44\x33\x22\x11");
   WriteFile(dir / "old", "HELLO WORLD");
   PatchErrorList errors;
   EXPECT_TRUE(ApplyUpdate(dir / "old", dir / "u.bin", dir / "new", TokenSet::kFix, errors).ok());
@@ -78,13 +68,11 @@ TEST(UpdateDataTest, WriterTrailerAndScan) {
       {whole.substr(0, 7), std::nullopt, true, true},    // cut in a payload
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.bytes.size());
     WriteFile(dir / "c.bin", c.bytes);
     const std::optional<UpdateDataScan> scan = ScanUpdateData(dir / "c.bin");
     ASSERT_TRUE(scan.has_value());
-    EXPECT_EQ(scan->old_crc, c.old_crc);
-    EXPECT_EQ(scan->Damaged(), c.damaged);
-    EXPECT_EQ(scan->short_payload, c.short_payload);
+    EXPECT_EQ(std::tuple(scan->old_crc, scan->Damaged(), scan->short_payload),
+              std::tuple(c.old_crc, c.damaged, c.short_payload)) << c.bytes.size();
   }
   EXPECT_FALSE(ScanUpdateData(dir / "missing.bin").has_value());
 
@@ -177,7 +165,7 @@ TEST(ApplyTest, UpdatesGiveTheseBytesOrThisError) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
-    test::TempDir dir;
+    TempDir dir;
     if (c.old) WriteFile(dir / "old", *c.old);
     WriteFile(dir / "upd", c.update);
     PatchErrorList errors;
@@ -190,12 +178,11 @@ TEST(ApplyTest, UpdatesGiveTheseBytesOrThisError) {
 }
 
 TEST(ApplyTest, RefusedPathsKeepTheOldFile) {
-  test::TempDir dir;
+  TempDir dir;
   const std::string upd = dir / "upd.dat";
   PatchErrorList errors;
-  CDynBuf payload(kPatchPayloadGrowStep);
-  std::vector<std::uint8_t> copy(kPatchCopyBufferSize);
-  PatchBuffers buffers{payload, copy};
+  FakeHost host(kPatchPayloadGrowStep, kPatchCopyBufferSize);
+  PatchBuffers buffers{host.PayloadBuffer(), host.CopyBuffer()};
   const ApplyRequest req{.old_path = "old.bin", .update_path = upd, .new_path = "", .new_dir = dir.str()};
   // The update data file is opened first: its absence wins over the old
   // path without a separator.
@@ -211,18 +198,12 @@ TEST(ApplyTest, RefusedPathsKeepTheOldFile) {
   EXPECT_EQ(ReadFile(dir / "old.bin"), "precious");
 }
 
-// The host with the buffers the updater gives the patch commands.
-struct PatchHost : test::FakeHost {
-  PatchHost() : FakeHost(kPatchPayloadGrowStep, kPatchCopyBufferSize) {}
-};
-
 // "123456789" has the CRC-32 2DFD2D88 in the updater's variant; the old
 // file and the update give it.
 TEST(PatchCommandTest, OutcomesFilesAndPhases) {
   using Files = std::vector<std::pair<std::string, std::optional<std::string>>>;  // nullopt: absent
-  test::TempDir dir;
-  fs::create_directories(dir.path() / "new");
-  const auto at = [&](std::string_view relative) { return test::Native(dir, relative); };
+  TempDir dir;
+  const auto at = [&](std::string_view relative) { return Native(dir, relative); };
   const std::string old_file = at("old/T.DAT"), new_dir = dir / "new", new_file = at("new/T.DAT"),
                     temp = at("old/T.DU$"), t12 = at("old/T12.DAT"), upd = dir / "upd.bin", str = dir / "T.STR";
   const std::string kCheck = "123456789", kCrc = "2DFD2D88", kOld = "12345X789";
@@ -283,25 +264,21 @@ TEST(PatchCommandTest, OutcomesFilesAndPhases) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.step + " " + std::to_string(c.code));
-    fs::remove_all(dir.path() / "old");
-    fs::remove_all(dir.path() / "new");
-    for (const auto& [path, content] : c.before) test::WriteFile(path, *content);
+    for (const char* sub : {"old", "new"}) fs::remove_all(dir.path() / sub);
+    for (const auto& [path, content] : c.before) WriteFile(path, *content);
     fs::create_directories(new_dir);
-    if (c.code == 5) test::MakeReadOnly(old_file);
-    PatchHost host;
+    if (c.code == 5) MakeReadOnly(old_file);
+    FakeHost host(kPatchPayloadGrowStep, kPatchCopyBufferSize);  // the buffers the updater gives
     host.checkpoint.phase = c.phase;
     host.pointer_result = static_cast<int>(c.code >> 16);  // the subcode is the pointer component's value
-    for (std::size_t i = 0; i < c.params.size(); ++i) host.ctx.param[i] = c.params[i];
-    EXPECT_EQ(c.run(host).raw(), c.code);
-    test::ExpectOutcome(host, c.code, c.error, c.step);
+    ExpectOutcome(host, host.Run(c.run, c.params), c.code, c.error, c.step);
     EXPECT_EQ(host.phases_written, c.phases);
     EXPECT_EQ(host.checkpoint.done_items, c.code == 4 ? 0u : 1u);  // failed or not, past the slot check
     for (const auto& [path, content] : c.after) {
       EXPECT_EQ(fs::exists(path), content.has_value()) << path;
-      EXPECT_EQ(test::ReadFile(path), content.value_or("")) << path;
+      EXPECT_EQ(ReadFile(path), content.value_or("")) << path;
     }
-    EXPECT_EQ(host.pointer_calls.size(), c.pointer_call.empty() ? 0u : 1u);
-    EXPECT_EQ(host.pointer_calls.empty() ? Strings{} : host.pointer_calls[0], c.pointer_call);
+    EXPECT_EQ(host.pointer_calls, c.pointer_call.empty() ? std::vector<Strings>{} : std::vector<Strings>{c.pointer_call});
   }
 }
 
@@ -314,7 +291,7 @@ TEST(PatchCommandTest, OutcomesFilesAndPhases) {
 // file reads as a missing old file (28); a failed read of it as a position
 // beyond its end (15); a short update data file as a bad token or early end;
 // the structure file of the pointer step as a missing table (17).
-const test::DesignedErrors kDesignedErrors = {
+const DesignedErrors kDesignedErrors = {
     {Call::kOpen,
      {Err::kCannotOpenUpdateFile, Err::kOldFileMissing, Err::kCannotCreateNewFile, Err::kCannotOpenSource,
       Err::kFdtNotFound}},
@@ -338,43 +315,43 @@ TEST(PatchInPlaceFault, EveryFailingCallLeavesAStateASecondRunFinishes) {
   for (const auto& [run_command, table, name] : {std::tuple{&RunFixUpdateInPlace, false, "Fix-Update"},
                                                  std::tuple{&RunFdtUpdateInPlace, true, "FDT-Update-InPlace"}}) {
     SCOPED_TRACE(name);
-    test::ForEveryFileFault([&](const test::FaultCase& c, os::fault::FaultScope& faults) {
-      test::TempDir dir;
-      const std::string target = test::Native(dir, "data/T.DAT"), temp = test::Native(dir, "data/T.DU$");
-      test::WriteFile(target, kBig);
-      test::WriteFile(dir / "upd.bin", UpdateData(table));
-      test::WriteFile(dir / "T.STR", StructureFile("T.DAT", "T.IDX"));
-      const auto run = [&](PatchHost& host) {
+    ForEveryFileFault([&](const FaultCase& c, os::fault::FaultScope& faults) {
+      TempDir dir;
+      const std::string target = Native(dir, "data/T.DAT"), temp = Native(dir, "data/T.DU$");
+      WriteFile(target, kBig);
+      WriteFile(dir / "upd.bin", UpdateData(table));
+      WriteFile(dir / "T.STR", StructureFile("T.DAT", "T.IDX"));
+      const auto run = [&](FakeHost& host) {
         return host.Run(run_command, {target, CrcHex(new_crc), dir / "upd.bin", table ? dir / "T.STR" : ""});
       };
-      PatchHost host;
+      FakeHost host(kPatchPayloadGrowStep, kPatchCopyBufferSize);
       const ErrorCode rc = run(host);
       // The parameters are checked below where they are known.
-      test::ExpectOutcome(host, rc.raw(), host.errors.empty() ? Strings{} : host.errors[0].params,
-                          std::string(name) + " (" + target + ")");
-      if (!rc.ok()) test::ExpectDesignedError(kDesignedErrors, c.call, rc.code());
-      auto left = test::Snapshot(dir.path() / "data");
+      ExpectOutcome(host, rc, rc.raw(), host.errors.empty() ? Strings{} : host.errors[0].params,
+                    std::string(name) + " (" + target + ")");
+      if (!rc.ok()) ExpectDesignedError(kDesignedErrors, c.call, rc.code());
+      auto left = Snapshot(dir.path() / "data");
       if (left.count("T.DAT") == 0) {
         // Deleted and not renamed: the verified version waits under the "DU$" name.
         EXPECT_TRUE(rc.Is(Err::kCannotRename));
         EXPECT_EQ(host.errors.at(0).params, (Strings{temp, target}));
-        EXPECT_TRUE(test::Holds(left["T.DU$"], kBigNew, "temporary file"));
+        EXPECT_TRUE(Holds(left["T.DU$"], kBigNew, "temporary file"));
       } else if (left["T.DAT"] != kBig || rc.ok()) {
-        EXPECT_TRUE(test::Holds(left["T.DAT"], kBigNew, "old file damaged"));
+        EXPECT_TRUE(Holds(left["T.DAT"], kBigNew, "old file damaged"));
       }
       EXPECT_FALSE(rc.ok() && left.count("T.DU$") != 0);
       left.erase("T.DAT");
       left.erase("T.DU$");  // kept by design after a failed apply or check
-      test::ExpectNothingLeft(left);
+      ExpectNothingLeft(left);
       if (!faults.Fired()) return;  // its one failure spent, the plan lets the second run be
-      const bool replaced = test::ReadFile(target) == kBigNew;
-      PatchHost again;
+      const bool replaced = ReadFile(target) == kBigNew;
+      FakeHost again(kPatchPayloadGrowStep, kPatchCopyBufferSize);
       const ErrorCode second = run(again);
       EXPECT_TRUE(replaced || second.ok()) << "error " << second.code();
-      EXPECT_TRUE(test::Holds(test::ReadFile(target), kBigNew, "after the second run"));
+      EXPECT_TRUE(Holds(ReadFile(target), kBigNew, "after the second run"));
     });
   }
 }
 
 }  // namespace
-}  // namespace veupd
+}  // namespace veupd::test

@@ -61,7 +61,7 @@ TEST(ToolHelp, EveryFormAnswersWithItsStatus) {
       {{"check"}, 2, "", ""},  {{"check", "--control", "x"}, 2, "", ""},  // needs --root
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+    SCOPED_TRACE(::testing::PrintToString(c.args));
     const ToolRun run = Tool(dir, c.args);
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out.substr(0, std::max<std::size_t>(c.out.size(), 1)), c.out.empty() ? "" : c.out);
@@ -71,44 +71,37 @@ TEST(ToolHelp, EveryFormAnswersWithItsStatus) {
 
 // The printed control line, run by the updater, turns OLD into NEW.
 TEST(PrintLine, RunsThroughTheUpdater) {
-  struct Case {
-    bool records, in_place, old_present;
-    char opcode;
-  } cases[] = {{true, true, true, 'A'}, {false, true, false, 'B'}, {true, false, false, '0'}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.opcode);
+  // Length-prefixed records of a table data file.
+  const auto record = [](const std::string& s) { return std::string{char(s.size()), char(s.size() >> 8)} + s; };
+  std::mt19937 rng(7);
+  std::string old_text, new_text;
+  for (int i = 0; i < 300; ++i) {
+    std::string content(rng() % 90, '\0');
+    for (auto& ch : content) ch = static_cast<char>(rng());
+    old_text += record(content);
+    new_text += record(i % 37 == 5 ? content + "changed" : content);
+    if (i % 50 == 3) new_text += record("inserted record");
+  }
+  for (const auto& [records, in_place, old_present, opcode] :
+       {std::tuple{true, true, true, 'A'}, {false, true, false, 'B'}, {true, false, false, '0'}}) {
+    SCOPED_TRACE(opcode);
     LevelRunner level;
-    std::mt19937 rng(7);
-    // Length-prefixed records of a table data file.
-    const auto record = [](const std::string& s) { return std::string{char(s.size()), char(s.size() >> 8)} + s; };
-    std::string old_text, new_text;
-    for (int i = 0; i < 300; ++i) {
-      std::string content(rng() % 90, '\0');
-      for (auto& ch : content) ch = static_cast<char>(rng());
-      old_text += record(content);
-      new_text += record(i % 37 == 5 ? content + "changed" : content);
-      if (i % 50 == 3) new_text += record("inserted record");
-    }
     // Native separators: on Windows only '\' parts the file name from its
     // folder, which the new file's name in the target folder is taken from.
-    const std::string old_path = level.Path((fs::path("data") / "TABLE.DAT").string());
+    const std::string old_path = level.Path((fs::path("data") / "TABLE.DAT").string()), target = level.Path("target");
     const std::string new_path = level.Path((fs::path("new") / "TABLE.DAT").string());
-    const std::string target = level.Path("target");
-    fs::create_directories(level.Path("data"));
-    if (c.old_present) WriteFile(old_path, old_text);
+    for (const std::string& folder : {level.Path("data"), target}) fs::create_directories(folder);
+    if (old_present) WriteFile(old_path, old_text);
     WriteFile(new_path, new_text);
-    fs::create_directories(target);
     std::vector<std::string> args{"diff", old_path, new_path, "-o", level.Path("TABLE.UPD"), "--print-line"};
-    if (c.records) args.push_back("--records");
-    if (!c.in_place) args.insert(args.end(), {"--target", target});
-    TempDir scratch;
-    const ToolRun run = Tool(scratch, args);
+    if (records) args.push_back("--records");
+    if (!in_place) args.insert(args.end(), {"--target", target});
+    const ToolRun run = Tool(level.Dir(), args);
     ASSERT_EQ(run.status, 0);
-    ASSERT_GE(run.out.size(), 3u);
-    EXPECT_EQ(run.out.substr(0, 2) + run.out.back(), std::string("#") + c.opcode + '\n');
+    ASSERT_TRUE(run.out.starts_with(std::string("#") + opcode) && run.out.ends_with('\n')) << run.out;
     const LevelResult r = level.RunLevel(run.out.substr(0, run.out.size() - 1) + "\r\n");
     EXPECT_EQ(r.result, "1") << r.log;
-    EXPECT_EQ(ReadFile(c.in_place ? old_path : target + "/TABLE.DAT"), new_text) << r.log;
+    EXPECT_EQ(ReadFile(in_place ? old_path : target + "/TABLE.DAT"), new_text) << r.log;
   }
 }
 
@@ -171,12 +164,10 @@ TEST(CheckTool, AGoodLevelPassesAndIsLeftUntouched) {
 // cannot read are named.
 TEST(CheckTool, VerifyAndCheckTellWhatIsWrong) {
   TempDir dir;
-  WriteFile(dir / "DATA/lf.ini", "[A]\nk=1\n");
-  WriteFile(dir / "DATA/old.txt", "old text\n");
-  WriteFile(dir / "DATA/other.txt", "other text\n");
-  WriteFile(dir / "new.txt", "new text\n");
-  WriteFile(dir / "lf.ini", "[UPDATE]\nMsg=x\nLanguage=E\nFile=c.txt\n");
-  WriteFile(dir / "nofile.ini", "[UPDATE]\r\nMsg=x\r\nLanguage=E\r\n");
+  for (const auto& [name, text] : {std::pair{"DATA/lf.ini", "[A]\nk=1\n"}, {"DATA/old.txt", "old text\n"},
+                                   {"DATA/other.txt", "other text\n"}, {"new.txt", "new text\n"},
+                                   {"lf.ini", "[UPDATE]\nMsg=x\nLanguage=E\nFile=c.txt\n"},
+                                   {"nofile.ini", "[UPDATE]\r\nMsg=x\r\nLanguage=E\r\n"}}) WriteFile(dir / name, text);
   ASSERT_EQ(Tool(dir, {"diff", dir / "DATA/old.txt", dir / "new.txt", "-o", dir / "DATA/m.upd"}).status, 0);
   const std::string crc = Crc(dir, dir / "new.txt"), upd = "\t" + crc + "\t%0\\DATA\\m.upd\t%0\\OUT";
   const std::string update = ReadFile(dir / "DATA/m.upd");
@@ -204,12 +195,9 @@ TEST(CheckTool, VerifyAndCheckTellWhatIsWrong) {
   EXPECT_EQ(ReadFile(dir / "out2.txt"), "new text\n");
   EXPECT_EQ(applied.out, (dir / "out2.txt") + " written, CRC " + crc + "\n");
 
-  struct Case {
-    std::string control;  // a control file, or "@" and a parameter file
-    const char* says;
-    int status;
-  } cases[] = {
-      {"\xEF\xBB\xBF#8\t\n", "UTF-8 byte order mark", 1},
+  // A control file, or "@" and a parameter file.
+  for (const auto& [control, says, status] : {
+      std::tuple<std::string, const char*, int>{"\xEF\xBB\xBF#8\t\n", "UTF-8 byte order mark", 1},
       {"#E%0\\DATA\\a\tb\tc\td\n", "unknown opcode 'E': the line runs as FDT-Update", 1},
       {"1%0\\DATA\\a\tb\n", "starts with no prefix", 1},
       {"#8\t\n\n#8\t\n", "this line ends the level: the 1 line(s) behind it are never read", 0},
@@ -225,15 +213,13 @@ TEST(CheckTool, VerifyAndCheckTellWhatIsWrong) {
       {"#C%0\\DATA\\old.txt\tx.txt\n#1%0\\DATA\\x.txt\t%0\\OUT\n", "is made by line 1", 0},
       {"@gone.ini", "not found or not readable", 1},
       {"@lf.ini", "lines end in LF alone", 1},
-      {"@nofile.ini", "key File is missing or empty", 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.says);
-    WriteFile(dir / "ctrl.txt", c.control);
-    const ToolRun run = c.control[0] == '@' ? Tool(dir, {"check", dir / c.control.substr(1)})
-                                            : Tool(dir, {"check", "--control", dir / "ctrl.txt", "--root", dir.str()});
-    EXPECT_EQ(run.status, c.status) << run.out;
-    EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
+      {"@nofile.ini", "key File is missing or empty", 1}}) {
+    SCOPED_TRACE(says);
+    WriteFile(dir / "ctrl.txt", control);
+    const ToolRun run = control[0] == '@' ? Tool(dir, {"check", dir / control.substr(1)})
+                                          : Tool(dir, {"check", "--control", dir / "ctrl.txt", "--root", dir.str()});
+    EXPECT_EQ(run.status, status) << run.out;
+    EXPECT_NE(run.out.find(says), std::string::npos) << run.out;
   }
   EXPECT_EQ(ReadFile(dir / "DATA/old.txt"), "old text\n");
   EXPECT_FALSE(fs::exists(dir.path() / "OUT"));
