@@ -1,6 +1,5 @@
-// The commands through a fake host on real files and folders, program and
-// function call (5) with the helper program and library built beside the
-// tests, copy files (1) also under failing file primitives.
+// The commands through a fake host on real files: program and function call (5) with the helper program and library
+// built beside the tests, copy files (1) also under failing file primitives.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -64,9 +63,9 @@ TEST(ConditionalTest, SelectorRunsTheNestedCommandWithShortenedParam1OrNothing) 
     ExpectOutcome(host, ErrorCode(), 0, {}, c.step);
     ASSERT_EQ(host.dispatched.size(), c.opcode < 0 ? 0u : 1u);
     if (c.opcode < 0) continue;
-    const auto& nested = host.dispatched[0];
-    EXPECT_EQ(std::tuple(nested.opcode, nested.params[0], nested.params[4]), std::tuple(c.opcode, c.nested_param1, "P5"));
-    EXPECT_EQ(host.ctx.opcode, c.opcode);  // kept after the call
+    const auto& nested = host.dispatched[0];  // ctx.opcode is kept after the call
+    EXPECT_EQ(std::tuple(nested.opcode, host.ctx.opcode, nested.params[0], nested.params[4]),
+              std::tuple(c.opcode, c.opcode, c.nested_param1, "P5"));
   }
   FakeHost host;
   ExpectOutcome(host, host.Run(RunConditional, {}), 4, {"PARAM1"}, "Conditional");
@@ -211,8 +210,7 @@ fs::path Tree(const TempDir& dir) {
 
 std::string DirAndMask(const std::string& d, const std::string& mask) { return d + os::kNativeSeparator + mask; }
 
-// Clean keeps folders; empty removes the emptied ones and counts them.
-// Folders that do not match and dot folders are never entered.
+// Clean keeps folders, empty removes the emptied ones and counts them; others and dot folders are never entered.
 TEST(CleanDirectoryTest, RemovesMatchingFilesAndCountsThem) {
   struct Case {
     bool empty;
@@ -281,23 +279,21 @@ class ProgramCallTest : public ::testing::Test {
 
 TEST_F(ProgramCallTest, WaitedProgramGetsArgumentsAndFolderAndBringsTheDialogBack) {
   fs::copy_file(program, work / "RECORD.EXE");
-  struct Case {
-    std::string exe, args, seen;  // record_args writes "cwd=..." and then "arg=..." lines
-  } cases[] = {{"record_args.exe", "x", "arg=x\n"},
-               {"record_args.exe", "a b", "arg=a b\n"},  // a blank makes one argument
-               {"record_args.exe", "\"p q\" r", "arg=p q\narg=r\n"},  // quotes passed as written
-               {"RECORD.EXE", "y", "arg=y\n"}};  // the extension compares ignoring case
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.exe + " " + c.args);
+  // record_args writes "cwd=..." and then "arg=..." lines.
+  for (const auto& [exe, args, seen] : {std::tuple{"record_args.exe", "x", "arg=x\n"},
+                                        {"record_args.exe", "a b", "arg=a b\n"},  // a blank makes one argument
+                                        {"record_args.exe", "\"p q\" r", "arg=p q\narg=r\n"},  // passed as written
+                                        {"RECORD.EXE", "y", "arg=y\n"}}) {  // the extension compares ignoring case
+    SCOPED_TRACE(args);
     host = FakeHost();
     fs::remove(work / "record_args.txt");
-    ExpectOutcome(host, host.Run(RunProgramCall, {N(work / c.exe), c.args, "wait"}), 0, {},
-                  "Programm/function call (" + N(work / c.exe) + ")");
+    ExpectOutcome(host, host.Run(RunProgramCall, {N(work / exe), args, "wait"}), 0, {},
+                  "Programm/function call (" + N(work / exe) + ")");
     const std::string text = ReadFile(work / "record_args.txt");
     const std::size_t eol = text.find('\n');
     ASSERT_NE(eol, std::string::npos);
     EXPECT_TRUE(fs::equivalent(text.substr(4, eol - 4), work));
-    EXPECT_EQ(text.substr(eol + 1), c.seen);
+    EXPECT_EQ(text.substr(eol + 1), seen);
   }
   // The dialog comes back only after a wait, also one that ends in an error.
   host = FakeHost();
@@ -307,22 +303,19 @@ TEST_F(ProgramCallTest, WaitedProgramGetsArgumentsAndFolderAndBringsTheDialogBac
   EXPECT_EQ(host.foreground_calls, 1);
 }
 
-// The same calls many times: a call that leaves the stack four bytes off
-// (a Windows-API style function called the C way on 32-bit Windows) ends
-// in a crash or wrong results long before the last round.
+// Many rounds: a call that leaves the stack four bytes off (a Windows-API style function called the C way on 32-bit
+// Windows) ends in a crash or wrong results long before the last one.
 TEST_F(ProgramCallTest, DllFunctionsOfBothCallingConventions) {
-  for (const auto& [function, code] : {std::pair{"ReturnZero", 0u}, {"StdcallZero", 0u}, {"ReturnFive", 26 + (5u << 16)},
-                                       {"StdcallSeven", 26 + (7u << 16)}}) {
+  for (const auto& [function, code] : {std::pair{"ReturnZero", 0u}, {"StdcallZero", 0u},
+                                       {"ReturnFive", 26u + (5u << 16)}, {"StdcallSeven", 26u + (7u << 16)}}) {
     for (int round = 0; round < 10; ++round)
       ASSERT_EQ(host.Run(RunProgramCall, {N(library), "text", function}).raw(), code) << function << " round " << round;
   }
 }
 
 #ifdef _WIN32
-// Under Windows (and Wine): the started program gets show command 5, and
-// while the command waits for it the thread keeps handling its window
-// messages: a message sent to one of its windows is answered before the
-// program ends.
+// The started program gets show command 5, and while the command waits for it the thread keeps handling its window
+// messages: a message sent to one of its windows is answered before the program ends.
 TEST_F(ProgramCallTest, StartedProgramIsShownAndTheWaitHandlesMessages) {
   constexpr UINT kPing = WM_APP + 7;
   constexpr UINT kAnswerWithinMs = 5000;
@@ -344,8 +337,6 @@ TEST_F(ProgramCallTest, StartedProgramIsShownAndTheWaitHandlesMessages) {
   EXPECT_EQ(ReadFile(work / "show_command.txt"), "5");
 }
 #endif
-
-// ---- failures: one error entry, one failed step line
 
 TEST_F(ProgramCallTest, RefusedCalls) {
   WriteFile(work / "not_a_library.dll", "just text");
@@ -378,8 +369,7 @@ void Put(const fs::path& root, const Files& files) {
   for (const auto& [name, content] : files) WriteFile(root / name, content);
 }
 
-// Where the file system folds case, which spelling a replaced name keeps
-// is not visible: compare the names folded.
+// Where the file system folds case, which spelling a replaced name keeps is not visible: compare the names folded.
 Files AsSeen(const Files& files, bool folds) {
   Files seen;
   for (const auto& [name, content] : files) {
@@ -400,12 +390,10 @@ TEST(CopyFilesTest, CopiesLeaveTheseTrees) {
   } cases[] = {
       // A target without a dot is replaced through "README.$U$".
       {{{"README", "fresh"}}, {{"README", "old"}, {"README.$U$", "stale"}}, "README", 1, {{"README", "fresh"}}},
-      // Matching folders are searched and copied, even empty ones; others
-      // and dot folders are not.
+      // Matching folders are searched and copied, even empty ones; others and dot folders are not.
       {{{"a.dat", "a"}, {"b.txt", "b"}, {"sub.dat/c.dat", "c"}, {"sub.dat/d.txt", "d"}, {"other/e.dat", "e"},
         {".svn.dat/f.dat", "f"}}, {}, "*.dat", 2, {{"a.dat", "a"}, {"sub.dat/c.dat", "c"}}},
-      // Targets are found ignoring case; the copy takes the source's name,
-      // an old temporary copy is overwritten and used.
+      // Targets are found ignoring case; the copy takes the source's name, an old temporary copy is overwritten, used.
       {{{"a.dat", "new a"}, {"b.dat", "new b"}, {"c.dat", "new c"}, {"sub/d.dat", "new d"}},
        {{"A.DAT", "old a"}, {"b.$U$", "stale"}, {"b.dat", "old b"}, {"SUB/d.dat", "old d"}}, "*.*", 4,
        {{"a.dat", "new a"}, {"b.dat", "new b"}, {"c.dat", "new c"}, {"SUB/d.dat", "new d"}}},
@@ -429,24 +417,16 @@ TEST(CopyFilesTest, CopiesLeaveTheseTrees) {
   }
 }
 
-// ---- failures: each reported once, then one failed step line
-
 TEST(CopyFilesTest, RefusedCopies) {
   TempDir dir;
   const std::string dst = N(dir.path() / "dst");
   const std::string trailing = dst + os::kNativeSeparator;
-  struct Case {
-    std::string p1, p2;
-    std::uint32_t code;
-    std::string param;
-  } cases[] = {{"", "", 4, "PARAM1"},           {"", "x", 4, "PARAM1"},   {"y", "", 4, "PARAM2"},
-               {"plain.dat", dst, 8, "plain.dat"},  // no separator
-               {"*.dat", dst, 8, "*.dat"},         {N(dir.path() / "a.dat"), trailing, 11, trailing}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.p1 + " -> " + c.p2);
+  for (const auto& [p1, p2, code, param] :
+       {std::tuple<std::string, std::string, std::uint32_t, std::string>{"", "", 4, "PARAM1"}, {"", "x", 4, "PARAM1"},
+        {"y", "", 4, "PARAM2"}, {"plain.dat", dst, 8, "plain.dat"},  // no separator
+        {"*.dat", dst, 8, "*.dat"}, {N(dir.path() / "a.dat"), trailing, 11, trailing}}) {
     FakeHost host;
-    ExpectOutcome(host, host.Run(RunCopyFiles, {c.p1, c.p2}), c.code, {c.param},
-                  "Copying file(s) (" + c.p1 + " -> " + c.p2 + ")");
+    ExpectOutcome(host, host.Run(RunCopyFiles, {p1, p2}), code, {param}, "Copying file(s) (" + p1 + " -> " + p2 + ")");
   }
   // A read-only target from the listing stops the copy before the next file.
   Put(dir.path() / "src", {{"a.dat", "new a"}, {"b.dat", "new b"}});
@@ -502,16 +482,14 @@ const Target kTargets[] = {
 const DesignedErrors kDesignedErrors = {
     {Call::kOpen, {Err::kCannotOpenSource, Err::kCannotCopy}}, {Call::kRead, {Err::kCannotOpenSource}},
     {Call::kFlush, {Err::kCannotCopy}}, {Call::kClose, {Err::kCannotCopy}}, {Call::kCopy, {Err::kCannotCopy}},
-    // The replacing rename: a target that refuses it counts as one that
-    // cannot be deleted, any other failure as a failed copy.
+    // A target refusing the replacing rename counts as one that cannot be deleted, any other failure as a failed copy.
     {Call::kMove, {Err::kCannotCopy, Err::kCannotDeleteFile}}, {Call::kRemove, {Err::kCannotDeleteFile}},
     {Call::kMakeDirectory, {Err::kCannotCreateDirectory}}, {Call::kSetAttributes, {Err::kCannotCopy}},
 };
 
-// Copies kTargets while calls of a kind fail: every target is left old or
-// new (a refused replace keeps the verified copy under its "$U$" name), and
-// the one error reported is the designed one.
-void CopyAndCheck(Call call, ErrorCode& rc) {
+// Copies kTargets while calls of a kind fail: every target is left old or new (a refused replace keeps the verified
+// copy under its "$U$" name), and the one error reported is the designed one.
+ErrorCode CopyAndCheck(Call call) {
   TempDir dir;
   const fs::path src = dir.path() / "src", tgt = dir.path() / "tgt";
   for (const Target& t : kTargets) {
@@ -520,7 +498,7 @@ void CopyAndCheck(Call call, ErrorCode& rc) {
   }
   MakeReadOnly(src / "c.dat");
   FakeHost host;
-  rc = host.Run(RunCopyFiles, {N(src / "*"), N(tgt)});
+  const ErrorCode rc = host.Run(RunCopyFiles, {N(src / "*"), N(tgt)});
   auto left = Snapshot(tgt);
   for (const Target& t : kTargets) {
     SCOPED_TRACE(t.name);
@@ -542,29 +520,20 @@ void CopyAndCheck(Call call, ErrorCode& rc) {
   ExpectOutcome(host, rc, rc.raw(), host.errors.empty() ? Strings{} : host.errors[0].params,
                 (rc.ok() ? "Copying 4 file(s)" : "Copying file(s)") + paths);
   if (!rc.ok()) ExpectDesignedError(kDesignedErrors, call, rc.code());
+  return rc;
 }
 
 TEST(CopyFilesFaultTest, EveryFailingCallLeavesEachTargetOldOrVerifiedNew) {
-  ForEveryFileFault([&](const FaultCase& c, os::fault::FaultScope&) {
-    ErrorCode rc;
-    CopyAndCheck(c.call, rc);
-  });
-}
-
-// A refused replace names the target that could not be deleted; a rename
-// that fails otherwise names both files. Two targets exist before.
-TEST(CopyFilesFaultTest, FailingReplaceIsReportedAsDesigned) {
+  ForEveryFileFault([&](const FaultCase& c, os::fault::FaultScope&) { static_cast<void>(CopyAndCheck(c.call)); });
+  // A refused replace names the target that could not be deleted, another failed rename both files; two targets exist.
   for (const auto& [failure, expected] : {std::pair{os::fault::Failure::kAccessDenied, Err::kCannotDeleteFile},
                                           std::pair{os::fault::Failure::kSharing, Err::kCannotDeleteFile},
                                           std::pair{os::fault::Failure::kIo, Err::kCannotCopy}}) {
-    const FaultCase rename{Call::kMove, failure, "move"};
-    EXPECT_EQ(ForEachFailingCall(rename,
-                                       [&](os::fault::FaultScope& faults) {
-                                         ErrorCode rc;
-                                         CopyAndCheck(Call::kMove, rc);
-                                         EXPECT_EQ(rc, faults.Fired() ? ErrorCode(expected) : ErrorCode());
-                                       }),
-              2u);
+    const auto attempt = [&](os::fault::FaultScope& faults) {
+      const ErrorCode rc = CopyAndCheck(Call::kMove);  // before asking whether a fault fired
+      EXPECT_EQ(rc, faults.Fired() ? ErrorCode(expected) : ErrorCode());
+    };
+    EXPECT_EQ(ForEachFailingCall(FaultCase{Call::kMove, failure, "move"}, attempt), 2u);
   }
 }
 

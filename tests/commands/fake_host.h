@@ -1,6 +1,5 @@
-// A CommandHost for command tests: records error and step entries,
-// checkpoints written, nested dispatches and pointer calls, and owns real
-// CRC and INI tools and buffers.
+// A CommandHost for command tests: records error and step entries, checkpoints written, nested dispatches and pointer
+// calls, and owns real CRC and INI tools and buffers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -36,8 +35,7 @@ struct StepEntry {
   std::uint32_t raw = 0;  // code and subcode
 };
 
-// A calculator whose progress calls run a test's hook first, with the phase
-// (1 source, 2 copy) and the bytes done, to change files mid-checksum.
+// Progress calls run a test's hook first, with the phase (1 source, 2 copy) and bytes done: files change mid-checksum.
 class HookedCrc : public CDeltaCrc32 {
  public:
   bool OnProgress(std::uint32_t total, std::uint32_t done) override {
@@ -54,8 +52,7 @@ class FakeHost : public CommandHost {
 
   CommandContext& Context() override { return ctx; }
   void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {
-    // Up to the last one given; a gap stays visible, since the log numbers
-    // each parameter by its slot.
+    // Up to the last one given; a gap stays visible, since the log numbers each parameter by its slot.
     ErrorEntry e{code.code(), code.subcode(), {}};
     for (const Param& p : {p1, p2, p3, p4}) e.params.emplace_back(p ? std::string(*p) : kAbsent);
     while (!e.params.empty() && e.params.back() == kAbsent) e.params.pop_back();
@@ -120,9 +117,8 @@ class FakeHost : public CommandHost {
   std::vector<std::uint8_t> copy_buffer_;
 };
 
-// The command returned code and left one error entry with these parameters
-// and one failed step line with this text (none for ""), or, for code 0, no
-// error and a succeeded step line. The step line carries step_code if given.
+// The command returned code and left one error entry with these parameters and one failed step line with this text
+// (none for ""), or for code 0 no error and a succeeded step line. The step line carries step_code if given.
 inline void ExpectOutcome(const FakeHost& h, ErrorCode rc, std::uint32_t code, const Strings& params,
                           const std::string& step, std::optional<std::uint32_t> step_code = std::nullopt) {
   EXPECT_EQ(rc.raw(), code);

@@ -1,6 +1,5 @@
-// The patch engine on real files: update data, every token, the order of
-// checks and every error with its parameters; its four commands through a
-// fake host, also under failing file primitives.
+// The patch engine on real files: update data, every token, the order of checks and every error with its parameters;
+// its four commands through a fake host, also under failing file primitives.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -32,9 +31,8 @@ std::span<const std::uint8_t> Span(std::string_view s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
-// The writer's records and trailer: the old file's CRC, then the low half of
-// the CRC-32 of all bytes before it. The patch engine stops before the
-// trailer (fewer than 7 bytes); a scan finds the old CRC only in a whole file.
+// The writer's records and trailer: the old file's CRC, then the low half of the CRC-32 of all bytes before it. The
+// patch engine stops before the trailer (fewer than 7 bytes); a scan finds the old CRC only in a whole file.
 TEST(UpdateDataTest, WriterTrailerAndScan) {
   TempDir dir;
   UpdateDataWriter w;
@@ -90,9 +88,7 @@ TEST(InPlaceTemporaryPathTest, ReplacesTheTextAfterTheLastDot) {
                                    {"x.", "x.DU$"}}) EXPECT_EQ(InPlaceTemporaryPath(path), temp);
 }
 
-// An old file larger than the output buffer, and (for the in-place fault
-// runs) an update in either token set that replaces, inserts and deletes
-// bytes at known places.
+// An old file larger than the output buffer, and an update in either token set that replaces, inserts and deletes.
 std::string OldData() {
   std::string s(100000, '\0');
   for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>('a' + (i * 7) % 26);
@@ -108,8 +104,7 @@ std::string UpdateData(bool table) {
 
 const std::string kTable("\x03\x00" "ABC" "\x02\x00" "DE", 9);  // two table records
 
-// Each failure is reported once with its parameters; what was written
-// before it stays in the new file.
+// Each failure is reported once with its parameters; what was written before it stays in the new file.
 TEST(ApplyTest, UpdatesGiveTheseBytesOrThisError) {
   constexpr TokenSet kFix = TokenSet::kFix, kFdt = TokenSet::kFdt;
   const ErrorCode ok;
@@ -122,8 +117,7 @@ TEST(ApplyTest, UpdatesGiveTheseBytesOrThisError) {
     Strings params;
     std::optional<std::string> result;  // the new file afterwards
   } cases[] = {
-      // U replaces a table record whole, u its bytes; D deletes the whole
-      // record whatever its length, d exactly its length.
+      // U replaces a table record whole, u its bytes; D deletes the whole record, d exactly its length.
       {kTable, Rec(5, 'U', "XYZ"), kFdt, ok, {}, std::string("\x03\x00" "ABC" "\x03\x00" "XYZ", 10)},
       {kTable, Rec(5, 'u', "XYZ"), kFdt, ok, {}, std::string("\x03\x00" "ABC" "XYZ" "E", 9)},
       {kTable, Rec(0, 'D', 1), kFdt, ok, {}, std::string("\x02\x00" "DE", 4)},
@@ -157,8 +151,7 @@ TEST(ApplyTest, UpdatesGiveTheseBytesOrThisError) {
       {"abc", Rec(0x7FFFFFFF, 'A', "x"), kFix, Err::kFilePositionInvalid, {"3", "2147483647"}, none},
       // High bit set: a negative position, below any old offset.
       {"abc", Rec(0x80000000LL, 'A', "x"), kFix, Err::kFilePositionInvalid, {"0", "-2147483648"}, none},
-      // One byte left where the record's 2-byte length should be; a record
-      // longer than the file.
+      // One byte left where the record's 2-byte length should be; a record longer than the file.
       {std::string("\x01\x00" "Z" "\x07", 4), Rec(3, 'D', 0), kFdt, Err::kFilePositionInvalid, {"4", "3"}, none},
       {std::string("\x09\x00" "AB", 4), Rec(0, 'U', "Q"), kFdt, Err::kFilePositionInvalid, {"11", "4"},
        std::string("\x01\x00" "Q", 3)},
@@ -184,8 +177,7 @@ TEST(ApplyTest, RefusedPathsKeepTheOldFile) {
   FakeHost host(kPatchPayloadGrowStep, kPatchCopyBufferSize);
   PatchBuffers buffers{host.PayloadBuffer(), host.CopyBuffer()};
   const ApplyRequest req{.old_path = "old.bin", .update_path = upd, .new_path = "", .new_dir = dir.str()};
-  // The update data file is opened first: its absence wins over the old
-  // path without a separator.
+  // The update data file is opened first: its absence wins over the old path without a separator.
   EXPECT_TRUE(ApplyUpdate(req, buffers, errors).Is(Err::kCannotOpenUpdateFile));
   WriteFile(upd, Rec(0, 'U', "P"));
   errors.entries.clear();
@@ -198,8 +190,7 @@ TEST(ApplyTest, RefusedPathsKeepTheOldFile) {
   EXPECT_EQ(ReadFile(dir / "old.bin"), "precious");
 }
 
-// "123456789" has the CRC-32 2DFD2D88 in the updater's variant; the old
-// file and the update give it.
+// "123456789" has the CRC-32 2DFD2D88 in the updater's variant; the old file and the update give it.
 TEST(PatchCommandTest, OutcomesFilesAndPhases) {
   using Files = std::vector<std::pair<std::string, std::optional<std::string>>>;  // nullopt: absent
   TempDir dir;
@@ -222,7 +213,7 @@ TEST(PatchCommandTest, OutcomesFilesAndPhases) {
     std::string step;
     std::vector<std::uint32_t> phases;
     Files after;
-    Strings pointer_call;
+    std::vector<Strings> pointer_calls;
   } cases[] = {
       // The first empty slot fails with 4, before any phase.
       {RunFixUpdate, 0, {}, {"", "1", "u", "d"}, 4, {"PARAM1"}, "Fix-Update", {}, {}, {}},
@@ -242,10 +233,10 @@ TEST(PatchCommandTest, OutcomesFilesAndPhases) {
       {RunFixUpdate, 2, {}, {"NOSEPARATOR", "1", upd, new_dir}, 8, {"NOSEPARATOR"}, "Fix-Update (NOSEPARATOR)", {2},
        {}, {}},
       {RunFdtUpdate, 0, {{t12, kOld}, {upd, fdt}, {str, var}}, {t12, kCrc, upd, new_dir, str}, 0, {}, fdt12_step,
-       {2, 3, 0}, {{new12, kCheck}}, {str, new12, p12}},
+       {2, 3, 0}, {{new12, kCheck}}, {{str, new12, p12}}},
       {RunFdtUpdate, 0, {{old_file, kOld}, {upd, fdt}, {str, StructureFile("T.DAT", "P.IDX")}},
        {old_file, kCrc, upd, new_dir, str}, kPointer3, {str, new_file, pidx}, fdt_step, {2, 3, 3}, {{new_file, kCheck}},
-       {str, new_file, pidx}},
+       {{str, new_file, pidx}}},
       {RunFdtUpdate, 0, {{old_file, kOld}, {upd, fdt}, {str, StructureFile("T@.DAT", "PTR.IDX")}},
        {old_file, kCrc, upd, new_dir, str}, 8, {at("new/PTR.IDX")}, fdt_step, {2, 3, 3}, {}, {}},
       // A removed table takes its index along.
@@ -278,19 +269,12 @@ TEST(PatchCommandTest, OutcomesFilesAndPhases) {
       EXPECT_EQ(fs::exists(path), content.has_value()) << path;
       EXPECT_EQ(ReadFile(path), content.value_or("")) << path;
     }
-    EXPECT_EQ(host.pointer_calls, c.pointer_call.empty() ? std::vector<Strings>{} : std::vector<Strings>{c.pointer_call});
+    EXPECT_EQ(host.pointer_calls, c.pointer_calls);
   }
 }
 
-// ---- in place under failing file primitives: the old file stays as it was
-// until the new version is verified, a failed rename leaves the verified
-// version under the "DU$" name, and a later run of the same line finishes
-// the update from either state.
-
-// The errors each failing primitive may lead to. A failed open of the old
-// file reads as a missing old file (28); a failed read of it as a position
-// beyond its end (15); a short update data file as a bad token or early end;
-// the structure file of the pointer step as a missing table (17).
+// A failed open of the old file reads as a missing old file (28), a failed read of it as a position beyond its end
+// (15), a short update data file as a bad token or early end, an unreadable structure file as a missing table (17).
 const DesignedErrors kDesignedErrors = {
     {Call::kOpen,
      {Err::kCannotOpenUpdateFile, Err::kOldFileMissing, Err::kCannotCreateNewFile, Err::kCannotOpenSource,
@@ -304,11 +288,9 @@ const DesignedErrors kDesignedErrors = {
     {Call::kMove, {Err::kCannotRename, Err::kCannotDeleteFile}},
 };
 
-// Every failing call leaves the file old or verified new. The run loop
-// starts every line at phase 0, so a second run of the line meets whatever
-// the failed one left: from the old file it must finish the update, from a
-// failed rename it must not lose the verified version, and from a finished
-// replacement it may fail but must not touch the new file.
+// Every failing call leaves the file old or verified new (a failed rename: under the "DU$" name). A line runs again
+// from phase 0, so a second run meets whatever the failed one left: from the old file it must finish the update, from
+// a failed rename it must not lose the verified version, from a finished replacement it must not touch the new file.
 TEST(PatchInPlaceFault, EveryFailingCallLeavesAStateASecondRunFinishes) {
   std::uint32_t new_crc = 0;
   CCrc32::AddBytes(new_crc, kBigNew.data(), kBigNew.size());

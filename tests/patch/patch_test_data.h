@@ -1,5 +1,4 @@
-// Update data records and structure files built by hand for the patch
-// tests, and native paths as the commands join them.
+// Update data records and structure files built by hand for the patch tests, and native paths as commands join them.
 #pragma once
 
 #include <cstdint>
@@ -11,14 +10,12 @@
 
 namespace veupd::test {
 
-// A path inside the folder with native separators ("old/T.DAT" on Windows
-// becomes "old\\T.DAT"), as the commands join their paths.
+// A path inside the folder with native separators ("old/T.DAT" on Windows becomes "old\\T.DAT").
 inline std::string Native(const TempDir& dir, std::string_view relative) {
   return (dir.path() / std::filesystem::path(relative).make_preferred()).string();
 }
 
-// One update data record, bytes laid out by hand: position (LE32), token,
-// length (LE16), payload.
+// One update data record, bytes laid out by hand: position (LE32), token, length (LE16), payload.
 inline std::string Rec(std::int64_t position, char tok, std::uint16_t length, std::string_view payload = {}) {
   const auto p = static_cast<std::uint32_t>(position);
   return std::string{char(p), char(p >> 8), char(p >> 16), char(p >> 24), tok, char(length), char(length >> 8)} +
@@ -30,8 +27,7 @@ inline std::string Rec(std::int64_t position, char tok, std::string_view payload
   return Rec(position, tok, static_cast<std::uint16_t>(payload.size()), payload);
 }
 
-// A minimal structure file: a 40-byte header naming the data and index
-// files, no fields, an empty auxiliary block.
+// A minimal structure file: a 40-byte header naming the data and index files, no fields, an empty auxiliary block.
 inline std::string StructureFile(std::string_view data_name, std::string_view index_name) {
   std::string s(2 + 40 + 2, '\0');
   s[0] = 40;

@@ -1,6 +1,5 @@
-// veupd-tool from the output folder as a level's author meets it: help,
-// crc and diff, trying a patch without a level, control lines to paste and
-// the dry run of a whole level, with the real updater running the results.
+// veupd-tool from the output folder as a level's author meets it: help, crc and diff, trying a patch without a level,
+// control lines to paste and the dry run of a whole level, with the real updater running the results.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,12 +41,9 @@ TEST(ToolHelp, EveryFormAnswersWithItsStatus) {
   WriteFile(dir / "digits", "123456789");
   WriteFile(dir / "abc", "abc");
   const std::string usage = "usage: veupd-tool COMMAND", unknown = "veupd-tool: unknown command 'nope'";
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string out, err;  // prefixes; an empty out stands for no output at all
-  } cases[] = {
-      {{}, 2, "", usage},           {{"--help"}, 0, usage, ""},
+  // Prefixes of the outputs; an empty out stands for no output at all.
+  for (const auto& [args, status, out, err] : {
+      std::tuple<std::vector<std::string>, int, std::string, std::string>{{}, 2, "", usage}, {{"--help"}, 0, usage, ""},
       {{"help"}, 0, usage, ""},     {{"--version"}, 0, "veupd-tool ", ""},
       {{"help", "crc"}, 0, "  crc FILE...", ""},  {{"crc", "--help"}, 0, "  crc FILE...", ""},
       {{"help", "nope"}, 2, "", unknown},         {{"nope"}, 2, "", unknown},
@@ -58,14 +54,11 @@ TEST(ToolHelp, EveryFormAnswersWithItsStatus) {
       {{"diff", "a"}, 2, "", ""},  {{"diff", "a", "b"}, 2, "", ""},  // no -o
       {{"diff", "a", "b", "-o", "c", "--structure", "s"}, 2, "", ""},  // needs --records
       {{"diff", "a", "b", "-o", "c", "--base", "%K=/x"}, 2, "", ""},
-      {{"check"}, 2, "", ""},  {{"check", "--control", "x"}, 2, "", ""},  // needs --root
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    const ToolRun run = Tool(dir, c.args);
-    EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(run.out.substr(0, std::max<std::size_t>(c.out.size(), 1)), c.out.empty() ? "" : c.out);
-    EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
+      {{"check"}, 2, "", ""},  {{"check", "--control", "x"}, 2, "", ""}}) {  // needs --root
+    const ToolRun run = Tool(dir, args);
+    const std::string out_start = run.out.substr(0, std::max<std::size_t>(out.size(), 1));
+    EXPECT_EQ(std::tuple(run.status, out_start, run.err.substr(0, err.size())), std::tuple(status, out, err))
+        << ::testing::PrintToString(args);
   }
 }
 
@@ -86,8 +79,7 @@ TEST(PrintLine, RunsThroughTheUpdater) {
        {std::tuple{true, true, true, 'A'}, {false, true, false, 'B'}, {true, false, false, '0'}}) {
     SCOPED_TRACE(opcode);
     LevelRunner level;
-    // Native separators: on Windows only '\' parts the file name from its
-    // folder, which the new file's name in the target folder is taken from.
+    // Native separators: on Windows only '\' parts the file name (which the new file keeps) from its folder.
     const std::string old_path = level.Path((fs::path("data") / "TABLE.DAT").string()), target = level.Path("target");
     const std::string new_path = level.Path((fs::path("new") / "TABLE.DAT").string());
     for (const std::string& folder : {level.Path("data"), target}) fs::create_directories(folder);
@@ -105,9 +97,8 @@ TEST(PrintLine, RunsThroughTheUpdater) {
   }
 }
 
-// A level authored with the tool: the printed lines name the installation
-// and the update folder by their placeholders, check finds nothing wrong
-// and leaves every file as it was, and the updater runs the level.
+// A level authored with the tool: the printed lines name the installation and the update folder by their placeholders,
+// check finds nothing wrong and leaves every file as it was, and the updater runs the level.
 TEST(CheckTool, AGoodLevelPassesAndIsLeftUntouched) {
   if (IsWindowsBuild()) GTEST_SKIP() << "the level runner starts the updater through POSIX shell quoting";
   LevelRunner level;
@@ -158,10 +149,8 @@ TEST(CheckTool, AGoodLevelPassesAndIsLeftUntouched) {
   EXPECT_EQ(ReadFile(level.Path("inst/PROG/manual.txt")), "hello new manual text\n");
 }
 
-// verify tells the three ways a patch line fails apart; apply refuses the
-// first two before writing anything. What surprises authors shows in check
-// as a warning or an error on its line, and parameter files the updater
-// cannot read are named.
+// verify tells the three ways a patch line fails apart; apply refuses the first two before writing anything. What
+// surprises authors shows in check as a warning or an error on its line; unreadable parameter files are named.
 TEST(CheckTool, VerifyAndCheckTellWhatIsWrong) {
   TempDir dir;
   for (const auto& [name, text] : {std::pair{"DATA/lf.ini", "[A]\nk=1\n"}, {"DATA/old.txt", "old text\n"},
