@@ -21,7 +21,6 @@
 #include "commands/rename_file.h"
 #include "commands/update_fdb.h"
 #include "fault_support.h"
-#include "patch/patch_test_data.h"
 #include "platform/platform.h"
 #include "tables/update_fdb_test_db.h"
 #include "test_support.h"

@@ -1,5 +1,5 @@
 // A CommandHost for command tests: records error and step entries, checkpoints written, nested dispatches and pointer
-// calls, and owns real CRC and INI tools and buffers.
+// calls, and owns real CRC and INI tools and buffers; native paths and structure files as the commands meet them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,13 +20,28 @@
 #include "formats/crc32.h"
 #include "formats/dyn_buf.h"
 #include "formats/ini_file.h"
+#include "test_support.h"
 
 namespace veupd::test {
 
 using Strings = std::vector<std::string>;
 
+// A path inside the folder with native separators ("old/T.DAT" on Windows becomes "old\\T.DAT").
+inline std::string Native(const TempDir& dir, std::string_view relative) {
+  return (dir.path() / std::filesystem::path(relative).make_preferred()).string();
+}
+
+// A minimal structure file: a 40-byte header naming the data and index files, no fields, an empty auxiliary block.
+inline std::string StructureFile(std::string_view data_name, std::string_view index_name) {
+  std::string s(2 + 40 + 2, '\0');
+  s[0] = 40;
+  s.replace(8, data_name.size(), data_name);
+  s.replace(21, index_name.size(), index_name);
+  return s;
+}
+
 inline const std::string kAbsent = "(absent)";
-struct ErrorEntry {
+struct ReportedError {
   std::uint16_t code = 0, subcode = 0;
   Strings params;  // up to the last one given; kAbsent in a gap
 };
@@ -53,7 +69,7 @@ class FakeHost : public CommandHost {
   CommandContext& Context() override { return ctx; }
   void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {
     // Up to the last one given; a gap stays visible, since the log numbers each parameter by its slot.
-    ErrorEntry e{code.code(), code.subcode(), {}};
+    ReportedError e{code.code(), code.subcode(), {}};
     for (const Param& p : {p1, p2, p3, p4}) e.params.emplace_back(p ? std::string(*p) : kAbsent);
     while (!e.params.empty() && e.params.back() == kAbsent) e.params.pop_back();
     errors.push_back(std::move(e));
@@ -99,7 +115,7 @@ class FakeHost : public CommandHost {
   };
 
   CommandContext ctx;
-  std::vector<ErrorEntry> errors;
+  std::vector<ReportedError> errors;
   std::vector<StepEntry> steps;
   std::vector<Dispatched> dispatched;
   std::vector<std::uint32_t> phases_written;
@@ -123,7 +139,7 @@ inline void ExpectOutcome(const FakeHost& h, ErrorCode rc, std::uint32_t code, c
                           const std::string& step, std::optional<std::uint32_t> step_code = std::nullopt) {
   EXPECT_EQ(rc.raw(), code);
   ASSERT_EQ(h.errors.size(), code == 0 ? 0u : 1u);
-  for (const ErrorEntry& e : h.errors) {
+  for (const ReportedError& e : h.errors) {
     EXPECT_EQ(e.code + (e.subcode << 16), code);
     EXPECT_EQ(e.params, params);
   }
