@@ -358,9 +358,7 @@ ToolRun Tool(const TempDir& scratch, const std::vector<std::string>& args) {
   const std::string out_file = scratch / "tool_out.txt", err_file = scratch / "tool_err.txt";
   const int status = RunQuoted(OutProgram("veupd-tool"), args, err_file, out_file);
   ToolRun run{status, ReadFile(out_file), ReadFile(err_file)};
-  // Standard output and error are text streams on Windows.
-  std::erase(run.out, '\r');
-  std::erase(run.err, '\r');
+  for (std::string* text : {&run.out, &run.err}) std::erase(*text, '\r');  // text streams on Windows
   return run;
 }
 
@@ -380,11 +378,10 @@ TEST(ToolHelp, EveryFormAnswersWithItsStatus) {
       // The check values of the updater's CRC-32 variant.
       {{"crc", dir / "digits"}, 0, "2DFD2D88\n", ""},
       {{"crc", dir / "digits", dir / "abc"}, 0, "2DFD2D88  " + (dir / "digits") + "\nCA6598D0  " + (dir / "abc"), ""},
-      {{"crc", dir / "missing"}, 1, "", ""},
-      {{"diff", "a"}, 2, "", ""},  {{"diff", "a", "b"}, 2, "", ""},  // no -o
+      {{"crc", dir / "missing"}, 1, "", ""}, {{"diff", "a"}, 2, "", ""}, {{"diff", "a", "b"}, 2, "", ""},  // no -o
       {{"diff", "a", "b", "-o", "c", "--structure", "s"}, 2, "", ""},  // needs --records
-      {{"diff", "a", "b", "-o", "c", "--base", "%K=/x"}, 2, "", ""},
-      {{"check"}, 2, "", ""},  {{"check", "--control", "x"}, 2, "", ""}}) {  // needs --root
+      {{"diff", "a", "b", "-o", "c", "--base", "%K=/x"}, 2, "", ""}, {{"check"}, 2, "", ""},
+      {{"check", "--control", "x"}, 2, "", ""}}) {  // needs --root
     const ToolRun run = Tool(dir, args);
     const std::string out_start = run.out.substr(0, std::max<std::size_t>(out.size(), 1));
     EXPECT_EQ(std::tuple(run.status, out_start, run.err.substr(0, err.size())), std::tuple(status, out, err))
@@ -469,9 +466,8 @@ TEST(CheckTool, AGoodLevelPassesAndIsLeftUntouched) {
   const ToolRun check = Tool(scratch, {"check", level.ParamFile()});
   EXPECT_EQ(check.status, 0) << check.out;
   for (const char* says : {"check: 0 error(s), 0 warning(s)", "line 3: #B%0\\PROG\\manual.txt|",
-                           "ok: the old file is the version the update was made from"}) {
+                           "ok: the old file is the version the update was made from"})
     EXPECT_NE(check.out.find(says), std::string::npos) << check.out;
-  }
   EXPECT_EQ(Snapshot(level.Dir().path()), before);
   const LevelResult r = level.RunWithCurrentFiles();
   EXPECT_EQ(r.exit_status, 0) << r.log;
@@ -491,9 +487,7 @@ TEST(CheckTool, VerifyAndCheckTellWhatIsWrong) {
   const std::string crc = Crc(dir, dir / "new.txt"), upd = "\t" + crc + "\t%0\\DATA\\m.upd\t%0\\OUT";
   const std::string update = ReadFile(dir / "DATA/m.upd");
   WriteFile(dir / "cut.upd", update.substr(0, update.size() - 9));
-  std::string changed = update;
-  changed[10] = static_cast<char>(changed[10] ^ 0x20);
-  WriteFile(dir / "changed.upd", changed);
+  WriteFile(dir / "changed.upd", update.substr(0, 10) + static_cast<char>(update[10] ^ 0x20) + update.substr(11));
   const std::string right = "OK: the old file is the version the update was made from";
   for (const auto& [old_file, update_file, expected, status, says] :
        {std::tuple{"DATA/old.txt", "DATA/m.upd", crc, 0, right},
