@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -17,7 +16,6 @@
 #include "commands/fake_host.h"
 #include "fault_support.h"
 #include "formats/crc32.h"
-#include "formats/dyn_buf.h"
 #include "formats/text_format.h"
 #include "integration/level_runner.h"
 #include "patch/patch_commands.h"
@@ -67,32 +65,22 @@ TEST(UpdateDataTest, WriterTrailerAndScan) {
   EXPECT_TRUE(ApplyUpdate(dir / "old", dir / "u.bin", dir / "new", TokenSet::kFix, errors).ok());
   EXPECT_EQ(ReadFile(dir / "new"), "JELLO!");
 
-  std::string changed = whole, bad_check = whole;
-  changed[7] = 'K';  // the payload of the first record
-  bad_check.back() = static_cast<char>(bad_check.back() ^ 1);
-  struct Case {
-    std::string bytes;
-    std::optional<std::uint32_t> old_crc;
-    bool damaged, short_payload;
-  } cases[] = {
-      {whole, 0x11223344, false, false},          {whole.substr(0, 23), std::nullopt, false, false},
-      {changed, std::nullopt, true, false},       {bad_check, std::nullopt, true, false},
-      {whole.substr(0, 26), std::nullopt, true, false},  // cut in the trailer
-      {whole.substr(0, 7), std::nullopt, true, true},    // cut in a payload
-  };
-  for (const auto& c : cases) {
-    WriteFile(dir / "c.bin", c.bytes);
+  using Scan = std::tuple<std::optional<std::uint32_t>, bool, bool>;  // old CRC, damaged, short payload
+  const auto none = std::nullopt;
+  for (const auto& [bytes, expected] :
+       {std::pair{whole, Scan{0x11223344, false, false}}, {whole.substr(0, 23), Scan{none, false, false}},
+        {whole.substr(0, 7) + 'K' + whole.substr(8), Scan{none, true, false}},  // the first record's payload changed
+        {whole.substr(0, 28) + static_cast<char>(whole[28] ^ 1), Scan{none, true, false}},  // the check changed
+        {whole.substr(0, 26), Scan{none, true, false}},                                     // cut in the trailer
+        {whole.substr(0, 7), Scan{none, true, true}}}) {                                    // cut in a payload
+    WriteFile(dir / "c.bin", bytes);
     const std::optional<UpdateDataScan> scan = ScanUpdateData(dir / "c.bin");
     ASSERT_TRUE(scan.has_value());
-    EXPECT_EQ(std::tuple(scan->old_crc, scan->Damaged(), scan->short_payload),
-              std::tuple(c.old_crc, c.damaged, c.short_payload)) << c.bytes.size();
+    EXPECT_EQ(std::tuple(scan->old_crc, scan->Damaged(), scan->short_payload), expected) << bytes.size();
   }
   EXPECT_FALSE(ScanUpdateData(dir / "missing.bin").has_value());
-
-  ASSERT_TRUE(w.Open(dir / "u.bin").ok());
-  EXPECT_TRUE(w.Write({0x01020304, 'u', 2}, Span("xy")).ok());
-  ASSERT_TRUE(w.Close().ok());
-  EXPECT_EQ(ReadFile(dir / "u.bin"), std::string("\x04\x03\x02\x01u\x02\x00xy", 9));
+  ASSERT_TRUE(w.Open(dir / "u.bin").ok() && w.Write({0x01020304, 'u', 2}, Span("xy")).ok() && w.Close().ok());
+  EXPECT_EQ(ReadFile(dir / "u.bin"), Rec(0x01020304, 'u', "xy"));
 }
 
 TEST(InPlaceTemporaryPathTest, ReplacesTheTextAfterTheLastDot) {
@@ -334,8 +322,7 @@ TEST(PatchInPlaceFault, EveryFailingCallLeavesAStateASecondRunFinishes) {
         EXPECT_TRUE(Holds(left["T.DAT"], kBigNew, "old file damaged"));
       }
       EXPECT_FALSE(rc.ok() && left.count("T.DU$") != 0);
-      left.erase("T.DAT");
-      left.erase("T.DU$");  // kept by design after a failed apply or check
+      for (const char* name : {"T.DAT", "T.DU$"}) left.erase(name);  // T.DU$ is kept after a failed apply or check
       ExpectNothingLeft(left);
       if (!faults.Fired()) return;  // its one failure spent, the plan lets the second run be
       const bool replaced = ReadFile(target) == kBigNew;
