@@ -208,7 +208,7 @@ fs::path Tree(const TempDir& dir) {
 std::string DirAndMask(const std::string& d, const std::string& mask) { return d + os::kNativeSeparator + mask; }
 
 // Clean keeps folders, empty removes the emptied ones and counts them; others and dot folders are never entered.
-TEST(CleanDirectoryTest, RemovesMatchingFilesAndCountsThem) {
+TEST(CleanDirectoryTest, RemovesMatchingFilesCountsThemAndStopsAtAReadOnlyOne) {
   struct Case {
     bool empty;
     std::string folder, mask;
@@ -236,9 +236,6 @@ TEST(CleanDirectoryTest, RemovesMatchingFilesAndCountsThem) {
     for (const auto& name : c.there) EXPECT_TRUE(fs::exists(root / name)) << name;
     EXPECT_EQ(std::pair(host.file_counter, host.checkpoint.done_items), std::pair(c.count, c.count));
   }
-}
-
-TEST(CleanDirectoryTest, RefusalsAndReadOnlyFileStop) {
   for (const CommandFn run : {RunCleanDirectory, RunEmptyDirectory}) {
     for (const auto& [p1, p2, slot] : {std::tuple{"", "*.*", "PARAM1"}, std::tuple{"d", "", "PARAM2"}}) {
       FakeHost host;
