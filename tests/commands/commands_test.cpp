@@ -156,8 +156,7 @@ TEST(CreatePointerTest, OutcomesAndTheirEntries) {
       {StructureFile("TAB@.DAT", "PTR.IDX"), false, {s, data_dir, "1"}, 8, {Native(dir, "DATA/PTR.IDX")},
        {}, step},
       {var, false, {}, 4, {"PARAM1"}, {}, "Creating pointer"},
-      {var, false, {s}, 4, {"PARAM2"}, {}, step},
-      {var, false, {s, data_dir}, 4, {"PARAM3"}, {}, step},
+      {var, false, {s}, 4, {"PARAM2"}, {}, step}, {var, false, {s, data_dir}, 4, {"PARAM3"}, {}, step},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
@@ -340,15 +339,12 @@ TEST_F(ProgramCallTest, RefusedCalls) {
     std::uint16_t code;
     Strings params;
   } cases[] = {
-      {"", "x", "", 4, {"PARAM1"}},
-      {N(program), "", "", 4, {"PARAM2"}},
+      {"", "x", "", 4, {"PARAM1"}}, {N(program), "", "", 4, {"PARAM2"}},
       {N(work / "tool"), "x", "", 8, {N(work / "tool")}},  // no dot
       {"record_args.exe", "x", "", 8, {"record_args.exe"}},  // no folder
-      {N(work / "run.bat"), "x", "", 22, {N(work / "run.bat")}},
-      {none, "a b", "1", 23, {none, " \"a b\""}},
+      {N(work / "run.bat"), "x", "", 22, {N(work / "run.bat")}}, {none, "a b", "1", 23, {none, " \"a b\""}},
       {N(library), "x", "", 4, {"PARAM3"}},  // no function
-      {N(work / "none.dll"), "x", "F", 24, {N(work / "none.dll")}},
-      {bad, "x", "F", 24, {bad}},
+      {N(work / "none.dll"), "x", "F", 24, {N(work / "none.dll")}}, {bad, "x", "F", 24, {bad}},
       {N(library), "x", "NoSuchFunction", 25, {N(library), "NoSuchFunction"}},
   };
   for (const Case& c : cases) {
@@ -429,9 +425,9 @@ TEST(CopyFilesTest, RefusedCopies) {
 
 TEST(CopyFilesTest, CopyChangedWhileCheckedIsCorruptedAndTargetKept) {
   TempDir dir;
-  WriteFile(dir.path() / "src" / "big.dat", std::string(200000, 'x'));
-  WriteFile(dir.path() / "dst" / "big.dat", "old");
-  const fs::path temp = dir.path() / "dst" / "big.$U$";
+  const fs::path src = dir.path() / "src" / "big.dat", dst = dir.path() / "dst", temp = dst / "big.$U$";
+  WriteFile(src, std::string(200000, 'x'));
+  WriteFile(dst / "big.dat", "old");
   bool changed = false;
   FakeHost host;
   host.crc.hook = [&](std::uint32_t phase, std::uint32_t done) {
@@ -441,16 +437,15 @@ TEST(CopyFilesTest, CopyChangedWhileCheckedIsCorruptedAndTargetKept) {
     f.seekp(150000);
     changed = static_cast<bool>(f.write("y", 1).flush());
   };
-  const ErrorCode rc = host.Run(RunCopyFiles, {N(dir.path() / "src" / "big.dat"), N(dir.path() / "dst")});
+  const ErrorCode rc = host.Run(RunCopyFiles, {N(src), N(dst)});
   if (!changed) GTEST_SKIP() << "the platform keeps writers out while a file is checksummed";
   EXPECT_EQ(rc, ErrorCode(Err::kCopyCorrupted));
   ASSERT_EQ(host.errors.size(), 1u);
-  const auto params = host.errors[0].params;
-  ASSERT_EQ(params.size(), 4u);
-  EXPECT_EQ((Strings{params[0], params[2]}), (Strings{N(dir.path() / "src" / "big.dat"), N(temp)}));
-  EXPECT_EQ(params[1].size(), 8u);
-  EXPECT_NE(params[1], params[3]);
-  EXPECT_EQ(ReadFile(dir.path() / "dst" / "big.dat"), "old");
+  const Strings& p = host.errors[0].params;  // source, its CRC, copy, the copy's CRC
+  ASSERT_EQ(p.size(), 4u);
+  EXPECT_EQ((Strings{p[0], p[2], std::to_string(p[1].size())}), (Strings{N(src), N(temp), "8"}));
+  EXPECT_NE(p[1], p[3]);
+  EXPECT_EQ(ReadFile(dst / "big.dat"), "old");
   EXPECT_TRUE(fs::exists(temp));  // left for inspection, as the log says
 }
 
