@@ -276,12 +276,10 @@ TEST(PatchCommandTest, OutcomesFilesAndPhases) {
 // A failed open of the old file reads as a missing old file (28), a failed read of it as a position beyond its end
 // (15), a short update data file as a bad token or early end, an unreadable structure file as a missing table (17).
 const DesignedErrors kDesignedErrors = {
-    {Call::kOpen,
-     {Err::kCannotOpenUpdateFile, Err::kOldFileMissing, Err::kCannotCreateNewFile, Err::kCannotOpenSource,
-      Err::kFdtNotFound}},
-    {Call::kRead,
-     {Err::kFilePositionInvalid, Err::kUnexpectedEofFile, Err::kInvalidToken, Err::kCannotOpenSource,
-      Err::kFileCheckFailed, Err::kFdtNotFound, Err::kOldFileMissing}},
+    {Call::kOpen, {Err::kCannotOpenUpdateFile, Err::kOldFileMissing, Err::kCannotCreateNewFile, Err::kCannotOpenSource,
+                   Err::kFdtNotFound}},
+    {Call::kRead, {Err::kFilePositionInvalid, Err::kUnexpectedEofFile, Err::kInvalidToken, Err::kCannotOpenSource,
+                   Err::kFileCheckFailed, Err::kFdtNotFound, Err::kOldFileMissing}},
     {Call::kWrite, {Err::kCannotCreateNewFile}}, {Call::kFlush, {Err::kCannotCreateNewFile}},
     {Call::kClose, {Err::kCannotCreateNewFile}}, {Call::kRemove, {Err::kCannotDeleteFile}},
     // A rename over the old file that is refused counts as the failed delete.
