@@ -414,10 +414,9 @@ TEST(PrintLine, RunsThroughTheUpdater) {
 TEST(CheckTool, AGoodLevelPassesAndIsLeftUntouched) {
   if (IsWindowsBuild()) GTEST_SKIP() << "the level runner starts the updater through POSIX shell quoting";
   LevelRunner level;
-  WriteFile(level.Path("inst/PROG/manual.txt"), "hello old manual\n");
-  WriteFile(level.Path("new/manual.txt"), "hello new manual text\n");
-  WriteFile(level.Path("upd/DATA/A.DAT"), "a");
-  WriteFile(level.Path("inst/PROG/app.ini"), "[V]\r\nLevel=1\r\n");
+  for (const auto& [name, text] : {std::pair{"inst/PROG/manual.txt", "hello old manual\n"},
+                                   {"new/manual.txt", "hello new manual text\n"}, {"upd/DATA/A.DAT", "a"},
+                                   {"inst/PROG/app.ini", "[V]\r\nLevel=1\r\n"}}) WriteFile(level.Path(name), text);
   fs::create_directories(level.Path("upd/PROG"));
   TempDir scratch;
   const std::string crc = Crc(scratch, level.Path("new/manual.txt"));
