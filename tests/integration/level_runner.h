@@ -1,5 +1,4 @@
-// Runs the real updater from the output folder on a temporary folder with a
-// hand-built message table, a parameter file and a control file.
+// Runs the real updater from the output folder on a temporary folder with a hand-built message table.
 #pragma once
 
 #include <atomic>
@@ -62,20 +61,17 @@ inline std::string LevelHelper(const fs::path& dir, const std::string& role) {
   return target.string();
 }
 
-// Runs a program through the shell, each argument double-quoted, standard
-// error (and output, when a file is named) into files; gives the exit status.
+// Runs a program through the shell, arguments quoted, standard error (and output if named) into files.
 inline int RunQuoted(const std::string& program, const std::vector<std::string>& args, const std::string& err_file,
                      const std::string& out_file = "") {
   std::string command = "\"" + program + "\"";
   for (const auto& a : args) command += " \"" + a + "\"";
   if (!out_file.empty()) command += " >\"" + out_file + "\"";
   command += " 2>\"" + err_file + "\"";
-  // cmd.exe drops the first and the last quote of a line that starts with
-  // one, so the whole line gets one more pair there.
+  // cmd.exe drops the first and last quote of a line that starts with one.
   if (IsWindowsBuild()) command = "\"" + command + "\"";
   const int status = std::system(command.c_str());
-  // POSIX hands back a wait status (code << 8), Windows the code itself; an
-  // end by a signal lands outside 0 to 2 either way.
+  // A POSIX wait status holds the code << 8; an end by a signal lands outside 0 to 2 either way.
   return status >= 256 ? (status >> 8) & 0xFF : status;
 }
 
@@ -90,8 +86,7 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args, const fs::pat
   program.make_preferred();
   ProgramRun run;
 #ifdef _WIN32
-  // The boxes are read and answered meanwhile, and their texts added in the
-  // form the POSIX build writes to standard error without a terminal.
+  // The boxes are answered meanwhile, their texts added as the POSIX build writes them to standard error.
   std::atomic<bool> ended{false};
   std::thread user([&] {
     while (!ended) {
@@ -124,8 +119,7 @@ inline std::optional<std::string> IniValue(const std::string& text, const std::s
   return m[2].str();
 }
 
-// A temporary installation: message table, parameter file "upd.ini", control
-// file "ctrl.txt", parent parameter file "parent.ini", log "DedozUdu.log".
+// A temporary installation: parameter file "upd.ini", control file "ctrl.txt", parent "parent.ini".
 class LevelRunner {
  public:
   LevelRunner() {
@@ -192,8 +186,7 @@ class LevelRunner {
   std::map<std::string, std::string> keys_;
 };
 
-// The entries between the banners of one whole level (times matched by pattern), or with
-// `closed` false all after the opening banner; nullopt when the log is not of that form.
+// The entries between one level's banners (or all after the opening one); nullopt for a log not of that form.
 inline std::optional<std::string> LevelBody(const std::string& log, int level, bool closed = true) {
   const std::string time = "\\d{2}\\.\\d{2}\\.\\d{4}   \\d{2}:\\d{2}:\\d{2}\r\n";
   const std::string banner = " Update Level " + std::to_string(level) + " -----\\*{3}\r\n";
@@ -205,8 +198,7 @@ inline std::optional<std::string> LevelBody(const std::string& log, int level, b
   return std::string(end.prefix());
 }
 
-// An error entry as the level log shows it (subcode 0), the message padded
-// to 37, the parameters numbered from 1.
+// An error entry as the level log shows it (subcode 0), the message padded to 37.
 inline std::string ErrorEntry(std::string message, int line, int code, const std::vector<std::string>& params = {}) {
   if (message.size() < 37) message.resize(37, ' ');
   std::string e = "Error : " + message + " (Line " + std::to_string(line) + ", code " + std::to_string(code) +

@@ -1,6 +1,5 @@
-// One level through the real updater: the run loop and its reporting, break after error, the
-// control-file reader, the checkpoint file and the result handed back; on Windows (under Wine in
-// CI) also the dialog and the break question's box as a user and the system meet them.
+// One level through the real updater: run loop, reporting, break after error, control reader, checkpoint and result;
+// on Windows also the dialog and the break question's box as a user and the system meet them.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -16,8 +15,7 @@
 namespace veupd::test {
 namespace {
 
-// In a case's texts "{d}" stands for the runner's folder and a separator, "{D}" for the
-// folder alone, "{cut}" for the helper that cuts the file it is given to its first line.
+// "{d}" is the runner's folder and a separator, "{D}" the folder, "{cut}" the helper that cuts a file to one line.
 std::string Expand(std::string text, const LevelRunner& runner) {
   if (text.find("{cut}") != std::string::npos) LevelHelper(runner.Dir().path(), "cut");
   const std::pair<const char*, std::string> marks[] = {
@@ -88,17 +86,14 @@ TEST(Level, ControlTextsGiveTheseEntriesFilesAndResults) {
     for (const auto& [name, content] : c.files) WriteFile(runner.Path(name), content);
     const LevelResult r = runner.RunLevel(Expand(c.control, runner));
     EXPECT_EQ(LevelBody(r.log, 1), Expand(c.body, runner)) << r.log;
-    EXPECT_EQ(r.result, c.errors == 0 ? "1" : "0");
-    EXPECT_EQ(r.exit_status, c.errors == 0 ? 0 : 1);
-    EXPECT_EQ(r.err, c.err + runner.Summary(c.errors));
-    EXPECT_FALSE(r.checkpoint.has_value());
+    EXPECT_EQ(std::tuple(r.result, r.exit_status, r.err, r.checkpoint.has_value()),
+              std::tuple(c.errors == 0 ? "1" : "0", c.errors == 0 ? 0 : 1, c.err + runner.Summary(c.errors), false));
     for (const auto& name : c.there) EXPECT_TRUE(runner.Exists(name)) << name;
     for (const auto& name : c.gone) EXPECT_FALSE(runner.Exists(name)) << name;
   }
 }
 
-// A later level replaces the log unless InPlaceMode is exactly 1. A log held
-// by another writer loses the level's entries but not the level.
+// A log held by another writer loses the level's entries but not the level.
 TEST(Level, SecondLevelReplacesTheLogUnlessInPlaceModeIsExactlyOne) {
   LevelRunner runner;
   ASSERT_TRUE(LevelBody(runner.RunLevel("").log, 1).has_value());
@@ -122,17 +117,12 @@ TEST(Level, SecondLevelReplacesTheLogUnlessInPlaceModeIsExactlyOne) {
   }
   EXPECT_EQ(ReadFile(runner.LogFile()), third.log);
   EXPECT_TRUE(runner.Exists("b.dat"));
-  EXPECT_EQ(r.result, "0");
-  EXPECT_EQ(r.exit_status, 1);
-  EXPECT_EQ(r.err, runner.Summary(1, 3));
+  EXPECT_EQ(std::tuple(r.result, r.exit_status, r.err), std::tuple("0", 1, runner.Summary(1, 3)));
 }
 
 #ifdef _WIN32
-// While a held command runs (it waits for the release file) the dialog is
-// minimized. The user cannot close it (the system menu or Alt+F4, Escape,
-// Enter); ending the task (WM_CLOSE from outside) or the session lets the
-// command finish, runs no further line, leaves the level visibly unfinished
-// and does not start the caller again.
+// While a held command runs the dialog is minimized and the user cannot close it (system menu, Escape, Enter); ending
+// the task or session lets the command finish, runs no further line, leaves the level unfinished, starts no caller.
 TEST(WindowsLevel, DialogWhileACommandRuns) {
   const struct {
     const char* name;
@@ -153,8 +143,7 @@ TEST(WindowsLevel, DialogWhileACommandRuns) {
       HWND dialog = nullptr;
       if (WaitFor([&] { return (dialog = FindDialog(true)) != nullptr; }) &&
           WaitFor([&] { return runner.Exists("started"); })) {
-        // Wine shows a modal dialog normally at its first idle moment; the
-        // dialog minimizes itself again shortly.
+        // Wine shows a modal dialog normally at its first idle moment; it minimizes itself again shortly.
         iconic = WaitFor([&] { return IsIconic(dialog) != FALSE; });
         for (const auto& [message, wparam] : c.messages) PostMessageA(dialog, message, wparam, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -191,8 +180,7 @@ TEST(WindowsLevel, BreakQuestionStandsOnTopAndNoLetsTheLevelGoOn) {
   EXPECT_EQ(r.result, "0");
 }
 
-// A GUI program whose manifest asks for no elevation and names the systems
-// it supports.
+// A GUI program whose manifest asks for no elevation and names the systems it supports.
 TEST(WindowsLevel, ProgramFileIsAGuiProgramWithItsManifest) {
   const std::string exe = ReadFile(VeupdProgram());
   ASSERT_GT(exe.size(), 0x40u);

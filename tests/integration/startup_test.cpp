@@ -1,5 +1,5 @@
-// Start-up through the real updater: the messages for missing parameters, the level number, the
-// log location, the result handed back, the program-update preparation, a second updater refused.
+// Start-up through the real updater: missing parameters, log location, result handed back, program-update
+// preparation, a second updater refused.
 #include <gtest/gtest.h>
 
 #include "integration/level_runner.h"
@@ -29,15 +29,14 @@ TEST(Startup, MissingParametersShowTheirMessageAndEnd) {
     for (const auto& key : c.remove) runner.Remove(key);
     for (const auto& [key, value] : c.set) runner.Set(key, value);
     const LevelResult r = runner.RunLevel("#C\t\n");
-    EXPECT_EQ(r.err, (c.err[0] == ' ' ? runner.ParamFile() : "") + c.err) << c.name;
-    EXPECT_EQ(r.exit_status, 2) << c.name;
-    EXPECT_TRUE(r.log.empty() && !r.result) << c.name;
+    EXPECT_EQ(std::tuple(r.err, r.exit_status, r.log, r.result.has_value()),
+              std::tuple((c.err[0] == ' ' ? runner.ParamFile() : "") + c.err, 2, "", false))
+        << c.name;
   }
   EXPECT_EQ(RunProgram({}, TempDir().path()).exit_status, 2) << "no parameter file at all";
 }
 
-// --help and --version only as the whole command line; a parameter file that
-// gives nothing gets, beside the designed message, a line that says why.
+// --help and --version only as the whole command line; an unreadable parameter file gets a line that says why.
 TEST(Startup, CommandLineAndUnreadableParameterFiles) {
   if (IsWindowsBuild()) GTEST_SKIP() << "shows a message box, which waits for a click";
   TempDir dir;
@@ -60,14 +59,14 @@ TEST(Startup, CommandLineAndUnreadableParameterFiles) {
   for (const auto& [content, why] : unreadable) {
     if (content != nullptr) WriteFile(params, content);
     const ProgramRun r = RunProgram({params}, dir.path());
-    EXPECT_EQ(r.exit_status, 2) << why;
-    EXPECT_EQ(r.err, params + " :\n[UPDATE]\nMsg = ? !\nveupd: parameter file " + params + ": " + why + "\n");
+    EXPECT_EQ(std::pair(r.exit_status, r.err),
+              std::pair(2, params + " :\n[UPDATE]\nMsg = ? !\nveupd: parameter file " + params + ": " + why + "\n"));
   }
 }
 
-// The log's folder and name come from the parameters; without its folder the
-// level runs without a log.
-TEST(Startup, LogNameAndDirectoryFromTheParameters) {
+// The log's folder and name come from the parameters, without its folder there is none; the result goes into the
+// (quoted) parent parameter file, then the parent program starts; without parent parameters nothing is written back.
+TEST(Startup, LogLocationAndResultHandedBack) {
   LevelRunner runner;
   fs::create_directories(runner.Path("u2/LOG"));
   runner.Set("UpdDir2", runner.Path("u2"));
@@ -81,18 +80,12 @@ TEST(Startup, LogNameAndDirectoryFromTheParameters) {
   runner.Remove("LogFileName");
   WriteFile(runner.Path("a.dat"), "a");
   const LevelResult r = runner.RunLevel("#C" + runner.Path("a.dat") + "\tb.dat\n");
-  EXPECT_TRUE(runner.Exists("b.dat"));
-  EXPECT_FALSE(runner.Exists("no_such_dir"));
-  EXPECT_EQ(r.err, IsWindowsBuild() ? "" : "veupd: level 12 finished without errors; no log written (" +
-                                                runner.Path("no_such_dir") + "/DedozUdu.log)\n");
-  EXPECT_EQ(r.result, "1");
-  EXPECT_EQ(r.exit_status, 0);
-}
+  EXPECT_TRUE(runner.Exists("b.dat") && !runner.Exists("no_such_dir"));
+  EXPECT_EQ(std::tuple(r.err, r.result, r.exit_status),
+            std::tuple(IsWindowsBuild() ? "" : "veupd: level 12 finished without errors; no log written (" +
+                                                   runner.Path("no_such_dir") + "/DedozUdu.log)\n",
+                       "1", 0));
 
-// The result goes into the (quoted) parent parameter file, then the parent
-// program starts; without parent parameters nothing is written back.
-TEST(Startup, ResultGoesToTheParentParameterFileThenTheParentProgramStarts) {
-  LevelRunner runner;
   runner.Set("ParentParams", "\"" + runner.Path("parent.ini") + "\"");
   runner.Set("ParentPrg", LevelHelper(runner.Dir().path(), "parent"));  // copies the file it is given
   WriteFile(runner.Path("parent.ini"), ParamText({{"Other", "x"}}));
@@ -110,10 +103,8 @@ TEST(Startup, ResultGoesToTheParentParameterFileThenTheParentProgramStarts) {
   EXPECT_FALSE(runner.RunLevel("").result.has_value());
 }
 
-// Program-update preparation: what is left of the program folder UpdDir8,
-// its "_Sav" and the marker in UpdDirPrg after a level. A folder that cannot
-// be made ends the run before the level: a message (none under server
-// automation), no log, no result.
+// What is left of the program folder UpdDir8, its "_Sav" and the marker in UpdDirPrg after a level. A folder that
+// cannot be made ends the run before the level: a message (none under server automation), no log, no result.
 TEST(Startup, ProgramUpdatePreparation) {
   const struct {
     const char* name;
@@ -150,21 +141,18 @@ TEST(Startup, ProgramUpdatePreparation) {
     runner.Set("UpdDirPrg", runner.Path("prg"));
     for (const auto& [key, value] : c.set) runner.Set(key, key == "UpdDir8" ? runner.Path("") + value : value);
     const LevelResult r = runner.RunLevel("");
-    EXPECT_EQ(r.exit_status, c.status);
+    EXPECT_EQ(std::tuple(r.exit_status, r.result.value_or("none"), r.log.empty()),
+              std::tuple(c.status, c.status == 0 ? "1" : "none", c.status != 0));
     EXPECT_EQ(r.err, c.status == 0  ? runner.Summary(0)
                      : c.automated ? ""
                                    : "Cannot create " + runner.Path("blocker") + "/sub\n");
-    EXPECT_EQ(r.result, c.status == 0 ? std::optional<std::string>("1") : std::nullopt);
-    EXPECT_EQ(r.log.empty(), c.status != 0);
     for (const auto& name : c.there) EXPECT_TRUE(runner.Exists(name)) << name;
     for (const auto& name : c.gone) EXPECT_FALSE(runner.Exists(name)) << name;
     EXPECT_TRUE(c.set[0].first != "LevelPrg" || fs::file_size(dir / c.there[0]) == 0) << "the marker";
   }
 }
 
-// A second updater on the control file of a running one refuses at once:
-// its message, exit status 2, no result written back, the running level's
-// log and checkpoint left alone.
+// A second updater on a running one's control file refuses at once, leaving its log and checkpoint alone.
 TEST(SecondRun, RefusedWhileTheControlFileIsInUse) {
   if (IsWindowsBuild()) GTEST_SKIP() << "shows a message box, which waits for a click";
   LevelRunner runner;
@@ -175,17 +163,13 @@ TEST(SecondRun, RefusedWhileTheControlFileIsInUse) {
     os::File held;  // as a running updater holds it
     ASSERT_TRUE(held.Open(runner.Path("UpdCtrl.lck"), os::OpenMode::kReadWriteCreate).ok());
     const LevelResult r = runner.RunLevel("#C\t\n");
-    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_EQ(std::tuple(r.exit_status, r.result.has_value(), r.log, r.checkpoint),
+              std::tuple(2, false, "log of the running level\r\n", std::string(16, '\1')));
     EXPECT_EQ(r.err, "Another update is already running with the control file " + runner.ControlFile() + ".\n");
-    EXPECT_FALSE(r.result.has_value());
-    EXPECT_EQ(r.log, "log of the running level\r\n");
-    EXPECT_EQ(r.checkpoint, std::string(16, '\1'));
   }
-  // Once the lock is free (the file of a killed run may still be there) the
-  // level runs, and the lock file goes with it.
+  // Once the lock is free (a killed run's file may still be there) the level runs, and the lock file goes with it.
   const LevelResult r = runner.RunLevel("#C\t\n");
-  EXPECT_EQ(r.exit_status, 1);
-  EXPECT_EQ(r.result, "0");
+  EXPECT_EQ(std::pair(r.exit_status, r.result), std::pair(1, std::optional<std::string>("0")));
   EXPECT_NE(r.log.find("Starting Update Level 1"), std::string::npos);
   EXPECT_FALSE(runner.Exists("UpdCtrl.lck"));
 }

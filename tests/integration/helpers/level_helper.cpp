@@ -1,10 +1,6 @@
-// A program a level starts (opcode 5) or the updater starts as the parent
-// program; the name it is copied under picks its role, so that one build
-// serves every test on every system. Its one argument is a file path F:
-//   cut.exe     cuts F down to its first line (the control file, mid-level)
-//   parent.exe  copies F to F + ".seen" (the parent parameter file)
-//   hold.exe    writes "started" beside F, then waits until F exists
-// On Windows each also writes the show command it was started with to
+// A program a level starts (opcode 5) or the updater starts as the parent program; the name it is copied under picks
+// its role. Its one argument is a file path F: cut.exe cuts F to its first line, parent.exe copies F to F + ".seen",
+// hold.exe writes "started" beside F and waits until F exists. On Windows each also writes its show command to
 // "show_command.txt" in its working folder ("none" when none was given).
 #ifdef _WIN32
 #include <windows.h>
