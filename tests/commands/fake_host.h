@@ -1,5 +1,4 @@
-// A CommandHost for command tests: records error and step entries, checkpoints written, nested dispatches and pointer
-// calls, and owns real CRC and INI tools and buffers; native paths and structure files as the commands meet them.
+// A CommandHost for command tests: records what a command reports and calls, with real CRC and INI tools and buffers.
 #pragma once
 
 #include <gtest/gtest.h>

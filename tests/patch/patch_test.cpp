@@ -1,7 +1,5 @@
-// The patch engine on real files: update data, every token, the order of checks and every error with its parameters;
-// its four commands through a fake host, also under failing file primitives; and veupd-tool as a level's author meets
-// it: help, crc and diff, trying a patch without a level, control lines to paste and the dry run of a whole level, with
-// the real updater running the results.
+// The patch engine on real files, its four commands through a fake host, and veupd-tool as a level's author meets it,
+// with the real updater running the results.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -286,9 +284,8 @@ const DesignedErrors kDesignedErrors = {
     {Call::kMove, {Err::kCannotRename, Err::kCannotDeleteFile}},
 };
 
-// Every failing call leaves the file old or verified new (a failed rename: under the "DU$" name). A line runs again
-// from phase 0, so a second run meets whatever the failed one left: from the old file it must finish the update, from
-// a failed rename it must not lose the verified version, from a finished replacement it must not touch the new file.
+// Every failing call leaves the file old or verified new (a failed rename: under the "DU$" name); a line runs again
+// from phase 0, and that second run must finish the update from whatever the failed one left.
 TEST(PatchInPlaceFault, EveryFailingCallLeavesAStateASecondRunFinishes) {
   std::uint32_t new_crc = 0;
   CCrc32::AddBytes(new_crc, kBigNew.data(), kBigNew.size());
