@@ -194,7 +194,6 @@ TEST(UpdateFdbCommandTest, FormsAndFailures) {
   EXPECT_EQ(std::pair(parsed.problem, parsed.records), std::pair(std::string(), std::vector<fdb::Rec>{{"B.DAT", "b"}}));
 }
 
-// The folder "work" the clean tests start from.
 fs::path Tree(const TempDir& dir) {
   for (const char* name : {"a.tmp", "b.dat", "x.tmp/c.tmp", "x.tmp/keep.dat", "y.tmp/d.tmp", "old/e.tmp", ".svn/f.tmp"})
     WriteFile(dir.path() / "work" / name, "");

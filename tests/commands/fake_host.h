@@ -133,8 +133,7 @@ class FakeHost : public CommandHost {
   std::vector<std::uint8_t> copy_buffer_;
 };
 
-// The command returned code and left one error entry with these parameters and one failed step line with this text
-// (none for ""), or for code 0 no error and a succeeded step line. The step line carries step_code if given.
+// rc is code with one error entry of these parameters (none for 0), and one step line of this text (none for "").
 inline void ExpectOutcome(const FakeHost& h, ErrorCode rc, std::uint32_t code, const Strings& params,
                           const std::string& step, std::optional<std::uint32_t> step_code = std::nullopt) {
   EXPECT_EQ(rc.raw(), code);

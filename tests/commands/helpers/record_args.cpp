@@ -1,6 +1,5 @@
-// Started by the program-call tests: writes its working folder and arguments, one a line, to "record_args.txt" there.
-// "exit=N" sets the exit code; "wait" keeps it running until a file "stop" appears there. On Windows it also writes the
-// show command it was started with to "show_command.txt" ("none" when none was given).
+// Started by the program-call tests: writes its folder and arguments to "record_args.txt" there ("exit=N" sets the exit
+// code, "wait" waits for a file "stop"); on Windows also its show command to "show_command.txt" ("none" if none).
 #ifdef _WIN32
 #include <windows.h>
 #endif
