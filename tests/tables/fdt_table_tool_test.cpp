@@ -1,6 +1,5 @@
-// The built programs together: veupd-tool table build makes a table, the
-// pointer component dodudav.dll rebuilds its index in either form, and FDT
-// and the dictionary read it back; the default message tables are complete.
+// Tables built by veupd-tool, indexed again by the pointer component dodudav.dll and read back in either
+// form; veupd-tool fdb; the default message tables are complete.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -94,9 +93,8 @@ TEST(TableTool, IndexedByTheComponentReadsBackInBothFormsAndBadSourcesFail) {
   }
 }
 
-// veupd-tool fdb: a database made from a folder and changed by the
-// updater's own rules passes the check and extracts back to its files; a
-// cut one fails the check.
+// A database made from a folder and changed by the updater's rules passes the check and extracts back to
+// its files; a cut one fails.
 TEST(FdbTool, CreateUpdateCheckAndExtract) {
   test::TempDir dir;
   for (const char* name : {"A0001.DAT", "A0002.DAT", "A0003.DAT"}) test::WriteFile(dir.path() / "in" / name, name);

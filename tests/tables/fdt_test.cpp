@@ -1,6 +1,5 @@
-// FDT against table files built byte by byte: structure loading, both index
-// forms, record decoding, and damaged input of every kind; the index builder
-// against the reader; the message dictionary on tables in two languages.
+// FDT on table files built byte by byte, damaged ones included; the index builder against the reader; the
+// message dictionary on tables in two languages.
 #include "tables/fdt.h"
 
 #include <gtest/gtest.h>
@@ -30,11 +29,9 @@ const std::string kThree = Record(Key(10) + Var8("ten")) + Record(Key(20) + Var8
 const std::string kList = ListIndex({{Key(10), 0}, {Key(20), 10}, {Key(30), 20}});
 // Root 20, then 10 and 30: as level-1 blocks of one entry or as one block.
 const std::string kTreeBody = Key(20) + Le32(10) + Key(10) + Le32(0) + Key(30) + Le32(20);
-constexpr std::uint32_t kBack = fdt::kFlagBackward, kNear = fdt::kFlagBackward | fdt::kFlagNearest;
-constexpr std::uint32_t kTree = fdt::kFlagTree;
+constexpr std::uint32_t kBack = kFlagBackward, kNear = kFlagBackward | kFlagNearest, kTree = kFlagTree;
 
-// A tree index header: entry length, steps, levels, block size, start step
-// and position, and the same first-block offset for every level.
+// A tree index header; every level's first block at the same offset.
 std::string TreeHeader(std::uint16_t entry, std::uint16_t steps, std::uint16_t levels, std::uint16_t block,
                        std::uint16_t start_step = 0, std::uint16_t start_pos = 0, std::uint32_t first = 100) {
   std::string h(100, '\0');
@@ -74,6 +71,13 @@ class FdtTest : public ::testing::Test {
     const std::string key = Key(number);
     return fdt_.Search(key.data(), 4) ? fdt_.DataPosition() : -1;
   }
+  // Successive GetField results joined by '|', from the position given or the current one.
+  std::string Get(std::initializer_list<std::int16_t> fields, std::int32_t from = -1) {
+    if (from >= 0) fdt_.SetDataPosition(from);
+    std::string got;
+    for (const std::int16_t f : fields) got += "|" + std::string(fdt_.GetField(f));
+    return got.substr(1);
+  }
 
   TempDir dir_;
   FDT fdt_;
@@ -100,23 +104,19 @@ TEST_F(FdtTest, RecordLengthAndMemberKindsFollowTheStructure) {
        7 + (1 + 1) + 1 + 9 / 8 + 2},
   };
   for (const auto& row : rows) {
-    StructureLayout layout;
-    layout.flags = row.flags;
-    layout.fields = row.fields;
     FDT fdt;
-    ASSERT_TRUE(Structure(layout, fdt)) << row.name;
+    ASSERT_TRUE(Structure(Layout(row.flags, row.fields), fdt)) << row.name;
     EXPECT_EQ(fdt.MaxRecordLength(), row.expected) << row.name;
   }
-  StructureLayout group;
-  group.fields = {{"GR", 0, 2, kGroup, 3, 0, ""}, {"M1", 1, 2, kList8, 0, 0, ""}, {"M2", 1, 1, kSingle, 0, 0, ""},
-                  {"M3", 1, 2, kList16, 0, 0, ""}, {"AF", 1, 1, kSingle, 0, 0, ""}};
+  const auto group = Layout(0, {{"GR", 0, 2, kGroup, 3, 0, ""}, {"M1", 1, 2, kList8, 0, 0, ""},
+                                {"M2", 1, 1, kSingle, 0, 0, ""}, {"M3", 1, 2, kList16, 0, 0, ""},
+                                {"AF", 1, 1, kSingle, 0, 0, ""}});
   ASSERT_TRUE(Structure(group, fdt_));
   const std::uint16_t kinds[] = {10, 11, 12, 3};
   for (int f = 1; f <= 4; ++f) EXPECT_EQ(fdt_.Field(f).kind, kinds[f - 1]) << f;
 }
 
-// Both index forms, with and without the nearest flag, and damaged indexes
-// that end as not found.
+// Both index forms, with and without the nearest flag; damaged indexes end as not found.
 TEST_F(FdtTest, SearchFindsKeysNearestGreaterAndSurvivesBadIndexes) {
   const std::string two_level = TreeHeader(8, 1, 2, 8).replace(24, 4, Le32(108)) + kTreeBody;
   const std::string one_block = TreeHeader(8, 2, 1, 24) + kTreeBody;
@@ -157,54 +157,41 @@ TEST_F(FdtTest, GetFieldReadsConsecutiveRecordsListsAndTheBitmap) {
   EXPECT_FALSE(fdt_.Search(Key(20).data(), 0));  // no key bytes, no key
   EXPECT_FALSE(fdt_.Search(nullptr, 4));
   ASSERT_EQ(Find(20), 10);
-  EXPECT_STREQ(fdt_.GetField(1), "two");
-  EXPECT_STREQ(fdt_.GetField(1), "thr");
-  EXPECT_STREQ(fdt_.GetField(1), "");  // end of the file
+  EXPECT_EQ(Get({1, 1, 1}), "two|thr|");  // then the end of the file
+  // A fixed single is skipped and gives the empty text, as does a field that does not exist.
   ASSERT_EQ(Find(10), 0);
-  EXPECT_STREQ(fdt_.GetField(0), "");  // a fixed single is skipped and gives the empty text
-  EXPECT_STREQ(fdt_.GetField(1), "two");
-  EXPECT_STREQ(fdt_.GetField(5), "");  // no such field
+  EXPECT_EQ(Get({0, 1, 5}), "|two|");
 
-  StructureLayout layout;
-  layout.flags = fdt::kFlagBitmap;
-  layout.fields = {{"NR", 4, 1, kSingle, 0, kFixed, ""}, {"T1", 20, 1, kSingle, 0, 0, ""}, {"T2", 20, 1, kSingle, 0, 0, ""}};
+  const FieldLayout nr{"NR", 4, 1, kSingle, 0, kFixed, ""}, after{"AF", 9, 1, kSingle, 0, 0, ""};
   // Record 1: NR and T2 present (bits 101). Record 2: NR only (100).
-  Load(layout, Record("\x01\xA0" + Key(1) + Var8("second")) + Record("\x01\x80" + Key(2)), "");
-  EXPECT_STREQ(fdt_.GetField(1), "");  // T1 absent
-  fdt_.SetDataPosition(0);
-  EXPECT_STREQ(fdt_.GetField(2), "second");
-  EXPECT_STREQ(fdt_.GetField(2), "");  // absent in record 2
+  Load(Layout(kFlagBitmap, {nr, {"T1", 20, 1, kSingle, 0, 0, ""}, {"T2", 20, 1, kSingle, 0, 0, ""}}),
+       Record("\x01\xA0" + Key(1) + Var8("second")) + Record("\x01\x80" + Key(2)), "");
+  EXPECT_EQ(Get({1}), "");                // T1 absent
+  EXPECT_EQ(Get({2, 2}, 0), "second|");  // absent in record 2
 
   // Lists go into the node chain.
-  layout.flags = 0;
-  layout.fields = {{"NR", 4, 1, kSingle, 0, kFixed, ""}, {"L8", 5, 3, kList8, 0, 0, ""},
-                   {"L6", 300, 2, kList16, 0, kType6, ""}, {"AF", 9, 1, kSingle, 0, 0, ""}};
+  const StructureLayout lists =
+      Layout(0, {nr, {"L8", 5, 3, kList8, 0, 0, ""}, {"L6", 300, 2, kList16, 0, kType6, ""}, after});
   const std::string l8 = "\x02" + Var8("ab") + Var8("cde"), l6 = Le16(1) + Le16(3) + "xyz";
   const std::string over = "\x04" + Var8("a") + Var8("b") + Var8("c") + Var8("d");
-  Load(layout, Record(Key(1) + l8 + l6 + Var8("after")) + Record(Key(2) + over + Le16(0) + Var8("z")), "");
-  EXPECT_STREQ(fdt_.GetField(1), "");
-  ASSERT_EQ(fdt_.ListCount(), 2u);
-  EXPECT_STREQ(fdt_.ListElement(0), "ab");
-  EXPECT_STREQ(fdt_.ListElement(1), "cde");
+  Load(lists, Record(Key(1) + l8 + l6 + Var8("after")) + Record(Key(2) + over + Le16(0) + Var8("z")), "");
+  const auto list = [&](std::int16_t field, std::int32_t from) {  // the text, then the elements
+    std::string got = Get({field}, from) + ":";
+    for (std::uint32_t i = 0; i < fdt_.ListCount(); ++i) got += std::string(fdt_.ListElement(i)) + "|";
+    return got;
+  };
+  EXPECT_EQ(list(1, 0), ":ab|cde|");
   EXPECT_EQ(fdt_.ListElementLength(1), 3);
-  fdt_.SetDataPosition(0);
-  (void)fdt_.GetField(2);
-  ASSERT_EQ(fdt_.ListCount(), 1u);
-  EXPECT_STREQ(fdt_.ListElement(0), "xyz");
-  fdt_.SetDataPosition(0);
-  EXPECT_STREQ(fdt_.GetField(3), "after");  // found behind both lists
-  // Record 2 (at 27): four elements where three are allowed is rejected;
-  // the field behind it can still be reached.
-  EXPECT_STREQ(fdt_.GetField(1), "");
-  EXPECT_EQ(fdt_.ListCount(), 0u);
-  fdt_.SetDataPosition(27);
-  EXPECT_STREQ(fdt_.GetField(3), "z");
+  EXPECT_EQ(list(2, 0), ":xyz|");
+  EXPECT_EQ(Get({3}, 0), "after");  // found behind both lists
+  // Record 2 (at 27): four elements where three are allowed are rejected; the field behind is still reached.
+  EXPECT_EQ(list(1, -1), ":");
+  EXPECT_EQ(Get({3}, 27), "z");
   // Fields behind a present group are not guessed.
-  layout.fields = {{"GR", 0, 2, kGroup, 1, 0, ""}, {"M1", 3, 1, kSingle, 0, kFixed, ""}, {"AF", 9, 1, kSingle, 0, 0, ""}};
-  Load(layout, Record("\x01" "abc" + Var8("after")), "");
-  EXPECT_STREQ(fdt_.GetField(2), "");
-  fdt_.SetDataPosition(0);
-  EXPECT_STREQ(fdt_.GetField(0), "");
+  Load(Layout(0, {{"GR", 0, 2, kGroup, 1, 0, ""}, {"M1", 3, 1, kSingle, 0, kFixed, ""}, after}),
+       Record("\x01" "abc" + Var8("after")), "");
+  EXPECT_EQ(Get({2}), "");
+  EXPECT_EQ(Get({0}, 0), "");
 }
 
 TEST_F(FdtTest, BadStructuresFailToLoadAndDamagedRecordsGiveTheEmptyText) {
@@ -284,18 +271,14 @@ TEST_F(FdtTest, FilesAreChangedClosedAndReopened) {
   EXPECT_EQ(fdt_.OpenFlags(), 0u);
 }
 
-// ---- the index builder
-
 // E = 1000 gives blocks of 3 entries (2 steps), so 2000 keys need 6 levels;
 // one-byte keys repeat. Forward comparison: the first bytes decide.
 TEST_F(FdtTest, WideAndNarrowEntriesMakeDeepAndShallowTrees) {
   for (const auto& [entry_length, count] : {std::pair<std::uint16_t, std::size_t>{1000, 2000}, {5, 3000}}) {
     const std::size_t key_length = entry_length - 4u;
-    StructureLayout layout;
+    const auto key_width = static_cast<std::uint16_t>(key_length);
+    auto layout = Layout(kFlagTree, {{"KY", key_width, 1, kSingle, 0, kFixed, ""}, {"TX", 20, 1, kSingle, 0, 0, ""}});
     layout.entry_length = entry_length;
-    layout.flags = kFlagTree;
-    layout.fields = {{"KY", static_cast<std::uint16_t>(key_length), 1, kSingle, 0, kFixed, ""},
-                     {"TX", 20, 1, kSingle, 0, 0, ""}};
     std::vector<std::pair<std::string, std::string>> keys;  // key, text
     std::string data;
     for (std::size_t i = 0; i < count; ++i) {
@@ -314,11 +297,9 @@ TEST_F(FdtTest, WideAndNarrowEntriesMakeDeepAndShallowTrees) {
   }
 }
 
-// The packed sort against a plain stable sort under the table's comparison:
-// every key length that packs, both directions, keys from a few values
-// (many equal, one digit) to the whole 32-bit range (top bucket pass plus
-// one to three passes per bucket), keys already in order or all but the
-// last, and a few outliers that leave almost every key in one top bucket.
+// The packed sort against a stable sort under the table's comparison: every key length that packs, both
+// directions, keys from a few values to the whole 32-bit range (one to three passes per bucket), in order
+// or all but the last, and outliers that leave almost every key in one top bucket.
 TEST(IndexEntriesSort, MatchesStableSortUnderTheTableComparison) {
   struct Case {
     std::size_t key_length;
@@ -379,9 +360,7 @@ TEST_F(FdtTest, TreeLayoutFitsBlocksAndLevelsAndKeysArePadded) {
   EXPECT_FALSE(PlanTree(10, 4, layout));
 
   // Keys come after the bitmap and are padded.
-  StructureLayout bitmap;
-  bitmap.flags = kFlagBitmap;
-  bitmap.fields = {{"KY", 4, 1, kSingle, 0, kFixed, ""}, {"TX", 9, 1, kSingle, 0, 0, ""}};
+  const auto bitmap = Layout(kFlagBitmap, {{"KY", 4, 1, kSingle, 0, kFixed, ""}, {"TX", 9, 1, kSingle, 0, 0, ""}});
   ASSERT_EQ(Build(bitmap, Record("\x01\xC0" "zzzz" + Var8("x")) + Record("\x01\x80" "ab")), IndexResult::kOk);
   EXPECT_EQ(ReadFile(dir_.path() / "T.IDX"), std::string("ab\0\0", 4) + Le32(10) + "zzzz" + Le32(0));
 }
@@ -413,8 +392,6 @@ TEST_F(FdtTest, FailuresLeaveTheIndexAloneAndEmptyDataFindsNothing) {
   }
 }
 
-// ---- the message dictionary
-
 // Records in number order with their list index (offsets by hand).
 void WriteLanguage(const std::string& stem, const std::vector<std::pair<std::uint32_t, std::string>>& texts) {
   std::string data, index;
@@ -435,9 +412,17 @@ TEST(DictionaryTest, OpenFindsTextsByNumberInEitherLanguageUnderPathsAndFieldsGi
   WriteFile(dir / "MSG.STR", StructureBytes(layout));
   WriteLanguage(dir / "MSGE", {{118, "Update"}, {3671, "Copying"}, {4860, "Done"}});
   WriteLanguage(dir / "MSGD", {{118, "Aktualisierung"}, {4860, "Fertig"}});
-  const std::string structure = dir / "MSG.STR";
+  WriteLanguage(dir / "other/MSGE", {{70, "moved"}});
+  WriteLanguage(dir / "other/XE", {{70, "full"}});
+  const std::string structure = dir / "MSG.STR", other = dir / "other";
   TDM_FdtTessel messages{nullptr, nullptr, "D0"};
-  ASSERT_NE(messages.GetText(118), nullptr);
+  // Opens MSG.STR with the file arguments given ("" for none): the texts of 118 and 70, or "failed".
+  const auto open = [&](const char* language, const char* field, const std::string& data = "",
+                        const std::string& index = "") -> std::string {
+    const auto arg = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
+    if (!messages.Open(structure.c_str(), language, field, arg(data), arg(index))) return "failed";
+    return std::string(messages.GetText(118)) + "|" + messages.GetText(70);
+  };
   EXPECT_STREQ(messages.GetText(118), "");
   EXPECT_FALSE(messages.Open((dir / "NONE.STR").c_str(), "E", "D0", nullptr, nullptr));
   EXPECT_STREQ(messages.GetText(118), "");
@@ -445,9 +430,8 @@ TEST(DictionaryTest, OpenFindsTextsByNumberInEitherLanguageUnderPathsAndFieldsGi
   EXPECT_FALSE(messages.GetText(118, out));
   EXPECT_EQ(out, "");
   // The pattern MSG@@ with the code E names MSGE.
-  ASSERT_TRUE(messages.Open(structure.c_str(), "E", "D0", nullptr, nullptr));
+  EXPECT_EQ(open("E", "D0"), "Update|");
   EXPECT_EQ(messages.GetLanguage(), "E");
-  EXPECT_STREQ(messages.GetText(118), "Update");
   EXPECT_STREQ(messages.GetText(4860), "Done");
   EXPECT_STREQ(messages.GetText(119), "");
   EXPECT_TRUE(messages.GetText(3671, out));
@@ -458,8 +442,7 @@ TEST(DictionaryTest, OpenFindsTextsByNumberInEitherLanguageUnderPathsAndFieldsGi
   static_cast<FDT&>(messages).FreeStru();
   EXPECT_FALSE(messages.IsOpen());
   EXPECT_STREQ(messages.GetText(118), "");
-  EXPECT_TRUE(messages.Open(structure.c_str(), "E", "D0", nullptr, nullptr));
-  EXPECT_STREQ(messages.GetText(118), "Update");
+  EXPECT_EQ(open("E", "D0"), "Update|");
   // Languages switch, or keep the old pair.
   TDM_FdtTessel dictionary(structure.c_str(), "E", "D0");
   ASSERT_TRUE(dictionary.IsOpen());
@@ -471,32 +454,22 @@ TEST(DictionaryTest, OpenFindsTextsByNumberInEitherLanguageUnderPathsAndFieldsGi
   EXPECT_EQ(dictionary.GetLanguage(), "D");
   EXPECT_STREQ(dictionary.GetText(4860), "Fertig");
   EXPECT_TRUE(dictionary.SetLanguage("D"));  // the current code: nothing to do
-  // Without a language the arguments are full paths and need no '@'; an
-  // empty code is refused while none is set.
-  ASSERT_TRUE(messages.Open(structure.c_str(), nullptr, "D0", (dir / "MSGE.DAT").c_str(), (dir / "MSGE.IDX").c_str()));
+  // Without a language the arguments are full paths without '@'; an empty code is refused while none is set.
+  EXPECT_EQ(open(nullptr, "D0", dir / "MSGE.DAT", dir / "MSGE.IDX"), "Update|");
   EXPECT_EQ(messages.GetLanguage(), "");
-  EXPECT_STREQ(messages.GetText(118), "Update");
   EXPECT_FALSE(messages.SetLanguage(""));
-
-  const std::string other = dir / "other";
-  WriteLanguage(dir / "other/MSGE", {{70, "moved"}});
-  WriteLanguage(dir / "other/XE", {{70, "full"}});
   // A trailing separator names a directory: the header's file name follows.
-  const std::string as_directory = other + os::kNativeSeparator;
-  ASSERT_TRUE(messages.Open(structure.c_str(), "E", "D0", as_directory.c_str(), as_directory.c_str()));
-  EXPECT_STREQ(messages.GetText(70), "moved");
-  ASSERT_TRUE(messages.Open(structure.c_str(), "E", "D0", (other + "/X@.DAT").c_str(), (other + "/X@.IDX").c_str()));
-  EXPECT_STREQ(messages.GetText(70), "full");
+  EXPECT_EQ(open("E", "D0", other + os::kNativeSeparator, other + os::kNativeSeparator), "|moved");
+  EXPECT_EQ(open("E", "D0", other + "/X@.DAT", other + "/X@.IDX"), "|full");
   // A language needs '@' in both patterns.
-  EXPECT_FALSE(messages.Open(structure.c_str(), "E", "D0", (other + "/XE.DAT").c_str(), nullptr));
+  EXPECT_EQ(open("E", "D0", other + "/XE.DAT"), "failed");
   EXPECT_FALSE(messages.IsOpen());
   EXPECT_STREQ(messages.GetText(70), "");
-  // The field must be a single value of the structure.
-  EXPECT_FALSE(messages.Open(structure.c_str(), "E", "XX", nullptr, nullptr));
+  // The field must be a single value of the structure; a list field would hand out a count instead of a text.
+  EXPECT_EQ(open("E", "XX"), "failed");
   EXPECT_FALSE(messages.IsOpen());
-  // A list field would hand out a count instead of a text.
-  EXPECT_FALSE(messages.Open(structure.c_str(), "E", "LS", nullptr, nullptr));
-  ASSERT_TRUE(messages.Open(structure.c_str(), "E", "D0", nullptr, nullptr));
+  EXPECT_EQ(open("E", "LS"), "failed");
+  EXPECT_EQ(open("E", "D0"), "Update|");
   EXPECT_FALSE(messages.SelectField("LS"));
   EXPECT_STREQ(messages.GetText(118), "Update");  // the old field stays
 }

@@ -11,11 +11,6 @@ namespace veupd::test {
 
 inline std::string Le16(std::uint16_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
 inline std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(static_cast<std::uint16_t>(v >> 16)); }
-// n bytes: the text, NUL-padded.
-inline std::string Padded(std::string text, std::size_t n) {
-  text.resize(n, '\0');
-  return text;
-}
 
 struct FieldLayout {
   std::string name;  // two characters
@@ -41,12 +36,13 @@ struct StructureLayout {
 };
 
 inline std::string StructureBytes(const StructureLayout& layout) {
+  const auto padded = [](std::string text, std::size_t n) { text.resize(n, '\0'); return text; };
   std::string h = Le16(layout.header_length) + "xx" + Le16(static_cast<std::uint16_t>(layout.fields.size())) + "yy" +
-                  Padded(layout.data_name, 13) + Padded(layout.index_name, 13) + Le16(0x7777) /* ignored */ +
+                  padded(layout.data_name, 13) + padded(layout.index_name, 13) + Le16(0x7777) /* ignored */ +
                   Le16(layout.entry_length) + Le32(layout.flags);
   h.resize(std::size_t{layout.header_length} + 2, 'z');
   for (const auto& f : layout.fields) {
-    h += Padded(f.name, 3) + Le16(f.width) + Le16(f.max_occurs) + Le16(f.kind) + Le16(f.members) + Le16(f.flags);
+    h += padded(f.name, 3) + Le16(f.width) + Le16(f.max_occurs) + Le16(f.kind) + Le16(f.members) + Le16(f.flags);
   }
   h += Le16(static_cast<std::uint16_t>(layout.aux.size())) + layout.aux;
   for (const auto& f : layout.fields) {
@@ -66,12 +62,16 @@ inline std::string ListIndex(const std::vector<std::pair<std::string, std::uint3
   return s;
 }
 
-// The message-table shape: u32 number (fixed) then the text "D0".
-inline StructureLayout NumberTextLayout(std::uint32_t flags) {
+inline StructureLayout Layout(std::uint32_t flags, std::vector<FieldLayout> fields) {
   StructureLayout layout;
   layout.flags = flags;
-  layout.fields = {{"NR", 4, 1, kSingle, 0, kFixed, "number"}, {"D0", 250, 1, kSingle, 0, 0, "text"}};
+  layout.fields = std::move(fields);
   return layout;
+}
+
+// The message-table shape: u32 number (fixed) then the text "D0".
+inline StructureLayout NumberTextLayout(std::uint32_t flags) {
+  return Layout(flags, {{"NR", 4, 1, kSingle, 0, kFixed, "number"}, {"D0", 250, 1, kSingle, 0, 0, "text"}});
 }
 
 }  // namespace veupd::test

@@ -20,9 +20,7 @@ namespace veupd {
 namespace {
 
 using test::TempDir;
-using test::fdb::FdbBytes;
-using test::fdb::FdxBytes;
-using test::fdb::Rec;
+using namespace test::fdb;  // NOLINT: the database builders
 using Recs = std::vector<Rec>;
 
 constexpr std::uint32_t kKey5 = 5;  // "A.DAT"
@@ -34,29 +32,22 @@ std::string Upper(std::string path) {
   return path;
 }
 
-std::string NamesBlock(const std::vector<std::string>& names) {
-  std::string block;
-  for (const std::string& n : names) block += n + '\0';
-  return block + '\0';
-}
-
-// Writes the update files into <dir>/upd and runs Open, Update, Finish(crc)
-// and WriteIndex on <dir>/DATA.FDB; the names go in the given order.
+// Writes the update files into <dir>/upd and merges them, in the given order, into <dir>/DATA.FDB.
 bool Merge(CUpdateFDB& fdb, const TempDir& dir, const Recs& files, std::uint32_t crc = 0,
            std::uint32_t key_length = kKey5) {
-  std::vector<std::string> names;
+  std::string names;  // each ends with a NUL, the block with one more
   for (const Rec& f : files) {
     test::WriteFile(dir.path() / "upd" / f.key, f.data);
-    names.push_back(f.key);
+    names += f.key + '\0';
   }
   std::filesystem::create_directories(dir / "upd");
   return fdb.Open(dir / "DATA.FDB", key_length, 0) &&
-         fdb.Update(NamesBlock(names), dir / "upd", static_cast<int>(names.size())) && fdb.Finish(crc) &&
+         fdb.Update(names + '\0', dir / "upd", static_cast<int>(files.size())) && fdb.Finish(crc) &&
          fdb.WriteIndex();
 }
 
 void ExpectDb(const TempDir& dir, std::size_t key_length, const Recs& expected, const std::string& name = "") {
-  const test::fdb::Parsed result = test::fdb::ReadDb(dir, key_length);
+  const Parsed result = ReadDb(dir, key_length);
   EXPECT_EQ(result.problem, "") << name;
   EXPECT_EQ(result.records, expected) << name;
 }
@@ -102,7 +93,7 @@ TEST(UpdateFdbTest, MergesAndDeletesGiveTheExpectedRecordsAndAMatchingIndex) {
   };
   for (const auto& c : cases) {
     TempDir dir;
-    test::fdb::WriteDb(dir, kKey5, R(c.old_records));
+    WriteDb(dir, kKey5, R(c.old_records));
     CUpdateFDB fdb;
     fdb.SetLeftOutBytes(c.left_out);
     const std::string deleted = c.files[0] == '-' ? std::string(1, c.files[1]) + ".DAT" : "";
@@ -114,8 +105,6 @@ TEST(UpdateFdbTest, MergesAndDeletesGiveTheExpectedRecordsAndAMatchingIndex) {
     EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP")) << c.name;
   }
 }
-
-// ---- refused input and failed steps leave the old database and index
 
 std::string Cut(std::string s, std::size_t n) { return s.substr(0, s.size() - n); }
 std::string Poke(std::string s, std::size_t at, char c) { return s.replace(at, 1, 1, c); }
@@ -154,7 +143,7 @@ TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
   }
 
   TempDir dir;
-  test::fdb::WriteDb(dir, kKey5, two);
+  WriteDb(dir, kKey5, two);
   CUpdateFDB update;
   // Names out of order, two names of one key, a name of another length.
   for (const auto& [files, error] : {std::pair<Recs, std::uint32_t>{R("C=c A=a"), CUpdateFDB::kNamesUnsorted},
@@ -164,7 +153,7 @@ TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
     EXPECT_EQ(update.LastError(), error) << files[0].key;
   }
   ASSERT_TRUE(update.Open(dir / "DATA.FDB", kKey5, 0));
-  EXPECT_FALSE(update.Update(NamesBlock({"A.DAT"}), dir / "none", 1));
+  EXPECT_FALSE(update.Update(std::string("A.DAT\0", 7), dir / "none", 1));
   EXPECT_EQ(update.LastError(), CUpdateFDB::kUpdateFileNotOpened);
   EXPECT_EQ(update.ErrorText(), "Open error by file " + (dir / "none") + os::kNativeSeparator + "A.DAT!");
   EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), fdb);
@@ -174,14 +163,14 @@ TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
   EXPECT_EQ(update.LastError(), CUpdateFDB::kBadDatabaseName);
   // A wrong CRC removes the ".TMP"; the companions are named from the
   // upper-cased path (found again on POSIX through the case-insensitive lookup).
-  EXPECT_FALSE(Merge(update, dir, R("C=c"), test::fdb::Crc(FdbBytes(kKey5, R("B=bbbb C=c D=dd"))) ^ 1u));
+  EXPECT_FALSE(Merge(update, dir, R("C=c"), Crc(FdbBytes(kKey5, R("B=bbbb C=c D=dd"))) ^ 1u));
   EXPECT_EQ(update.LastError(), CUpdateFDB::kCrcMismatch);
   EXPECT_EQ(update.ErrorText(), "CRC error by file " + Upper(dir / "DATA.TMP") + "!");
   EXPECT_EQ(test::ReadFile(dir / "DATA.FDB") + test::ReadFile(dir / "DATA.FDX"), fdb + fdx);
   EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP"));
 
   // With left-out trailing bytes A.ZZZ would replace A.DAT ahead of A.TXT.
-  test::fdb::WriteDb(dir, kKey5, R("A=one A.TXT=txt"));
+  WriteDb(dir, kKey5, R("A=one A.TXT=txt"));
   CUpdateFDB left_out;
   left_out.SetLeftOutBytes(4);
   EXPECT_FALSE(Merge(left_out, dir, R("A.ZZZ=ZZZ")));
@@ -189,8 +178,6 @@ TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
   EXPECT_EQ(left_out.ErrorText(), "Sort error by file " + (dir / "DATA.FDB") + "!");
   EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), FdbBytes(kKey5, R("A=one A.TXT=txt")));
 }
-
-// ---- the driver
 
 TEST(FdbUpdateControlTest, HexToNumberAndTrim) {
   const std::pair<std::string, std::uint32_t> hex[] = {
@@ -206,7 +193,7 @@ TEST(FdbUpdateControlTest, HexToNumberAndTrim) {
 // A database "<dir>/DATA.FDB" with three records and an update folder.
 class DriverTest : public ::testing::Test {
  protected:
-  void SetUp() override { test::fdb::WriteDb(dir_, kKey, kOld); }
+  void SetUp() override { WriteDb(dir_, kKey, kOld); }
 
   std::string Upd(const std::string& name) const { return (dir_.path() / "upd" / name).string(); }
   std::string WriteList(const std::string& name, const std::string& text) const {
@@ -214,8 +201,7 @@ class DriverTest : public ::testing::Test {
     return dir_ / name;
   }
   std::string Fails(const std::string& argument) const { return "!\nError during update " + db_ + " -> " + argument + "!\n"; }
-  // A fresh driver's messages for one change, or for a control list when the
-  // mode is empty; "ok" first when it went through.
+  // A fresh driver's messages for one change (a control list without a mode); "ok" first when it went through.
   std::string Update(const std::string& mode, const std::string& argument) const {
     CFdbUpdateControl driver;
     const bool ok = mode.empty() ? driver.Run(argument) : driver.UpdateEntry(db_, mode, argument);
@@ -239,12 +225,12 @@ TEST_F(DriverTest, MasksListsControlListsAndTheirFailures) {
   EXPECT_EQ(Update("0", Upd("*.*")), "UpdateFile " + Upd("*.*") + " not found" + Fails(Upd("*.*")));
   EXPECT_EQ(test::ReadFile(db_), before);
   // A delete list with a blank line deletes the others and fails.
-  test::fdb::WriteDb(dir_, kKey, kOld);
+  WriteDb(dir_, kKey, kOld);
   const std::string list = WriteList("del.txt", "A0001.DAT\r\n\r\na0003.dat\textra\r\n");
   EXPECT_EQ(Update("LIST_DELETE", list), "Key length error by file " + db_ + "!\nError during delete " + db_ + Fails(list));
   ExpectDb(dir_, kKey, Recs{kOld[1]});
   // A control list goes on after a failed line.
-  test::fdb::WriteDb(dir_, kKey, kOld);
+  WriteDb(dir_, kKey, kOld);
   test::WriteFile(Upd("A0004.DAT"), "four");
   const std::string missing = dir_ / "NONE.FDB";
   const std::string control = WriteList("ctl.txt", db_ + "\t0\t" + Upd("A0004.DAT") + "\n" + missing +
@@ -259,10 +245,8 @@ TEST_F(DriverTest, MasksListsControlListsAndTheirFailures) {
   EXPECT_EQ(test::ReadFile(db_), after);
 }
 
-// A run ended between replacing a database and its index leaves the index
-// missing, empty or the old one; the next change rebuilds it from the
-// database and goes through. A database that cannot be indexed keeps the
-// error and its index file as it was.
+// An index a broken run left missing, empty or old is rebuilt by the next change; a database that cannot be
+// indexed keeps the error and its index file as it was.
 TEST_F(DriverTest, IndexNotMatchingTheDatabaseIsRebuiltOrKept) {
   const Recs newer{kOld[0], kOld[2]};
   const struct {
@@ -309,25 +293,17 @@ TEST_F(DriverTest, IndexNotMatchingTheDatabaseIsRebuiltOrKept) {
   }
 }
 
-// ---- under faults
-
-std::string CrcText(const std::string& bytes) {
-  char crc[9];
-  std::snprintf(crc, sizeof crc, "%08X", test::fdb::Crc(bytes));
-  return crc;
-}
-
-// Runs a merge of the update folder's files by CRC (or, without files, the
-// delete of A0001) and checks what is left. Returns "ok" or the state of the
-// database and its index (and, when the database is gone, of the ".TMP"):
-// "old", "new", "-" (missing) or "bad".
+// Merges the files by CRC (without files: deletes A0001) and checks what is left. Returns "ok" or the state of
+// the database, its index and, without a database, the ".TMP": "old", "new", "-" (missing) or "bad".
 std::string RunAndCheck(const Recs& before, const Recs& after, const Recs& files) {
   test::TempDir dir;
-  test::fdb::WriteDb(dir, kKey, before);
+  WriteDb(dir, kKey, before);
   for (const Rec& f : files) test::WriteFile(dir.path() / "upd" / f.key, f.data);
   const std::string db = dir / "DATA.FDB", argument = files.empty() ? "A0001.DAT" : (dir.path() / "upd" / "*.*").string();
+  char crc[9];
+  std::snprintf(crc, sizeof crc, "%08X", Crc(FdbBytes(kKey, after)));
   CFdbUpdateControl driver;
-  const bool ok = driver.UpdateEntry(db, files.empty() ? "DELETE" : CrcText(FdbBytes(kKey, after)), argument);
+  const bool ok = driver.UpdateEntry(db, files.empty() ? "DELETE" : crc, argument);
 
   auto left = test::Snapshot(dir.path());
   std::erase_if(left, [](const auto& file) { return file.first.rfind("upd/", 0) == 0; });
@@ -348,9 +324,8 @@ std::string RunAndCheck(const Recs& before, const Recs& after, const Recs& files
   }
   // One failed step, then the driver's closing line for the change.
   EXPECT_NE(messages.find("!\nError during update " + db + " -> " + argument + "!\n"), std::string::npos) << messages;
-  // Until the database is replaced its index stays as it was; the index is
-  // written under another name and renamed, so it is never a part. Only a
-  // failed rename leaves no database, and the new one waits as ".TMP".
+  // The index stays until the database is replaced and is renamed into place, never a part; only a failed
+  // rename leaves no database, the new one waiting as ".TMP".
   const std::string state_left = fdb + " " + fdx + (fdb == "-" ? " " + tmp : "");
   EXPECT_TRUE(state_left == "old old" || state_left == "new old" || state_left == "new new" || state_left == "- old new")
       << state_left;
@@ -370,18 +345,15 @@ TEST(FdbUpdateFault, EveryFailingCallOrFullDiskLeavesTheOldOrTheNewDatabase) {
   }
 }
 
-// A database large enough that its ".TMP" is written to the disk behind the
-// merge on a second thread, and read back block by block for the CRC: a
-// fault anywhere still leaves the old or the whole new database, and no
-// thread outlives the change.
+// A ".TMP" large enough to be written behind the merge on a second thread and read back for the CRC: a fault
+// anywhere still leaves the old or the whole new database, and no thread outlives the change.
 TEST(FdbUpdateFault, LargeMergeWrittenBehindLeavesTheOldOrTheNewDatabase) {
   constexpr std::size_t kMiB = 1u << 20;
   const Recs before{{"A0001.DAT", std::string(5 * kMiB, '1')}, {"A0002.DAT", std::string(5 * kMiB, '2')},
                     {"A0003.DAT", std::string(kMiB, '3')}};
   const Recs after{before[0], {"A0002.DAT", std::string(6 * kMiB, 'x')}, before[2]};
-  // Reads alternate between the old database and the read-back of the block
-  // just written; a failed read-back means reading the whole ".TMP" again, a
-  // failed read of the database ends the change.
+  // Reads alternate between the database and the read-back of the block just written; a failed read-back
+  // reads the whole ".TMP" again, a failed read of the database ends the change.
   const struct {
     std::uint64_t disk_full_after;  // 0: never full
     std::uint32_t failing_read;     // 0: none

@@ -1,5 +1,4 @@
-// File databases built and read back byte by byte in the tests, independent
-// of the code under test: the writer lays records out by hand, the reader
+// File databases laid out and read back byte by byte, independent of the code under test; the reader
 // checks every rule a database and its index must keep.
 #pragma once
 
@@ -27,10 +26,6 @@ inline void PrintTo(const Rec& r, std::ostream* os) {
 inline std::string LE32(std::uint32_t v) {
   return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
 }
-inline std::uint32_t GetLE32(std::string_view bytes, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return std::uint32_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i); };
-  return byte(0) | byte(1) | byte(2) | byte(3);
-}
 
 // The CRC-32 variant of the updater, bit by bit: reflected 0xEDB88320,
 // initial value 0, no final complement.
@@ -43,17 +38,15 @@ inline std::uint32_t Crc(std::string_view bytes) {
   return crc;
 }
 
-inline std::string HeaderKey(std::size_t key_length) { return std::string(key_length, 'H'); }
-
 // The bytes of a database: header record, then the records as given.
 inline std::string FdbBytes(std::size_t key_length, const std::vector<Rec>& recs) {
-  std::string out = LE32(static_cast<std::uint32_t>(key_length)) + HeaderKey(key_length);
+  std::string out = LE32(static_cast<std::uint32_t>(key_length)) + std::string(key_length, 'H');  // the header record
   for (const Rec& r : recs) out += LE32(static_cast<std::uint32_t>(r.key.size() + r.data.size())) + r.key + r.data;
   return out;
 }
 
 inline std::string FdxBytes(std::size_t key_length, const std::vector<Rec>& recs) {
-  std::string out = HeaderKey(key_length) + LE32(0);
+  std::string out = std::string(key_length, 'H') + LE32(0);
   std::uint32_t offset = static_cast<std::uint32_t>(4 + key_length);
   for (const Rec& r : recs) {
     out += r.key + LE32(offset);
@@ -68,9 +61,8 @@ inline void WriteDb(const TempDir& dir, std::size_t key_length, const std::vecto
   WriteFile(dir / "DATA.FDX", FdxBytes(key_length, recs));
 }
 
-// Reads "<dir>/DATA.FDB" with its index; problem is empty when the header
-// record, every record length, the ascending keys and every index entry
-// agree.
+// Reads "<dir>/DATA.FDB" with its index; problem is empty when the header record, every record length,
+// the ascending keys and every index entry agree.
 struct Parsed {
   std::string problem;
   std::vector<Rec> records;
@@ -80,7 +72,8 @@ inline Parsed ReadDb(const TempDir& dir, std::size_t key_length) {
   Parsed p;
   const std::string fdb = ReadFile(dir / "DATA.FDB");
   for (std::size_t at = 4 + key_length; at + 4 + key_length <= fdb.size();) {
-    const std::uint32_t length = GetLE32(fdb, at);
+    const auto byte = [&](std::size_t i) { return std::uint32_t{static_cast<unsigned char>(fdb[at + i])} << (8 * i); };
+    const std::uint32_t length = byte(0) | byte(1) | byte(2) | byte(3);
     if (length < key_length || at + 4 + length > fdb.size()) break;
     p.records.push_back({fdb.substr(at + 4, key_length), fdb.substr(at + 4 + key_length, length - key_length)});
     at += 4 + length;
