@@ -1,7 +1,5 @@
-// Drives an operation through every failure a fault plan can give it: the
-// first, second, ... call of a kind fails, until a run meets no planned
-// failure. Each run starts from fresh files, so that a test can compare what
-// is left against the state before and the state the operation aims at.
+// Drives an operation through every failure a fault plan can give it, each
+// run from fresh files, to compare what is left with the states before and after.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,44 +22,20 @@ struct FaultCase {
   const char* name;
 };
 
-// Every primitive a file-changing operation uses, failing as I/O errors,
-// plus the writes, copies and flushes of a full disk.
-inline constexpr FaultCase kFileFaults[] = {
-    {os::fault::Call::kOpen, os::fault::Failure::kSharing, "open"},
-    {os::fault::Call::kRead, os::fault::Failure::kIo, "read"},
-    {os::fault::Call::kWrite, os::fault::Failure::kIo, "write"},
-    {os::fault::Call::kWrite, os::fault::Failure::kDiskFull, "write (disk full)"},
-    {os::fault::Call::kSetLength, os::fault::Failure::kDiskFull, "set length"},
-    {os::fault::Call::kFlush, os::fault::Failure::kIo, "flush"},
-    {os::fault::Call::kClose, os::fault::Failure::kIo, "close"},
-    {os::fault::Call::kCopy, os::fault::Failure::kDiskFull, "copy"},
-    {os::fault::Call::kMove, os::fault::Failure::kAccessDenied, "move"},
-    {os::fault::Call::kRemove, os::fault::Failure::kSharing, "delete"},
-    {os::fault::Call::kMakeDirectory, os::fault::Failure::kAccessDenied, "make directory"},
-    {os::fault::Call::kSetAttributes, os::fault::Failure::kAccessDenied, "set attributes"},
-};
-
-// A bound on the calls of one kind, so that a runaway loop fails the test.
-inline constexpr std::uint32_t kMaxFaultRuns = 200;
-
-// Runs attempt(faults) with plan(faults, n) for n = first, first + 1, ...
-// until a run in which the plan fired nothing (that run must succeed;
-// attempt checks it). Returns the number of runs that met a failure.
+// Runs attempt(faults) with plan(faults, n) for n = first, first + 1, ... until a run in which the plan fired
+// nothing (that run must succeed; attempt checks it). Returns the number of runs that met a failure.
 template <class Plan, class Attempt>
 std::uint32_t RunFaultPlans(std::uint32_t first, const std::string& what, Plan plan, Attempt attempt) {
-  for (std::uint32_t n = first; n <= kMaxFaultRuns; ++n) {
+  constexpr std::uint32_t kMaxRuns = 200;  // so that a runaway loop fails the test
+  for (std::uint32_t n = first; n <= kMaxRuns; ++n) {
     SCOPED_TRACE(what + " " + std::to_string(n));
-    bool fired = false;
-    {
-      os::fault::FaultScope faults;
-      plan(faults, n);
-      attempt(faults);
-      fired = faults.Fired();
-    }
-    if (!fired) return n - first;
+    os::fault::FaultScope faults;
+    plan(faults, n);
+    attempt(faults);
+    if (!faults.Fired()) return n - first;
   }
-  ADD_FAILURE() << what << ": more than " << kMaxFaultRuns << " runs";
-  return kMaxFaultRuns;
+  ADD_FAILURE() << what << ": more than " << kMaxRuns << " runs";
+  return kMaxRuns;
 }
 
 // The nth call of c.call fails, n = 1, 2, ...
@@ -80,9 +54,18 @@ std::uint32_t ForEachDiskFullPoint(std::uint64_t step, Attempt attempt) {
       [&](os::fault::FaultScope& faults, std::uint32_t n) { faults.DiskFullAfter(n * step); }, attempt);
 }
 
-// ForEachFailingCall for every case of kFileFaults: attempt(c, faults).
+// ForEachFailingCall, attempt(c, faults), for every primitive a file-changing operation uses, and a full disk.
 template <class Attempt>
 void ForEveryFileFault(Attempt attempt) {
+  using enum os::fault::Call;
+  using enum os::fault::Failure;
+  static constexpr FaultCase kFileFaults[] = {
+      {kOpen, kSharing, "open"}, {kRead, kIo, "read"}, {kWrite, kIo, "write"},
+      {kWrite, kDiskFull, "write (disk full)"}, {kSetLength, kDiskFull, "set length"}, {kFlush, kIo, "flush"},
+      {kClose, kIo, "close"}, {kCopy, kDiskFull, "copy"}, {kMove, kAccessDenied, "move"},
+      {kRemove, kSharing, "delete"}, {kMakeDirectory, kAccessDenied, "make directory"},
+      {kSetAttributes, kAccessDenied, "set attributes"},
+  };
   for (const FaultCase& c : kFileFaults) {
     ForEachFailingCall(c, [&](os::fault::FaultScope& faults) { attempt(c, faults); });
   }
@@ -113,8 +96,7 @@ inline std::map<std::string, std::string> Snapshot(const std::filesystem::path& 
   return files;
 }
 
-// Fails for each file still in a snapshot after a test took out the ones it
-// expected.
+// Fails for each file still in a snapshot once the expected ones are taken out.
 inline void ExpectNothingLeft(const std::map<std::string, std::string>& left) {
   for (const auto& entry : left) ADD_FAILURE() << "left behind: " << entry.first;
 }

@@ -1,5 +1,4 @@
-// Small helpers shared by the tests: a temporary folder that removes itself,
-// and whole-file reads and writes.
+// Small helpers shared by the tests: a temporary folder that removes itself, and whole-file reads and writes.
 #pragma once
 
 #include <atomic>
@@ -23,14 +22,13 @@ class TempDir {
     std::filesystem::create_directories(path_);
   }
   ~TempDir() {
+    namespace fs = std::filesystem;
     std::error_code ec;
     // Read-only files would block the removal on Windows.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
-                                   std::filesystem::perm_options::add, ec);
+    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it); it.increment(ec)) {
+      fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
     }
-    std::filesystem::remove_all(path_, ec);
+    fs::remove_all(path_, ec);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -52,9 +50,8 @@ inline void WriteFile(const std::filesystem::path& path, std::string_view bytes)
 
 // Takes the write permission away, as a read-only attribute does.
 inline void MakeReadOnly(const std::filesystem::path& path) {
-  std::filesystem::permissions(path,
-                               std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
-                                   std::filesystem::perms::others_write,
+  using std::filesystem::perms;
+  std::filesystem::permissions(path, perms::owner_write | perms::group_write | perms::others_write,
                                std::filesystem::perm_options::remove);
 }
 

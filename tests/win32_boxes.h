@@ -1,7 +1,7 @@
-// Windows only: finds a message box (window class "#32770") of any process
-// on the desktop, reads what it shows and presses one of its buttons, the
-// way a user would. The updater's progress dialog has the same class and is
-// told apart by its progress bar (control 1000).
+// Windows only: finds a dialog (window class "#32770") of any process on the
+// desktop, reads what it shows and presses its buttons, the way a user would.
+// The updater's progress dialog is told apart from message boxes by its
+// progress bar (control 1000).
 #pragma once
 
 #ifdef _WIN32
@@ -16,18 +16,13 @@
 namespace veupd::test {
 
 struct SeenBox {
-  HWND window = nullptr;
-  std::string caption;
-  std::string text;  // the texts of its static controls, joined by '\n'
+  std::string text;          // the texts of its static controls, joined by '\n'
   std::vector<int> buttons;  // ids of IDOK .. IDNO that it has
   HICON icon = nullptr;      // the icon it shows, if any
   bool topmost = false;
-  HWND owner = nullptr;
 };
 
 namespace boxes_detail {
-
-constexpr int kProgressBarId = 1000;
 
 inline BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
   auto* box = reinterpret_cast<SeenBox*>(param);
@@ -40,88 +35,55 @@ inline BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
   }
   char text[2048] = {};
   GetWindowTextA(child, text, sizeof(text));
-  if (text[0] != '\0') {
-    if (!box->text.empty()) box->text += '\n';
-    box->text += text;
-  }
+  if (text[0] != '\0') box->text += (box->text.empty() ? "" : "\n") + std::string(text);
   return TRUE;
-}
-
-inline BOOL CALLBACK FindBox(HWND window, LPARAM param) {
-  auto* found = reinterpret_cast<HWND*>(param);
-  char cls[16] = {};
-  GetClassNameA(window, cls, sizeof(cls));
-  if (lstrcmpA(cls, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
-  if (GetDlgItem(window, kProgressBarId) != nullptr) return TRUE;  // the progress dialog
-  *found = window;
-  return FALSE;
-}
-
-inline BOOL CALLBACK FindProgressDialog(HWND window, LPARAM param) {
-  char cls[16] = {};
-  GetClassNameA(window, cls, sizeof(cls));
-  if (lstrcmpA(cls, "#32770") != 0 || GetDlgItem(window, kProgressBarId) == nullptr) return TRUE;
-  *reinterpret_cast<HWND*>(param) = window;
-  return FALSE;
 }
 
 }  // namespace boxes_detail
 
-// The updater's progress dialog, once it shows; null after timeout_ms.
-inline HWND WaitForProgressDialog(unsigned timeout_ms) {
+// Polls every 20 ms until done() holds (true) or timeout_ms have passed.
+template <class Done>
+bool WaitFor(Done done, unsigned timeout_ms = 30000) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  do {
-    HWND found = nullptr;
-    EnumWindows(&boxes_detail::FindProgressDialog, reinterpret_cast<LPARAM>(&found));
-    if (found != nullptr) return found;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (std::chrono::steady_clock::now() < deadline);
+  }
+  return true;
+}
+
+// The progress dialog (or else a visible message box) now; null when none.
+inline HWND FindDialog(bool progress) {
+  for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", nullptr)) != nullptr;) {
+    if ((GetDlgItem(w, 1000) != nullptr) == progress && (progress || IsWindowVisible(w))) return w;
+  }
   return nullptr;
 }
 
-// Reads a box that is showing.
 inline SeenBox ReadBox(HWND window) {
   SeenBox box;
-  box.window = window;
-  char caption[512] = {};
-  GetWindowTextA(window, caption, sizeof(caption));
-  box.caption = caption;
   EnumChildWindows(window, &boxes_detail::CollectChild, reinterpret_cast<LPARAM>(&box));
   for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
     if (GetDlgItem(window, id) != nullptr) box.buttons.push_back(id);
   }
   box.topmost = (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-  box.owner = GetWindow(window, GW_OWNER);
   return box;
 }
 
-// Waits up to timeout_ms for a message box, reads it and presses `button`.
-inline std::optional<SeenBox> AnswerBox(int button, unsigned timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    HWND found = nullptr;
-    EnumWindows(&boxes_detail::FindBox, reinterpret_cast<LPARAM>(&found));
-    if (found != nullptr && GetDlgItem(found, button) != nullptr) {
-      SeenBox box = ReadBox(found);
-      PostMessageA(found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(GetDlgItem(found, button)));
-      return box;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return std::nullopt;
+inline void PressButton(HWND window, int button) {
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(window, button)));
 }
 
-// True when no message box shows for `ms` milliseconds.
-inline bool NoBoxFor(unsigned ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    HWND found = nullptr;
-    EnumWindows(&boxes_detail::FindBox, reinterpret_cast<LPARAM>(&found));
-    if (found != nullptr) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+// Waits up to timeout_ms for a message box with `button`, reads it and
+// presses the button.
+inline std::optional<SeenBox> AnswerBox(int button, unsigned timeout_ms) {
+  HWND box = nullptr;
+  const auto shows = [&] { return (box = FindDialog(false)) != nullptr && GetDlgItem(box, button) != nullptr; };
+  if (!WaitFor(shows, timeout_ms)) return std::nullopt;
+  SeenBox seen = ReadBox(box);
+  PressButton(box, button);
+  return seen;
 }
 
 }  // namespace veupd::test

@@ -1,6 +1,5 @@
-// A CommandHost for command tests: records error and step entries,
-// checkpoints written, nested dispatches and pointer calls, and owns real
-// CRC and INI tools and buffers.
+// A CommandHost for command tests: records error and step entries, checkpoints written, nested dispatches and pointer
+// calls, and owns real CRC and INI tools and buffers; native paths and structure files as the commands meet them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,27 +7,44 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
-#include <initializer_list>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "engine/command_host.h"
 #include "formats/crc32.h"
 #include "formats/dyn_buf.h"
 #include "formats/ini_file.h"
+#include "test_support.h"
 
 namespace veupd::test {
 
 using Strings = std::vector<std::string>;
 
+// A path inside the folder with native separators ("old/T.DAT" on Windows becomes "old\\T.DAT").
+inline std::string Native(const TempDir& dir, std::string_view relative) {
+  return (dir.path() / std::filesystem::path(relative).make_preferred()).string();
+}
+
+// A minimal structure file: a 40-byte header naming the data and index files, no fields, an empty auxiliary block.
+inline std::string StructureFile(std::string_view data_name, std::string_view index_name) {
+  std::string s(2 + 40 + 2, '\0');
+  s[0] = 40;
+  s.replace(8, data_name.size(), data_name);
+  s.replace(21, index_name.size(), index_name);
+  return s;
+}
+
 inline const std::string kAbsent = "(absent)";
-struct ErrorEntry {
-  std::uint16_t code = 0, subcode = 0;
-  Strings params;  // up to the last one given; kAbsent in a gap
+struct ReportedError {
+  std::uint32_t raw = 0;  // code and subcode
+  Strings params;         // up to the last one given; kAbsent in a gap
 };
 struct StepEntry {
   bool success = false;
@@ -36,8 +52,7 @@ struct StepEntry {
   std::uint32_t raw = 0;  // code and subcode
 };
 
-// A calculator whose progress calls run a test's hook first, with the phase
-// (1 source, 2 copy) and the bytes done, to change files mid-checksum.
+// Progress calls run a test's hook first, with the phase (1 source, 2 copy) and bytes done: files change mid-checksum.
 class HookedCrc : public CDeltaCrc32 {
  public:
   bool OnProgress(std::uint32_t total, std::uint32_t done) override {
@@ -54,9 +69,8 @@ class FakeHost : public CommandHost {
 
   CommandContext& Context() override { return ctx; }
   void ReportError(ErrorCode code, Param p1, Param p2, Param p3, Param p4) override {
-    // Up to the last one given; a gap stays visible, since the log numbers
-    // each parameter by its slot.
-    ErrorEntry e{code.code(), code.subcode(), {}};
+    // Up to the last one given; a gap stays visible, since the log numbers each parameter by its slot.
+    ReportedError e{code.raw(), {}};
     for (const Param& p : {p1, p2, p3, p4}) e.params.emplace_back(p ? std::string(*p) : kAbsent);
     while (!e.params.empty() && e.params.back() == kAbsent) e.params.pop_back();
     errors.push_back(std::move(e));
@@ -90,7 +104,7 @@ class FakeHost : public CommandHost {
   void BringDialogToForeground() override { ++foreground_calls; }
 
   // Sets PARAM1.. in order (the rest empty) and runs the command.
-  ErrorCode Run(CommandFn command, std::initializer_list<std::string> values) {
+  ErrorCode Run(CommandFn command, const Strings& values) {
     ctx.param = {};
     std::copy(values.begin(), values.end(), ctx.param.begin());
     return command(*this);
@@ -102,7 +116,7 @@ class FakeHost : public CommandHost {
   };
 
   CommandContext ctx;
-  std::vector<ErrorEntry> errors;
+  std::vector<ReportedError> errors;
   std::vector<StepEntry> steps;
   std::vector<Dispatched> dispatched;
   std::vector<std::uint32_t> phases_written;
@@ -120,19 +134,17 @@ class FakeHost : public CommandHost {
   std::vector<std::uint8_t> copy_buffer_;
 };
 
-// One error entry with these parameters and one step line with this text
-// (none for ""), failed with the same code, or succeeded when code is 0.
-inline void ExpectOutcome(const FakeHost& h, std::uint32_t code, const Strings& params, const std::string& step) {
+// The command returned code and left one error entry with these parameters and one failed step line with this text
+// (none for ""), or for code 0 no error and a succeeded step line. The step line carries step_code if given.
+inline void ExpectOutcome(const FakeHost& h, ErrorCode rc, std::uint32_t code, const Strings& params,
+                          const std::string& step, std::optional<std::uint32_t> step_code = std::nullopt) {
+  EXPECT_EQ(rc.raw(), code);
   ASSERT_EQ(h.errors.size(), code == 0 ? 0u : 1u);
-  if (code != 0) {
-    EXPECT_EQ(h.errors[0].code + (h.errors[0].subcode << 16), code);
-    EXPECT_EQ(h.errors[0].params, params);
-  }
+  for (const ReportedError& e : h.errors) EXPECT_EQ(std::tie(e.raw, e.params), std::tie(code, params));
   ASSERT_EQ(h.steps.size(), step.empty() ? 0u : 1u);
-  if (step.empty()) return;
-  EXPECT_EQ(h.steps[0].success, code == 0);
-  EXPECT_EQ(h.steps[0].raw, code);
-  EXPECT_EQ(h.steps[0].text, step);
+  for (const StepEntry& s : h.steps) {
+    EXPECT_EQ(std::tuple(s.success, s.raw, s.text), std::tuple(code == 0, step_code.value_or(code), step));
+  }
 }
 
 }  // namespace veupd::test

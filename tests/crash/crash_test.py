@@ -1,21 +1,20 @@
 #!/usr/bin/env python3
-"""Crash consistency of real update levels.
+"""Crash consistency of real update levels (POSIX only).
 
 Authors one level with veupd-tool (a copy of several files, Fix-Update in
 place, FDT-Update-InPlace with its pointer step, an FDB merge with CRC and an
 FDB delete) and runs it again and again on a fresh installation, killing the
 updater with SIGKILL at a random instant. After every kill each target holds
-its old or its new content (a copy to a new name is written in place, so a
-prefix of it may stand there), each index belongs to its data or, right after
-a kill between the two replacements, to the data's previous version; a re-run
-then leaves everything new. Exits 1 on a violation, 2 on a setup problem.
-
-Usage: crash_test.py OUT_DIR [--runs N] [--scale N] [--seed S] [--keep]
-(e.g. --runs 500 --scale 8 by hand; CTest runs it small). POSIX only.
+its old or its new content (or a prefix of a new copy where there was none),
+each index belongs to its data or, after a kill between the two replacements,
+to the data's previous version; a re-run then leaves everything new. Exits 1
+on a violation, 2 on a setup problem. CTest runs it small; by hand e.g.
+--runs 500 --scale 8.
 """
 
 import argparse
 import os
+import pathlib
 import random
 import shutil
 import signal
@@ -31,17 +30,12 @@ def fail_setup(text):
 
 
 def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return None
+    return pathlib.Path(path).read_bytes() if os.path.isfile(path) else None
 
 
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
+    pathlib.Path(path).write_bytes(data)
 
 
 class Level:
@@ -54,10 +48,9 @@ class Level:
         self.upd = os.path.join(work, "update")     # update directory 1
         self.vendor = os.path.join(work, "vendor")  # authoring only
         self.inst = os.path.join(work, "inst")      # the installation a run works on
-        # target (relative to the installation) -> (old bytes or None, new bytes)
-        self.targets = {}
-        # index (relative) -> (data file (relative), {data bytes: index bytes})
-        self.indexes = {}
+        self.stale = self.partial = 0  # seen after kills
+        self.targets = {}  # target (relative) -> (old bytes or None, new bytes)
+        self.indexes = {}  # index (relative) -> (data file, [(data bytes, index bytes) of each version])
 
     def run_tool(self, *args):
         r = subprocess.run([self.tool, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -68,34 +61,28 @@ class Level:
     def crc(self, path):
         return self.run_tool("crc", path)[:8]  # the updater's own CRC-32
 
-    def blob(self, size):
-        return self.rng.randbytes(size)
-
     def author(self):
         B, U, V = (lambda name, d=d: os.path.join(d, name) for d in (self.base, self.upd, self.vendor))
         for d in (self.upd, self.vendor, B("DATA"), B("COPY"), V("new")):
             os.makedirs(d)
-        s = self.scale
-        lines = []
+        s, blob, lines = self.scale, self.rng.randbytes, []
 
         # Copy: some targets exist (replaced through "$U$"), some are new.
         for i in range(4):
-            name = "COPY/F%d.DAT" % i
-            new = self.blob(96 * 1024 * s + i)
+            name, new = "COPY/F%d.DAT" % i, blob(96 * 1024 * s + i)
+            self.targets[name] = (blob(50 * 1024 * s) if i % 2 == 0 else None, new)
             write(U(name), new)
-            old = self.blob(50 * 1024 * s) if i % 2 == 0 else None
-            if old is not None:
-                write(B(name), old)
-            self.targets[name] = (old, new)
+            if i % 2 == 0:
+                write(B(name), self.targets[name][0])
         lines.append("#1%1\\COPY\\*.DAT\t%0\\COPY")
 
         # Fix-Update in place: byte edits spread over the file.
-        old = bytearray(self.blob(400 * 1024 * s))
+        old = bytearray(blob(400 * 1024 * s))
         new = bytearray(old)
         for _ in range(40 * s):
             at = self.rng.randrange(len(new) - 64)
-            new[at:at + 16] = self.blob(16)
-        new += self.blob(1000)
+            new[at:at + 16] = blob(16)
+        new += blob(1000)
         write(B("PROG/BIG.BIN"), bytes(old))
         write(V("BIG.BIN"), bytes(new))
         self.run_tool("diff", B("PROG/BIG.BIN"), V("BIG.BIN"), "-o", U("BIG.UPD"))
@@ -115,23 +102,21 @@ class Level:
             write(V(name), ("\n".join(table) + "\n").encode())
             self.run_tool("table", "build", V("art.table"), V(name), dest, "E")
         self.run_tool("diff", B("DATA/ARTE.DAT"), V("new/ARTE.DAT"), "-o", U("ARTE.UPD"), "--records")
-        old_dat, new_dat = read(B("DATA/ARTE.DAT")), read(V("new/ARTE.DAT"))
-        self.targets["DATA/ARTE.DAT"] = (old_dat, new_dat)
-        self.indexes["DATA/ARTE.IDX"] = ("DATA/ARTE.DAT", {old_dat: read(B("DATA/ARTE.IDX")),
-                                                           new_dat: read(V("new/ARTE.IDX"))})
-        self.index_order = {"DATA/ARTE.IDX": [old_dat, new_dat]}
+        self.targets["DATA/ARTE.DAT"] = (read(B("DATA/ARTE.DAT")), read(V("new/ARTE.DAT")))
+        self.indexes["DATA/ARTE.IDX"] = ("DATA/ARTE.DAT", [(read(B("DATA/ARTE.DAT")), read(B("DATA/ARTE.IDX"))),
+                                                           (read(V("new/ARTE.DAT")), read(V("new/ARTE.IDX")))])
         lines.append("#A%%0\\DATA\\ARTE.DAT\t%s\t%%1\\ARTE.UPD\t%%0\\DATA\\ART.STR"
                      % self.crc(V("new/ARTE.DAT")))
 
         # FDB: a merge with CRC (replacing, adding and emptying records),
         # then the delete of one key.
         for k in range(120 * s):
-            write(V("help-v1/H%05d.TXT" % k), self.blob(200 + (k * 37) % 3000))
+            write(V("help-v1/H%05d.TXT" % k), blob(200 + (k * 37) % 3000))
         self.run_tool("fdb", "create", B("DATA/HELP.FDB"), V("help-v1"))
         for k in range(0, 120 * s, 3):
-            write(U("HELP/H%05d.TXT" % k), self.blob(300 + k % 500) if k % 9 else b"")
+            write(U("HELP/H%05d.TXT" % k), blob(300 + k % 500) if k % 9 else b"")
         for k in range(120 * s, 130 * s):
-            write(U("HELP/H%05d.TXT" % k), self.blob(800))
+            write(U("HELP/H%05d.TXT" % k), blob(800))
         shutil.copy(B("DATA/HELP.FDB"), self.vendor)
         shutil.copy(B("DATA/HELP.FDX"), self.vendor)
         deleted = "H%05d.TXT" % 4
@@ -142,9 +127,7 @@ class Level:
         crc_merge = self.crc(V("HELP.FDB"))
         self.run_tool("fdb", "update", V("HELP.FDB"), "DELETE", deleted)
         versions.append(version())
-        self.fdb_states = [db for db, _ in versions]
-        self.indexes["DATA/HELP.FDX"] = ("DATA/HELP.FDB", dict(versions))
-        self.index_order["DATA/HELP.FDX"] = self.fdb_states
+        self.indexes["DATA/HELP.FDX"] = ("DATA/HELP.FDB", versions)
         lines.append("#D%%0\\DATA\\HELP.FDB\t%s\t%%1\\HELP\\*.TXT" % crc_merge)
         lines.append("#D%%0\\DATA\\HELP.FDB\tDELETE\t%s" % deleted)
 
@@ -162,37 +145,35 @@ class Level:
             os.remove(os.path.join(self.upd, "UpdCtrl.log"))
 
     def start(self):
-        with open(os.path.join(self.work, "caller.ini"), "wb") as f:
-            f.write(b"[UPDATE]\r\nServerAutomation=1\r\n")
+        write(os.path.join(self.work, "caller.ini"), b"[UPDATE]\r\nServerAutomation=1\r\n")
         return subprocess.Popen([os.path.join(self.out, "veupd"), os.path.join(self.work, "update.ini")],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def check(self, after_kill):
-        """Problems of the installation; stale indexes counted separately."""
+        """Problems of the installation; stale indexes and partial copies counted apart."""
         problems = []
-        stale = partial = 0
         for name, (old, new) in self.targets.items():
             now = read(os.path.join(self.inst, name))
             if after_kill and old is None and now is not None and now != new and new.startswith(now):
-                partial += 1  # a copy to an absent name goes straight there, checked after
+                self.partial += 1  # a copy to an absent name goes straight there, checked after
             elif now not in ([old, new] if after_kill else [new]):
                 what = "missing" if now is None else "old" if now == old else "%d bytes, neither old nor new" % len(now)
                 problems.append("%s: %s" % (name, what))
-        fdb_allowed = self.fdb_states if after_kill else self.fdb_states[-1:]
-        if read(os.path.join(self.inst, "DATA/HELP.FDB")) not in fdb_allowed:
+        fdb_states = [db for db, _ in self.indexes["DATA/HELP.FDX"][1]]
+        if read(os.path.join(self.inst, "DATA/HELP.FDB")) not in (fdb_states if after_kill else fdb_states[-1:]):
             problems.append("DATA/HELP.FDB: not one of the database's versions")
-        for index, (data_name, pairs) in self.indexes.items():
-            data = read(os.path.join(self.inst, data_name))
-            now = read(os.path.join(self.inst, index))
-            if data not in pairs or now == pairs[data]:
+        for index, (data_name, versions) in self.indexes.items():
+            data, now = read(os.path.join(self.inst, data_name)), read(os.path.join(self.inst, index))
+            datas = [d for d, _ in versions]
+            at = datas.index(data) if data in datas else None
+            if at is None or now == versions[at][1]:
                 continue  # a wrong data file is reported above
-            order = self.index_order[index]
-            if after_kill and order.index(data) > 0 and now == pairs[order[order.index(data) - 1]]:
-                stale += 1
+            if after_kill and at > 0 and now == versions[at - 1][1]:
+                self.stale += 1
             else:
                 problems.append("%s: %s" % (index, "missing" if now is None else "%d bytes, not the index of %s"
                                             % (len(now), data_name)))
-        return problems, stale, partial
+        return problems
 
 
 def main():
@@ -200,7 +181,7 @@ def main():
     ap.add_argument("out")
     ap.add_argument("--runs", type=int, default=int(os.environ.get("VEUPD_CRASH_RUNS", "12")))
     ap.add_argument("--scale", type=int, default=int(os.environ.get("VEUPD_CRASH_SCALE", "1")))
-    ap.add_argument("--seed", type=int, default=None)
+    ap.add_argument("--seed", type=int)
     ap.add_argument("--keep", action="store_true", help="keep the work folder")
     args = ap.parse_args()
     out = os.path.abspath(args.out)
@@ -208,9 +189,8 @@ def main():
         if not os.path.isfile(os.path.join(out, f)):
             fail_setup("%s is missing in %s" % (f, out))
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
-    rng = random.Random(seed)
     work = tempfile.mkdtemp(prefix="veupd-crash.")
-    level = Level(out, work, max(1, args.scale), rng)
+    level = Level(out, work, max(1, args.scale), random.Random(seed))
     level.author()
 
     # One undisturbed run: it must succeed and shows how long a level takes.
@@ -218,15 +198,15 @@ def main():
     began = time.monotonic()
     rc = level.start().wait()
     duration = time.monotonic() - began
-    problems, _, _ = level.check(after_kill=False)
+    problems = level.check(after_kill=False)
     if rc != 0 or problems:
         log = read(os.path.join(level.upd, "DedozUdu.log")) or b""
         fail_setup("the undisturbed level failed (exit %d): %s\n%s" % (rc, problems, log.decode(errors="replace")))
 
-    kills = stale_seen = partial_seen = violations = 0
+    kills = violations = 0
     for run in range(args.runs):
         level.fresh_installation()
-        delay = rng.uniform(0.0, duration * 1.05)
+        delay = level.rng.uniform(0.0, duration * 1.05)
         proc = level.start()
         try:
             proc.wait(timeout=delay)
@@ -234,19 +214,16 @@ def main():
             proc.send_signal(signal.SIGKILL)
             proc.wait()
             kills += 1
-        problems, stale, partial = level.check(after_kill=True)
-        stale_seen += stale
-        partial_seen += partial
+        problems = level.check(after_kill=True)
         rerun_rc = level.start().wait()
-        after, _, _ = level.check(after_kill=False)
-        problems += ["after the re-run " + p for p in after]
+        problems += ["after the re-run " + p for p in level.check(after_kill=False)]
         if rerun_rc not in (0, 1):
             problems.append("re-run ended with exit status %d" % rerun_rc)
         if problems:
             violations += len(problems)
             print("run %d (kill at %.3f s): %s" % (run, delay, "; ".join(problems)))
     print("crash_test: seed %d, level %.2f s, runs %d, kills %d, stale indexes %d, partial new copies %d, "
-          "violations %d" % (seed, duration, args.runs, kills, stale_seen, partial_seen, violations))
+          "violations %d" % (seed, duration, args.runs, kills, level.stale, level.partial, violations))
     if args.keep or violations:
         print("work folder kept: " + work)
     else:

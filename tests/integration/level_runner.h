@@ -2,6 +2,7 @@
 // hand-built message table, a parameter file and a control file.
 #pragma once
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -9,6 +10,7 @@
 #include <regex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -16,47 +18,22 @@
 #include "test_support.h"
 #include "win32_boxes.h"
 
-#ifdef _WIN32
-#include <atomic>
-#include <thread>
-#endif
-
 namespace veupd::test {
 
-constexpr std::uint32_t kMessageTableBackward = 0x2;  // keys compared last byte first
+namespace fs = std::filesystem;
 
 inline bool IsWindowsBuild() {
   std::error_code ec;
-  return std::filesystem::exists(std::filesystem::path(VEUPD_OUT_DIR) / "VeUpd.exe", ec);
+  return fs::exists(fs::path(VEUPD_OUT_DIR) / "VeUpd.exe", ec);
 }
 inline std::string VeupdProgram() {
-  return (std::filesystem::path(VEUPD_OUT_DIR) / (IsWindowsBuild() ? "VeUpd.exe" : "veupd")).string();
-}
-
-using Texts = std::vector<std::pair<std::uint32_t, std::string>>;
-
-// Writes MSG.STR with MSGE.DAT / MSGE.IDX (language "E") into dir, byte by
-// byte; returns the structure file's path. Texts must be in number order.
-inline std::string WriteMessageTable(const std::filesystem::path& dir, const Texts& texts) {
-  StructureLayout layout = NumberTextLayout(kMessageTableBackward);
-  layout.data_name = "MSG@.DAT";
-  layout.index_name = "MSG@.IDX";
-  std::string data;
-  std::string index;
-  for (const auto& [number, text] : texts) {
-    index += Le32(number) + Le32(static_cast<std::uint32_t>(data.size()));
-    data += Record(Le32(number) + Var8(text));
-  }
-  WriteFile(dir / "MSG.STR", StructureBytes(layout));
-  WriteFile(dir / "MSGE.DAT", data);
-  WriteFile(dir / "MSGE.IDX", index);
-  return (dir / "MSG.STR").string();
+  return (fs::path(VEUPD_OUT_DIR) / (IsWindowsBuild() ? "VeUpd.exe" : "veupd")).string();
 }
 
 using Keys = std::vector<std::pair<std::string, std::string>>;
 
-inline std::string ParamText(const Keys& keys, std::string_view section = "UPDATE") {
-  std::string text = "[" + std::string(section) + "]\r\n";
+inline std::string ParamText(const Keys& keys) {
+  std::string text = "[UPDATE]\r\n";
   for (const auto& [key, value] : keys) text += key + "=" + value + "\r\n";
   return text;
 }
@@ -75,74 +52,18 @@ struct LevelResult : ProgramRun {
   std::optional<std::string> checkpoint;  // UpdCtrl.log bytes, when present
 };
 
-// How the Windows box answerer replies to a Yes/No question.
+// How a Windows run answers a Yes/No box (other boxes get OK).
 enum class Answer { kYes, kNo };
 
-// The level helper (tests/integration/helpers) copied into dir as
-// "<role>.exe"; the name picks what it does.
-inline std::string LevelHelper(const std::filesystem::path& dir, const std::string& role) {
-  const std::filesystem::path target = dir / (role + ".exe");
-  std::filesystem::copy_file(std::filesystem::path(VEUPD_OUT_DIR) / "level_helper.exe", target,
-                             std::filesystem::copy_options::overwrite_existing);
+// The level helper copied into dir as "<role>.exe"; the name picks its role.
+inline std::string LevelHelper(const fs::path& dir, const std::string& role) {
+  const fs::path target = dir / (role + ".exe");
+  fs::copy_file(fs::path(VEUPD_OUT_DIR) / "level_helper.exe", target, fs::copy_options::overwrite_existing);
   return target.string();
 }
 
-#ifdef _WIN32
-// While a Windows updater runs, its message boxes are read and answered as
-// the POSIX build answers them without a terminal (OK, or Yes to a
-// question), and their texts are collected in the form the POSIX build
-// writes to standard error: CR LF as a line end, one line end after each.
-class BoxAnswerer {
- public:
-  explicit BoxAnswerer(Answer answer) : answer_(answer), thread_([this] { Run(); }) {}
-  ~BoxAnswerer() { Stop(); }
-  BoxAnswerer(const BoxAnswerer&) = delete;
-  BoxAnswerer& operator=(const BoxAnswerer&) = delete;
-
-  std::string Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    return texts_;
-  }
-  [[nodiscard]] const std::vector<SeenBox>& Boxes() const { return boxes_; }
-
- private:
-  void Run() {
-    constexpr unsigned kLookMs = 50;
-    constexpr int kGoneTries = 200;
-    while (!stop_) {
-      HWND found = nullptr;
-      EnumWindows(&boxes_detail::FindBox, reinterpret_cast<LPARAM>(&found));
-      if (found == nullptr) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kLookMs));
-        continue;
-      }
-      const SeenBox box = ReadBox(found);
-      boxes_.push_back(box);
-      std::string text;
-      for (std::size_t i = 0; i < box.text.size(); ++i) {
-        if (box.text[i] == '\r' && i + 1 < box.text.size() && box.text[i + 1] == '\n') continue;
-        text += box.text[i];
-      }
-      texts_ += text + "\n";
-      int button = IDOK;
-      if (GetDlgItem(found, IDYES) != nullptr) button = answer_ == Answer::kYes ? IDYES : IDNO;
-      PostMessageA(found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(found, button)));
-      for (int i = 0; i < kGoneTries && IsWindow(found); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-
-  Answer answer_;
-  std::atomic<bool> stop_{false};
-  std::string texts_;
-  std::vector<SeenBox> boxes_;
-  std::thread thread_;
-};
-#endif
-
-// Runs a program through the shell with each argument double-quoted,
-// standard error (and standard output, when a file is named) into files;
-// gives the exit status.
+// Runs a program through the shell, each argument double-quoted, standard
+// error (and output, when a file is named) into files; gives the exit status.
 inline int RunQuoted(const std::string& program, const std::vector<std::string>& args, const std::string& err_file,
                      const std::string& out_file = "") {
   std::string command = "\"" + program + "\"";
@@ -158,51 +79,73 @@ inline int RunQuoted(const std::string& program, const std::vector<std::string>&
   return status >= 256 ? (status >> 8) & 0xFF : status;
 }
 
-// Runs the updater with the given argument texts and collects standard
-// error and the exit status.
-inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::filesystem::path& scratch,
+// Runs the updater with these arguments; collects standard error and exit status.
+inline ProgramRun RunProgram(const std::vector<std::string>& args, const fs::path& scratch,
                              Answer answer = Answer::kYes) {
   const std::string err_file = (scratch / "stderr.txt").string();
   std::error_code ec;
   // The system's own spelling of the program path (a drive path under Wine).
-  std::filesystem::path program = std::filesystem::canonical(VeupdProgram(), ec);
+  fs::path program = fs::canonical(VeupdProgram(), ec);
   if (ec) program = VeupdProgram();
   program.make_preferred();
+  ProgramRun run;
 #ifdef _WIN32
-  BoxAnswerer boxes(answer);
+  // The boxes are read and answered meanwhile, and their texts added in the
+  // form the POSIX build writes to standard error without a terminal.
+  std::atomic<bool> ended{false};
+  std::thread user([&] {
+    while (!ended) {
+      if (HWND box = FindDialog(false); box != nullptr) {
+        run.boxes.push_back(ReadBox(box));
+        PressButton(box, GetDlgItem(box, IDYES) == nullptr ? IDOK : answer == Answer::kYes ? IDYES : IDNO);
+        WaitFor([&] { return IsWindow(box) == FALSE; }, 2000);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
 #else
   (void)answer;  // POSIX without a terminal always answers Yes
 #endif
-  ProgramRun run;
   run.exit_status = RunQuoted(program.string(), args, err_file);
   run.err = ReadFile(err_file);
 #ifdef _WIN32
-  run.err += boxes.Stop();
-  run.boxes = boxes.Boxes();
+  ended = true;
+  user.join();
+  for (const SeenBox& box : run.boxes) run.err += std::regex_replace(box.text, std::regex("\r\n"), "\n") + "\n";
 #endif
-  std::filesystem::remove(err_file, ec);
+  fs::remove(err_file, ec);
   return run;
 }
 
 // The value of a key in an INI text with CR LF lines.
 inline std::optional<std::string> IniValue(const std::string& text, const std::string& key) {
-  const std::string padded = "\r\n" + text, needle = "\r\n" + key + "=";
-  const std::size_t at = padded.find(needle), begin = at + needle.size();
-  if (at == std::string::npos) return std::nullopt;
-  return padded.substr(begin, padded.find('\r', begin) - begin);
+  std::smatch m;
+  if (!std::regex_search(text, m, std::regex("(^|\r\n)" + key + "=([^\r]*)"))) return std::nullopt;
+  return m[2].str();
 }
 
-// A temporary installation: message table, parameter file "upd.ini",
-// control file "ctrl.txt", parent parameter file "parent.ini", and the
-// level log "DedozUdu.log" beside the control file.
+// A temporary installation: message table, parameter file "upd.ini", control
+// file "ctrl.txt", parent parameter file "parent.ini", log "DedozUdu.log".
 class LevelRunner {
  public:
   LevelRunner() {
-    keys_["Msg"] = WriteMessageTable(
-        dir_.path() / "msg", {{70, "The old program folder is kept."}, {118, "Update"},
-                              {3671, "An error occurred. Stop the update?"}, {3977, "Files are being updated"},
-                              {4783, "Parameter %s is missing !"}, {11670, "Cannot move %s (VELA)"},
-                              {11672, "Cannot create %s"}});
+    // The message table (language "E"), built byte by byte, texts in number order.
+    StructureLayout layout = NumberTextLayout(0x2);  // keys compared last byte first
+    layout.data_name = "MSG@.DAT";
+    layout.index_name = "MSG@.IDX";
+    std::string data, index;
+    for (const auto& [number, text] : std::vector<std::pair<std::uint32_t, std::string>>{
+             {70, "The old program folder is kept."}, {118, "Update"}, {3671, "An error occurred. Stop the update?"},
+             {3977, "Files are being updated"}, {4783, "Parameter %s is missing !"},
+             {11670, "Cannot move %s (VELA)"}, {11672, "Cannot create %s"}}) {
+      index += Le32(number) + Le32(static_cast<std::uint32_t>(data.size()));
+      data += Record(Le32(number) + Var8(text));
+    }
+    const fs::path msg = dir_.path() / "msg";
+    WriteFile(msg / "MSGE.DAT", data);
+    WriteFile(msg / "MSGE.IDX", index);
+    WriteFile(msg / "MSG.STR", StructureBytes(layout));
+    keys_["Msg"] = (msg / "MSG.STR").string();
     keys_["Language"] = "E";
     keys_["File"] = ControlFile();
     keys_["ParentParams"] = dir_ / "parent.ini";
@@ -210,13 +153,13 @@ class LevelRunner {
 
   [[nodiscard]] const TempDir& Dir() const { return dir_; }
   [[nodiscard]] std::string Path(std::string_view name) const { return dir_ / name; }
+  [[nodiscard]] bool Exists(std::string_view name) const { return fs::exists(dir_.path() / name); }
   [[nodiscard]] std::string ControlFile() const { return dir_ / "ctrl.txt"; }
   [[nodiscard]] std::string ParamFile() const { return dir_ / "upd.ini"; }
   [[nodiscard]] std::string LogFile() const { return dir_ / "DedozUdu.log"; }
   [[nodiscard]] std::string CheckpointFile() const { return dir_ / "UpdCtrl.log"; }
 
-  // The line the updater ends with on standard error after a level (none
-  // from the Windows GUI program).
+  // The last line of standard error after a level (none from the GUI program).
   [[nodiscard]] std::string Summary(int errors, int level = 1) const {
     if (IsWindowsBuild()) return "";
     const std::string count =
@@ -227,8 +170,7 @@ class LevelRunner {
   void Set(const std::string& key, const std::string& value) { keys_[key] = value; }
   void Remove(const std::string& key) { keys_.erase(key); }
 
-  // Writes the parameter file and the control file (bytes as given; write
-  // "\r\n" yourself where it matters) and runs one level.
+  // Writes the parameter and control files (bytes as given) and runs a level.
   LevelResult RunLevel(std::string_view control_text) {
     WriteFile(ControlFile(), control_text);
     return RunWithCurrentFiles();
@@ -239,11 +181,9 @@ class LevelRunner {
     WriteFile(ParamFile(), ParamText(Keys(keys_.begin(), keys_.end())));
     LevelResult r;
     static_cast<ProgramRun&>(r) = RunProgram({ParamFile()}, dir_.path(), answer);
-    std::error_code ec;
     r.log = ReadFile(LogFile());
-    const std::string parent = dir_ / "parent.ini";
-    if (std::filesystem::exists(parent, ec)) r.result = IniValue(ReadFile(parent), "DedozUduResult");
-    if (std::filesystem::exists(CheckpointFile(), ec)) r.checkpoint = ReadFile(CheckpointFile());
+    if (Exists("parent.ini")) r.result = IniValue(ReadFile(Path("parent.ini")), "DedozUduResult");
+    if (Exists("UpdCtrl.log")) r.checkpoint = ReadFile(CheckpointFile());
     return r;
   }
 
@@ -252,40 +192,27 @@ class LevelRunner {
   std::map<std::string, std::string> keys_;
 };
 
-// The entries after the opening banner of a level (whose time is matched by
-// pattern), nullopt without one.
-inline std::optional<std::string> OpenLevelBody(const std::string& log, int level) {
-  const std::regex opening("^\\*\\*\\*----- Starting Update Level " + std::to_string(level) +
-                           " -----\\*\\*\\*\r\n\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n");
-  std::smatch m;
-  if (!std::regex_search(log, m, opening)) return std::nullopt;
-  return std::string(m.suffix());
+// The entries between the banners of one whole level (times matched by pattern), or with
+// `closed` false all after the opening banner; nullopt when the log is not of that form.
+inline std::optional<std::string> LevelBody(const std::string& log, int level, bool closed = true) {
+  const std::string time = "\\d{2}\\.\\d{2}\\.\\d{4}   \\d{2}:\\d{2}:\\d{2}\r\n";
+  const std::string banner = " Update Level " + std::to_string(level) + " -----\\*{3}\r\n";
+  std::smatch start, end;
+  if (!std::regex_search(log, start, std::regex("^\\*{3}----- Starting" + banner + time))) return std::nullopt;
+  const std::string rest = start.suffix();
+  if (!closed) return rest;
+  if (!std::regex_search(rest, end, std::regex(time + "\\*{3}----- Terminating" + banner + "$"))) return std::nullopt;
+  return std::string(end.prefix());
 }
 
-// The entries between the banners, nullopt when the log is not exactly one
-// whole level.
-inline std::optional<std::string> LevelBody(const std::string& log, int level) {
-  const std::optional<std::string> rest = OpenLevelBody(log, level);
-  const std::regex closing("\\d\\d\\.\\d\\d\\.\\d{4}   \\d\\d:\\d\\d:\\d\\d\r\n\\*\\*\\*----- Terminating Update Level " +
-                           std::to_string(level) + " -----\\*\\*\\*\r\n$");
-  std::smatch m;
-  if (!rest || !std::regex_search(*rest, m, closing)) return std::nullopt;
-  return std::string(m.prefix());
-}
-
-// An error entry as the level log shows it, the message padded to 37.
-inline std::string ErrorEntry(std::string message, int line, int code, int subcode = 0,
-                              const std::vector<std::pair<int, std::string>>& params = {}) {
+// An error entry as the level log shows it (subcode 0), the message padded
+// to 37, the parameters numbered from 1.
+inline std::string ErrorEntry(std::string message, int line, int code, const std::vector<std::string>& params = {}) {
   if (message.size() < 37) message.resize(37, ' ');
-  std::string e = "Error : " + message + " (Line " + std::to_string(line) + ", code " +
-                  std::to_string(code) + ", subcode " + std::to_string(subcode) + ")";
-  for (const auto& [n, text] : params) e += "\r\n\tParameter " + std::to_string(n) + " : " + text;
+  std::string e = "Error : " + message + " (Line " + std::to_string(line) + ", code " + std::to_string(code) +
+                  ", subcode 0)";
+  for (std::size_t i = 0; i < params.size(); ++i) e += "\r\n\tParameter " + std::to_string(i + 1) + " : " + params[i];
   return e + "\r\n";
-}
-
-inline std::string CheckpointBytes(std::uint32_t lines, std::uint32_t index, std::uint32_t phase,
-                                   std::uint32_t done) {
-  return Le32(lines) + Le32(index) + Le32(phase) + Le32(done);
 }
 
 }  // namespace veupd::test

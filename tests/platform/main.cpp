@@ -1,6 +1,5 @@
-// Runs the platform tests, or acts as the helper process they start to hold
-// a file from another process: "--hold MODE FILE READY RELEASE" keeps FILE
-// open in MODE, creates READY and waits until RELEASE appears.
+// Runs the platform tests, or as their helper process ("--hold MODE FILE READY RELEASE") keeps FILE open in
+// MODE, creates READY and waits until RELEASE appears.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,11 +14,8 @@ int main(int argc, char** argv) {
     os::File held, ready;
     if (!held.Open(argv[3], static_cast<os::OpenMode>(std::atoi(argv[2]))).ok()) return 91;
     if (!ready.Open(argv[4], os::OpenMode::kCreateTruncate).ok() || !ready.Close().ok()) return 92;
-    for (unsigned waited = 0; !os::Exists(argv[5]); waited += 20) {
-      if (waited >= kHoldLimitMs) return 93;
-      os::SleepMs(20);
-    }
-    return 0;
+    for (unsigned waited = 0; waited < kHoldLimitMs && !os::Exists(argv[5]); waited += 20) os::SleepMs(20);
+    return os::Exists(argv[5]) ? 0 : 93;
   }
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

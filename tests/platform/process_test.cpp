@@ -1,6 +1,7 @@
-// Command-line splitting, started processes, modules, and share-mode locks
-// between two processes (the second one is this program as a helper).
+// Started processes, modules, and share-mode locks against this program as a helper.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "platform/platform.h"
 #include "test_support.h"
@@ -15,143 +16,79 @@ std::string HelperCommand() {
   return "\"" + JoinPath(ProgramDirectory(), std::string("tests_platform") + VEUPD_EXE_SUFFIX) + "\"";
 }
 
-bool WaitForFile(const std::string& path) {
-  for (unsigned waited = 0; waited < kWaitMs && !Exists(path); waited += 20) SleepMs(20);
-  return Exists(path);
+// Starts this program holding file open in mode until dir/release appears (30 s at most); true once it holds it.
+bool Hold(Process& helper, const test::TempDir& dir, const std::string& file, OpenMode mode,
+          ShowCommand show = ShowCommand::kSystemDefault) {
+  const std::string ready = dir / "ready";
+  const std::string args = " --hold " + std::to_string(static_cast<int>(mode)) + " \"" + file + "\" \"" + ready +
+                           "\" \"" + (dir / "release") + "\"";
+  if (!helper.Start(HelperCommand() + args, "", show).ok()) return false;
+  for (unsigned waited = 0; waited < kWaitMs && !Exists(ready); waited += 20) SleepMs(20);
+  return Exists(ready);
 }
 
-// The Windows rules: blanks and tabs separate, quotes group, backslashes
-// escape only before a quote, and the program name has no escapes.
-TEST(Process, SplitCommandLine) {
-  const std::pair<const char*, std::vector<std::string>> cases[] = {
-      {"", {}}, {" \t ", {}}, {"prog  a\tb  ", {"prog", "a", "b"}}, {"prog \"a b\" c", {"prog", "a b", "c"}},
-      {"prog a\"b c\"d", {"prog", "ab cd"}}, {"prog \"\" x", {"prog", "", "x"}}, {"prog \"a b", {"prog", "a b"}},
-      {"prog a\\\\b\\c", {"prog", "a\\\\b\\c"}}, {"prog a\\\"b", {"prog", "a\"b"}},
-      {"prog \"a\\\\\" b", {"prog", "a\\", "b"}}, {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},
-      {"prog \"c:\\dir\\\\\"", {"prog", "c:\\dir\\"}}, {"prog \"a\"\"b\"", {"prog", "a\"b"}},
-      {"\"c:\\my dir\\p.exe\" x", {"c:\\my dir\\p.exe", "x"}}, {"c:\\dir\\\"p x", {"c:\\dir\\\"p", "x"}},
-      {"\"a\\\"b c", {"a\\", "b", "c"}}, {"   prog x", {"prog", "x"}},
-  };
-  for (const auto& [line, args] : cases) EXPECT_EQ(SplitCommandLine(line), args) << line;
-}
-
-// The helper holding a file open in another process until released.
-class Holder {
- public:
-  Holder(const test::TempDir& dir, const std::string& file, OpenMode mode, ShowCommand show = ShowCommand::kSystemDefault)
-      : ready_(dir / "ready"), release_(dir / "release") {
-    started_ = process.Start(HelperCommand() + " --hold " + std::to_string(static_cast<int>(mode)) + " \"" + file +
-                                 "\" \"" + ready_ + "\" \"" + release_ + "\"",
-                             "", show)
-                   .ok();
-  }
-  ~Holder() { (void)Release(); }
-  Holder(const Holder&) = delete;
-  Holder& operator=(const Holder&) = delete;
-
-  [[nodiscard]] bool Ready() const { return started_ && WaitForFile(ready_); }
-  // True when the helper held the file and ended normally.
-  [[nodiscard]] bool Release() {
-    if (!started_) return false;
-    started_ = false;
-    test::WriteFile(release_, "");
-    return process.Wait(kWaitMs) && process.ExitCode() == 0;
-  }
-  Process process;
-
- private:
-  std::string ready_, release_;
-  bool started_ = false;
-};
-
-TEST(Process, WaitsTellEndTimeoutAndFailure) {
-  Process never_started;
-  EXPECT_EQ(never_started.WaitHandlingMessages(10), Process::WaitResult::kFailed);
+// A helper holds a file; this process had another one open when it started the helper.
+TEST(Process, StartsHoldsAndWaits) {
   test::TempDir dir;
-  test::WriteFile(dir / "f", "x");
-  Holder holder(dir, dir / "f", OpenMode::kRead, ShowCommand::kShow);
-  ASSERT_TRUE(holder.Ready());
-  EXPECT_FALSE(holder.process.Wait(50));
-  EXPECT_EQ(holder.process.WaitHandlingMessages(50), Process::WaitResult::kTimeout);
-  test::WriteFile(dir / "release", "");
-  EXPECT_EQ(holder.process.WaitHandlingMessages(kWaitMs), Process::WaitResult::kEnded);
-  EXPECT_EQ(holder.process.ExitCode(), 0u);
-  EXPECT_EQ(holder.process.WaitHandlingMessages(0), Process::WaitResult::kEnded);  // stays ended
-}
-
-TEST(Process, MissingProgramOrModuleFails) {
-  test::TempDir dir;
-  Process p;
-  EXPECT_FALSE(p.Start("\"" + (dir / "no_such_program") + "\" x", "").ok());
-  EXPECT_FALSE(p.Start("", "").ok());
-  EXPECT_FALSE(p.Start(HelperCommand(), dir / "no_such_dir").ok());
+  Process helper;
+  EXPECT_EQ(helper.WaitHandlingMessages(10), Process::WaitResult::kFailed);  // never started
+  EXPECT_FALSE(helper.Start("\"" + (dir / "no_such_program") + "\" x", "").ok());
+  EXPECT_FALSE(helper.Start("", "").ok());
+  EXPECT_FALSE(helper.Start(HelperCommand(), dir / "no_such_dir").ok());
   Module m;
   EXPECT_EQ(m.Load(dir / "none.dll").kind, OsErr::kNotFound);
   EXPECT_FALSE(m.IsLoaded());
   EXPECT_EQ(m.Symbol("anything"), nullptr);
-}
 
-// Whether a second open in this process meets a sharing conflict. Only cases
-// on which both systems agree: a plain reader next to an exclusive writer is
-// refused on Windows but not on POSIX, where plain opens take no lock.
-TEST(Locks, SecondOpenFromOtherProcess) {
-  struct Case {
-    OpenMode held, tried;
-    bool conflict;
-  };
-  const Case cases[] = {
-      {OpenMode::kReadWriteCreate, OpenMode::kReadDenyWrite, true},
-      {OpenMode::kReadWriteCreate, OpenMode::kReadWriteExisting, true},
-      {OpenMode::kReadWriteExisting, OpenMode::kCreateTruncate, true},
-      {OpenMode::kReadWriteShareRead, OpenMode::kReadDenyWrite, true},
-      {OpenMode::kReadWriteShareRead, OpenMode::kRead, false},
-      {OpenMode::kReadDenyWrite, OpenMode::kReadDenyWrite, false},
-      {OpenMode::kReadDenyWrite, OpenMode::kReadWriteCreate, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(static_cast<int>(c.held)) + " then " + std::to_string(static_cast<int>(c.tried)));
-    test::TempDir dir;
-    test::WriteFile(dir / "shared.dat", "content");
-    Holder holder(dir, dir / "shared.dat", c.held);
-    ASSERT_TRUE(holder.Ready());
-    File f;
-    const OsResult r = f.Open(dir / "shared.dat", c.tried);
-    EXPECT_EQ(r.kind, c.conflict ? OsErr::kSharing : OsErr::kOk) << r.Text();
-    (void)f.Close();
-    ASSERT_TRUE(holder.Release());
-    EXPECT_EQ(test::ReadFile(dir / "shared.dat"), "content");  // a refused truncation truncates nothing
-    // Once the holder is gone the file opens in any mode.
-    EXPECT_TRUE(f.Open(dir / "shared.dat", OpenMode::kReadWriteExisting).ok());
-  }
-}
-
-TEST(Locks, HeldFileCannotBeDeletedOrCopiedOrRenamedOver) {
-  test::TempDir dir;
   test::WriteFile(dir / "held.dat", "content");
   test::WriteFile(dir / "src.dat", "other");
-  Holder holder(dir, dir / "held.dat", OpenMode::kReadDenyWrite);
-  ASSERT_TRUE(holder.Ready());
+  test::WriteFile(dir / "mine.dat", "x");
+  File mine;
+  ASSERT_TRUE(mine.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
+  ASSERT_TRUE(Hold(helper, dir, dir / "held.dat", OpenMode::kReadDenyWrite, ShowCommand::kShow));
+  ASSERT_TRUE(mine.Close().ok());
+  // Had the child inherited the handle, its copy would still hold the lock.
+  EXPECT_TRUE(mine.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
   EXPECT_EQ(RemoveFile(dir / "held.dat").kind, OsErr::kSharing);
   EXPECT_EQ(CopyFileOver(dir / "src.dat", dir / "held.dat", /*overwrite=*/true).kind, OsErr::kSharing);
   EXPECT_FALSE(MoveReplace(dir / "src.dat", dir / "held.dat").ok());
   EXPECT_EQ(test::ReadFile(dir / "src.dat"), "other");
-  ASSERT_TRUE(holder.Release());
+
+  EXPECT_FALSE(helper.Wait(50));
+  EXPECT_EQ(helper.WaitHandlingMessages(50), Process::WaitResult::kTimeout);
+  test::WriteFile(dir / "release", "");
+  EXPECT_EQ(helper.WaitHandlingMessages(kWaitMs), Process::WaitResult::kEnded);
+  EXPECT_EQ(helper.ExitCode(), 0u);
+  EXPECT_EQ(helper.WaitHandlingMessages(0), Process::WaitResult::kEnded);  // stays ended
   EXPECT_EQ(test::ReadFile(dir / "held.dat"), "content");
 }
 
-TEST(Locks, StartedProgramInheritsNoOpenFile) {
-  test::TempDir dir;
-  test::WriteFile(dir / "mine.dat", "content");
-  test::WriteFile(dir / "other.dat", "x");
-  File mine;
-  ASSERT_TRUE(mine.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
-  Holder holder(dir, dir / "other.dat", OpenMode::kRead);
-  ASSERT_TRUE(holder.Ready());
-  ASSERT_TRUE(mine.Close().ok());
-  // Had the child inherited the handle, its copy would still hold the lock.
-  File again;
-  EXPECT_TRUE(again.Open(dir / "mine.dat", OpenMode::kReadWriteExisting).ok());
-  ASSERT_TRUE(holder.Release());
+// Only cases both systems agree on: a plain reader next to an exclusive writer is refused on Windows but not
+// on POSIX, where plain opens take no lock.
+TEST(Locks, SecondOpenFromOtherProcess) {
+  using enum OpenMode;
+  const std::tuple<OpenMode, OpenMode, bool> cases[] = {
+      {kReadWriteCreate, kReadDenyWrite, true},    {kReadWriteCreate, kReadWriteExisting, true},
+      {kReadWriteExisting, kCreateTruncate, true}, {kReadWriteShareRead, kReadDenyWrite, true},
+      {kReadWriteShareRead, kRead, false},         {kReadDenyWrite, kReadDenyWrite, false},
+      {kReadDenyWrite, kReadWriteCreate, true},
+  };
+  for (const auto& [held, tried, conflict] : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(held)) + " then " + std::to_string(static_cast<int>(tried)));
+    test::TempDir dir;
+    test::WriteFile(dir / "shared.dat", "content");
+    Process helper;
+    ASSERT_TRUE(Hold(helper, dir, dir / "shared.dat", held));
+    File f;
+    const OsResult r = f.Open(dir / "shared.dat", tried);
+    EXPECT_EQ(r.kind, conflict ? OsErr::kSharing : OsErr::kOk) << r.Text();
+    (void)f.Close();
+    test::WriteFile(dir / "release", "");
+    ASSERT_TRUE(helper.Wait(kWaitMs) && helper.ExitCode() == 0) << "the helper held the file and ended normally";
+    EXPECT_EQ(test::ReadFile(dir / "shared.dat"), "content");  // a refused truncation truncates nothing
+    // Once the holder is gone the file opens in any mode.
+    EXPECT_TRUE(f.Open(dir / "shared.dat", kReadWriteExisting).ok());
+  }
 }
 
 }  // namespace

@@ -3,9 +3,10 @@
 // and the dictionary read it back; the default message tables are complete.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 
+#include "fault_support.h"
+#include "integration/level_runner.h"
 #include "platform/export.h"
 #include "platform/platform.h"
 #include "tables/message_dictionary.h"
@@ -17,84 +18,60 @@ namespace {
 using PointerFn = int(VEUPD_STDCALL*)(const char*, const void*, const char*, const char*, const void*,
                                       const void*, const void*);
 
-int RunTool(const std::string& args) {
-  os::Process process;
-  const os::OsResult started = process.Start("\"" + test::OutProgram("veupd-tool") + "\" " + args, "");
-  if (!started.ok()) {
-    ADD_FAILURE() << "veupd-tool " << args << " not started: " << started.Text();
-    return -1;
-  }
-  return process.Wait(120000) ? static_cast<int>(process.ExitCode()) : -2;
+// veupd-tool's exit status, its output kept in files of dir.
+int RunTool(const test::TempDir& dir, const std::vector<std::string>& args) {
+  return test::RunQuoted(test::OutProgram("veupd-tool"), args, dir / "err.txt", dir / "out.txt");
 }
 
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
-
-class TableToolTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(module_.Load(test::OutFile("dodudav.dll")).ok());
-    pointer_ = reinterpret_cast<PointerFn>(module_.Symbol("KOR_FdtPointer"));
-    ASSERT_NE(pointer_, nullptr);
-  }
-  // A message-shaped table of `count` texts keyed 3, 6, 9, ... in reverse order.
-  void WriteSource(const std::string& flags, int count) {
-    test::WriteFile(dir_ / "T.DESC",
-                    "data T@.DAT\nindex T@.IDX\nflags " + flags +
-                        "\nfield NR single 4 fixed number -- number\nfield D0 single 40 -- text\n");
-    std::string records = "# number\ttext\n";
-    for (int i = count; i >= 1; --i) records += std::to_string(3 * i) + "\ttext\\t" + std::to_string(i) + "\n";
-    test::WriteFile(dir_ / "T.TSV", records);
-  }
-  int Build() {
-    return RunTool("table build " + Quoted(dir_ / "T.DESC") + " " + Quoted(dir_ / "T.TSV") + " " + Quoted(dir_ / "T.STR") + " X");
-  }
-  int Pointer(const std::string& structure, const std::string& data, const std::string& index) {
-    return pointer_(structure.c_str(), nullptr, data.c_str(), index.c_str(), nullptr, nullptr, nullptr);
-  }
-
-  test::TempDir dir_;
-  os::Module module_;
-  PointerFn pointer_ = nullptr;
-};
-
-TEST_F(TableToolTest, ToolTableIndexedByTheComponentReadsBackInBothForms) {
+// A message-shaped table of texts keyed 3, 6, 9, ..., given in reverse order.
+TEST(TableTool, IndexedByTheComponentReadsBackInBothFormsAndBadSourcesFail) {
+  test::TempDir dir;
+  os::Module module;
+  ASSERT_TRUE(module.Load(test::OutFile("dodudav.dll")).ok());
+  const auto pointer = reinterpret_cast<PointerFn>(module.Symbol("KOR_FdtPointer"));
+  ASSERT_NE(pointer, nullptr);
+  const auto rebuild = [&](const std::string& structure, const std::string& data, const std::string& index) {
+    return pointer(structure.c_str(), nullptr, data.c_str(), index.c_str(), nullptr, nullptr, nullptr);
+  };
+  const auto build = [&] { return RunTool(dir, {"table", "build", dir / "T.DESC", dir / "T.TSV", dir / "T.STR", "X"}); };
   constexpr int kCount = 3000;
-  for (const std::string flags : {"backward", "backward tree"}) {
-    WriteSource(flags, kCount);
-    ASSERT_EQ(Build(), 0) << flags;
-    const std::string tool_index = test::ReadFile(dir_.path() / "TX.IDX");
-    std::filesystem::remove(dir_.path() / "TX.IDX");
-    ASSERT_EQ(Pointer(dir_ / "T.STR", dir_ / "TX.DAT", dir_ / "TX.IDX"), 0) << flags;
+  std::string records = "# number\ttext\n";
+  for (int i = kCount; i >= 1; --i) records += std::to_string(3 * i) + "\ttext\\t" + std::to_string(i) + "\n";
+  test::WriteFile(dir / "T.TSV", records);
+  for (const std::string flags : {"backward tree", "backward"}) {
+    test::WriteFile(dir / "T.DESC", "data T@.DAT\nindex T@.IDX\nflags " + flags +
+                                        "\nfield NR single 4 fixed number -- number\nfield D0 single 40 -- text\n");
+    ASSERT_EQ(build(), 0) << flags;
+    const std::string tool_index = test::ReadFile(dir.path() / "TX.IDX");
+    std::filesystem::remove(dir.path() / "TX.IDX");
+    ASSERT_EQ(rebuild(dir / "T.STR", dir / "TX.DAT", dir / "TX.IDX"), 0) << flags;
     // One builder behind both: the same bytes.
-    EXPECT_EQ(test::ReadFile(dir_.path() / "TX.IDX"), tool_index) << flags;
+    EXPECT_EQ(test::ReadFile(dir.path() / "TX.IDX"), tool_index) << flags;
 
     TDM_FdtTessel dictionary(nullptr, nullptr, "D0");
-    ASSERT_TRUE(dictionary.Open((dir_ / "T.STR").c_str(), "X", "D0", nullptr, nullptr)) << flags;
+    ASSERT_TRUE(dictionary.Open((dir / "T.STR").c_str(), "X", "D0", nullptr, nullptr)) << flags;
     for (int i = 1; i <= kCount; ++i) {
       ASSERT_EQ(std::string(dictionary.GetText(3 * i)), "text\t" + std::to_string(i)) << flags;
       ASSERT_STREQ(dictionary.GetText(3 * i + 1), "") << flags;
     }
   }
   // The component's failures leave the index alone.
-  test::WriteFile(dir_ / "BAD.DAT", test::ReadFile(dir_.path() / "TX.DAT") + std::string("\x30\x00\x01", 3));
-  const std::string before = test::ReadFile(dir_.path() / "TX.IDX");
-  EXPECT_EQ(Pointer(dir_ / "NONE.STR", dir_ / "TX.DAT", dir_ / "TX.IDX"), 1);
-  EXPECT_EQ(Pointer(dir_ / "T.STR", dir_ / "NONE.DAT", dir_ / "TX.IDX"), 2);
-  EXPECT_EQ(Pointer(dir_ / "T.STR", dir_ / "TX.DAT", dir_ / "NODIR/TX.IDX"), 3);
-  EXPECT_EQ(Pointer(dir_ / "T.STR", dir_ / "BAD.DAT", dir_ / "TX.IDX"), 4);
-  EXPECT_EQ(pointer_(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
-  EXPECT_EQ(test::ReadFile(dir_.path() / "TX.IDX"), before);
-}
+  test::WriteFile(dir / "BAD.DAT", test::ReadFile(dir.path() / "TX.DAT") + std::string("\x30\x00\x01", 3));
+  const std::string before = test::ReadFile(dir.path() / "TX.IDX");
+  EXPECT_EQ(rebuild(dir / "NONE.STR", dir / "TX.DAT", dir / "TX.IDX"), 1);
+  EXPECT_EQ(rebuild(dir / "T.STR", dir / "NONE.DAT", dir / "TX.IDX"), 2);
+  EXPECT_EQ(rebuild(dir / "T.STR", dir / "TX.DAT", dir / "NODIR/TX.IDX"), 3);
+  EXPECT_EQ(rebuild(dir / "T.STR", dir / "BAD.DAT", dir / "TX.IDX"), 4);
+  EXPECT_EQ(pointer(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(test::ReadFile(dir.path() / "TX.IDX"), before);
 
-TEST_F(TableToolTest, ToolRefusesBadSourcesAndLooksKeysUp) {
-  WriteSource("backward", 5);
-  ASSERT_EQ(Build(), 0);
-  const std::string structure = Quoted(dir_ / "T.STR");
-  EXPECT_EQ(RunTool("table get " + structure + " 6 X"), 0);
-  EXPECT_EQ(RunTool("table get " + structure + " 7 X"), 1);
-  EXPECT_EQ(RunTool("table dump " + structure + " X"), 0);
-  EXPECT_EQ(RunTool("table dump " + structure), 1);  // '@' needs a language
-  EXPECT_EQ(RunTool("table get " + structure), 2);
+  // The tool looks keys up and refuses bad sources.
+  const std::string structure = dir / "T.STR";
+  EXPECT_EQ(RunTool(dir, {"table", "get", structure, "6", "X"}), 0);
+  EXPECT_EQ(RunTool(dir, {"table", "get", structure, "7", "X"}), 1);
+  EXPECT_EQ(RunTool(dir, {"table", "dump", structure, "X"}), 0);
+  EXPECT_EQ(RunTool(dir, {"table", "dump", structure}), 1);  // '@' needs a language
+  EXPECT_EQ(RunTool(dir, {"table", "get", structure}), 2);
 
   const std::string fields = "field NR single 4 fixed number\nfield D0 single 5\n";
   const struct {
@@ -111,9 +88,9 @@ TEST_F(TableToolTest, ToolRefusesBadSourcesAndLooksKeysUp) {
       {"data file name too long", "data ABCDEFGHI@.DAT\n" + fields, "1\ta\n"},
   };
   for (const auto& row : rows) {
-    test::WriteFile(dir_ / "T.DESC", row.description);
-    test::WriteFile(dir_ / "T.TSV", row.records);
-    EXPECT_EQ(Build(), 1) << row.name;
+    test::WriteFile(dir / "T.DESC", row.description);
+    test::WriteFile(dir / "T.TSV", row.records);
+    EXPECT_EQ(build(), 1) << row.name;
   }
 }
 
@@ -123,22 +100,17 @@ TEST_F(TableToolTest, ToolRefusesBadSourcesAndLooksKeysUp) {
 TEST(FdbTool, CreateUpdateCheckAndExtract) {
   test::TempDir dir;
   for (const char* name : {"A0001.DAT", "A0002.DAT", "A0003.DAT"}) test::WriteFile(dir.path() / "in" / name, name);
-  const std::string db = Quoted(dir / "DATA.FDB");
-  for (const std::string& command : {"create " + db + " " + Quoted(dir / "in"), "update " + db + " delete a0002.dat",
-                                    "list " + db, "check " + db, "extract " + db + " " + Quoted(dir / "out")}) {
-    EXPECT_EQ(RunTool("fdb " + command), 0) << command;
-  }
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path() / "out")) {
-    names.push_back(e.path().filename().string());
-    EXPECT_EQ(test::ReadFile(e.path()), names.back());
-  }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"A0001.DAT", "A0003.DAT"}));
+  const std::string db = dir / "DATA.FDB";
+  const std::vector<std::string> commands[] = {
+      {"fdb", "create", db, dir / "in"}, {"fdb", "update", db, "delete", "a0002.dat"}, {"fdb", "list", db},
+      {"fdb", "check", db}, {"fdb", "extract", db, dir / "out"}};
+  for (const auto& command : commands) EXPECT_EQ(RunTool(dir, command), 0) << command[1];
+  EXPECT_EQ(test::Snapshot(dir.path() / "out"),
+            (std::map<std::string, std::string>{{"A0001.DAT", "A0001.DAT"}, {"A0003.DAT", "A0003.DAT"}}));
   const std::string whole = test::ReadFile(dir / "DATA.FDB");
   test::WriteFile(dir / "DATA.FDB", whole.substr(0, whole.size() - 1));
-  EXPECT_NE(RunTool("fdb check " + db), 0);
-  EXPECT_NE(RunTool("fdb extract " + db + " " + Quoted(dir / "out2")), 0);
+  EXPECT_NE(RunTool(dir, {"fdb", "check", db}), 0);
+  EXPECT_NE(RunTool(dir, {"fdb", "extract", db, dir / "out2"}), 0);
 }
 
 TEST(DefaultMessageTables, HoldEveryNumberInBothLanguages) {

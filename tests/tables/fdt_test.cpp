@@ -9,6 +9,7 @@
 #include <optional>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "tables/fdt_index_builder.h"
@@ -151,7 +152,7 @@ TEST_F(FdtTest, SearchFindsKeysNearestGreaterAndSurvivesBadIndexes) {
   }
 }
 
-TEST_F(FdtTest, GetFieldReadsConsecutiveRecordsAndHonoursTheBitmap) {
+TEST_F(FdtTest, GetFieldReadsConsecutiveRecordsListsAndTheBitmap) {
   Load(NumberTextLayout(kBack), kThree, kList);
   EXPECT_FALSE(fdt_.Search(Key(20).data(), 0));  // no key bytes, no key
   EXPECT_FALSE(fdt_.Search(nullptr, 4));
@@ -173,10 +174,9 @@ TEST_F(FdtTest, GetFieldReadsConsecutiveRecordsAndHonoursTheBitmap) {
   fdt_.SetDataPosition(0);
   EXPECT_STREQ(fdt_.GetField(2), "second");
   EXPECT_STREQ(fdt_.GetField(2), "");  // absent in record 2
-}
 
-TEST_F(FdtTest, GetFieldReadsListsIntoTheNodeChain) {
-  StructureLayout layout;
+  // Lists go into the node chain.
+  layout.flags = 0;
   layout.fields = {{"NR", 4, 1, kSingle, 0, kFixed, ""}, {"L8", 5, 3, kList8, 0, 0, ""},
                    {"L6", 300, 2, kList16, 0, kType6, ""}, {"AF", 9, 1, kSingle, 0, 0, ""}};
   const std::string l8 = "\x02" + Var8("ab") + Var8("cde"), l6 = Le16(1) + Le16(3) + "xyz";
@@ -341,38 +341,35 @@ TEST(IndexEntriesSort, MatchesStableSortUnderTheTableComparison) {
       values[i] = c.range == 0 || outlier ? static_cast<std::uint32_t>(random()) : static_cast<std::uint32_t>(random() % c.range);
     }
     if (c.order != 0) std::sort(values.begin(), values.end() - (c.order == 2 ? 1 : 0));
-    std::vector<std::uint8_t> keys(kCount * kl);
-    for (std::size_t i = 0; i < kCount * kl; ++i) keys[i] = static_cast<std::uint8_t>(values[i / kl] >> (8 * (i % kl)));
+    // Each entry: the value's low key-length bytes, then its offset.
+    const auto bytes = [](const std::string& entry) { return reinterpret_cast<const std::uint8_t*>(entry.data()); };
+    std::vector<std::string> want;
     IndexEntries entries;
     entries.Reset(kl + 4, c.backward);
-    for (std::size_t i = 0; i < kCount; ++i) entries.Add(&keys[i * kl], static_cast<std::uint32_t>(i * 10));
+    for (std::size_t i = 0; i < kCount; ++i) {
+      want.push_back(Le32(values[i]).substr(0, kl) + Le32(static_cast<std::uint32_t>(i * 10)));
+      entries.Add(bytes(want.back()), static_cast<std::uint32_t>(i * 10));
+    }
     entries.Sort();
-
-    std::vector<std::size_t> order(kCount);
-    for (std::size_t i = 0; i < kCount; ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      return (c.backward ? CompareBackward : CompareForward)(&keys[a * kl], &keys[b * kl], kl) < 0;
+    std::stable_sort(want.begin(), want.end(), [&](const std::string& a, const std::string& b) {
+      return (c.backward ? CompareBackward : CompareForward)(bytes(a), bytes(b), kl) < 0;
     });
     ASSERT_EQ(entries.Count(), kCount);
     std::string got(kl + 4, '\0');
     for (std::size_t i = 0; i < kCount; ++i) {
       entries.CopyEntry(i, reinterpret_cast<std::uint8_t*>(got.data()));
-      const std::string want(reinterpret_cast<const char*>(&keys[order[i] * kl]), kl);
-      ASSERT_EQ(got, want + Le32(static_cast<std::uint32_t>(order[i] * 10)))
-          << "key length " << kl << (c.backward ? " backward" : " forward") << ", entry " << i;
+      ASSERT_EQ(got, want[i]) << "key length " << kl << (c.backward ? " backward" : " forward") << ", entry " << i;
     }
   }
 }
 
-TEST_F(FdtTest, TreeLayoutFitsBlocksAndLevels) {
+TEST_F(FdtTest, TreeLayoutFitsBlocksAndLevelsAndKeysArePadded) {
   TreeLayout layout;
   ASSERT_TRUE(PlanTree(100000, 8, layout));
-  EXPECT_EQ(layout.steps, 9u);           // 511 entries of 8 bytes fill 4088 bytes
-  EXPECT_EQ(layout.block_size, 4088u);
-  EXPECT_EQ(layout.depth, 17u);          // 2^17 - 1 >= 100,000
-  EXPECT_EQ(layout.levels, 2u);
-  EXPECT_EQ(layout.start_step, 1u);      // the first block holds 8 of the 9 steps
-  EXPECT_EQ(layout.file_size, 100u + 4088u * (1 + 256));
+  // 511 entries of 8 bytes fill 4088 bytes in 9 steps; 2^17 - 1 >= 100,000 in
+  // two levels, the first block holding 8 of the 9 steps.
+  EXPECT_EQ(std::tuple(layout.steps, layout.block_size, layout.depth, layout.levels, layout.start_step, layout.file_size),
+            std::tuple(9u, 4088u, 17u, 2u, 1u, std::uint64_t{100 + 4088 * (1 + 256)}));
   ASSERT_TRUE(PlanTree(0, 8, layout));
   EXPECT_EQ(layout.levels, 0u);
   // One entry per block and 20 levels reach at most 2^20 - 1 entries.
@@ -380,13 +377,12 @@ TEST_F(FdtTest, TreeLayoutFitsBlocksAndLevels) {
   EXPECT_FALSE(PlanTree(1u << 20, 3000, layout));
   EXPECT_FALSE(PlanTree((1u << 20) - 1, 5000, layout));  // past 32-bit offsets
   EXPECT_FALSE(PlanTree(10, 4, layout));
-}
 
-TEST_F(FdtTest, KeysComeAfterTheBitmapAndArePadded) {
-  StructureLayout layout;
-  layout.flags = kFlagBitmap;
-  layout.fields = {{"KY", 4, 1, kSingle, 0, kFixed, ""}, {"TX", 9, 1, kSingle, 0, 0, ""}};
-  ASSERT_EQ(Build(layout, Record("\x01\xC0" "zzzz" + Var8("x")) + Record("\x01\x80" "ab")), IndexResult::kOk);
+  // Keys come after the bitmap and are padded.
+  StructureLayout bitmap;
+  bitmap.flags = kFlagBitmap;
+  bitmap.fields = {{"KY", 4, 1, kSingle, 0, kFixed, ""}, {"TX", 9, 1, kSingle, 0, 0, ""}};
+  ASSERT_EQ(Build(bitmap, Record("\x01\xC0" "zzzz" + Var8("x")) + Record("\x01\x80" "ab")), IndexResult::kOk);
   EXPECT_EQ(ReadFile(dir_.path() / "T.IDX"), std::string("ab\0\0", 4) + Le32(10) + "zzzz" + Le32(0));
 }
 
@@ -419,59 +415,53 @@ TEST_F(FdtTest, FailuresLeaveTheIndexAloneAndEmptyDataFindsNothing) {
 
 // ---- the message dictionary
 
-class DictionaryTest : public ::testing::Test {
- protected:
-  DictionaryTest() {
-    test::StructureLayout layout = test::NumberTextLayout(fdt::kFlagBackward);
-    layout.data_name = "MSG@@.DAT";
-    layout.index_name = "MSG@@.IDX";
-    layout.fields.push_back({"LS", 5, 2, test::kList8, 0, 0, ""});
-    test::WriteFile(dir_ / "MSG.STR", test::StructureBytes(layout));
-    WriteLanguage("MSGE", {{118, "Update"}, {3671, "Copying"}, {4860, "Done"}});
-    WriteLanguage("MSGD", {{118, "Aktualisierung"}, {4860, "Fertig"}});
+// Records in number order with their list index (offsets by hand).
+void WriteLanguage(const std::string& stem, const std::vector<std::pair<std::uint32_t, std::string>>& texts) {
+  std::string data, index;
+  for (const auto& [number, text] : texts) {
+    index += Le32(number) + Le32(static_cast<std::uint32_t>(data.size()));
+    data += Record(Le32(number) + Var8(text) + std::string(1, '\0'));
   }
-  // Records in number order with their list index (offsets by hand).
-  void WriteLanguage(const std::string& stem, const std::vector<std::pair<std::uint32_t, std::string>>& texts) {
-    std::string data, index;
-    for (const auto& [number, text] : texts) {
-      index += Le32(number) + Le32(static_cast<std::uint32_t>(data.size()));
-      data += test::Record(Le32(number) + test::Var8(text) + std::string(1, '\0'));
-    }
-    test::WriteFile(dir_ / (stem + ".DAT"), data);
-    test::WriteFile(dir_ / (stem + ".IDX"), index);
-  }
+  WriteFile(stem + ".DAT", data);
+  WriteFile(stem + ".IDX", index);
+}
 
-  test::TempDir dir_;
-  const std::string structure_ = dir_ / "MSG.STR";
-  TDM_FdtTessel dictionary_{nullptr, nullptr, "D0"};
-};
-
-TEST_F(DictionaryTest, OpenFindsTextsByNumberInEitherLanguage) {
-  ASSERT_NE(dictionary_.GetText(118), nullptr);
-  EXPECT_STREQ(dictionary_.GetText(118), "");
-  EXPECT_FALSE(dictionary_.Open((dir_ / "NONE.STR").c_str(), "E", "D0", nullptr, nullptr));
-  EXPECT_STREQ(dictionary_.GetText(118), "");
+TEST(DictionaryTest, OpenFindsTextsByNumberInEitherLanguageUnderPathsAndFieldsGiven) {
+  TempDir dir;
+  StructureLayout layout = NumberTextLayout(fdt::kFlagBackward);
+  layout.data_name = "MSG@@.DAT";
+  layout.index_name = "MSG@@.IDX";
+  layout.fields.push_back({"LS", 5, 2, kList8, 0, 0, ""});
+  WriteFile(dir / "MSG.STR", StructureBytes(layout));
+  WriteLanguage(dir / "MSGE", {{118, "Update"}, {3671, "Copying"}, {4860, "Done"}});
+  WriteLanguage(dir / "MSGD", {{118, "Aktualisierung"}, {4860, "Fertig"}});
+  const std::string structure = dir / "MSG.STR";
+  TDM_FdtTessel messages{nullptr, nullptr, "D0"};
+  ASSERT_NE(messages.GetText(118), nullptr);
+  EXPECT_STREQ(messages.GetText(118), "");
+  EXPECT_FALSE(messages.Open((dir / "NONE.STR").c_str(), "E", "D0", nullptr, nullptr));
+  EXPECT_STREQ(messages.GetText(118), "");
   std::string out = "stale";
-  EXPECT_FALSE(dictionary_.GetText(118, out));
+  EXPECT_FALSE(messages.GetText(118, out));
   EXPECT_EQ(out, "");
   // The pattern MSG@@ with the code E names MSGE.
-  ASSERT_TRUE(dictionary_.Open(structure_.c_str(), "E", "D0", nullptr, nullptr));
-  EXPECT_EQ(dictionary_.GetLanguage(), "E");
-  EXPECT_STREQ(dictionary_.GetText(118), "Update");
-  EXPECT_STREQ(dictionary_.GetText(4860), "Done");
-  EXPECT_STREQ(dictionary_.GetText(119), "");
-  EXPECT_TRUE(dictionary_.GetText(3671, out));
+  ASSERT_TRUE(messages.Open(structure.c_str(), "E", "D0", nullptr, nullptr));
+  EXPECT_EQ(messages.GetLanguage(), "E");
+  EXPECT_STREQ(messages.GetText(118), "Update");
+  EXPECT_STREQ(messages.GetText(4860), "Done");
+  EXPECT_STREQ(messages.GetText(119), "");
+  EXPECT_TRUE(messages.GetText(3671, out));
   EXPECT_EQ(out, "Copying");
-  EXPECT_FALSE(dictionary_.GetText(4000, out));
+  EXPECT_FALSE(messages.GetText(4000, out));
   EXPECT_EQ(out, "");
   // Dropping the structure closes the dictionary; it can be opened again.
-  static_cast<FDT&>(dictionary_).FreeStru();
-  EXPECT_FALSE(dictionary_.IsOpen());
-  EXPECT_STREQ(dictionary_.GetText(118), "");
-  EXPECT_TRUE(dictionary_.Open(structure_.c_str(), "E", "D0", nullptr, nullptr));
-  EXPECT_STREQ(dictionary_.GetText(118), "Update");
+  static_cast<FDT&>(messages).FreeStru();
+  EXPECT_FALSE(messages.IsOpen());
+  EXPECT_STREQ(messages.GetText(118), "");
+  EXPECT_TRUE(messages.Open(structure.c_str(), "E", "D0", nullptr, nullptr));
+  EXPECT_STREQ(messages.GetText(118), "Update");
   // Languages switch, or keep the old pair.
-  TDM_FdtTessel dictionary(structure_.c_str(), "E", "D0");
+  TDM_FdtTessel dictionary(structure.c_str(), "E", "D0");
   ASSERT_TRUE(dictionary.IsOpen());
   EXPECT_TRUE(dictionary.SetLanguage("D"));
   EXPECT_STREQ(dictionary.GetText(118), "Aktualisierung");
@@ -483,34 +473,32 @@ TEST_F(DictionaryTest, OpenFindsTextsByNumberInEitherLanguage) {
   EXPECT_TRUE(dictionary.SetLanguage("D"));  // the current code: nothing to do
   // Without a language the arguments are full paths and need no '@'; an
   // empty code is refused while none is set.
-  ASSERT_TRUE(dictionary_.Open(structure_.c_str(), nullptr, "D0", (dir_ / "MSGE.DAT").c_str(), (dir_ / "MSGE.IDX").c_str()));
-  EXPECT_EQ(dictionary_.GetLanguage(), "");
-  EXPECT_STREQ(dictionary_.GetText(118), "Update");
-  EXPECT_FALSE(dictionary_.SetLanguage(""));
-}
+  ASSERT_TRUE(messages.Open(structure.c_str(), nullptr, "D0", (dir / "MSGE.DAT").c_str(), (dir / "MSGE.IDX").c_str()));
+  EXPECT_EQ(messages.GetLanguage(), "");
+  EXPECT_STREQ(messages.GetText(118), "Update");
+  EXPECT_FALSE(messages.SetLanguage(""));
 
-TEST_F(DictionaryTest, PathsAreDirectoriesOrFullPatternsAndTheFieldASingleValue) {
-  const std::string other = dir_ / "other";
-  WriteLanguage("other/MSGE", {{70, "moved"}});
-  WriteLanguage("other/XE", {{70, "full"}});
+  const std::string other = dir / "other";
+  WriteLanguage(dir / "other/MSGE", {{70, "moved"}});
+  WriteLanguage(dir / "other/XE", {{70, "full"}});
   // A trailing separator names a directory: the header's file name follows.
   const std::string as_directory = other + os::kNativeSeparator;
-  ASSERT_TRUE(dictionary_.Open(structure_.c_str(), "E", "D0", as_directory.c_str(), as_directory.c_str()));
-  EXPECT_STREQ(dictionary_.GetText(70), "moved");
-  ASSERT_TRUE(dictionary_.Open(structure_.c_str(), "E", "D0", (other + "/X@.DAT").c_str(), (other + "/X@.IDX").c_str()));
-  EXPECT_STREQ(dictionary_.GetText(70), "full");
+  ASSERT_TRUE(messages.Open(structure.c_str(), "E", "D0", as_directory.c_str(), as_directory.c_str()));
+  EXPECT_STREQ(messages.GetText(70), "moved");
+  ASSERT_TRUE(messages.Open(structure.c_str(), "E", "D0", (other + "/X@.DAT").c_str(), (other + "/X@.IDX").c_str()));
+  EXPECT_STREQ(messages.GetText(70), "full");
   // A language needs '@' in both patterns.
-  EXPECT_FALSE(dictionary_.Open(structure_.c_str(), "E", "D0", (other + "/XE.DAT").c_str(), nullptr));
-  EXPECT_FALSE(dictionary_.IsOpen());
-  EXPECT_STREQ(dictionary_.GetText(70), "");
+  EXPECT_FALSE(messages.Open(structure.c_str(), "E", "D0", (other + "/XE.DAT").c_str(), nullptr));
+  EXPECT_FALSE(messages.IsOpen());
+  EXPECT_STREQ(messages.GetText(70), "");
   // The field must be a single value of the structure.
-  EXPECT_FALSE(dictionary_.Open(structure_.c_str(), "E", "XX", nullptr, nullptr));
-  EXPECT_FALSE(dictionary_.IsOpen());
+  EXPECT_FALSE(messages.Open(structure.c_str(), "E", "XX", nullptr, nullptr));
+  EXPECT_FALSE(messages.IsOpen());
   // A list field would hand out a count instead of a text.
-  EXPECT_FALSE(dictionary_.Open(structure_.c_str(), "E", "LS", nullptr, nullptr));
-  ASSERT_TRUE(dictionary_.Open(structure_.c_str(), "E", "D0", nullptr, nullptr));
-  EXPECT_FALSE(dictionary_.SelectField("LS"));
-  EXPECT_STREQ(dictionary_.GetText(118), "Update");  // the old field stays
+  EXPECT_FALSE(messages.Open(structure.c_str(), "E", "LS", nullptr, nullptr));
+  ASSERT_TRUE(messages.Open(structure.c_str(), "E", "D0", nullptr, nullptr));
+  EXPECT_FALSE(messages.SelectField("LS"));
+  EXPECT_STREQ(messages.GetText(118), "Update");  // the old field stays
 }
 
 TEST(FdtCallbackTest, NullTextAnswersOneAndAnInstalledObjectGetsTheCall) {
@@ -534,21 +522,17 @@ TEST(FdtCallbackTest, NullTextAnswersOneAndAnInstalledObjectGetsTheCall) {
 // A module's message through the program: a real box with OK and Cancel and
 // the stop icon; Cancel answers 0, OK 1.
 TEST(FdtCallbackTest, BoxOffersOkAndCancelWithTheStopIcon) {
-  struct Case {
-    int button;
-    int result;
-  } cases[] = {{IDOK, 1}, {IDCANCEL, 0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.button);
+  for (const auto& [button, answered] : {std::pair{IDOK, 1}, {IDCANCEL, 0}}) {
+    SCOPED_TRACE(button);
     std::optional<test::SeenBox> seen;
-    std::thread answer([&] { seen = test::AnswerBox(c.button, 20000); });
+    std::thread answer([&, button = button] { seen = test::AnswerBox(button, 20000); });
     const int result = FDT_CallbackFunc(1, 2, "Index damaged");
     answer.join();
     ASSERT_TRUE(seen.has_value());
     EXPECT_EQ(seen->text, "Index damaged");
     EXPECT_EQ(seen->buttons, (std::vector<int>{IDOK, IDCANCEL}));
     EXPECT_EQ(seen->icon, LoadIconA(nullptr, IDI_HAND));
-    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(result, answered);
   }
 }
 #endif

@@ -1,12 +1,10 @@
-// FDB databases: CUpdateFDB's merges, deletes, CRC check and refused damaged
-// input; CFdbUpdateControl's modes, control lists and exact messages; and
-// both under failing file primitives. Each checked against databases built
-// by hand.
+// FDB databases: CUpdateFDB's merges, deletes, CRC check and refused damaged input; CFdbUpdateControl's modes,
+// control lists and exact messages; both under failing file primitives. Checked against databases built by hand.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,6 +27,12 @@ using Recs = std::vector<Rec>;
 
 constexpr std::uint32_t kKey5 = 5;  // "A.DAT"
 constexpr std::size_t kKey = 9;     // "A0001.DAT"
+
+// A path as the updater names its companion files: upper-cased.
+std::string Upper(std::string path) {
+  for (char& c : path) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  return path;
+}
 
 std::string NamesBlock(const std::vector<std::string>& names) {
   std::string block;
@@ -57,15 +61,15 @@ void ExpectDb(const TempDir& dir, std::size_t key_length, const Recs& expected, 
   EXPECT_EQ(result.records, expected) << name;
 }
 
-// "B=b D=" is {{"B.DAT", "b"}, {"D.DAT", ""}}; "*" and "+" stand for records
-// that span several copy blocks.
+// "B=b D= B.NEW=n" is {{"B.DAT", "b"}, {"D.DAT", ""}, {"B.NEW", "n"}}; "*" and
+// "+" stand for records that span several copy blocks.
 Recs R(const std::string& text) {
   static const std::string big(150000, 'b'), bigger(200000, 'N');
   Recs recs;
   std::istringstream items(text);
   for (std::string item; items >> item;) {
-    const std::string value = item.substr(2);
-    recs.push_back({item.substr(0, 1) + ".DAT", value == "*" ? big : value == "+" ? bigger : value});
+    const std::string name = item.substr(0, item.find('=')), value = item.substr(name.size() + 1);
+    recs.push_back({name.size() == 1 ? name + ".DAT" : name, value == "*" ? big : value == "+" ? bigger : value});
   }
   return recs;
 }
@@ -74,6 +78,7 @@ TEST(UpdateFdbTest, MergesAndDeletesGiveTheExpectedRecordsAndAMatchingIndex) {
   const struct {
     const char* name;
     const char *old_records, *files /* ascending, as the driver hands them */, *expected;
+    std::uint32_t left_out = 0;  // trailing key bytes left out of the comparison
   } cases[] = {
       {"into empty", "", "A=a B=bb", "A=a B=bb"},
       {"insert before one", "C=c", "A=a", "A=a C=c"},
@@ -89,45 +94,25 @@ TEST(UpdateFdbTest, MergesAndDeletesGiveTheExpectedRecordsAndAMatchingIndex) {
       {"remove the middle among inserts", "B=b D=d F=f", "C=c D= G=g", "B=b C=c F=f G=g"},
       {"remove the last by an empty file", "B=b D=d", "D=", "B=b"},
       {"big records across blocks", "B=* D=d F=*", "C=+ F=+", "B=* C=+ D=d F=+"},
+      {"left-out bytes: a file replaces under its new name", "A=one B=two", "A.NEW=ONE", "A.NEW=ONE B=two", 4},
+      // A delete ("-" and the key) leaves out only its key.
+      {"delete first", "B=b D=d F=f", "-B", "D=d F=f"}, {"delete middle", "B=b D=d F=f", "-D", "B=b F=f"},
+      {"delete last", "B=b D=d F=f", "-F", "B=b D=d"}, {"delete before all", "B=b D=d F=f", "-A", "B=b D=d F=f"},
+      {"delete between", "B=b D=d F=f", "-C", "B=b D=d F=f"}, {"delete after all", "B=b D=d F=f", "-Z", "B=b D=d F=f"},
   };
   for (const auto& c : cases) {
     TempDir dir;
     test::fdb::WriteDb(dir, kKey5, R(c.old_records));
     CUpdateFDB fdb;
-    ASSERT_TRUE(Merge(fdb, dir, R(c.files))) << c.name << ": " << fdb.ErrorText();
+    fdb.SetLeftOutBytes(c.left_out);
+    const std::string deleted = c.files[0] == '-' ? std::string(1, c.files[1]) + ".DAT" : "";
+    ASSERT_TRUE(deleted.empty() ? Merge(fdb, dir, R(c.files))
+                                : fdb.Open(dir / "DATA.FDB", kKey5, kKey5 + 4) && fdb.Delete(deleted) && fdb.Finish(0) &&
+                                      fdb.WriteIndex())
+        << c.name << ": " << fdb.ErrorText();
     ExpectDb(dir, kKey5, R(c.expected), c.name);
     EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP")) << c.name;
   }
-  // Deletes leave out only their key.
-  for (const auto& [key, expected] : {std::pair<const char*, const char*>{"B.DAT", "D=d F=f"}, {"D.DAT", "B=b F=f"},
-                                      {"F.DAT", "B=b D=d"}, {"A.DAT", "B=b D=d F=f"}, {"C.DAT", "B=b D=d F=f"},
-                                      {"Z.DAT", "B=b D=d F=f"}}) {
-    TempDir dir;
-    test::fdb::WriteDb(dir, kKey5, R("B=b D=d F=f"));
-    CUpdateFDB fdb;
-    ASSERT_TRUE(fdb.Open(dir / "DATA.FDB", kKey5, kKey5 + 4) && fdb.Delete(key) && fdb.Finish(0) && fdb.WriteIndex())
-        << key << ": " << fdb.ErrorText();
-    ExpectDb(dir, kKey5, R(expected), key);
-  }
-}
-
-// Left-out trailing bytes: a file replaces the record under its new name,
-// unless that name would break the key order.
-TEST(UpdateFdbTest, LeftOutTrailingBytesReplaceUnderTheNewName) {
-  TempDir dir;
-  test::fdb::WriteDb(dir, 9, {{"A0001.DAT", "one"}, {"A0002.DAT", "two"}});
-  CUpdateFDB fdb;
-  fdb.SetLeftOutBytes(4);
-  ASSERT_TRUE(Merge(fdb, dir, {{"A0001.NEW", "ONE"}}, 0, 9)) << fdb.ErrorText();
-  ExpectDb(dir, 9, {{"A0001.NEW", "ONE"}, {"A0002.DAT", "two"}});
-
-  test::fdb::WriteDb(dir, 9, {{"A0001.DAT", "one"}, {"A0001.TXT", "txt"}});
-  CUpdateFDB refused;
-  refused.SetLeftOutBytes(4);
-  EXPECT_FALSE(Merge(refused, dir, {{"A0001.ZZZ", "ZZZ"}}, 0, 9));
-  EXPECT_EQ(refused.LastError(), CUpdateFDB::kNamesUnsorted);
-  EXPECT_EQ(refused.ErrorText(), "Sort error by file " + (dir / "DATA.FDB") + "!");
-  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), FdbBytes(9, {{"A0001.DAT", "one"}, {"A0001.TXT", "txt"}}));
 }
 
 // ---- refused input and failed steps leave the old database and index
@@ -143,18 +128,18 @@ TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
   const struct {
     const char* name;
     std::string fdb, fdx;
-    std::uint32_t key_length, error;
+    std::uint32_t key_length = kKey5, error = 10;
   } cases[] = {
-      {"index offset off by one", fdb, Poke(fdx, 2 * kEntry + kKey5, static_cast<char>(fdx[2 * kEntry + kKey5] + 1)), kKey5, 10},
-      {"index key not the record key", fdb, Poke(fdx, 2 * kEntry, 'E'), kKey5, 10},
-      {"index keys descending", FdbBytes(kKey5, descending), FdxBytes(kKey5, descending), kKey5, 10},
-      {"index misses the last record", fdb, Cut(fdx, kEntry), kKey5, 10},
-      {"index length not whole entries", fdb, Cut(fdx, 1), kKey5, 10},
-      {"index only header, records present", fdb, FdxBytes(kKey5, {}), kKey5, 10},
-      {"database cut in the last record", Cut(fdb, 1), fdx, kKey5, 10},
-      {"database shorter than the index says", Cut(fdb, 8), fdx, kKey5, 10},
-      {"record length too large", Poke(fdb, kEntry, static_cast<char>(fdb[kEntry] + 1)), fdx, kKey5, 10},
-      {"header record of another key length", FdbBytes(6, {}), FdxBytes(6, {}), kKey5, 10},
+      {"index offset off by one", fdb, Poke(fdx, 2 * kEntry + kKey5, static_cast<char>(fdx[2 * kEntry + kKey5] + 1))},
+      {"index key not the record key", fdb, Poke(fdx, 2 * kEntry, 'E')},
+      {"index keys descending", FdbBytes(kKey5, descending), FdxBytes(kKey5, descending)},
+      {"index misses the last record", fdb, Cut(fdx, kEntry)},
+      {"index length not whole entries", fdb, Cut(fdx, 1)},
+      {"index only header, records present", fdb, FdxBytes(kKey5, {})},
+      {"database cut in the last record", Cut(fdb, 1), fdx},
+      {"database shorter than the index says", Cut(fdb, 8), fdx},
+      {"record length too large", Poke(fdb, kEntry, static_cast<char>(fdb[kEntry] + 1)), fdx},
+      {"header record of another key length", FdbBytes(6, {}), FdxBytes(6, {})},
       {"key length above 260", fdb, fdx, 261, 11},
       {"key length zero", fdb, fdx, 0, 11},
   };
@@ -162,32 +147,21 @@ TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
     TempDir dir;
     test::WriteFile(dir / "DATA.FDB", c.fdb);
     test::WriteFile(dir / "DATA.FDX", c.fdx);
-    test::WriteFile(dir.path() / "upd" / "C.DAT", "c");
     CUpdateFDB update;
-    EXPECT_FALSE(update.Open(dir / "DATA.FDB", c.key_length, 0) &&
-                 update.Update(NamesBlock({"C.DAT"}), dir / "upd", 1) && update.Finish(0))
-        << c.name;
+    EXPECT_FALSE(Merge(update, dir, R("C=c"), 0, c.key_length)) << c.name;
     EXPECT_EQ(update.LastError(), c.error) << c.name << ": " << update.ErrorText();
-    EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), c.fdb) << c.name;
-    EXPECT_EQ(test::ReadFile(dir / "DATA.FDX"), c.fdx) << c.name;
+    EXPECT_EQ(test::ReadFile(dir / "DATA.FDB") + "|" + test::ReadFile(dir / "DATA.FDX"), c.fdb + "|" + c.fdx) << c.name;
   }
 
   TempDir dir;
   test::fdb::WriteDb(dir, kKey5, two);
-  for (const auto& [name, data] : {std::pair<const char*, const char*>{"C.DAT", "c"}, {"A.DAT", "a"}, {"A.D", "a"}}) {
-    test::WriteFile(dir.path() / "upd" / name, data);
-  }
   CUpdateFDB update;
-  const struct {
-    std::vector<std::string> names;
-    std::uint32_t error;
-  } refused[] = {{{"C.DAT", "A.DAT"}, CUpdateFDB::kNamesUnsorted},
-                 {{"C.DAT", "C.DAT"}, CUpdateFDB::kNamesUnsorted},  // two names of one key
-                 {{"A.D"}, CUpdateFDB::kBadKeyLength}};
-  for (const auto& r : refused) {
-    ASSERT_TRUE(update.Open(dir / "DATA.FDB", kKey5, 0));
-    EXPECT_FALSE(update.Update(NamesBlock(r.names), dir / "upd", static_cast<int>(r.names.size())));
-    EXPECT_EQ(update.LastError(), r.error) << r.names[0];
+  // Names out of order, two names of one key, a name of another length.
+  for (const auto& [files, error] : {std::pair<Recs, std::uint32_t>{R("C=c A=a"), CUpdateFDB::kNamesUnsorted},
+                                     {R("C=c C=c"), CUpdateFDB::kNamesUnsorted},
+                                     {Recs{{"A.D", "a"}}, CUpdateFDB::kBadKeyLength}}) {
+    EXPECT_FALSE(Merge(update, dir, files));
+    EXPECT_EQ(update.LastError(), error) << files[0].key;
   }
   ASSERT_TRUE(update.Open(dir / "DATA.FDB", kKey5, 0));
   EXPECT_FALSE(update.Update(NamesBlock({"A.DAT"}), dir / "none", 1));
@@ -202,11 +176,18 @@ TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
   // upper-cased path (found again on POSIX through the case-insensitive lookup).
   EXPECT_FALSE(Merge(update, dir, R("C=c"), test::fdb::Crc(FdbBytes(kKey5, R("B=bbbb C=c D=dd"))) ^ 1u));
   EXPECT_EQ(update.LastError(), CUpdateFDB::kCrcMismatch);
-  std::string tmp = dir / "DATA.TMP";
-  for (char& c : tmp) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  EXPECT_EQ(update.ErrorText(), "CRC error by file " + tmp + "!");
+  EXPECT_EQ(update.ErrorText(), "CRC error by file " + Upper(dir / "DATA.TMP") + "!");
   EXPECT_EQ(test::ReadFile(dir / "DATA.FDB") + test::ReadFile(dir / "DATA.FDX"), fdb + fdx);
   EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP"));
+
+  // With left-out trailing bytes A.ZZZ would replace A.DAT ahead of A.TXT.
+  test::fdb::WriteDb(dir, kKey5, R("A=one A.TXT=txt"));
+  CUpdateFDB left_out;
+  left_out.SetLeftOutBytes(4);
+  EXPECT_FALSE(Merge(left_out, dir, R("A.ZZZ=ZZZ")));
+  EXPECT_EQ(left_out.LastError(), CUpdateFDB::kNamesUnsorted);
+  EXPECT_EQ(left_out.ErrorText(), "Sort error by file " + (dir / "DATA.FDB") + "!");
+  EXPECT_EQ(test::ReadFile(dir / "DATA.FDB"), FdbBytes(kKey5, R("A=one A.TXT=txt")));
 }
 
 // ---- the driver
@@ -233,31 +214,34 @@ class DriverTest : public ::testing::Test {
     return dir_ / name;
   }
   std::string Fails(const std::string& argument) const { return "!\nError during update " + db_ + " -> " + argument + "!\n"; }
+  // A fresh driver's messages for one change, or for a control list when the
+  // mode is empty; "ok" first when it went through.
+  std::string Update(const std::string& mode, const std::string& argument) const {
+    CFdbUpdateControl driver;
+    const bool ok = mode.empty() ? driver.Run(argument) : driver.UpdateEntry(db_, mode, argument);
+    return (ok ? "ok" : "") + driver.GetMessages();
+  }
 
   const Recs kOld{{"A0001.DAT", "one"}, {"A0002.DAT", "two"}, {"A0003.DAT", "three"}};
   test::TempDir dir_;
   const std::string db_ = dir_ / "DATA.FDB";
-  CFdbUpdateControl driver_;
 };
 
 TEST_F(DriverTest, MasksListsControlListsAndTheirFailures) {
   // A mask without "*.*" compares whole names.
   test::WriteFile(Upd("A0002.NEW"), "TWO");
-  EXPECT_TRUE(driver_.UpdateEntry(db_, "0", Upd("*.NEW"))) << driver_.GetMessages();
+  EXPECT_EQ(Update("0", Upd("*.NEW")), "ok");
   ExpectDb(dir_, kKey, Recs{kOld[0], kOld[1], {"A0002.NEW", "TWO"}, kOld[2]});
   // A mask matching only folders changes nothing.
   std::filesystem::remove(Upd("A0002.NEW"));
   std::filesystem::create_directories(dir_.path() / "upd" / "SUB00.DAT");
   const std::string before = test::ReadFile(db_);
-  EXPECT_FALSE(driver_.UpdateEntry(db_, "0", Upd("*.*")));
-  EXPECT_EQ(driver_.GetMessages(), "UpdateFile " + Upd("*.*") + " not found" + Fails(Upd("*.*")));
+  EXPECT_EQ(Update("0", Upd("*.*")), "UpdateFile " + Upd("*.*") + " not found" + Fails(Upd("*.*")));
   EXPECT_EQ(test::ReadFile(db_), before);
   // A delete list with a blank line deletes the others and fails.
   test::fdb::WriteDb(dir_, kKey, kOld);
   const std::string list = WriteList("del.txt", "A0001.DAT\r\n\r\na0003.dat\textra\r\n");
-  CFdbUpdateControl driver;
-  EXPECT_FALSE(driver.UpdateEntry(db_, "LIST_DELETE", list));
-  EXPECT_EQ(driver.GetMessages(), "Key length error by file " + db_ + "!\nError during delete " + db_ + Fails(list));
+  EXPECT_EQ(Update("LIST_DELETE", list), "Key length error by file " + db_ + "!\nError during delete " + db_ + Fails(list));
   ExpectDb(dir_, kKey, Recs{kOld[1]});
   // A control list goes on after a failed line.
   test::fdb::WriteDb(dir_, kKey, kOld);
@@ -265,17 +249,13 @@ TEST_F(DriverTest, MasksListsControlListsAndTheirFailures) {
   const std::string missing = dir_ / "NONE.FDB";
   const std::string control = WriteList("ctl.txt", db_ + "\t0\t" + Upd("A0004.DAT") + "\n" + missing +
                                                        "\tDELETE\tA0001.DAT\n" + db_ + "\tDELETE\tA0002.DAT\n");
-  CFdbUpdateControl runner;
-  EXPECT_FALSE(runner.Run(control));
-  EXPECT_EQ(runner.GetMessages(), "FDB " + missing + " not found!\nError during update " + missing +
-                                      " -> A0001.DAT!\nError during update using file " + control + "!\n");
+  EXPECT_EQ(Update("", control), "FDB " + missing + " not found!\nError during update " + missing +
+                                     " -> A0001.DAT!\nError during update using file " + control + "!\n");
   ExpectDb(dir_, kKey, Recs{kOld[0], kOld[2], {"A0004.DAT", "four"}});
   // A line with missing fields fails.
   const std::string after = test::ReadFile(db_);
   const std::string short_list = WriteList("ctl2.txt", db_ + "\n");
-  CFdbUpdateControl short_runner;
-  EXPECT_FALSE(short_runner.Run(short_list));
-  EXPECT_EQ(short_runner.GetMessages(), "UpdateFile  not found" + Fails("") + "Error during update using file " + short_list + "!\n");
+  EXPECT_EQ(Update("", short_list), "UpdateFile  not found" + Fails("") + "Error during update using file " + short_list + "!\n");
   EXPECT_EQ(test::ReadFile(db_), after);
 }
 
@@ -298,11 +278,10 @@ TEST_F(DriverTest, IndexNotMatchingTheDatabaseIsRebuiltOrKept) {
     test::WriteFile(db_, FdbBytes(kKey, newer));
     std::filesystem::remove(dir_.path() / "DATA.FDX");
     if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", c.fdx);
-    CFdbUpdateControl driver;
-    EXPECT_TRUE(driver.UpdateEntry(db_, "DELETE", "A0003.DAT")) << driver.GetMessages();
+    EXPECT_EQ(Update("DELETE", "A0003.DAT"), "ok");
     ExpectDb(dir_, kKey, Recs{kOld[0]});
     test::WriteFile(Upd("A0002.DAT"), "TWO");
-    EXPECT_TRUE(driver.UpdateEntry(db_, "0", Upd("A*.DAT"))) << driver.GetMessages();
+    EXPECT_EQ(Update("0", Upd("A*.DAT")), "ok");
     std::filesystem::remove(Upd("A0002.DAT"));
   }
 
@@ -317,21 +296,16 @@ TEST_F(DriverTest, IndexNotMatchingTheDatabaseIsRebuiltOrKept) {
                  {"cut, index of the whole", fdb.substr(0, fdb.size() - 1), true, "A0001.DAT", "Index error by file "},
                  {"empty, index missing", "", false, "A0001.DAT", "Open error by file "},
                  {"key of another length", fdb, true, "A0001.DA", "Index error by file "}};
-  // The index path as the updater names it: upper-cased.
-  std::string fdx = dir_ / "DATA.FDX";
-  for (char& c : fdx) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
   for (const auto& c : damaged) {
     SCOPED_TRACE(c.name);
-    test::WriteFile(db_, c.fdb);
+    std::map<std::string, std::string> files{{"DATA.FDB", c.fdb}};
+    if (c.fdx_present) files["DATA.FDX"] = FdxBytes(kKey, kOld);
     std::filesystem::remove(dir_.path() / "DATA.FDX");
-    if (c.fdx_present) test::WriteFile(dir_.path() / "DATA.FDX", FdxBytes(kKey, kOld));
-    CFdbUpdateControl driver;
-    EXPECT_FALSE(driver.UpdateEntry(db_, "DELETE", c.key));
-    EXPECT_EQ(driver.GetMessages(), c.message + fdx + Fails(c.key));
-    EXPECT_EQ(test::ReadFile(db_), c.fdb);
-    EXPECT_EQ(std::filesystem::exists(dir_.path() / "DATA.FDX"), c.fdx_present);
-    EXPECT_EQ(c.fdx_present ? test::ReadFile(dir_.path() / "DATA.FDX") : "", c.fdx_present ? FdxBytes(kKey, kOld) : "");
-    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "DATA.FDX$X$"));
+    for (const auto& [name, bytes] : files) test::WriteFile(dir_.path() / name, bytes);
+    EXPECT_EQ(Update("DELETE", c.key), c.message + Upper(dir_ / "DATA.FDX") + Fails(c.key));
+    auto left = test::Snapshot(dir_.path());
+    left.erase("DATA.TMP");  // the start of a new database may stay, as under faults
+    EXPECT_EQ(left, files);  // and no half-written index
   }
 }
 
@@ -356,7 +330,7 @@ std::string RunAndCheck(const Recs& before, const Recs& after, const Recs& files
   const bool ok = driver.UpdateEntry(db, files.empty() ? "DELETE" : CrcText(FdbBytes(kKey, after)), argument);
 
   auto left = test::Snapshot(dir.path());
-  for (auto it = left.begin(); it != left.end();) it = it->first.rfind("upd/", 0) == 0 ? left.erase(it) : ++it;
+  std::erase_if(left, [](const auto& file) { return file.first.rfind("upd/", 0) == 0; });
   const auto state = [&](const char* name, std::string (*bytes)(std::size_t, const Recs&)) -> std::string {
     const auto it = left.find(name);
     if (it == left.end()) return "-";
@@ -369,8 +343,7 @@ std::string RunAndCheck(const Recs& before, const Recs& after, const Recs& files
   const std::string messages = driver.GetMessages();
   test::ExpectNothingLeft(left);
   if (ok) {
-    EXPECT_EQ(messages, "");
-    EXPECT_EQ(fdb + " " + fdx + " " + tmp, "new new -");
+    EXPECT_EQ(fdb + " " + fdx + " " + tmp + " " + messages, "new new - ");  // and no message
     return "ok";
   }
   // One failed step, then the driver's closing line for the change.
@@ -406,24 +379,19 @@ TEST(FdbUpdateFault, LargeMergeWrittenBehindLeavesTheOldOrTheNewDatabase) {
   const Recs before{{"A0001.DAT", std::string(5 * kMiB, '1')}, {"A0002.DAT", std::string(5 * kMiB, '2')},
                     {"A0003.DAT", std::string(kMiB, '3')}};
   const Recs after{before[0], {"A0002.DAT", std::string(6 * kMiB, 'x')}, before[2]};
+  // Reads alternate between the old database and the read-back of the block
+  // just written; a failed read-back means reading the whole ".TMP" again, a
+  // failed read of the database ends the change.
   const struct {
-    const char* name;
-    std::function<void(os::fault::FaultScope&)> arm;
+    std::uint64_t disk_full_after;  // 0: never full
+    std::uint32_t failing_read;     // 0: none
     bool succeeds;
-  } faults[] = {
-      {"none", [](os::fault::FaultScope&) {}, true},
-      {"disk full after 4 MiB", [&](os::fault::FaultScope& f) { f.DiskFullAfter(4 * kMiB); }, false},
-      {"disk full after 10 MiB", [&](os::fault::FaultScope& f) { f.DiskFullAfter(10 * kMiB); }, false},
-      // Reads alternate between the old database and the read-back of the
-      // block just written; a failed read-back means reading the whole
-      // ".TMP" again, a failed read of the database ends the change.
-      {"read 40 fails", [](os::fault::FaultScope& f) { f.FailCall(os::fault::Call::kRead, 40); }, false},
-      {"read 41 fails", [](os::fault::FaultScope& f) { f.FailCall(os::fault::Call::kRead, 41); }, true},
-  };
+  } faults[] = {{0, 0, true}, {4 * kMiB, 0, false}, {10 * kMiB, 0, false}, {0, 40, false}, {0, 41, true}};
   for (const auto& fault : faults) {
-    SCOPED_TRACE(fault.name);
+    SCOPED_TRACE(std::to_string(fault.disk_full_after) + " bytes, read " + std::to_string(fault.failing_read));
     os::fault::FaultScope scope;
-    fault.arm(scope);
+    if (fault.disk_full_after != 0) scope.DiskFullAfter(fault.disk_full_after);
+    if (fault.failing_read != 0) scope.FailCall(os::fault::Call::kRead, fault.failing_read);
     EXPECT_EQ(RunAndCheck(before, after, {{"a0002.dat", after[1].data}}), fault.succeeds ? "ok" : "old old");
   }
 }

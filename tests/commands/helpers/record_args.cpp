@@ -1,8 +1,6 @@
-// Test helper started by the program-call tests: writes its working folder
-// and arguments to "record_args.txt" in its working folder, one per line.
-// "exit=N" sets the exit code; "wait" keeps it running until a file "stop"
-// appears in the working folder. On Windows it also writes the show command
-// it was started with to "show_command.txt" ("none" when none was given).
+// Started by the program-call tests: writes its working folder and arguments, one a line, to "record_args.txt" there.
+// "exit=N" sets the exit code; "wait" keeps it running until a file "stop" appears there. On Windows it also writes the
+// show command it was started with to "show_command.txt" ("none" when none was given).
 #ifdef _WIN32
 #include <windows.h>
 #endif

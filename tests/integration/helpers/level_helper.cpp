@@ -1,11 +1,10 @@
-// A program that a level starts (opcode 5) or that the updater starts as the
-// parent program; what it does depends on the name it is copied under, so
-// that one build serves every test on every system. Its one argument is a
-// file path F:
+// A program a level starts (opcode 5) or the updater starts as the parent
+// program; the name it is copied under picks its role, so that one build
+// serves every test on every system. Its one argument is a file path F:
 //   cut.exe     cuts F down to its first line (the control file, mid-level)
 //   parent.exe  copies F to F + ".seen" (the parent parameter file)
 //   hold.exe    writes "started" beside F, then waits until F exists
-// On Windows every name also writes the show command it was started with to
+// On Windows each also writes the show command it was started with to
 // "show_command.txt" in its working folder ("none" when none was given).
 #ifdef _WIN32
 #include <windows.h>
@@ -18,31 +17,22 @@
 #include <string>
 #include <thread>
 
-namespace {
-
 namespace fs = std::filesystem;
 
-std::string Read(const fs::path& p) {
+static std::string Read(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-bool Write(const fs::path& p, const std::string& text) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << text;
-  return static_cast<bool>(out);
+static bool Write(const fs::path& p, const std::string& text) {
+  return static_cast<bool>(std::ofstream(p, std::ios::binary | std::ios::trunc) << text);
 }
-
-}  // namespace
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
-  {
-    STARTUPINFOA si;
-    GetStartupInfoA(&si);
-    Write("show_command.txt",
-          (si.dwFlags & STARTF_USESHOWWINDOW) != 0 ? std::to_string(si.wShowWindow) : std::string("none"));
-  }
+  STARTUPINFOA si;
+  GetStartupInfoA(&si);
+  Write("show_command.txt", (si.dwFlags & STARTF_USESHOWWINDOW) != 0 ? std::to_string(si.wShowWindow) : "none");
 #endif
   if (argc != 2) return 2;
   const std::string role = fs::path(argv[0]).stem().string();
