@@ -15,7 +15,7 @@ namespace veupd::os::fault {
 // The primitives a plan can make fail. kAny counts every one of them.
 enum class Call : std::uint8_t {
   kOpen,           // File::Open
-  kRead,           // File::Read
+  kRead,           // File::Read, MappedView::Map
   kWrite,          // File::Write
   kSetLength,      // File::SetLength
   kFlush,          // File::Flush

@@ -112,7 +112,32 @@ class File {
   struct Impl;
 
  private:
+  friend class MappedView;
   std::unique_ptr<Impl> impl_;
+};
+
+// A read-only view of the start of an open file, where the system maps files
+// (POSIX); elsewhere Map fails and the caller reads instead. A page lost under
+// the view (another program cuts the file short, a disk fails) would end the
+// process on POSIX; here it reads as zeros and Damaged() turns true, so a
+// caller checks Damaged() after its last read of the view.
+class MappedView {
+ public:
+  MappedView() = default;
+  ~MappedView();
+  MappedView(const MappedView&) = delete;
+  MappedView& operator=(const MappedView&) = delete;
+
+  [[nodiscard]] OsResult Map(const File& file, std::uint64_t length);
+  [[nodiscard]] const std::uint8_t* Data() const { return static_cast<const std::uint8_t*>(base_); }
+  [[nodiscard]] std::size_t Size() const { return size_; }
+  [[nodiscard]] bool Damaged() const;
+  void Unmap();
+
+ private:
+  void* base_ = nullptr;
+  std::size_t size_ = 0;
+  int slot_ = -1;  // the lost-page guard's record of this view
 };
 
 // Reads a file in text mode: a CR LF pair reads as one '\n'. ReadLine behaves

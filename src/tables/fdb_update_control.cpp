@@ -30,11 +30,6 @@ bool Found(const std::string& path) {
 }
 
 // Opens a TAB list as the driver reads it: delimiter mode 2 with a TAB.
-bool OpenList(CDelimitedFile& file, const std::string& path) {
-  file.SetDelimiter(CDelimitedFile::kDefaultMode, CDelimitedFile::kTab);
-  return file.Open(path.c_str());
-}
-
 // Runs `copy` (Open and Update or Delete). When it fails on an index that is
 // missing, empty or not the database's own, as a run ended between replacing
 // the database and its index leaves it, the index is rebuilt from the
@@ -118,13 +113,17 @@ int CFdbUpdateControl::SortNames(std::string& block) {
   }
 }
 
+bool CFdbUpdateControl::OpenList(CDelimitedFile& list, const std::string& path) {
+  list.SetDelimiter(CDelimitedFile::kDefaultMode, CDelimitedFile::kTab);
+  if (list.Open(path.c_str())) return true;
+  AddMessage("Could not open file %s!\n", path);
+  return false;
+}
+
 bool CFdbUpdateControl::Run(std::string_view control_list) {
   const std::string path = Trim(control_list);
   CDelimitedFile list;
-  if (!OpenList(list, path)) {
-    AddMessage("Could not open file %s!\n", path);
-    return false;
-  }
+  if (!OpenList(list, path)) return false;
   const int records = list.CountRecords();
   int failures = 0;
   std::string database;
@@ -246,10 +245,7 @@ bool CFdbUpdateControl::DeleteEntry(std::string_view database, std::string_view 
 bool CFdbUpdateControl::DeleteList(std::string_view database, std::string_view list_path) {
   const std::string path(list_path);
   CDelimitedFile list;
-  if (!OpenList(list, path)) {
-    AddMessage("Could not open file %s!\n", path);
-    return false;
-  }
+  if (!OpenList(list, path)) return false;
   const int records = list.CountRecords();
   int failures = 0;
   std::string key;

@@ -10,6 +10,8 @@
 
 namespace veupd {
 
+class CDelimitedFile;
+
 class CFdbUpdateControl {
  public:
   static constexpr std::string_view kModeDelete = "DELETE";
@@ -45,6 +47,9 @@ class CFdbUpdateControl {
   static std::string Trim(std::string_view text);
 
  private:
+  // Control and delete lists are TAB-delimited; a list that cannot be opened
+  // is reported in the messages.
+  bool OpenList(CDelimitedFile& list, const std::string& path);
   void AddMessage(std::string_view pattern, std::string_view arg1, std::string_view arg2 = {});
 
   std::string messages_;

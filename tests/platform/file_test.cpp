@@ -175,5 +175,32 @@ TEST(File, ReadsTextAndFailsAsPlanned) {
   EXPECT_FALSE(Exists(dir / "e.dat"));
 }
 
+// A writer that ignores the lock cuts the file short under a view: the lost
+// pages read as zeros and the view says so, where the process would end.
+TEST(File, ViewOfAFileCutShortReadsZerosAndSaysSo) {
+  test::TempDir dir;
+  const std::string bytes(3 * 65536, 'v');
+  test::WriteFile(dir / "v.dat", bytes);
+  File f;
+  ASSERT_TRUE(f.Open(dir / "v.dat", OpenMode::kReadDenyWrite).ok());
+  MappedView view;
+#ifdef _WIN32
+  EXPECT_FALSE(view.Map(f, bytes.size()).ok());  // callers read instead
+#else
+  ASSERT_TRUE(view.Map(f, bytes.size()).ok());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.Data()), view.Size()), bytes);
+  EXPECT_FALSE(view.Damaged());
+  std::filesystem::resize_file(dir.path() / "v.dat", 1000);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.Data()), view.Size()),
+            bytes.substr(0, 1000) + std::string(bytes.size() - 1000, '\0'));
+  EXPECT_TRUE(view.Damaged());
+  view.Unmap();
+  EXPECT_FALSE(view.Damaged());
+  ASSERT_TRUE(view.Map(f, 1000).ok());  // what is left maps whole again
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.Data()), view.Size()), bytes.substr(0, 1000));
+  EXPECT_FALSE(view.Damaged());
+#endif
+}
+
 }  // namespace
 }  // namespace veupd::os

@@ -34,13 +34,6 @@ int posix::OpenExisting(const std::string& path, int flags) {
   return fd;
 }
 
-struct File::Impl {
-  int fd = -1;
-  // The length seen at the open of a file opened denying writers, which
-  // nobody can change while it is open; -1 for other modes.
-  std::int64_t fixed_length = -1;
-};
-
 File::File() = default;
 File::~File() { (void)Close(); }  // errors are for callers that call Close()
 File::File(File&& other) noexcept = default;

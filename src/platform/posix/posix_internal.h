@@ -53,3 +53,14 @@ inline bool Injected(fault::Call call, OsResult& failed, std::size_t* size = nul
 int OpenExisting(const std::string& path, int flags);
 
 }  // namespace veupd::os::posix
+
+namespace veupd::os {
+
+struct File::Impl {
+  int fd = -1;
+  // The length seen at the open of a file opened denying writers, which no
+  // writer honouring the lock can change while it is open; -1 for other modes.
+  std::int64_t fixed_length = -1;
+};
+
+}  // namespace veupd::os

@@ -148,4 +148,15 @@ OsResult File::Close() {
   return OsResult::Ok();
 }
 
+// Windows keeps writers of a file opened denying them from cutting it short,
+// but a failing disk would raise an exception in the middle of the caller's
+// loop; the caller reads instead.
+MappedView::~MappedView() = default;
+OsResult MappedView::Map(const File&, std::uint64_t) {
+  if (OsResult failed; Injected(Call::kRead, failed)) return failed;  // counted as on POSIX
+  return OsResult::Fail(OsErr::kOther, ERROR_NOT_SUPPORTED);
+}
+bool MappedView::Damaged() const { return false; }
+void MappedView::Unmap() {}
+
 }  // namespace veupd::os
