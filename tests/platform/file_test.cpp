@@ -137,9 +137,9 @@ TEST(File, ReadsTextAndFailsAsPlanned) {
   ASSERT_TRUE(r.Open(dir / "c.txt").ok());
   std::string line;
   ASSERT_TRUE(r.ReadLine(line, 2 * kLen));
-  EXPECT_EQ(std::pair(line, r.Position()), std::pair(std::string(kLen, 'x') + "\n", kLen + 2));
+  EXPECT_EQ(std::pair(line, r.Position()), std::pair(std::string(kLen, 'x') + "\n", std::uint64_t{kLen + 2}));
   ASSERT_TRUE(r.ReadLine(line, 255));
-  EXPECT_EQ(std::pair(line, r.Position()), std::pair(std::string("y\n"), kLen + 5));
+  EXPECT_EQ(std::pair(line, r.Position()), std::pair(std::string("y\n"), std::uint64_t{kLen + 5}));
   ASSERT_TRUE(r.SeekTo(kLen - 1).ok());
   ASSERT_TRUE(r.ReadLine(line, 255));
   EXPECT_EQ(line, "x\n");
