@@ -70,7 +70,9 @@ inline int RunQuoted(const std::string& program, const std::vector<std::string>&
   command += " 2>\"" + err_file + "\"";
   // cmd.exe drops the first and last quote of a line that starts with one.
   if (IsWindowsBuild()) command = "\"" + command + "\"";
-  const int status = std::system(command.c_str());
+  int status = std::system(command.c_str());
+  // Once under Wine a start with the program in place gave 35 below, which is cmd.exe's 9009 "cannot start".
+  if (IsWindowsBuild() && status == 9009) status = std::system(command.c_str());
   // A POSIX wait status holds the code << 8; an end by a signal lands outside 0 to 2 either way.
   return status >= 256 ? (status >> 8) & 0xFF : status;
 }
