@@ -29,7 +29,6 @@ bool Found(const std::string& path) {
   return search.Start(path).ok() && search.Next(entry);
 }
 
-// Opens a TAB list as the driver reads it: delimiter mode 2 with a TAB.
 // Runs `copy` (Open and Update or Delete). When it fails on an index that is
 // missing, empty or not the database's own, as a run ended between replacing
 // the database and its index leaves it, the index is rebuilt from the

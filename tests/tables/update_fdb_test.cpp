@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ascii.h"
 #include "fault_support.h"
 #include "platform/platform.h"
 #include "tables/fdb_update_control.h"
@@ -25,12 +26,6 @@ using Recs = std::vector<Rec>;
 
 constexpr std::uint32_t kKey5 = 5;  // "A.DAT"
 constexpr std::size_t kKey = 9;     // "A0001.DAT"
-
-// A path as the updater names its companion files: upper-cased.
-std::string Upper(std::string path) {
-  for (char& c : path) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  return path;
-}
 
 // Writes the update files into <dir>/upd and merges them, in the given order, into <dir>/DATA.FDB.
 bool Merge(CUpdateFDB& fdb, const TempDir& dir, const Recs& files, std::uint32_t crc = 0,
@@ -165,7 +160,7 @@ TEST(UpdateFdbTest, DamagedInputAndWrongCrcAreRefusedAndChangeNothing) {
   // upper-cased path (found again on POSIX through the case-insensitive lookup).
   EXPECT_FALSE(Merge(update, dir, R("C=c"), Crc(FdbBytes(kKey5, R("B=bbbb C=c D=dd"))) ^ 1u));
   EXPECT_EQ(update.LastError(), CUpdateFDB::kCrcMismatch);
-  EXPECT_EQ(update.ErrorText(), "CRC error by file " + Upper(dir / "DATA.TMP") + "!");
+  EXPECT_EQ(update.ErrorText(), "CRC error by file " + UpperAscii(dir / "DATA.TMP") + "!");
   EXPECT_EQ(test::ReadFile(dir / "DATA.FDB") + test::ReadFile(dir / "DATA.FDX"), fdb + fdx);
   EXPECT_FALSE(std::filesystem::exists(dir / "DATA.TMP"));
 
@@ -286,7 +281,7 @@ TEST_F(DriverTest, IndexNotMatchingTheDatabaseIsRebuiltOrKept) {
     if (c.fdx_present) files["DATA.FDX"] = FdxBytes(kKey, kOld);
     std::filesystem::remove(dir_.path() / "DATA.FDX");
     for (const auto& [name, bytes] : files) test::WriteFile(dir_.path() / name, bytes);
-    EXPECT_EQ(Update("DELETE", c.key), c.message + Upper(dir_ / "DATA.FDX") + Fails(c.key));
+    EXPECT_EQ(Update("DELETE", c.key), c.message + UpperAscii(dir_ / "DATA.FDX") + Fails(c.key));
     auto left = test::Snapshot(dir_.path());
     left.erase("DATA.TMP");  // the start of a new database may stay, as under faults
     EXPECT_EQ(left, files);  // and no half-written index

@@ -8,7 +8,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <mutex>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
